@@ -1,0 +1,44 @@
+// The drive table: which drive letters exist on this machine and what they
+// are. Letters come from the settings section "Drives" (a value named by a
+// letter whose string is an absolute folder makes that letter a drive rooted
+// there) and, unless the integer value "Auto" there is 0, from the mount
+// table: C: is "/", and every other mounted real file system takes the next
+// free letter from D: in order of mount point.
+//
+// Thread-safe; every call reads the current settings and mount table.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace quindelo::platform {
+
+// Drive types as the rest of the system reads them.
+inline constexpr std::uint32_t kDriveUnknown = 0;
+inline constexpr std::uint32_t kDriveNoRootDir = 1;
+inline constexpr std::uint32_t kDriveRemovable = 2;
+inline constexpr std::uint32_t kDriveFixed = 3;
+inline constexpr std::uint32_t kDriveRemote = 4;
+inline constexpr std::uint32_t kDriveCdRom = 5;
+inline constexpr std::uint32_t kDriveRamDisk = 6;
+
+struct DriveEntry {
+  char letter = 0;           // 'A'..'Z'
+  std::string root;          // native root folder, no trailing slash except "/"
+  std::uint32_t type = kDriveUnknown;
+  std::string remote_name;   // mount source of a network drive
+  std::string label;         // file system label, or empty
+  std::uint32_t serial = 0;  // volume serial number
+  std::uint64_t device = 0;  // st_dev of the root folder
+};
+
+// Bit n set when drive letter 'A' + n exists (GetLogicalDrives).
+std::uint32_t LogicalDriveMask();
+
+// Looks up one letter (either case). Type is kDriveNoRootDir when the letter
+// is mapped but its root folder is missing, kDriveUnknown when the letter is
+// not a drive. With volume set, the label, serial and device are read as
+// well, and the call fails when they cannot be (the root is unreadable).
+bool LookUpDrive(char letter, DriveEntry* entry, bool with_volume);
+
+}  // namespace quindelo::platform

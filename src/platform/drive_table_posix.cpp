@@ -1,0 +1,232 @@
+// The drive table on Linux: letters mapped in the settings file, and the
+// automatic drives read from /proc/self/mountinfo.
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include "platform/drive_table.h"
+#include "platform/settings_file.h"
+
+namespace quindelo::platform {
+namespace {
+
+struct Mount {
+  std::string point;
+  std::string fs_type;
+  std::string source;
+  std::string root;
+  unsigned major = 0, minor = 0;
+};
+
+// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
+std::string Unescape(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() &&
+        std::isdigit(static_cast<unsigned char>(s[i + 1])) &&
+        std::isdigit(static_cast<unsigned char>(s[i + 2])) &&
+        std::isdigit(static_cast<unsigned char>(s[i + 3]))) {
+      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::vector<Mount> ReadMounts() {
+  std::vector<Mount> mounts;
+  std::ifstream in("/proc/self/mountinfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, devno, root, point;
+    if (!(fields >> id >> parent >> devno >> root >> point)) continue;
+    std::string word;
+    while (fields >> word && word != "-") {
+    }
+    Mount m;
+    if (!(fields >> m.fs_type >> m.source)) continue;
+    m.root = Unescape(root);
+    m.point = Unescape(point);
+    m.source = Unescape(m.source);
+    if (std::sscanf(devno.c_str(), "%u:%u", &m.major, &m.minor) != 2) continue;
+    mounts.push_back(std::move(m));
+  }
+  return mounts;
+}
+
+bool IsRealFileSystem(const std::string& t) {
+  static const std::set<std::string> kReal = {
+      "ext2", "ext3",  "ext4", "xfs",  "btrfs",  "vfat", "exfat", "msdos",      "ntfs",
+      "ntfs3", "f2fs", "jfs",  "zfs",  "hfsplus", "hfs", "reiserfs", "iso9660", "udf",
+      "nfs",  "nfs4",  "cifs", "smb3", "fuse.sshfs", "fuseblk"};
+  return kReal.count(t) != 0;
+}
+
+bool IsNetworkFileSystem(const std::string& t) {
+  return t == "nfs" || t == "nfs4" || t == "cifs" || t == "smb3" || t == "fuse.sshfs";
+}
+
+bool StartsWithFolder(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
+
+bool IsRemovableDevice(unsigned major, unsigned minor) {
+  // The partition's own folder has no "removable"; its disk (the parent) has.
+  std::error_code ec;
+  std::string dev = "/sys/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
+  auto real = std::filesystem::canonical(dev, ec);
+  if (ec) return false;
+  for (auto p = real; !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    std::ifstream f(p / "removable");
+    int value = 0;
+    if (f >> value) return value == 1;
+  }
+  return false;
+}
+
+std::uint32_t DriveTypeOf(const Mount& m) {
+  if (m.fs_type == "iso9660" || m.fs_type == "udf") return kDriveCdRom;
+  if (IsNetworkFileSystem(m.fs_type)) return kDriveRemote;
+  if (StartsWithFolder(m.point, "/media") || StartsWithFolder(m.point, "/run/media") ||
+      IsRemovableDevice(m.major, m.minor))
+    return kDriveRemovable;
+  return kDriveFixed;
+}
+
+// /dev/disk/by-label names escape bytes as \xHH.
+std::string UnescapeLabel(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
+      out += static_cast<char>(std::strtol(s.substr(i + 2, 2).c_str(), nullptr, 16));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+std::string LabelOf(std::uint64_t device) {
+  std::error_code ec;
+  for (auto it = std::filesystem::directory_iterator("/dev/disk/by-label", ec);
+       !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    struct stat st;
+    if (::stat(it->path().c_str(), &st) == 0 && S_ISBLK(st.st_mode) && st.st_rdev == device)
+      return UnescapeLabel(it->path().filename().string());
+  }
+  return {};
+}
+
+struct Slot {
+  std::string root;
+  const Mount* mount = nullptr;  // automatic drives only
+};
+
+// Builds the whole table: mapped letters first, then the automatic drives
+// on the letters left free.
+std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
+  std::array<Slot, 26> table;
+  for (int i = 0; i < 26; ++i) {
+    std::string folder;
+    if (SettingsReadString("Drives", std::string(1, static_cast<char>('A' + i)), &folder) &&
+        !folder.empty() && folder[0] == '/') {
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      table[i].root = folder;
+    }
+  }
+  std::int32_t automatic = 1;
+  if (SettingsReadInt("Drives", "Auto", &automatic) && automatic == 0) return table;
+
+  *mounts = ReadMounts();
+  if (table[2].root.empty()) table[2].root = "/";
+  std::set<std::pair<unsigned, unsigned>> devices;
+  std::vector<const Mount*> candidates;
+  for (const Mount& m : *mounts) {
+    if (m.point == "/") {
+      devices.insert({m.major, m.minor});
+      if (table[2].mount == nullptr && table[2].root == "/") table[2].mount = &m;
+    }
+  }
+  for (const Mount& m : *mounts)
+    if (m.point != "/" && IsRealFileSystem(m.fs_type)) candidates.push_back(&m);
+  std::stable_sort(candidates.begin(), candidates.end(),
+                   [](const Mount* a, const Mount* b) { return a->point < b->point; });
+  int next = 3;  // D:
+  for (const Mount* m : candidates) {
+    // A bind mount of a device already listed is reached through that drive.
+    if (!devices.insert({m->major, m->minor}).second) continue;
+    while (next < 26 && !table[next].root.empty()) ++next;
+    if (next >= 26) break;
+    table[next].root = m->point;
+    table[next].mount = m;
+    ++next;
+  }
+  return table;
+}
+
+std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
+  std::uint64_t fsid = vfs.f_fsid;
+  std::uint32_t serial = static_cast<std::uint32_t>(fsid) ^ static_cast<std::uint32_t>(fsid >> 32);
+  if (serial == 0)
+    serial = static_cast<std::uint32_t>(device) ^ static_cast<std::uint32_t>(device >> 32);
+  return serial;
+}
+
+}  // namespace
+
+std::uint32_t LogicalDriveMask() {
+  std::vector<Mount> mounts;
+  auto table = BuildTable(&mounts);
+  std::uint32_t mask = 0;
+  for (int i = 0; i < 26; ++i)
+    if (!table[i].root.empty()) mask |= 1u << i;
+  return mask;
+}
+
+bool LookUpDrive(char letter, DriveEntry* entry, bool with_volume) {
+  *entry = DriveEntry{};
+  int index = std::toupper(static_cast<unsigned char>(letter)) - 'A';
+  if (index < 0 || index >= 26) return false;
+  std::vector<Mount> mounts;
+  auto table = BuildTable(&mounts);
+  const Slot& slot = table[index];
+  entry->letter = static_cast<char>('A' + index);
+  if (slot.root.empty()) {
+    entry->type = kDriveUnknown;
+    return false;
+  }
+  entry->root = slot.root;
+  struct stat st;
+  if (::stat(slot.root.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    entry->type = kDriveNoRootDir;
+    return false;
+  }
+  entry->device = st.st_dev;
+  entry->type = slot.mount ? DriveTypeOf(*slot.mount) : kDriveFixed;
+  if (slot.mount && entry->type == kDriveRemote) entry->remote_name = slot.mount->source;
+  if (!with_volume) return true;
+  struct statvfs vfs;
+  if (::statvfs(slot.root.c_str(), &vfs) != 0 || ::access(slot.root.c_str(), R_OK | X_OK) != 0)
+    return false;
+  entry->serial = FoldSerial(vfs, st.st_dev);
+  entry->label = LabelOf(st.st_dev);
+  return true;
+}
+
+}  // namespace quindelo::platform

@@ -1,0 +1,70 @@
+// Files for the index store and the content reader: exclusive read-write
+// files opened or created in one step, plain read-only files, and the few
+// whole-file operations the system needs.
+//
+// All paths here are native paths (see paths.h for drive paths).
+// Operations never throw; they report failure through their result.
+// A File object is not thread-safe: one thread uses it at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quindelo::platform {
+
+class File {
+ public:
+  File() = default;
+  ~File();
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+
+  // Opens the file for reading and writing, creating it (mode 0600) when it
+  // does not exist, and takes an exclusive lock so that no other process
+  // can open it the same way meanwhile. *existed (may be null) tells whether
+  // the file was there before. Fails when the path cannot be opened or is
+  // locked by another holder. Any file held before is closed first.
+  bool OpenAlways(const std::string& native_path, bool* existed);
+
+  // Opens an existing regular file for reading only, without a lock.
+  // Never opens FIFOs, sockets or devices (fails for them without blocking).
+  bool OpenForReading(const std::string& native_path);
+
+  bool IsOpen() const { return fd_ >= 0; }
+  void Close();
+
+  // Positioned transfers. Return the number of bytes moved (which may be
+  // less than count at the end of the file), or -1 on an error.
+  // Interrupted calls are retried; a short count means end of file or a
+  // full disk.
+  long long ReadAt(std::uint64_t offset, void* buffer, std::size_t count);
+  long long WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
+
+  // True only when exactly count bytes were moved.
+  bool ReadExact(std::uint64_t offset, void* buffer, std::size_t count);
+  bool WriteExact(std::uint64_t offset, const void* buffer, std::size_t count);
+
+  // Sequential read from the current position (for readers that stream).
+  long long Read(void* buffer, std::size_t count);
+
+  bool Truncate(std::uint64_t size);
+  bool Size(std::uint64_t* size) const;
+
+ private:
+  int fd_ = -1;
+};
+
+// Deletes a file. False when it did not exist or could not be removed.
+bool RemoveFile(const std::string& native_path);
+
+// Creates a folder and any missing parents (mode 0700). True when the folder
+// exists afterwards.
+bool CreateFolders(const std::string& native_path);
+
+// True when something (of any kind) exists at the path; links not followed.
+bool PathExists(const std::string& native_path);
+
+}  // namespace quindelo::platform

@@ -1,0 +1,147 @@
+// File operations on POSIX: open(2) with flock(2) for exclusive use,
+// pread/pwrite with retries on EINTR.
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "platform/file.h"
+
+namespace quindelo::platform {
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+bool File::OpenAlways(const std::string& native_path, bool* existed) {
+  Close();
+  struct stat st;
+  bool was_there = ::lstat(native_path.c_str(), &st) == 0;
+  if (was_there && !S_ISREG(st.st_mode)) return false;
+  int fd = ::open(native_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return false;
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    return false;
+  }
+  fd_ = fd;
+  if (existed) *existed = was_there;
+  return true;
+}
+
+bool File::OpenForReading(const std::string& native_path) {
+  Close();
+  // O_NONBLOCK keeps an open of a FIFO from waiting for a writer; the type
+  // check below then refuses it before any read.
+  int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  fd_ = fd;
+  return true;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // also releases the flock
+    fd_ = -1;
+  }
+}
+
+long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  auto* out = static_cast<char*>(buffer);
+  while (done < count) {
+    ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+long long File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  std::size_t done = 0;
+  auto* in = static_cast<const char*>(buffer);
+  while (done < count) {
+    ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return static_cast<long long>(done);
+}
+
+bool File::ReadExact(std::uint64_t offset, void* buffer, std::size_t count) {
+  return ReadAt(offset, buffer, count) == static_cast<long long>(count);
+}
+
+bool File::WriteExact(std::uint64_t offset, const void* buffer, std::size_t count) {
+  return WriteAt(offset, buffer, count) == static_cast<long long>(count);
+}
+
+long long File::Read(void* buffer, std::size_t count) {
+  if (fd_ < 0) return -1;
+  for (;;) {
+    ssize_t n = ::read(fd_, buffer, count);
+    if (n < 0 && errno == EINTR) continue;
+    return n;
+  }
+}
+
+bool File::Truncate(std::uint64_t size) {
+  if (fd_ < 0) return false;
+  return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+}
+
+bool File::Size(std::uint64_t* size) const {
+  if (fd_ < 0) return false;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0) return false;
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool RemoveFile(const std::string& native_path) {
+  return ::unlink(native_path.c_str()) == 0;
+}
+
+bool CreateFolders(const std::string& native_path) {
+  std::error_code ec;
+  std::filesystem::create_directories(native_path, ec);
+  struct stat st;
+  return ::stat(native_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& native_path) {
+  struct stat st;
+  return ::lstat(native_path.c_str(), &st) == 0;
+}
+
+}  // namespace quindelo::platform

@@ -1,0 +1,71 @@
+// Folder enumeration and file attributes, in the terms the rest of the
+// system works with: attribute bits and times as 64-bit counts of 100 ns
+// since 1 January 1601 UTC.
+//
+// Linux names map to attributes as follows: a name that starts with a dot is
+// hidden; a folder (never a link to one) has kFileAttributeDirectory; a file
+// without write permission for its owner is read-only; every other entry is
+// archive. There are no system or temporary attributes. Links are never
+// followed. Names holding a backslash cannot be written as drive paths and
+// are left out of every enumeration.
+#pragma once
+
+#include <cstdint>
+#include <dirent.h>
+#include <string>
+
+namespace quindelo::platform {
+
+inline constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
+inline constexpr std::uint32_t kFileAttributeHidden = 0x2;
+inline constexpr std::uint32_t kFileAttributeSystem = 0x4;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kFileAttributeArchive = 0x20;
+inline constexpr std::uint32_t kFileAttributeTemporary = 0x100;
+
+// 100 ns units between 1601-01-01 and 1970-01-01.
+inline constexpr std::uint64_t kUnixEpochAsFileTime = 116444736000000000ull;
+
+struct FindData {
+  std::string name;
+  std::uint32_t attributes = 0;
+  std::uint64_t creation_time = 0;    // birth time; nonzero stand-in when unknown
+  std::uint64_t last_write_time = 0;  // modification time
+  std::uint64_t size = 0;
+  std::uint64_t device = 0;  // file system the entry lives on
+  bool is_link = false;
+  bool is_special = false;  // FIFO, socket or device: never to be opened
+};
+
+// Fills data for the entry at path itself (folder or file), without following
+// a final link. False when the path does not exist or cannot be examined.
+bool GetFindData(const std::string& native_path, FindData* data);
+
+// GetFileAttributes: false when the path does not exist.
+bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes);
+
+// Lists one folder, entry by entry, skipping "." and "..".
+// Not thread-safe; one enumerator per thread.
+class FolderEnumerator {
+ public:
+  FolderEnumerator() = default;
+  ~FolderEnumerator();
+  FolderEnumerator(const FolderEnumerator&) = delete;
+  FolderEnumerator& operator=(const FolderEnumerator&) = delete;
+
+  // False when the folder cannot be opened (it then lists nothing).
+  bool Open(const std::string& native_folder);
+  // Next entry; false at the end. An entry that vanishes between listing
+  // and examination is skipped.
+  bool Next(FindData* data);
+  void Close();
+
+ private:
+  DIR* dir_ = nullptr;
+  std::string folder_;
+};
+
+// Current time as 100 ns units since 1601 UTC.
+std::uint64_t FileTimeNow();
+
+}  // namespace quindelo::platform

@@ -1,0 +1,126 @@
+// Folder enumeration on POSIX: readdir(3) plus fstatat(2) without following
+// links, and statx(2) for birth times where the file system keeps them.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/folder.h"
+
+namespace quindelo::platform {
+namespace {
+
+std::uint64_t ToFileTime(const struct timespec& t) {
+  if (t.tv_sec < 0) return 0;
+  return kUnixEpochAsFileTime + static_cast<std::uint64_t>(t.tv_sec) * 10000000ull +
+         static_cast<std::uint64_t>(t.tv_nsec) / 100;
+}
+
+std::uint64_t ToFileTime(const struct statx_timestamp& t) {
+  if (t.tv_sec < 0) return 0;
+  return kUnixEpochAsFileTime + static_cast<std::uint64_t>(t.tv_sec) * 10000000ull +
+         t.tv_nsec / 100;
+}
+
+// Fills data from the entry named name inside the folder open as dirfd (or
+// from a whole path with AT_FDCWD).
+bool Examine(int dirfd, const char* name, FindData* data) {
+  struct statx sx;
+  if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
+              STATX_BASIC_STATS | STATX_BTIME, &sx) != 0)
+    return false;
+  mode_t mode = sx.stx_mode;
+  data->attributes = 0;
+  data->is_link = S_ISLNK(mode);
+  data->is_special = S_ISFIFO(mode) || S_ISSOCK(mode) || S_ISCHR(mode) || S_ISBLK(mode);
+  if (S_ISDIR(mode))
+    data->attributes |= kFileAttributeDirectory;
+  else
+    data->attributes |= kFileAttributeArchive;
+  if (!(mode & S_IWUSR) && !S_ISDIR(mode)) data->attributes |= kFileAttributeReadOnly;
+  data->last_write_time = ToFileTime(sx.stx_mtime);
+  // Without a birth time the creation time counts as nonzero, so that the
+  // folder stamp built from the last-write time stays usable.
+  if (sx.stx_mask & STATX_BTIME)
+    data->creation_time = ToFileTime(sx.stx_btime);
+  else
+    data->creation_time = data->last_write_time ? data->last_write_time : 1;
+  data->size = sx.stx_size;
+  data->device = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  return true;
+}
+
+const char* BaseName(const std::string& path) {
+  auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return path.c_str();
+  if (slash + 1 == path.size()) return ".";
+  return path.c_str() + slash + 1;
+}
+
+}  // namespace
+
+bool GetFindData(const std::string& native_path, FindData* data) {
+  if (native_path.empty() || !Examine(AT_FDCWD, native_path.c_str(), data)) return false;
+  data->name = BaseName(native_path);
+  if (data->name.size() > 1 && data->name[0] == '.') data->attributes |= kFileAttributeHidden;
+  return true;
+}
+
+bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {
+  FindData data;
+  if (!GetFindData(native_path, &data)) return false;
+  *attributes = data.attributes;
+  return true;
+}
+
+FolderEnumerator::~FolderEnumerator() { Close(); }
+
+bool FolderEnumerator::Open(const std::string& native_folder) {
+  Close();
+  int fd = ::open(native_folder.empty() ? "/" : native_folder.c_str(),
+                  O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return false;
+  dir_ = ::fdopendir(fd);
+  if (!dir_) {
+    ::close(fd);
+    return false;
+  }
+  folder_ = native_folder;
+  return true;
+}
+
+bool FolderEnumerator::Next(FindData* data) {
+  if (!dir_) return false;
+  for (;;) {
+    errno = 0;
+    struct dirent* e = ::readdir(dir_);
+    if (!e) return false;
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    // Names with a backslash cannot be written as drive paths.
+    if (std::strchr(name, '\\')) continue;
+    if (!Examine(::dirfd(dir_), name, data)) continue;  // vanished meanwhile
+    data->name = name;
+    if (name[0] == '.') data->attributes |= kFileAttributeHidden;
+    return true;
+  }
+}
+
+void FolderEnumerator::Close() {
+  if (dir_) {
+    ::closedir(dir_);
+    dir_ = nullptr;
+  }
+}
+
+std::uint64_t FileTimeNow() {
+  struct timespec t;
+  ::clock_gettime(CLOCK_REALTIME, &t);
+  return ToFileTime(t);
+}
+
+}  // namespace quindelo::platform
