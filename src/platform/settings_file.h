@@ -8,13 +8,48 @@
 // file atomically (temporary file, then rename), so a reader never sees a
 // half-written file. Section and value names compare without regard to case.
 // A damaged line reads as a missing value; it is never a crash.
-// All functions are thread-safe (one process-wide lock).
+// All functions are thread-safe (one process-wide lock). Two processes that
+// write at the same moment may lose one of the two updates; neither sees a
+// torn file.
+//
+// File format (8-bit text, lines end in LF; a CR before the LF is ignored):
+//
+//   ; a comment (also "#"); comments and blank lines are kept on rewrite
+//   [Section]
+//   Name="text"
+//   Count=dword:0000002a
+//
+// - A string is in double quotes. Inside them a backslash escapes:
+//   \" quote, \\ backslash, \n LF, \r CR, \t tab, \xHH any byte (written
+//   for the other control bytes 0x00-0x1F and 0x7F). Bytes 0x80-0xFF are
+//   written as they are. Only blanks may follow the closing quote.
+// - An integer is "dword:" and 1 to 8 hex digits (written as 8 lower-case
+//   digits), the 32-bit two's complement pattern of the value.
+// - Blanks around names, "=" and values are ignored. Values before the first
+//   header belong to the section named "" (empty).
+// - A line that is none of these (no "=", a bad escape, a missing quote, a
+//   header without "]", a NUL byte, a line longer than
+//   kSettingsMaxLineLength) is ignored, as are the values below a broken
+//   header; such lines are dropped when the file is next written. When a
+//   name appears twice in a section, the first wins and a write removes the
+//   others.
+// - A file larger than kSettingsMaxFileSize, or one that cannot be read,
+//   reads as empty and is never overwritten (writes then fail).
+//
+// Names that could not be read back unchanged are refused (reads and deletes
+// fail, writes fail): a section name holding "]" or a control byte, a value
+// name that is empty or holds "=" or a control byte or starts with "[", ";"
+// or "#", and either with blanks at its start or end.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace quindelo::platform {
+
+inline constexpr std::size_t kSettingsMaxLineLength = 64 * 1024;
+inline constexpr std::size_t kSettingsMaxFileSize = 4 * 1024 * 1024;
 
 // Full path of the settings file for the current environment.
 std::string SettingsFilePath();

@@ -1,0 +1,460 @@
+// The settings file on POSIX: a small INI reader and an atomic rewriter.
+// The whole file is read at every call (it is small), so that a change made
+// by another process or a moved XDG_CONFIG_HOME is seen at once.
+#include <cerrno>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/settings_file.h"
+
+namespace quindelo::platform {
+namespace {
+
+constexpr char kFolderName[] = "Pemblet Software";
+constexpr char kFileName[] = "Quindelo.conf";
+constexpr char kDwordPrefix[] = "dword:";
+// Section of the lines below a broken header; no valid name equals it.
+constexpr char kNoSection[] = "\n";
+
+std::mutex& SettingsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+bool HasControlByte(std::string_view s) {
+  for (char c : s) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return true;
+  }
+  return false;
+}
+
+// Names that can be written so that they read back unchanged.
+bool ValidSectionName(std::string_view s) {
+  return !HasControlByte(s) && s.find(']') == std::string_view::npos && Trim(s) == s;
+}
+
+bool ValidValueName(std::string_view s) {
+  return !s.empty() && !HasControlByte(s) && s.find('=') == std::string_view::npos &&
+         Trim(s) == s && s[0] != '[' && s[0] != ';' && s[0] != '#';
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string EscapeString(std::string_view text) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size() + 2);
+  out += '"';
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (u < 0x20 || u == 0x7F) {
+          out += "\\x";
+          out += kHex[u >> 4];
+          out += kHex[u & 15];
+        } else {
+          out += c;
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+// Parses a quoted, escaped string; nothing but blanks may follow it.
+bool UnescapeString(std::string_view text, std::string* out) {
+  if (text.size() < 2 || text.front() != '"') return false;
+  std::string value;
+  std::size_t i = 1;
+  for (;;) {
+    if (i >= text.size()) return false;  // no closing quote
+    char c = text[i++];
+    if (c == '"') break;
+    if (c != '\\') {
+      value += c;
+      continue;
+    }
+    if (i >= text.size()) return false;
+    char e = text[i++];
+    switch (e) {
+      case '"': value += '"'; break;
+      case '\\': value += '\\'; break;
+      case 'n': value += '\n'; break;
+      case 'r': value += '\r'; break;
+      case 't': value += '\t'; break;
+      case 'x': {
+        if (i + 2 > text.size()) return false;
+        int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        value += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        break;
+      }
+      default: return false;
+    }
+  }
+  if (!Trim(text.substr(i)).empty()) return false;
+  *out = std::move(value);
+  return true;
+}
+
+std::string FormatDword(std::int32_t value) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%s%08x", kDwordPrefix, static_cast<std::uint32_t>(value));
+  return buf;
+}
+
+bool ParseDword(std::string_view text, std::int32_t* out) {
+  constexpr std::size_t prefix = sizeof(kDwordPrefix) - 1;
+  if (text.size() <= prefix || !EqualNoCase(text.substr(0, prefix), kDwordPrefix)) return false;
+  std::string_view digits = text.substr(prefix);
+  if (digits.size() > 8) return false;
+  std::uint32_t v = 0;
+  for (char c : digits) {
+    int d = HexDigit(c);
+    if (d < 0) return false;
+    v = v * 16 + static_cast<std::uint32_t>(d);
+  }
+  *out = static_cast<std::int32_t>(v);
+  return true;
+}
+
+enum class LineKind { kKeep, kSection, kValue, kBad };
+
+struct Line {
+  LineKind kind = LineKind::kKeep;
+  std::string raw;      // the line as it will be written back (no line end)
+  std::string name;     // section name (kSection) or value name (kValue)
+  std::string section;  // for kValue: the section the value belongs to
+  std::string_view text() const {  // kValue: the text after '='
+    return Trim(std::string_view(raw).substr(raw.find('=') + 1));
+  }
+};
+
+struct Document {
+  std::vector<Line> lines;
+};
+
+// Classifies one line. current_section is updated by section headers.
+Line ParseLine(std::string_view raw, std::string* current_section) {
+  Line line;
+  line.raw = std::string(raw);
+  if (raw.size() > kSettingsMaxLineLength || raw.find('\0') != std::string_view::npos) {
+    line.kind = LineKind::kBad;
+    return line;
+  }
+  std::string_view t = Trim(raw);
+  if (t.empty() || t[0] == ';' || t[0] == '#') return line;  // kept as it is
+  if (t[0] == '[') {
+    std::size_t close = t.find(']');
+    if (close == std::string_view::npos || !Trim(t.substr(close + 1)).empty()) {
+      // The values below a broken header belong to no section that can be
+      // named; they are unreadable and dropped at the next write.
+      line.kind = LineKind::kBad;
+      *current_section = kNoSection;
+      return line;
+    }
+    std::string_view name = Trim(t.substr(1, close - 1));
+    line.kind = LineKind::kSection;
+    line.name = std::string(name);
+    *current_section = line.name;
+    return line;
+  }
+  std::size_t eq = t.find('=');
+  if (eq == std::string_view::npos) {
+    line.kind = LineKind::kBad;
+    return line;
+  }
+  std::string_view name = Trim(t.substr(0, eq));
+  std::string_view value = Trim(t.substr(eq + 1));
+  std::string s;
+  std::int32_t i;
+  if (name.empty() || *current_section == kNoSection || (!UnescapeString(value, &s) && !ParseDword(value, &i))) {
+    line.kind = LineKind::kBad;
+    return line;
+  }
+  line.kind = LineKind::kValue;
+  line.name = std::string(name);
+  line.section = *current_section;
+  return line;
+}
+
+std::string ConfigHome() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && config[0] == '/') return config;
+  const char* home = std::getenv("HOME");
+  std::string base;
+  if (home && home[0] == '/') {
+    base = home;
+  } else {
+    struct passwd pw;
+    struct passwd* found = nullptr;
+    std::vector<char> buf(16384);
+    if (getpwuid_r(getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
+      base = found->pw_dir;
+    else
+      base = "/tmp";
+  }
+  return base + "/.config";
+}
+
+std::string FolderPath() { return ConfigHome() + "/" + kFolderName; }
+
+// Reads the file into *doc. A missing file is an empty document. False when
+// the file exists but cannot be read or is too large: writes must then leave
+// it alone rather than replace it with a document that lost its contents.
+bool LoadDocument(const std::string& path, Document* doc) {
+  doc->lines.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size > static_cast<off_t>(kSettingsMaxFileSize)) {
+    ::close(fd);
+    return false;
+  }
+  std::string data;
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<std::size_t>(n));
+    if (data.size() > kSettingsMaxFileSize) {  // grew while being read
+      ::close(fd);
+      return false;
+    }
+  }
+  ::close(fd);
+  std::string section;
+  std::size_t start = 0;
+  while (start < data.size()) {
+    std::size_t end = data.find('\n', start);
+    if (end == std::string::npos) end = data.size();
+    std::string_view raw(data.data() + start, end - start);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    doc->lines.push_back(ParseLine(raw, &section));
+    start = end + 1;
+  }
+  return true;
+}
+
+// The first value line of (section, name), or -1.
+long FindValue(const Document& doc, std::string_view section, std::string_view name) {
+  for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+    const Line& l = doc.lines[i];
+    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) && EqualNoCase(l.name, name))
+      return static_cast<long>(i);
+  }
+  return -1;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+  std::size_t done = 0;
+  while (done < data.size()) {
+    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool MakeFolders(const std::string& path) {
+  for (std::size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos < path.size() && path[pos] != '/') continue;
+    std::string part = path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  }
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes doc to a temporary file beside the settings file, flushes it to
+// disk and renames it over the old file. Bad lines are dropped.
+bool StoreDocument(const Document& doc) {
+  std::string folder = FolderPath();
+  if (!MakeFolders(folder)) return false;
+  std::string data;
+  for (const Line& l : doc.lines) {
+    if (l.kind == LineKind::kBad) continue;
+    data += l.raw;
+    data += '\n';
+  }
+  std::string temp = folder + "/." + kFileName + ".XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(temp.c_str(), (folder + "/" + kFileName).c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here does not undo the write.
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+// Sets (section, name) to the already formatted value text.
+bool WriteValue(const std::string& section, const std::string& name, const std::string& text) {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  std::string raw = name + "=" + text;
+  if (raw.size() > kSettingsMaxLineLength) return false;
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  long at = FindValue(doc, section, name);
+  if (at >= 0) {
+    // The stored spelling of the name stays, as the registry keeps it.
+    doc.lines[at].raw = doc.lines[at].name + "=" + text;
+    // Later duplicates would never be read; drop them so the file says one thing.
+    for (std::size_t i = static_cast<std::size_t>(at) + 1; i < doc.lines.size(); ++i) {
+      Line& l = doc.lines[i];
+      if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
+          EqualNoCase(l.name, name))
+        l.kind = LineKind::kBad;
+    }
+    return StoreDocument(doc);
+  }
+  Line line;
+  line.kind = LineKind::kValue;
+  line.raw = raw;
+  line.name = name;
+  line.section = section;
+  // Insert after the last value of the section's first block; values of the
+  // unnamed section go before the first header.
+  std::size_t insert_at = doc.lines.size();
+  bool found_section = section.empty();
+  if (section.empty()) {
+    for (std::size_t i = 0; i < doc.lines.size(); ++i)
+      if (doc.lines[i].kind == LineKind::kSection) {
+        insert_at = i;
+        break;
+      }
+  } else {
+    for (std::size_t i = 0; i < doc.lines.size(); ++i) {
+      if (doc.lines[i].kind != LineKind::kSection || !EqualNoCase(doc.lines[i].name, section))
+        continue;
+      found_section = true;
+      insert_at = i + 1;
+      for (std::size_t j = i + 1; j < doc.lines.size() && doc.lines[j].kind != LineKind::kSection;
+           ++j)
+        if (doc.lines[j].kind == LineKind::kValue) insert_at = j + 1;
+      break;
+    }
+  }
+  if (found_section) {
+    doc.lines.insert(doc.lines.begin() + static_cast<long>(insert_at), line);
+  } else {
+    bool has_content = false;
+    for (const Line& l : doc.lines) has_content = has_content || l.kind != LineKind::kBad;
+    if (has_content && !doc.lines.back().raw.empty()) doc.lines.push_back(Line());
+    Line header;
+    header.kind = LineKind::kSection;
+    header.raw = "[" + section + "]";
+    header.name = section;
+    doc.lines.push_back(header);
+    doc.lines.push_back(line);
+  }
+  return StoreDocument(doc);
+}
+
+}  // namespace
+
+std::string SettingsFilePath() {
+  return ConfigHome() + "/" + kFolderName + "/" + kFileName;
+}
+
+bool SettingsReadString(const std::string& section, const std::string& name, std::string* value) {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  long at = FindValue(doc, section, name);
+  return at >= 0 && UnescapeString(doc.lines[at].text(), value);
+}
+
+bool SettingsReadInt(const std::string& section, const std::string& name, std::int32_t* value) {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  long at = FindValue(doc, section, name);
+  return at >= 0 && ParseDword(doc.lines[at].text(), value);
+}
+
+bool SettingsWriteString(const std::string& section, const std::string& name,
+                         const std::string& value) {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  return WriteValue(section, name, EscapeString(value));
+}
+
+bool SettingsWriteInt(const std::string& section, const std::string& name, std::int32_t value) {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  return WriteValue(section, name, FormatDword(value));
+}
+
+bool SettingsDeleteValue(const std::string& section, const std::string& name) {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  bool found = false;
+  for (Line& l : doc.lines) {
+    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
+        EqualNoCase(l.name, name)) {
+      l.kind = LineKind::kBad;  // dropped when the file is written
+      found = true;
+    }
+  }
+  return found && StoreDocument(doc);
+}
+
+}  // namespace quindelo::platform
