@@ -1,0 +1,144 @@
+// On-disk format of an index file: the constants, sizes and field offsets of
+// the file header, block headers, table pages and records, with explicit
+// little-endian encoders and decoders. Everything that knows a byte position
+// inside an index file takes it from here.
+//
+// File layout: a 192-byte header at offset 0, then a gapless sequence of
+// blocks up to the end offset, each starting at a multiple of 8 with an
+// 8-byte block header (length, record id, kind). A block occupies
+// Round8(length) bytes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quindelo::index_format {
+
+// ---- File header ----------------------------------------------------------
+inline constexpr std::uint32_t kHeaderSize = 192;
+inline constexpr std::uint32_t kBannerOffset = 0;
+inline constexpr std::uint32_t kBannerSize = 128;  // NUL-terminated, at most 127 bytes of text
+inline constexpr std::uint32_t kMagicOffset = 128;
+inline constexpr std::uint32_t kVersionOffset = 132;
+inline constexpr std::uint32_t kEndOffsetOffset = 136;
+inline constexpr std::uint32_t kLiveBytesOffset = 140;
+inline constexpr std::uint32_t kOpenFlagOffset = 144;
+inline constexpr std::uint32_t kDamagedFlagOffset = 146;
+inline constexpr std::uint32_t kReservedOffset = 148;
+inline constexpr std::uint32_t kReservedSize = 44;
+
+inline constexpr std::uint32_t kMagic = 0x43218765;
+inline constexpr std::uint32_t kVersion = 0x00010001;
+inline constexpr char kBanner[] =
+    "Quindelo File\r\n"
+    "Index of folder and file names; rebuilt automatically when damaged.\r\n";
+
+static_assert(kReservedOffset + kReservedSize == kHeaderSize);
+static_assert(sizeof(kBanner) <= kBannerSize, "banner and its NUL fit the field");
+
+// ---- Blocks -----------------------------------------------------------------
+inline constexpr std::uint32_t kBlockHeaderSize = 8;
+inline constexpr std::uint32_t kBlockLengthOffset = 0;
+inline constexpr std::uint32_t kBlockIdOffset = 4;
+inline constexpr std::uint32_t kBlockKindOffset = 6;
+
+inline constexpr std::uint16_t kKindFree = 0;
+inline constexpr std::uint16_t kKindTablePage = 1;
+inline constexpr std::uint16_t kKindDriveRecord = 2;
+inline constexpr std::uint16_t kKindFolderRecord = 3;
+
+// ---- Record table and table pages -------------------------------------------
+inline constexpr std::uint32_t kEntriesPerPage = 1024;
+inline constexpr std::uint32_t kPageDataSize = kEntriesPerPage * 4;               // 4096
+inline constexpr std::uint32_t kPageLength = kBlockHeaderSize + kPageDataSize;    // 4104
+inline constexpr std::uint32_t kMaxPages = 60;
+inline constexpr std::uint32_t kMaxTableLength = kMaxPages * kEntriesPerPage;     // 61440
+inline constexpr std::uint16_t kLargestId = kMaxTableLength - 1;                  // 61439
+inline constexpr std::uint32_t kFirstBlockOffset = kHeaderSize;                  // page 0
+inline constexpr std::uint32_t kNewFileSize = kHeaderSize + kPageLength;          // 4296
+
+// Reserved record ids: 0 none, 1 and 2 table pages 0 and 1, 3 the drive
+// record, every multiple of 1024 a table page from page 2 on.
+inline constexpr std::uint16_t kNoId = 0;
+inline constexpr std::uint16_t kPage0Id = 1;
+inline constexpr std::uint16_t kPage1Id = 2;
+inline constexpr std::uint16_t kDriveRecordId = 3;
+inline constexpr std::uint16_t kFirstFreshId = 4;
+
+static_assert(kPageLength == 4104);
+static_assert(kMaxTableLength == 61440);
+static_assert(kNewFileSize == 4296);
+
+// Record id of table page k.
+constexpr std::uint32_t PageRecordId(std::uint32_t page) {
+  return page == 0 ? kPage0Id : page == 1 ? kPage1Id : kEntriesPerPage * (page - 1);
+}
+static_assert(PageRecordId(2) == 1024 && PageRecordId(59) == 59392);
+
+// ---- Compaction ---------------------------------------------------------------
+inline constexpr std::uint32_t kCompactMinEndOffset = 16384;
+inline constexpr std::uint32_t kCompactLivePercent = 75;  // compact below this share
+
+// ---- Sequential read window ---------------------------------------------------
+inline constexpr std::uint32_t kReadWindowSize = 8192;
+
+// ---- Drive record (kind 2, id 3) ------------------------------------------------
+inline constexpr std::uint32_t kDriveRecordLength = 192;
+inline constexpr std::uint32_t kDriveCreatedOffset = 8;
+inline constexpr std::uint32_t kDriveLastRefreshOffset = 12;
+inline constexpr std::uint32_t kDriveLastSavedOffset = 16;
+inline constexpr std::uint32_t kDriveRootFolderOffset = 20;
+inline constexpr std::uint32_t kDriveDescriptionOffset = 24;
+inline constexpr std::uint32_t kDriveDescriptionSize = 128;
+static_assert(kDriveDescriptionOffset + kDriveDescriptionSize + 40 == kDriveRecordLength);
+
+// ---- Folder record (kind 3) -------------------------------------------------------
+inline constexpr std::uint32_t kFolderStampOffset = 8;
+inline constexpr std::uint32_t kFolderParentOffset = 12;
+inline constexpr std::uint32_t kFolderNameLengthOffset = 14;
+inline constexpr std::uint32_t kFolderNameOffset = 15;
+// Length of a folder record = kFolderFixedLength + n + entry bytes (the
+// terminating 0 of the entry list is counted in the 16).
+inline constexpr std::uint32_t kFolderFixedLength = 16;
+inline constexpr std::uint8_t kFolderEntryMarker = 0xFF;
+inline constexpr std::uint8_t kEntryListEnd = 0;
+inline constexpr std::size_t kMaxFileNameLength = 254;    // 255 would read as the marker
+inline constexpr std::size_t kMaxFolderNameLength = 255;
+
+// ---- Helpers --------------------------------------------------------------------
+constexpr std::uint32_t Round8(std::uint32_t n) { return (n + 7u) & ~7u; }
+constexpr std::uint64_t Round8Wide(std::uint64_t n) { return (n + 7u) & ~std::uint64_t{7}; }
+
+inline std::uint16_t GetU16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t GetU32(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+         std::uint32_t{p[3]} << 24;
+}
+inline void PutU16(std::uint8_t* p, std::uint16_t v) {
+  p[0] = static_cast<std::uint8_t>(v);
+  p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void PutU32(std::uint8_t* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+// The 8-byte header that starts every block.
+struct BlockHeader {
+  std::uint32_t length = 0;
+  std::uint16_t id = 0;
+  std::uint16_t kind = 0;
+};
+
+inline BlockHeader DecodeBlockHeader(const std::uint8_t* p) {
+  return BlockHeader{GetU32(p + kBlockLengthOffset), GetU16(p + kBlockIdOffset),
+                     GetU16(p + kBlockKindOffset)};
+}
+inline void EncodeBlockHeader(std::uint8_t* p, const BlockHeader& h) {
+  PutU32(p + kBlockLengthOffset, h.length);
+  PutU16(p + kBlockIdOffset, h.id);
+  PutU16(p + kBlockKindOffset, h.kind);
+}
+
+}  // namespace quindelo::index_format

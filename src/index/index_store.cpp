@@ -1,0 +1,653 @@
+// IndexStore: see index_store.h for the contract and index_format.h for the
+// byte layout.
+#include "index/index_store.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace quindelo {
+
+namespace fmt = index_format;
+using fmt::GetU16;
+using fmt::GetU32;
+using fmt::PutU16;
+using fmt::PutU32;
+using fmt::Round8;
+
+IndexStore::IndexStore() = default;
+
+IndexStore::~IndexStore() { Close(); }
+
+// ---- Header image ---------------------------------------------------------------
+
+std::uint32_t IndexStore::end_offset() const {
+  return GetU32(header_.data() + fmt::kEndOffsetOffset);
+}
+std::int32_t IndexStore::live_bytes() const {
+  return static_cast<std::int32_t>(GetU32(header_.data() + fmt::kLiveBytesOffset));
+}
+bool IndexStore::is_damaged() const {
+  return GetU16(header_.data() + fmt::kDamagedFlagOffset) != 0;
+}
+std::uint16_t IndexStore::open_flag() const {
+  return GetU16(header_.data() + fmt::kOpenFlagOffset);
+}
+void IndexStore::set_end_offset(std::uint32_t v) {
+  PutU32(header_.data() + fmt::kEndOffsetOffset, v);
+  header_dirty_ = true;
+}
+void IndexStore::set_live_bytes(std::int32_t v) {
+  PutU32(header_.data() + fmt::kLiveBytesOffset, static_cast<std::uint32_t>(v));
+  header_dirty_ = true;
+}
+void IndexStore::set_open_flag(std::uint16_t v) {
+  PutU16(header_.data() + fmt::kOpenFlagOffset, v);
+  header_dirty_ = true;
+}
+void IndexStore::MarkDamaged() {
+  PutU16(header_.data() + fmt::kDamagedFlagOffset, 1);
+  header_dirty_ = true;
+}
+
+// ---- Validity -------------------------------------------------------------------
+
+bool IndexStore::IsValidOffset(std::uint32_t offset) const {
+  return offset >= fmt::kFirstBlockOffset && offset < end_offset() && offset % 8 == 0;
+}
+
+std::uint32_t IndexStore::ValidEntry(std::uint16_t id, bool* damaged_entry) const {
+  *damaged_entry = false;
+  if (id >= table_.size()) {
+    *damaged_entry = true;
+    return 0;
+  }
+  std::uint32_t entry = table_[id];
+  if (entry != 0 && !IsValidOffset(entry)) {
+    *damaged_entry = true;
+    return 0;
+  }
+  return entry;
+}
+
+bool IndexStore::BlockFits(std::uint32_t offset, std::uint32_t length) const {
+  return length >= fmt::kBlockHeaderSize &&
+         std::uint64_t{offset} + length <= std::uint64_t{end_offset()};
+}
+
+// ---- File access ----------------------------------------------------------------
+
+bool IndexStore::ReadBytes(std::uint32_t offset, void* buffer, std::size_t count) {
+  if (window_mode_) return ReadWindowed(offset, static_cast<std::uint8_t*>(buffer), count);
+  return file_.ReadExact(offset, buffer, count);
+}
+
+bool IndexStore::WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count) {
+  window_mode_ = false;
+  return file_.WriteExact(offset, buffer, count);
+}
+
+// Positioning inside [window offset, window offset + count] only moves the
+// position; anywhere else empties the window there. Refills read up to the
+// next 8192-byte boundary of the file, so that every refill after the first
+// is aligned.
+bool IndexStore::ReadWindowed(std::uint32_t offset, std::uint8_t* out, std::size_t count) {
+  if (window_.size() != fmt::kReadWindowSize) window_.assign(fmt::kReadWindowSize, 0);
+  if (offset >= window_offset_ &&
+      std::uint64_t{offset} <= std::uint64_t{window_offset_} + window_count_) {
+    window_position_ = offset - window_offset_;
+  } else {
+    window_offset_ = offset;
+    window_position_ = 0;
+    window_count_ = 0;
+  }
+  while (count > 0) {
+    if (window_position_ >= window_count_) {
+      window_offset_ += window_position_;
+      window_position_ = 0;
+      window_count_ = 0;
+      std::uint32_t want = fmt::kReadWindowSize - window_offset_ % fmt::kReadWindowSize;
+      long long got = file_.ReadAt(window_offset_, window_.data(), want);
+      if (got <= 0) return false;
+      window_count_ = static_cast<std::uint32_t>(got);
+    }
+    std::size_t n = std::min<std::size_t>(count, window_count_ - window_position_);
+    std::memcpy(out, window_.data() + window_position_, n);
+    out += n;
+    count -= n;
+    window_position_ += static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
+bool IndexStore::ReadBlockHeader(std::uint32_t offset, BlockHeader* header) {
+  std::uint8_t bytes[fmt::kBlockHeaderSize];
+  if (!ReadBytes(offset, bytes, sizeof bytes)) return false;
+  *header = fmt::DecodeBlockHeader(bytes);
+  return true;
+}
+
+bool IndexStore::WriteBlockHeader(std::uint32_t offset, const BlockHeader& header) {
+  std::uint8_t bytes[fmt::kBlockHeaderSize];
+  fmt::EncodeBlockHeader(bytes, header);
+  return WriteBytes(offset, bytes, sizeof bytes);
+}
+
+bool IndexStore::WriteHeader() {
+  if (!WriteBytes(0, header_.data(), header_.size())) return false;
+  header_dirty_ = false;
+  return true;
+}
+
+bool IndexStore::Truncate() { return file_.Truncate(end_offset()); }
+
+void IndexStore::ResetState() {
+  std::vector<std::uint32_t>().swap(table_);
+  std::vector<std::uint8_t>().swap(window_);
+  header_dirty_ = false;
+  table_dirty_ = false;
+  next_id_hint_ = fmt::kFirstFreshId;
+  scan_cursor_ = 0;
+  compaction_resume_id_ = 0;
+  window_mode_ = false;
+  window_offset_ = window_position_ = window_count_ = 0;
+}
+
+// ---- Open, close, flush ---------------------------------------------------------
+
+bool IndexStore::Open(const std::string& native_path) {
+  Close();
+  ResetState();
+  header_.fill(0);
+  new_file_ = false;
+  bool existed = false;
+  if (!file_.OpenAlways(native_path, &existed)) return false;
+  new_file_ = !existed;
+
+  if (new_file_) {
+    std::memcpy(header_.data() + fmt::kBannerOffset, fmt::kBanner, sizeof(fmt::kBanner));
+    PutU32(header_.data() + fmt::kMagicOffset, fmt::kMagic);
+    PutU32(header_.data() + fmt::kVersionOffset, fmt::kVersion);
+    set_end_offset(fmt::kHeaderSize);
+    set_live_bytes(static_cast<std::int32_t>(fmt::kHeaderSize));
+    set_open_flag(1);
+    table_.assign(fmt::kEntriesPerPage, 0);
+    table_dirty_ = true;
+    // The table write places page 0 at offset 192; the header is written
+    // again so that the file on disk is complete at once.
+    if (!WriteHeader() || !WriteTable() || !WriteHeader() || !Truncate()) {
+      file_.Close();
+      platform::RemoveFile(native_path);
+      ResetState();
+      return false;
+    }
+    return true;
+  }
+
+  std::uint64_t size = 0;
+  bool accepted = file_.ReadExact(0, header_.data(), header_.size()) && file_.Size(&size) &&
+                  GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic &&
+                  GetU32(header_.data() + fmt::kVersionOffset) == fmt::kVersion &&
+                  !is_damaged() && std::uint64_t{end_offset()} == fmt::Round8Wide(size) &&
+                  end_offset() >= fmt::kNewFileSize && LoadTable();
+  if (accepted) {
+    set_open_flag(1);
+    accepted = (!table_dirty_ || WriteTable()) && WriteHeader() && Truncate();
+  }
+  if (!accepted) {
+    file_.Close();
+    ResetState();
+    return false;
+  }
+  return true;
+}
+
+bool IndexStore::Close() {
+  bool ok = true;
+  if (file_.IsOpen()) {
+    set_open_flag(0);
+    if (table_dirty_ && !WriteTable()) ok = false;
+    if (!WriteHeader()) ok = false;
+    if (!Truncate()) ok = false;
+    file_.Close();
+  }
+  ResetState();
+  return ok;
+}
+
+bool IndexStore::Flush() {
+  if (!file_.IsOpen()) return false;
+  bool ok = true;
+  if (table_dirty_ && !WriteTable()) ok = false;
+  if (header_dirty_ && !WriteHeader()) ok = false;
+  if (!Truncate()) ok = false;
+  return ok;
+}
+
+// ---- Record table -----------------------------------------------------------------
+
+// Follows the page chain from offset 192. Besides what every page must be
+// (kind 1, the page's own id), a page must have the page length, lie inside
+// the file, and the chain must not revisit a page or exceed 60 pages.
+bool IndexStore::LoadTable() {
+  table_.clear();
+  const bool unclean = open_flag() != 0;
+  std::vector<std::uint32_t> page_offsets;
+  std::uint8_t data[fmt::kPageDataSize];
+  std::uint32_t offset = fmt::kFirstBlockOffset;
+  for (std::uint32_t page = 0;; ++page) {
+    if (page >= fmt::kMaxPages || !IsValidOffset(offset) ||
+        !BlockFits(offset, fmt::kPageLength) ||
+        std::find(page_offsets.begin(), page_offsets.end(), offset) != page_offsets.end()) {
+      MarkDamaged();
+      return false;
+    }
+    page_offsets.push_back(offset);
+    BlockHeader h;
+    if (!ReadBlockHeader(offset, &h) ||
+        !file_.ReadExact(offset + fmt::kBlockHeaderSize, data, sizeof data)) {
+      MarkDamaged();
+      return false;
+    }
+    if (h.id != fmt::PageRecordId(page) || h.kind != fmt::kKindTablePage ||
+        h.length != fmt::kPageLength) {
+      MarkDamaged();
+      return false;
+    }
+    for (std::uint32_t i = 0; i < fmt::kEntriesPerPage; ++i) table_.push_back(GetU32(data + 4 * i));
+    if (page == 0 && table_[fmt::kPage0Id] != fmt::kFirstBlockOffset) {
+      MarkDamaged();
+      return false;
+    }
+    std::uint32_t next =
+        page == 0 ? table_[fmt::kPage1Id] : table_[fmt::kEntriesPerPage * page];
+    if (next == 0) break;
+    offset = next;
+  }
+
+  next_id_hint_ = static_cast<std::uint16_t>(table_.size());
+  for (std::uint32_t id = fmt::kFirstFreshId; id < table_.size(); ++id) {
+    if (table_[id] == 0) {
+      next_id_hint_ = static_cast<std::uint16_t>(id);
+      break;
+    }
+  }
+  if (unclean) return CheckConsistency();
+  return true;
+}
+
+// Every block must be well formed and its id must point back at it; every
+// id that no block carries must have no entry.
+bool IndexStore::CheckConsistency() {
+  std::vector<std::uint8_t> seen(table_.size(), 0);
+  const std::uint32_t end = end_offset();
+  bool damage = false;
+  window_mode_ = true;  // the walk reads block headers in file order
+  window_offset_ = window_position_ = window_count_ = 0;
+  std::uint32_t offset = fmt::kFirstBlockOffset;
+  while (offset < end) {
+    BlockHeader h;
+    if (!ReadBlockHeader(offset, &h) || !BlockFits(offset, h.length)) {
+      damage = true;
+      break;
+    }
+    if (h.id != 0) {
+      bool bad = false;
+      if (h.id >= table_.size() || ValidEntry(h.id, &bad) != offset || seen[h.id]) {
+        damage = true;
+        break;
+      }
+      seen[h.id] = 1;
+    }
+    offset += Round8(h.length);
+  }
+  window_mode_ = false;
+  for (std::uint32_t id = 1; !damage && id < table_.size(); ++id) {
+    if (seen[id] || table_[id] == 0) continue;
+    if (IsValidOffset(table_[id])) {
+      damage = true;
+    } else {
+      MarkDamaged();
+    }
+  }
+  if (damage) MarkDamaged();
+  return !damage;
+}
+
+bool IndexStore::WriteTable() {
+  const std::uint32_t pages = static_cast<std::uint32_t>(table_.size()) / fmt::kEntriesPerPage;
+  std::uint8_t data[fmt::kPageDataSize];
+  for (std::uint32_t k = 0; k < pages; ++k) {
+    const std::uint32_t page_id = fmt::PageRecordId(k);
+    std::uint32_t place = table_[page_id];
+    if (place != 0) {
+      BlockHeader h;
+      if (!IsValidOffset(place) || !ReadBlockHeader(place, &h) || h.id != page_id ||
+          h.kind != fmt::kKindTablePage || h.length != fmt::kPageLength) {
+        MarkDamaged();
+        return false;
+      }
+    } else {
+      place = end_offset();
+      if (std::uint64_t{place} + fmt::kPageLength > 0xFFFFFFF8u) {
+        MarkDamaged();
+        return false;
+      }
+      table_[page_id] = place;
+      set_end_offset(place + fmt::kPageLength);
+      if (k > 0) {
+        std::uint32_t link_at = k == 1 ? table_[fmt::kPage0Id] + 8 + 4 * fmt::kPage1Id
+                                       : table_[fmt::PageRecordId(k - 1)] + 8;
+        std::uint8_t link[4];
+        PutU32(link, place);
+        if (!WriteBytes(link_at, link, sizeof link)) return false;
+      }
+      if (!WriteBlockHeader(place, {fmt::kPageLength, static_cast<std::uint16_t>(page_id),
+                                    fmt::kKindTablePage})) {
+        return false;
+      }
+      set_live_bytes(live_bytes() + static_cast<std::int32_t>(fmt::kPageLength));
+    }
+    for (std::uint32_t i = 0; i < fmt::kEntriesPerPage; ++i) {
+      PutU32(data + 4 * i, table_[k * fmt::kEntriesPerPage + i]);
+    }
+    if (!WriteBytes(place + fmt::kBlockHeaderSize, data, sizeof data)) return false;
+  }
+  table_dirty_ = false;
+  return true;
+}
+
+// ---- Records ------------------------------------------------------------------------
+
+bool IndexStore::ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer) {
+  if (!file_.IsOpen() || id == 0) return false;
+  bool bad = false;
+  std::uint32_t place = ValidEntry(id, &bad);
+  BlockHeader h;
+  if (place == 0 || !ReadBlockHeader(place, &h) || h.id != id || h.kind == fmt::kKindFree ||
+      !BlockFits(place, h.length)) {
+    MarkDamaged();
+    return false;
+  }
+  buffer->resize(h.length);
+  fmt::EncodeBlockHeader(buffer->data(), h);
+  if (!ReadBytes(place + fmt::kBlockHeaderSize, buffer->data() + fmt::kBlockHeaderSize,
+                 h.length - fmt::kBlockHeaderSize)) {
+    MarkDamaged();
+    return false;
+  }
+  return true;
+}
+
+bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
+  if (!file_.IsOpen() || size < fmt::kBlockHeaderSize) return false;
+  const BlockHeader in = fmt::DecodeBlockHeader(data);
+  if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > 0xFFFFFFF0u ||
+      in.id == 0 || in.kind == fmt::kKindFree || in.kind == fmt::kKindTablePage ||
+      in.id == fmt::kPage0Id || in.id == fmt::kPage1Id || in.id % fmt::kEntriesPerPage == 0) {
+    return false;
+  }
+  if (in.id >= table_.size()) {
+    MarkDamaged();
+    return false;
+  }
+  const std::uint32_t id = in.id;
+  const std::uint32_t new_size = Round8(in.length);
+  std::uint32_t end = end_offset();
+
+  bool bad = false;
+  std::uint32_t place = ValidEntry(in.id, &bad);
+  if (bad) MarkDamaged();
+  std::uint32_t old_size = 0;
+  if (place != 0) {
+    BlockHeader old;
+    if (!ReadBlockHeader(place, &old)) {
+      MarkDamaged();
+      return false;
+    }
+    if (old.id != id || !BlockFits(place, old.length)) {
+      // The entry points at a block that is not this record: leave that
+      // block alone and give the record a new place.
+      MarkDamaged();
+      place = 0;
+    } else {
+      old_size = Round8(old.length);
+    }
+  }
+
+  std::uint32_t room = 0;
+  if (place == 0) {
+    room = 0;
+  } else if (new_size == old_size) {
+    room = old_size;
+  } else if (place + old_size == end) {
+    room = new_size;
+    set_end_offset(place + new_size);
+  } else if (new_size < old_size) {
+    room = old_size;
+  } else {
+    std::uint32_t sum = old_size;
+    std::uint32_t pos = place + old_size;
+    while (pos < end && sum < new_size) {
+      BlockHeader next;
+      if (!ReadBlockHeader(pos, &next) || next.id != 0) break;
+      if (!BlockFits(pos, next.length)) {
+        MarkDamaged();
+        break;
+      }
+      sum += Round8(next.length);
+      pos += Round8(next.length);
+    }
+    room = sum >= new_size ? sum : 0;
+  }
+
+  if (room == 0) {
+    if (std::uint64_t{end} + new_size > 0xFFFFFFF8u) return false;  // the file cannot grow
+    if (place != 0 &&
+        !WriteBlockHeader(place, {old_size, 0, fmt::kKindFree})) {
+      return false;
+    }
+    place = end;
+    room = new_size;
+    set_end_offset(end + new_size);
+    table_[id] = place;
+    table_dirty_ = true;
+  }
+
+  if (size >= new_size) {
+    if (!WriteBytes(place, data, new_size)) return false;
+  } else {
+    static constexpr std::uint8_t kZeros[8] = {};
+    if (!WriteBytes(place, data, in.length) ||
+        !WriteBytes(place + in.length, kZeros, new_size - in.length)) {
+      return false;
+    }
+  }
+  if (room > new_size &&
+      !WriteBlockHeader(place + new_size, {room - new_size, 0, fmt::kKindFree})) {
+    return false;
+  }
+  set_live_bytes(live_bytes() + static_cast<std::int32_t>(new_size) -
+                 static_cast<std::int32_t>(old_size));
+  return true;
+}
+
+bool IndexStore::PatchRecord(std::uint16_t id, std::uint32_t offset, const void* bytes,
+                             std::uint32_t count) {
+  if (!file_.IsOpen() || id == 0) return false;
+  bool bad = false;
+  std::uint32_t place = ValidEntry(id, &bad);
+  if (bad) MarkDamaged();
+  if (place == 0) return false;
+  if (std::uint64_t{place} + offset + count > end_offset()) return false;
+  return WriteBytes(place + offset, bytes, count);
+}
+
+bool IndexStore::DeleteRecord(std::uint16_t id) {
+  if (!file_.IsOpen() || id == 0) return false;
+  bool bad = false;
+  std::uint32_t place = ValidEntry(id, &bad);
+  if (bad) MarkDamaged();
+  if (place == 0) return false;
+  BlockHeader h;
+  if (!ReadBlockHeader(place, &h) || h.id != id || !BlockFits(place, h.length)) {
+    MarkDamaged();
+    return false;
+  }
+  if (!WriteBlockHeader(place, {h.length, 0, fmt::kKindFree})) return false;
+  table_[id] = 0;
+  table_dirty_ = true;
+  if (id < next_id_hint_) next_id_hint_ = id;
+  set_live_bytes(live_bytes() - static_cast<std::int32_t>(Round8(h.length)));
+  return true;
+}
+
+std::uint16_t IndexStore::AllocateId() {
+  if (!file_.IsOpen()) return 0;
+  std::uint32_t id = std::max<std::uint32_t>(next_id_hint_, fmt::kFirstFreshId);
+  for (;;) {
+    if (id % fmt::kEntriesPerPage == 0) {
+      // Reaching 61440 means every id is taken. That is a full index, not a
+      // damaged one: the caller stops creating records and the file stays
+      // sound.
+      if (id >= fmt::kMaxTableLength) {
+        next_id_hint_ = static_cast<std::uint16_t>(fmt::kMaxTableLength);
+        return 0;
+      }
+      ++id;
+      continue;
+    }
+    if (id >= table_.size()) {
+      std::size_t grown = std::min<std::size_t>(table_.size() + fmt::kEntriesPerPage,
+                                                fmt::kMaxTableLength);
+      table_.resize(grown, 0);
+      table_dirty_ = true;
+    }
+    if (table_[id] == 0) {
+      next_id_hint_ = static_cast<std::uint16_t>(id + 1);
+      return static_cast<std::uint16_t>(id);
+    }
+    ++id;
+  }
+}
+
+// ---- Sequential scan ------------------------------------------------------------------
+
+void IndexStore::BeginScan() {
+  window_mode_ = true;
+  scan_cursor_ = 0;
+  window_offset_ = window_position_ = window_count_ = 0;
+}
+
+bool IndexStore::NextRecord(std::vector<std::uint8_t>* buffer) {
+  if (!file_.IsOpen()) return false;
+  if (scan_cursor_ == 0) scan_cursor_ = fmt::kFirstBlockOffset;
+  const std::uint32_t end = end_offset();
+  while (scan_cursor_ < end) {
+    const std::uint32_t at = scan_cursor_;
+    BlockHeader h;
+    if (!ReadBlockHeader(at, &h) || !BlockFits(at, h.length)) {
+      // Nothing after a broken block can be trusted: end the scan here.
+      MarkDamaged();
+      scan_cursor_ = end;
+      break;
+    }
+    if (h.id != 0) {
+      bool bad = false;
+      if (ValidEntry(h.id, &bad) == 0) MarkDamaged();
+    }
+    scan_cursor_ = at + Round8(h.length);
+    if (h.id == 0 || h.kind < fmt::kKindDriveRecord) continue;
+    buffer->resize(h.length);
+    fmt::EncodeBlockHeader(buffer->data(), h);
+    if (!ReadBytes(at + fmt::kBlockHeaderSize, buffer->data() + fmt::kBlockHeaderSize,
+                   h.length - fmt::kBlockHeaderSize)) {
+      MarkDamaged();
+      scan_cursor_ = end;
+      break;
+    }
+    return true;
+  }
+  window_mode_ = false;
+  return false;
+}
+
+// ---- Compaction -------------------------------------------------------------------------
+
+int IndexStore::Compact(int (*stop_test)(void*), void* argument) {
+  if (stop_test == nullptr) return Compact(std::function<int()>());
+  return Compact([stop_test, argument] { return stop_test(argument); });
+}
+
+int IndexStore::Compact(const std::function<int()>& stop_test) {
+  if (!file_.IsOpen()) return 0;
+  const std::uint32_t end = end_offset();
+  if (end < fmt::kCompactMinEndOffset ||
+      std::int64_t{live_bytes()} * 100 / end >= fmt::kCompactLivePercent) {
+    return 0;
+  }
+  std::uint32_t start = fmt::kFirstBlockOffset;
+  bool full_pass = true;
+  if (compaction_resume_id_ != 0) {
+    bool bad = false;
+    std::uint32_t entry = ValidEntry(compaction_resume_id_, &bad);
+    if (bad) MarkDamaged();
+    if (entry != 0) {
+      start = entry;
+      full_pass = false;
+    }
+  }
+  window_mode_ = false;
+  std::uint32_t read = start;
+  std::uint32_t write = start;
+  std::int64_t live = fmt::kHeaderSize;
+  int result = 0;
+  bool early = false;
+  std::vector<std::uint8_t> block;
+  while (read < end) {
+    if (stop_test) {
+      result = stop_test();
+      if (result != 0) {
+        early = true;
+        break;
+      }
+    }
+    BlockHeader h;
+    if (!ReadBlockHeader(read, &h) || !BlockFits(read, h.length)) {
+      MarkDamaged();
+      early = true;
+      break;
+    }
+    const std::uint32_t span = Round8(h.length);
+    if (h.id != 0) {
+      bool bad = false;
+      if (ValidEntry(h.id, &bad) == 0) MarkDamaged();
+      live += span;
+      if (read != write) {
+        block.resize(h.length);
+        if (!file_.ReadExact(read, block.data(), h.length) ||
+            !WriteBytes(write, block.data(), h.length)) {
+          early = true;
+          break;
+        }
+        if (h.id < table_.size()) {
+          table_[h.id] = write;
+          table_dirty_ = true;
+        }
+      }
+      write += span;
+      compaction_resume_id_ = h.id;
+    }
+    read += span;
+  }
+  if (!early) {
+    compaction_resume_id_ = 0;
+    set_end_offset(write);
+    if (full_pass) set_live_bytes(static_cast<std::int32_t>(live));
+  } else if (read != write) {
+    WriteBlockHeader(write, {read - write, 0, fmt::kKindFree});
+  }
+  Flush();
+  return result;
+}
+
+}  // namespace quindelo

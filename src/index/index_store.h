@@ -1,0 +1,193 @@
+// IndexStore: the paged index file of one drive, seen as a store of
+// variable-length records addressed by a 16-bit record id.
+//
+// The store knows nothing of folders or names (index_records.h does). It
+// reads a record by id, writes a record (in place, grown in place, or moved
+// to the end of the file), patches bytes inside a stored record, deletes a
+// record, hands out fresh ids, walks all records in file order, checks the
+// file after an unclean shutdown, and compacts the file by sliding live
+// records down over freed space. The byte layout is in index_format.h.
+//
+// Thread-safety: none. The store does no locking; exactly one thread at a
+// time may call any method (the drive index's phases guarantee this).
+//
+// Failure behaviour: no method throws or shows a message. Operations return
+// true (or a nonzero id) on success and false (0) on failure. Every
+// inconsistency met in the file (an offset outside [192, end offset) or not
+// a multiple of 8, a block that does not carry the expected id, an id beyond
+// the table, a block shorter than its 8-byte header or reaching past the
+// end offset, a broken or looping table-page chain) sets the damaged flag;
+// the flag reaches the file with the next header write and makes every later
+// Open of that file fail, so that the caller deletes and rebuilds it.
+// A damaged file never makes the store loop, hang or allocate more than the
+// file holds.
+//
+// Lifecycle: closed -> Open() -> open -> Close() -> closed. While open the
+// file carries open flag 1 on disk; a clean Close() writes 0. The header and
+// the record table in memory are the truth while open and reach the disk at
+// Flush() and Close(). The destructor closes cleanly.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "index/index_format.h"
+#include "platform/file.h"
+
+namespace quindelo {
+
+class IndexStore {
+ public:
+  IndexStore();
+  ~IndexStore();
+  IndexStore(const IndexStore&) = delete;
+  IndexStore& operator=(const IndexStore&) = delete;
+
+  // Closes any file held (as Close), then opens or creates the file at
+  // native_path for exclusive reading and writing.
+  // A new file gets a header and table page 0 (4296 bytes) and succeeds
+  // unless it cannot be written (then it is deleted again).
+  // An existing file is accepted only when its magic and version match, its
+  // damaged flag is 0, its end offset equals its size rounded up to 8, its
+  // table-page chain loads, and (when its open flag says it was not closed
+  // cleanly) every block agrees with the table. A refused file is left on
+  // disk untouched and false is returned.
+  bool Open(const std::string& native_path);
+
+  // Writes the table and header back with open flag 0, truncates the file
+  // at the end offset and closes it. Does nothing when closed. Returns false
+  // when a write failed (the file is closed all the same).
+  bool Close();
+
+  // Writes the table if dirty and the header if dirty, and truncates the
+  // file at the end offset. REQUIRES: IsOpen().
+  bool Flush();
+
+  // Reads the whole block of record id (block header included) into
+  // *buffer, which is resized to exactly the block's length.
+  // Fails quietly for id 0. An id beyond the table, an id without a
+  // record, an invalid table entry, a block with another id, kind 0, or a
+  // length below 8 or past the end offset set the damaged flag and fail;
+  // nothing is allocated beyond what the file holds.
+  bool ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer);
+
+  // Stores the block in data, whose first 8 bytes are its block header
+  // (length, record id, kind). Round8(length) bytes are written; when size
+  // is below that, the rest is padded with zeros. REQUIRES: size >= length,
+  // length >= 8, a nonzero kind other than 1 (table page) and a record id
+  // below the table length that is not a table page's id (1, 2 and the
+  // multiples of 1024); otherwise false is returned. The record is rewritten in
+  // place when it keeps its size or shrinks, grows in place at the end of
+  // the file or over directly following free blocks, and otherwise moves to
+  // the end of the file leaving its old block free.
+  bool WriteRecord(const std::uint8_t* data, std::size_t size);
+  bool WriteRecord(const std::vector<std::uint8_t>& buffer) {
+    return WriteRecord(buffer.data(), buffer.size());
+  }
+
+  // Overwrites count bytes at offset inside the stored block of record id,
+  // without reading it. Fails quietly for id 0 or an id without a record;
+  // an id beyond the table or an invalid entry sets the damaged flag.
+  // Fails when offset + count would reach past the end offset.
+  bool PatchRecord(std::uint16_t id, std::uint32_t offset, const void* bytes,
+                   std::uint32_t count);
+
+  // Frees the record's block. Fails quietly for id 0 or an id without a
+  // record; an id beyond the table, an invalid entry or a block that does
+  // not carry the id sets the damaged flag and fails.
+  bool DeleteRecord(std::uint16_t id);
+
+  // Returns a fresh record id that no record holds (from 4 up, multiples of
+  // 1024 skipped), growing the table by a page when needed, or 0 when every
+  // id up to 61439 is taken. Running out of ids is not damage: the damaged
+  // flag stays as it was. The id is not reserved until a record is written.
+  std::uint16_t AllocateId();
+
+  // Sequential scan of every record of kind 2 or more in file order, read
+  // through an 8192-byte window. NextRecord fills *buffer with the next
+  // record (block header included) and returns true, or returns false at
+  // the end or on damage (damaged flag set). Any write during a scan turns
+  // the window off; the scan goes on reading directly.
+  void BeginScan();
+  bool NextRecord(std::vector<std::uint8_t>* buffer);
+
+  // Incremental compaction: when the end offset is at least 16384 and less
+  // than 75% of the file is live, slides live blocks down over free space,
+  // calling stop_test before each block; a nonzero result stops the pass,
+  // leaving one free block over the gap, and the next call resumes after the
+  // last block moved. Returns the last stop_test result (0 when it ran to
+  // the end or had nothing to do). stop_test may be empty (never stops).
+  int Compact(const std::function<int()>& stop_test);
+  // The same with a plain function and argument.
+  int Compact(int (*stop_test)(void*), void* argument);
+
+  // Sets the damaged flag (for callers that find a record inconsistent).
+  void MarkDamaged();
+
+  bool IsOpen() const { return file_.IsOpen(); }
+  // True when the file did not exist when this store opened it.
+  bool is_new_file() const { return new_file_; }
+
+  // Read-only state, mostly for tests and the drive index.
+  std::uint32_t end_offset() const;
+  std::int32_t live_bytes() const;
+  bool is_damaged() const;
+  std::uint32_t table_length() const { return static_cast<std::uint32_t>(table_.size()); }
+  // Table entry for id (0 when id is beyond the table).
+  std::uint32_t table_entry(std::uint32_t id) const {
+    return id < table_.size() ? table_[id] : 0;
+  }
+  std::uint16_t compaction_resume_id() const { return compaction_resume_id_; }
+  std::uint16_t next_id_hint() const { return next_id_hint_; }
+
+ private:
+  using BlockHeader = index_format::BlockHeader;
+
+  // Header image fields.
+  void set_end_offset(std::uint32_t v);
+  void set_live_bytes(std::int32_t v);
+  void set_open_flag(std::uint16_t v);
+  std::uint16_t open_flag() const;
+
+  bool IsValidOffset(std::uint32_t offset) const;
+  // Table entry of id when it is a valid offset; sets *damaged_entry when the
+  // id is beyond the table or its entry is nonzero but invalid.
+  std::uint32_t ValidEntry(std::uint16_t id, bool* damaged_entry) const;
+
+  // File access. Reads go through the window while window mode is on.
+  bool ReadBytes(std::uint32_t offset, void* buffer, std::size_t count);
+  bool WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count);
+  bool ReadWindowed(std::uint32_t offset, std::uint8_t* out, std::size_t count);
+  bool ReadBlockHeader(std::uint32_t offset, BlockHeader* header);
+  bool WriteBlockHeader(std::uint32_t offset, const BlockHeader& header);
+  // True when a block of this length at offset fits the file's block rules.
+  bool BlockFits(std::uint32_t offset, std::uint32_t length) const;
+
+  bool WriteHeader();
+  bool WriteTable();
+  bool LoadTable();
+  bool CheckConsistency();
+  bool Truncate();
+  void ResetState();
+
+  platform::File file_;
+  std::array<std::uint8_t, index_format::kHeaderSize> header_{};
+  std::vector<std::uint32_t> table_;
+  bool header_dirty_ = false;
+  bool table_dirty_ = false;
+  std::uint16_t next_id_hint_ = index_format::kFirstFreshId;
+  std::uint32_t scan_cursor_ = 0;
+  std::uint16_t compaction_resume_id_ = 0;
+  bool new_file_ = false;
+
+  bool window_mode_ = false;
+  std::vector<std::uint8_t> window_;
+  std::uint32_t window_offset_ = 0;
+  std::uint32_t window_position_ = 0;
+  std::uint32_t window_count_ = 0;
+};
+
+}  // namespace quindelo
