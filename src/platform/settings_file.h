@@ -44,7 +44,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace quindelo::platform {
 
@@ -67,5 +69,39 @@ bool SettingsWriteInt(const std::string& section, const std::string& name,
                       std::int32_t value);
 // False when the value did not exist or the file could not be written.
 bool SettingsDeleteValue(const std::string& section, const std::string& name);
+
+// One change of a batch: set a string, set an integer, or delete a value.
+struct SettingsChange {
+  enum Kind { kString, kInt, kDelete };
+  Kind kind = kString;
+  std::string section;
+  std::string name;
+  std::string text;        // kString
+  std::int32_t number = 0;  // kInt
+};
+
+// Applies the changes in order with one rewrite of the file: all of them or,
+// on failure (a refused name, an overlong value, a write error), none. A
+// delete of a missing value is not a failure.
+bool SettingsApply(const std::vector<SettingsChange>& changes);
+
+// The file as read once, for runs of many reads (numbered lists): each
+// lookup costs a hash probe instead of a read of the file. Lookups follow
+// the rules of SettingsReadString / SettingsReadInt. An unreadable file
+// gives an empty snapshot. A snapshot may be read from any thread.
+class SettingsSnapshot {
+ public:
+  SettingsSnapshot();  // reads the file now
+  bool ReadString(const std::string& section, const std::string& name,
+                  std::string* value) const;
+  bool ReadInt(const std::string& section, const std::string& name,
+               std::int32_t* value) const;
+  // True when the value exists with either type.
+  bool Contains(const std::string& section, const std::string& name) const;
+
+ private:
+  struct Values;
+  std::shared_ptr<const Values> values_;
+};
 
 }  // namespace quindelo::platform

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/settings_file.h"
@@ -343,67 +344,94 @@ bool StoreDocument(const Document& doc) {
   return true;
 }
 
-// Sets (section, name) to the already formatted value text.
-bool WriteValue(const std::string& section, const std::string& name, const std::string& text) {
+// Marks every value line of (section, name) for dropping; true when any.
+bool DropValue(Document* doc, const std::string& section, const std::string& name) {
+  bool found = false;
+  for (Line& l : doc->lines) {
+    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
+        EqualNoCase(l.name, name)) {
+      l.kind = LineKind::kBad;  // dropped when the file is written
+      found = true;
+    }
+  }
+  return found;
+}
+
+// Sets (section, name) to the already formatted value text in doc.
+bool SetValue(Document* doc, const std::string& section, const std::string& name,
+              const std::string& text) {
   if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::string raw = name + "=" + text;
-  if (raw.size() > kSettingsMaxLineLength) return false;
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  long at = FindValue(doc, section, name);
+  if (name.size() + 1 + text.size() > kSettingsMaxLineLength) return false;
+  long at = FindValue(*doc, section, name);
   if (at >= 0) {
     // The stored spelling of the name stays, as the registry keeps it.
-    doc.lines[at].raw = doc.lines[at].name + "=" + text;
+    Line& line = doc->lines[at];
+    line.raw = line.name + "=" + text;
     // Later duplicates would never be read; drop them so the file says one thing.
-    for (std::size_t i = static_cast<std::size_t>(at) + 1; i < doc.lines.size(); ++i) {
-      Line& l = doc.lines[i];
+    for (std::size_t i = static_cast<std::size_t>(at) + 1; i < doc->lines.size(); ++i) {
+      Line& l = doc->lines[i];
       if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
           EqualNoCase(l.name, name))
         l.kind = LineKind::kBad;
     }
-    return StoreDocument(doc);
+    return true;
   }
   Line line;
   line.kind = LineKind::kValue;
-  line.raw = raw;
+  line.raw = name + "=" + text;
   line.name = name;
   line.section = section;
+  std::vector<Line>& lines = doc->lines;
   // Insert after the last value of the section's first block; values of the
   // unnamed section go before the first header.
-  std::size_t insert_at = doc.lines.size();
+  std::size_t insert_at = lines.size();
   bool found_section = section.empty();
   if (section.empty()) {
-    for (std::size_t i = 0; i < doc.lines.size(); ++i)
-      if (doc.lines[i].kind == LineKind::kSection) {
+    for (std::size_t i = 0; i < lines.size(); ++i)
+      if (lines[i].kind == LineKind::kSection) {
         insert_at = i;
         break;
       }
   } else {
-    for (std::size_t i = 0; i < doc.lines.size(); ++i) {
-      if (doc.lines[i].kind != LineKind::kSection || !EqualNoCase(doc.lines[i].name, section))
-        continue;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      if (lines[i].kind != LineKind::kSection || !EqualNoCase(lines[i].name, section)) continue;
       found_section = true;
       insert_at = i + 1;
-      for (std::size_t j = i + 1; j < doc.lines.size() && doc.lines[j].kind != LineKind::kSection;
-           ++j)
-        if (doc.lines[j].kind == LineKind::kValue) insert_at = j + 1;
+      for (std::size_t j = i + 1; j < lines.size() && lines[j].kind != LineKind::kSection; ++j)
+        if (lines[j].kind == LineKind::kValue) insert_at = j + 1;
       break;
     }
   }
   if (found_section) {
-    doc.lines.insert(doc.lines.begin() + static_cast<long>(insert_at), line);
-  } else {
-    bool has_content = false;
-    for (const Line& l : doc.lines) has_content = has_content || l.kind != LineKind::kBad;
-    if (has_content && !doc.lines.back().raw.empty()) doc.lines.push_back(Line());
-    Line header;
-    header.kind = LineKind::kSection;
-    header.raw = "[" + section + "]";
-    header.name = section;
-    doc.lines.push_back(header);
-    doc.lines.push_back(line);
+    lines.insert(lines.begin() + static_cast<long>(insert_at), line);
+    return true;
   }
-  return StoreDocument(doc);
+  bool has_content = false;
+  for (const Line& l : lines) has_content = has_content || l.kind != LineKind::kBad;
+  if (has_content && !lines.back().raw.empty()) lines.push_back(Line());
+  Line header;
+  header.kind = LineKind::kSection;
+  header.raw = "[" + section + "]";
+  header.name = section;
+  lines.push_back(header);
+  lines.push_back(line);
+  return true;
+}
+
+bool WriteValue(const std::string& section, const std::string& name, const std::string& text) {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  return SetValue(&doc, section, name, text) && StoreDocument(doc);
+}
+
+std::string FoldedKey(std::string_view section, std::string_view name) {
+  std::string key;
+  key.reserve(section.size() + name.size() + 1);
+  for (char c : section) key += FoldAscii(c);
+  key += '\n';  // never part of a valid name
+  for (char c : name) key += FoldAscii(c);
+  return key;
 }
 
 }  // namespace
@@ -446,15 +474,65 @@ bool SettingsDeleteValue(const std::string& section, const std::string& name) {
   std::lock_guard<std::mutex> lock(SettingsMutex());
   Document doc;
   if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  bool found = false;
-  for (Line& l : doc.lines) {
-    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
-        EqualNoCase(l.name, name)) {
-      l.kind = LineKind::kBad;  // dropped when the file is written
-      found = true;
+  return DropValue(&doc, section, name) && StoreDocument(doc);
+}
+
+bool SettingsApply(const std::vector<SettingsChange>& changes) {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  Document doc;
+  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
+  for (const SettingsChange& c : changes) {
+    if (!ValidSectionName(c.section) || !ValidValueName(c.name)) return false;
+    switch (c.kind) {
+      case SettingsChange::kString:
+        if (!SetValue(&doc, c.section, c.name, EscapeString(c.text))) return false;
+        break;
+      case SettingsChange::kInt:
+        if (!SetValue(&doc, c.section, c.name, FormatDword(c.number))) return false;
+        break;
+      case SettingsChange::kDelete:
+        DropValue(&doc, c.section, c.name);
+        break;
     }
   }
-  return found && StoreDocument(doc);
+  return StoreDocument(doc);
+}
+
+struct SettingsSnapshot::Values {
+  // Folded "section\nname" to the value text of its first valid line.
+  std::unordered_map<std::string, std::string> by_name;
+};
+
+SettingsSnapshot::SettingsSnapshot() {
+  auto values = std::make_shared<Values>();
+  Document doc;
+  {
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    if (!LoadDocument(SettingsFilePath(), &doc)) doc.lines.clear();
+  }
+  for (const Line& l : doc.lines)
+    if (l.kind == LineKind::kValue)
+      values->by_name.emplace(FoldedKey(l.section, l.name), std::string(l.text()));
+  values_ = std::move(values);
+}
+
+bool SettingsSnapshot::ReadString(const std::string& section, const std::string& name,
+                                  std::string* value) const {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  auto it = values_->by_name.find(FoldedKey(section, name));
+  return it != values_->by_name.end() && UnescapeString(it->second, value);
+}
+
+bool SettingsSnapshot::ReadInt(const std::string& section, const std::string& name,
+                               std::int32_t* value) const {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  auto it = values_->by_name.find(FoldedKey(section, name));
+  return it != values_->by_name.end() && ParseDword(it->second, value);
+}
+
+bool SettingsSnapshot::Contains(const std::string& section, const std::string& name) const {
+  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
+  return values_->by_name.count(FoldedKey(section, name)) != 0;
 }
 
 }  // namespace quindelo::platform

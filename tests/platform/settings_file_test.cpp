@@ -303,5 +303,58 @@ TEST(SettingsFileTest, ConcurrentWritersLoseNothing) {
     }
 }
 
+TEST(SettingsFileTest, BatchAppliesAllOrNothing) {
+  ScopedTestEnv env;
+  ASSERT_TRUE(SettingsWriteString("L", "X3", "stale"));
+  std::vector<SettingsChange> changes(3);
+  changes[0].section = "L";
+  changes[0].name = "X1";
+  changes[0].text = "one";
+  changes[1].kind = SettingsChange::kInt;
+  changes[1].section = "Other";
+  changes[1].name = "N";
+  changes[1].number = -5;
+  changes[2].kind = SettingsChange::kDelete;
+  changes[2].section = "L";
+  changes[2].name = "X3";
+  ASSERT_TRUE(SettingsApply(changes));
+  std::string s;
+  std::int32_t v = 0;
+  ASSERT_TRUE(SettingsReadString("L", "X1", &s));
+  EXPECT_EQ(s, "one");
+  ASSERT_TRUE(SettingsReadInt("Other", "N", &v));
+  EXPECT_EQ(v, -5);
+  EXPECT_FALSE(SettingsReadString("L", "X3", &s));
+  // Deleting what is missing is fine; one refused name undoes the whole batch.
+  changes[0].text = "changed";
+  changes.push_back(changes[0]);
+  changes.back().name = "bad=name";
+  EXPECT_FALSE(SettingsApply(changes));
+  ASSERT_TRUE(SettingsReadString("L", "X1", &s));
+  EXPECT_EQ(s, "one");
+}
+
+TEST(SettingsFileTest, SnapshotAnswersLikeTheFileAtItsTime) {
+  ScopedTestEnv env;
+  WriteTextFile(SettingsFilePath(),
+                "[Drives]\nAuto=dword:0\n[Controls]\nNamed_1=\"a\"\nnamed_1=\"dup\"\n"
+                "Named_2=broken\nFont=dword:3\n");
+  SettingsSnapshot snap;
+  ASSERT_TRUE(SettingsWriteString("Controls", "Named_1", "later"));
+  std::string s;
+  std::int32_t v;
+  ASSERT_TRUE(snap.ReadString("CONTROLS", "NAMED_1", &s));
+  EXPECT_EQ(s, "a");  // the first line wins, and the later write is not seen
+  EXPECT_FALSE(snap.Contains("Controls", "Named_2"));
+  EXPECT_TRUE(snap.Contains("Controls", "Font"));
+  EXPECT_FALSE(snap.ReadString("Controls", "Font", &s));
+  ASSERT_TRUE(snap.ReadInt("Controls", "Font", &v));
+  EXPECT_EQ(v, 3);
+  EXPECT_FALSE(snap.ReadInt("Nope", "Font", &v));
+  SettingsSnapshot fresh;
+  ASSERT_TRUE(fresh.ReadString("Controls", "Named_1", &s));
+  EXPECT_EQ(s, "later");
+}
+
 }  // namespace
 }  // namespace quindelo::platform
