@@ -15,8 +15,10 @@
 // at once; they belong to the user-interface thread. Clear() requires that no
 // other thread uses the pool or any of its records.
 //
-// Failure: when the pool cannot take a new chunk, std::bad_alloc is thrown
-// with the pool's lock already released; nothing else here throws.
+// Failure: when the pool cannot take a new chunk, the allocation's exception
+// passes on with the pool's lock already released: std::bad_alloc, or the
+// raised "Out of memory" (OutOfMemoryError, message_report.h) once the
+// out-of-memory handler is installed. Nothing else here throws.
 #pragma once
 
 #include <cstddef>
