@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace quindelo::platform {
 
@@ -31,6 +33,12 @@ struct DriveEntry {
   std::uint32_t serial = 0;  // volume serial number
   std::uint64_t device = 0;  // st_dev of the root folder
 };
+
+// Replaces the whole table for this process (not the settings file): only
+// the given letters are drives, rooted at the given native folders, and the
+// automatic drives are off. An empty list restores the normal table.
+// Used by the command-line finder's --drive option.
+void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives);
 
 // Bit n set when drive letter 'A' + n exists (GetLogicalDrives).
 std::uint32_t LogicalDriveMask();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -138,10 +139,23 @@ struct Slot {
   const Mount* mount = nullptr;  // automatic drives only
 };
 
+std::mutex g_process_drives_lock;
+std::vector<std::pair<char, std::string>> g_process_drives;  // guarded by the lock above
+
 // Builds the whole table: mapped letters first, then the automatic drives
 // on the letters left free.
 std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   std::array<Slot, 26> table;
+  {
+    std::lock_guard<std::mutex> lock(g_process_drives_lock);
+    if (!g_process_drives.empty()) {
+      for (const auto& [letter, folder] : g_process_drives) {
+        int i = std::toupper(static_cast<unsigned char>(letter)) - 'A';
+        if (i >= 0 && i < 26) table[i].root = folder;
+      }
+      return table;
+    }
+  }
   for (int i = 0; i < 26; ++i) {
     std::string folder;
     if (SettingsReadString("Drives", std::string(1, static_cast<char>('A' + i)), &folder) &&
@@ -189,6 +203,15 @@ std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
 }
 
 }  // namespace
+
+void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives) {
+  std::lock_guard<std::mutex> lock(g_process_drives_lock);
+  g_process_drives.clear();
+  for (auto [letter, folder] : drives) {
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    g_process_drives.emplace_back(letter, folder);
+  }
+}
 
 std::uint32_t LogicalDriveMask() {
   std::vector<Mount> mounts;

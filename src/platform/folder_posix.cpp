@@ -2,6 +2,7 @@
 // links, and statx(2) for birth times where the file system keeps them.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -50,7 +51,7 @@ bool Examine(int dirfd, const char* name, FindData* data) {
   else
     data->creation_time = data->last_write_time ? data->last_write_time : 1;
   data->size = sx.stx_size;
-  data->device = (static_cast<std::uint64_t>(sx.stx_dev_major) << 32) | sx.stx_dev_minor;
+  data->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);  // as st_dev
   return true;
 }
 
@@ -106,6 +107,33 @@ bool FolderEnumerator::Next(FindData* data) {
     if (!Examine(::dirfd(dir_), name, data)) continue;  // vanished meanwhile
     data->name = name;
     if (name[0] == '.') data->attributes |= kFileAttributeHidden;
+    return true;
+  }
+}
+
+bool FolderEnumerator::NextName(FindData* data) {
+  if (!dir_) return false;
+  for (;;) {
+    struct dirent* e = ::readdir(dir_);
+    if (!e) return false;
+    const char* name = e->d_name;
+    if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+    if (std::strchr(name, '\\')) continue;
+    bool is_folder;
+    if (e->d_type == DT_UNKNOWN) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir_), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      is_folder = S_ISDIR(st.st_mode);
+      data->is_link = S_ISLNK(st.st_mode);
+    } else {
+      is_folder = e->d_type == DT_DIR;
+      data->is_link = e->d_type == DT_LNK;
+    }
+    data->name = name;
+    data->attributes = is_folder ? kFileAttributeDirectory : kFileAttributeArchive;
+    if (name[0] == '.') data->attributes |= kFileAttributeHidden;
+    data->creation_time = data->last_write_time = data->size = data->device = 0;
+    data->is_special = false;
     return true;
   }
 }
