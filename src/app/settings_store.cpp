@@ -225,6 +225,22 @@ bool SettingsStore::WriteList(const std::string& section, const std::string& pre
   return platform::SettingsApply(changes);
 }
 
+bool SettingsStore::ReadList(const std::string& section, const std::string& prefix,
+                             StringList* list) {
+  std::vector<std::string> items;
+  bool ok = ReadList(section, prefix, &items);
+  list->Clear();
+  for (const std::string& item : items) list->Append(item);
+  return ok;
+}
+
+bool SettingsStore::WriteList(const std::string& section, const std::string& prefix,
+                              const StringList& list) {
+  std::vector<std::string> items;
+  for (std::size_t i = 0; i < list.Count(); ++i) items.emplace_back(list.Item(i));
+  return WriteList(section, prefix, items);
+}
+
 bool SettingsStore::DeleteValue(const std::string& section, const std::string& name) {
   std::string key, value_name;
   SplitValuePath(section, name, &key, &value_name);

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "index/string_list.h"
+
 namespace quindelo {
 
 // The product key the section paths are formed under.
@@ -101,6 +103,9 @@ class SettingsStore {
   // exist, below kSettingsListLimit.
   bool WriteList(const std::string& section, const std::string& prefix,
                  const std::vector<std::string>& list);
+  // The same for the string lists of the find form.
+  bool ReadList(const std::string& section, const std::string& prefix, StringList* list);
+  bool WriteList(const std::string& section, const std::string& prefix, const StringList& list);
 
   // False when the value did not exist or could not be removed.
   bool DeleteValue(const std::string& section, const std::string& name);

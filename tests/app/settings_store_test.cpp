@@ -202,7 +202,7 @@ TEST(SettingsStoreTest, ListsReadUpToTheFirstGapAndWritesTrimStaleItems) {
   ASSERT_TRUE(store.WriteList("Controls", "Containing_", five));
   ASSERT_TRUE(store.ReadList("Controls", "Containing_", &list));
   EXPECT_EQ(list, five);
-  ASSERT_TRUE(store.WriteList("Controls", "Containing_", {"new1", "new2"}));
+  ASSERT_TRUE(store.WriteList("Controls", "Containing_", std::vector<std::string>{"new1", "new2"}));
   ASSERT_TRUE(store.ReadList("Controls", "Containing_", &list));
   EXPECT_EQ(list, (std::vector<std::string>{"new1", "new2"}));
   std::string s;
@@ -210,9 +210,31 @@ TEST(SettingsStoreTest, ListsReadUpToTheFirstGapAndWritesTrimStaleItems) {
     EXPECT_FALSE(store.ReadString("Controls", "Containing_" + std::to_string(i), &s)) << i;
 
   // Stale deletion stops at the first gap; an empty list clears from 1.
-  ASSERT_TRUE(store.WriteList("Controls", "LookIn_", {}));
+  ASSERT_TRUE(store.WriteList("Controls", "LookIn_", std::vector<std::string>()));
   EXPECT_FALSE(store.ReadList("Controls", "LookIn_", &list));
   EXPECT_TRUE(store.ReadString("Controls", "LookIn_4", &s));
+}
+
+TEST(SettingsStoreTest, StringListsKeepEmptyItemsAsEmpty) {
+  ScopedTestEnv env;
+  SettingsStore store;
+  StringList list;
+  list.Append("C:\\x");
+  list.Append("");
+  list.Append("last");
+  ASSERT_TRUE(store.WriteList("Controls", "Named_", list));
+  std::string s = "?";
+  ASSERT_TRUE(store.ReadString("Controls", "Named_2", &s));
+  EXPECT_EQ(s, "");
+  StringList back;
+  back.Append("old");
+  ASSERT_TRUE(store.ReadList("Controls", "Named_", &back));
+  ASSERT_EQ(back.Count(), 3u);
+  EXPECT_EQ(back.Item(0), "C:\\x");
+  EXPECT_EQ(back.Item(1), "");
+  EXPECT_EQ(back.Item(2), "last");
+  EXPECT_FALSE(store.ReadList("Controls", "Missing_", &back));
+  EXPECT_TRUE(back.IsEmpty());
 }
 
 TEST(SettingsStoreTest, LongListsStayBounded) {
@@ -224,7 +246,7 @@ TEST(SettingsStoreTest, LongListsStayBounded) {
   std::vector<std::string> list;
   ASSERT_TRUE(store.ReadList("Controls", "Named_", &list));
   EXPECT_EQ(list, many);
-  ASSERT_TRUE(store.WriteList("Controls", "Named_", {"only"}));
+  ASSERT_TRUE(store.WriteList("Controls", "Named_", std::vector<std::string>{"only"}));
   ASSERT_TRUE(store.ReadList("Controls", "Named_", &list));
   EXPECT_EQ(list, std::vector<std::string>{"only"});
   EXPECT_FALSE(store.WriteList("Controls", "Named_", std::vector<std::string>(0x7FFF, "x")));
