@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "content/containing_expression.h"
@@ -83,6 +82,8 @@ class ContentMatcher {
     int length = 0;
     int prefix = 0;
     int stars = 0;  // '*' count after the prefix, for the wildcard memo
+    std::size_t memo_stride = 0;           // text offsets a memo row covers
+    std::vector<std::uint16_t> star_ordinal;  // per pattern index after the prefix
   };
 
   void ScanRange(std::size_t begin, std::size_t limit, std::size_t end);
@@ -113,10 +114,10 @@ class ContentMatcher {
     const unsigned char* base;      // text position where the star began
     int k;                          // bytes the star absorbs in this try
     int max_k;                      // tries allowed
-    std::uint64_t key;              // memo key of (star, base)
+    std::size_t key;                // memo bit of (star, base)
   };
   std::vector<WildcardFrame> wildcard_stack_;
-  std::unordered_set<std::uint64_t> wildcard_failures_;
+  std::vector<std::uint64_t> wildcard_failures_;  // bit per (star, text offset)
 };
 
 // Convenience: a one-off ContentMatcher over a copy of expression.
