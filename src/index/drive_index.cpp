@@ -1,0 +1,636 @@
+// The drive index: open and close, the phase machine, the worker threads,
+// the index find and the change watcher. The refresh walk is in
+// drive_scanner.cpp.
+#include "index/drive_index.h"
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "content/content_matcher.h"
+#include "index/drive_query.h"
+#include "index/drive_scanner.h"
+#include "index/index_records.h"
+#include "index/name_cache.h"
+#include "index/string_pool.h"
+#include "search/message_report.h"
+#include "platform/drive_table.h"
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "platform/paths.h"
+
+namespace quindelo {
+namespace {
+
+constexpr std::size_t kMaxNotifyMessage = 2 + kMaxReportedPath + 1;
+constexpr int kCloseRounds = 100;
+constexpr auto kCloseRoundTime = std::chrono::milliseconds(100);
+constexpr int kWatchTimeoutMs = 5000;
+constexpr auto kDeliveryWait = std::chrono::milliseconds(2000);
+
+bool EqualNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Construction and shutdown
+
+DriveIndex::DriveIndex() : DriveIndex(Options{}) {}
+
+DriveIndex::DriveIndex(const Options& options) : options_(options) {
+  find_thread_ = std::thread([this] { FindThread(); });
+  refresh_thread_ = std::thread([this] { RefreshThread(); });
+  content_thread_ = std::thread([this] { ContentThread(1); });
+  notify_thread_ = std::thread([this] { NotifyThread(); });
+}
+
+DriveIndex::~DriveIndex() { Shutdown(); }
+
+void DriveIndex::Shutdown() {
+  if (shut_down_) return;
+  Close();
+  SetPhase(kPhaseStopped, kPhaseIdle);
+  // Joining replaces a fixed sleep: every worker leaves its loop as soon as
+  // it sees phase 0, and the events it waits on have all been signalled.
+  for (std::thread* t : {&find_thread_, &refresh_thread_, &content_thread_, &notify_thread_})
+    if (t->joinable()) t->join();
+  {
+    std::lock_guard<std::mutex> lock(extra_lock_);
+    if (extra_content_thread_.joinable()) extra_content_thread_.join();
+  }
+  shut_down_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Phase machine
+
+void DriveIndex::PhaseEvent::Wait() {
+  ++waiters;
+  event.Wait();
+  if (--waiters > 0) event.Set();
+}
+
+void DriveIndex::SignalPhaseEvent(std::uint16_t phase) {
+  switch (phase) {
+    case kPhaseIdle: idle_event_.Signal(); break;
+    case kPhaseIndexFind: find_event_.Signal(); break;
+    case kPhaseRefresh: refresh_event_.Signal(); break;
+    case kPhaseContent: content_event_.Signal(); break;
+    case kPhaseFinalDelivery: notify_event_.Signal(); break;
+    default: break;
+  }
+}
+
+void DriveIndex::SetPhase(std::uint16_t next, std::uint16_t expected) {
+  std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+  if (next == kPhaseStopped) {
+    requested_phase_ = kPhaseStopped;
+    current_phase_ = kPhaseStopped;
+    for (PhaseEvent* e : {&idle_event_, &find_event_, &refresh_event_, &content_event_, &notify_event_})
+      e->Signal();
+    return;
+  }
+  if (current_phase_ != expected) return;  // a stale hand-over
+  if (requested_phase_ == expected)
+    requested_phase_ = next;
+  else
+    next = requested_phase_;
+  current_phase_ = next;
+  if (callback_.load() != nullptr && requested_phase_ != kPhaseStopped) Post(next, std::string());
+  SignalPhaseEvent(next);
+}
+
+void DriveIndex::RequestPhase(std::uint16_t phase) {
+  std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+  if (requested_phase_ == phase) return;
+  requested_phase_ = phase;
+  SetPhase(phase, kPhaseIdle);
+}
+
+void DriveIndex::Post(int code, const std::string& text) {
+  std::uint8_t head[2] = {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
+  std::size_t n = std::min(text.size(), kMaxReportedPath);
+  static const char kNul = 0;
+  notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
+  notify_event_.Signal();
+}
+
+int DriveIndex::Poll() {
+  IndexCallback cb = callback_.load();
+  if (!cb) return 0;
+  int answer = cb(kCodePoll, nullptr, user_data_.load());
+  if (answer) RequestPhase(kPhaseIdle);
+  return answer;
+}
+
+void DriveIndex::StopAndWait() {
+  RequestPhase(kPhaseIdle);
+  while (current_phase_ != kPhaseIdle && current_phase_ != kPhaseStopped) idle_event_.Wait();
+  // Let the notify thread deliver the end (code 1) of the stopped find, so
+  // that it cannot be taken for the end of the next find. Bounded, because a
+  // callback that waits for this thread would otherwise never return.
+  std::unique_lock<std::mutex> lock(delivered_lock_);
+  delivered_cv_.wait_for(lock, kDeliveryWait,
+                         [this] { return notify_queue_.IsEmpty() && !notify_busy_; });
+}
+
+// ---------------------------------------------------------------------------
+// Open and close
+
+bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_text,
+                      IndexCallback callback, void* user_data, bool rebuild) {
+  if (shut_down_) return false;
+  if (store_open_) Close();
+  StopAndWait();
+  if (look_in_text.size() < 2 || look_in_text[1] != ':') return false;
+  const std::string drive = look_in_text.substr(0, 2);
+  DriveDescription description;
+  if (!QueryDrive(drive.c_str(), &description, true)) return false;
+  platform::DriveEntry entry;
+  if (!platform::LookUpDrive(drive[0], &entry, false)) return false;
+
+  std::error_code ec;
+  std::filesystem::create_directories(std::filesystem::path(index_path).parent_path(), ec);
+
+  bool accepted = false;
+  std::vector<std::uint8_t> record;
+  if (!rebuild && store_.Open(index_path)) {
+    if (store_.is_new_file()) {
+      accepted = true;
+    } else {
+      DriveRecord values;
+      if (ReadDriveRecord(store_, &values) && values.root_folder_id != 0 &&
+          EqualNoCase(values.description.label(), description.label()) &&
+          values.description.serial() == description.serial()) {
+        accepted = true;
+        last_refresh_ = values.last_refresh;
+        root_folder_id_ = values.root_folder_id;
+      }
+    }
+  }
+  if (!accepted) {
+    store_.Close();
+    // Another process holding the file (its lock) keeps it: deleting it under
+    // that process would lose its work. Only a file we can lock is rebuilt.
+    platform::File probe;
+    if (!probe.OpenAlways(index_path, nullptr)) return false;
+    platform::RemoveFile(index_path);
+    probe.Close();
+    if (!store_.Open(index_path)) return false;
+  }
+  if (store_.is_new_file()) {
+    if (!CreateDriveRecord(store_, description) || !store_.Flush()) {
+      store_.Close();
+      return false;
+    }
+    last_refresh_ = 0;
+    root_folder_id_ = 0;
+  }
+
+  description_ = description;
+  drive_root_text_ = description.root_text();
+  native_root_ = entry.root;
+  root_device_ = entry.device;
+  callback_ = callback;
+  user_data_ = user_data;
+  change_flag_ = true;
+  has_content_ = false;
+  store_open_ = true;
+  if (options_.watch_changes) StartWatcher(look_in_text);
+  RequestPhase(kPhaseRefresh);
+  return true;
+}
+
+void DriveIndex::Close() {
+  if (shut_down_) return;
+  StopAndWait();
+  notify_queue_.Clear();
+  for (int round = 0; round < kCloseRounds && notify_busy_; ++round) {
+    notify_queue_.Clear();
+    notify_event_.Signal();
+    std::this_thread::sleep_for(kCloseRoundTime);
+  }
+  StopWatcher();
+  if (store_open_) {
+    SaveDriveRecord();
+    store_open_ = false;
+    store_.Close();
+    // A refresh paused in its walk sees the store closed and gives up; wait
+    // for it, so that no walk of this store outlives its close.
+    refresh_event_.Signal();
+    std::unique_lock<std::mutex> lock(refresh_running_lock_);
+    refresh_running_cv_.wait(lock, [this] { return !refresh_running_; });
+  }
+  callback_ = nullptr;
+  user_data_ = nullptr;
+}
+
+void DriveIndex::SaveDriveRecord() {
+  if (!store_.IsOpen()) return;
+  quindelo::SaveDriveRecord(store_, last_refresh_, root_folder_id_);
+}
+
+bool DriveIndex::IsRemovable() const {
+  return store_open_ && description_.type() != platform::kDriveFixed;
+}
+
+bool DriveIndex::SameVolume() const {
+  if (!store_open_) return false;
+  DriveDescription now;
+  if (!QueryDrive(drive_root_text_.c_str(), &now, true)) return false;
+  return EqualNoCase(now.label(), description_.label()) && now.serial() == description_.serial();
+}
+
+int DriveIndex::ExpireOldIndexes(const std::string& data_folder) {
+  constexpr std::uint64_t kThirtyOneDays = 26784000000000ull;  // in 100 ns units
+  const std::uint64_t limit = platform::FileTimeNow() - kThirtyOneDays;
+  platform::FolderEnumerator folder;
+  if (!folder.Open(data_folder)) return 0;
+  int deleted = 0;
+  platform::FindData data;
+  while (folder.Next(&data)) {
+    const std::string& n = data.name;
+    if (n.size() < 4 || n.compare(n.size() - 4, 4, ".idx") != 0) continue;
+    if (data.attributes & platform::kFileAttributeDirectory) continue;
+    if (data.last_write_time < limit && platform::RemoveFile(data_folder + "/" + n)) ++deleted;
+  }
+  return deleted;
+}
+
+// ---------------------------------------------------------------------------
+// Start find
+
+bool DriveIndex::StartFind(const std::string& named, const std::vector<std::string>& look_in,
+                           const std::string& containing, bool include_subfolders,
+                           bool refresh, std::string* message) {
+  if (message) message->clear();
+  if (!store_open_ || current_phase_ != kPhaseIdle) return false;
+  // The content threads may still be finishing a file of the last find: let
+  // them, so that nothing of that find reaches this one.
+  content_queue_.Clear();
+  WaitForContentThreads();
+
+  look_in_.clear();
+  for (std::string folder : look_in) {
+    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
+    look_in_.push_back(folder);
+  }
+  include_subfolders_ = include_subfolders;
+  if (refresh) change_flag_ = true;
+  patterns_.parse(named);
+  ++find_generation_;
+  has_content_ = false;
+  if (!containing.empty()) {
+    std::string error;
+    if (!expression_.Compile(containing, &error)) {
+      if (message) *message = error;
+      return false;
+    }
+    has_content_ = true;
+  }
+  RequestPhase(kPhaseIndexFind);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Reporting
+
+void DriveIndex::ReportResult(const std::string& path) {
+  if (has_content_) {
+    content_queue_.Append(path.data(), std::min(path.size(), kMaxReportedPath));
+    content_event_.Signal();
+  } else {
+    Post(kCodeFound, path);
+  }
+}
+
+std::string DriveIndex::NativePathOf(const std::string& drive_path) const {
+  std::string out = native_root_;
+  std::size_t i = 2;
+  if (!out.empty() && out.back() == '/' && i < drive_path.size() && drive_path[i] == '\\') ++i;
+  for (; i < drive_path.size(); ++i) out += drive_path[i] == '\\' ? '/' : drive_path[i];
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Worker threads
+
+void DriveIndex::FindThread() {
+  while (requested_phase_ != kPhaseStopped) {
+    find_event_.Wait();
+    if (requested_phase_ == kPhaseStopped) break;
+    if (current_phase_ == kPhaseIndexFind) {
+      IndexFind();
+      SetPhase(kPhaseRefresh, kPhaseIndexFind);
+    }
+  }
+  idle_event_.Signal();
+}
+
+void DriveIndex::RefreshThread() {
+  platform::SetCurrentThreadBelowNormal();
+  while (requested_phase_ != kPhaseStopped) {
+    refresh_event_.Wait();
+    if (requested_phase_ == kPhaseStopped) break;
+    if (current_phase_ == kPhaseRefresh) {
+      {
+        std::lock_guard<std::mutex> lock(refresh_running_lock_);
+        refresh_running_ = true;
+      }
+      RefreshPass();
+      {
+        std::lock_guard<std::mutex> lock(refresh_running_lock_);
+        refresh_running_ = false;
+      }
+      refresh_running_cv_.notify_all();
+    }
+  }
+  idle_event_.Signal();
+}
+
+void DriveIndex::WaitForContentThreads() {
+  std::unique_lock<std::mutex> lock(content_busy_lock_);
+  content_busy_cv_.wait(lock, [this] { return content_busy_ == 0; });
+}
+
+// Searches one queued path; returns false when the content thread is to stop
+// taking paths (the find was stopped or has no content expression).
+bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
+                                  std::uint64_t* matcher_generation) {
+  auto active = [this] {
+    std::uint16_t r = requested_phase_;
+    return r != kPhaseStopped && r != kPhaseIdle;
+  };
+  if (active()) {
+    Poll();
+    if (current_phase_ == kPhaseContent) Post(kCodeContent, path);
+    if (active() && has_content_) {
+      // Each thread searches with its own copy of the find's expression.
+      if (!*matcher || *matcher_generation != find_generation_) {
+        *matcher = std::make_unique<ContentMatcher>(expression_);
+        *matcher_generation = find_generation_;
+      }
+      std::string unused;
+      if ((*matcher)->MatchFile(NativePathOf(path), &unused) && active())
+        Post(kCodeFound, path);
+    }
+  }
+  return active() && has_content_;
+}
+
+void DriveIndex::ContentThread(int number) {
+  std::unique_ptr<ContentMatcher> matcher;
+  std::uint64_t matcher_generation = 0;
+  std::string path;
+  std::vector<char> buffer(kMaxReportedPath);
+  std::size_t size = 0;
+  for (;;) {
+    // Step 1 and 2: search queued paths while the find goes on.
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(content_busy_lock_);
+        ++content_busy_;
+      }
+      bool got = content_queue_.Pop(buffer.data(), buffer.size(), &size);
+      if (got) path.assign(buffer.data(), size);
+      bool go_on = false;
+      if (got) {
+        if (number == 1 && !extra_mark_ && requested_phase_ == kPhaseContent &&
+            !content_queue_.IsEmpty()) {
+          std::lock_guard<std::mutex> lock(extra_lock_);
+          if (extra_content_thread_.joinable()) extra_content_thread_.join();
+          extra_content_thread_ = std::thread([this] { ContentThread(2); });
+          extra_mark_ = true;
+        }
+        go_on = SearchQueuedPath(path, &matcher, &matcher_generation);
+        if (!go_on) content_queue_.Clear();
+      }
+      {
+        std::lock_guard<std::mutex> lock(content_busy_lock_);
+        --content_busy_;
+      }
+      content_busy_cv_.notify_all();
+      if (!got || !go_on) break;
+    }
+    if (number != 1) return;
+    if (current_phase_ == kPhaseContent) {
+      // The extra thread may still be searching its last file; its result
+      // must arrive before the end of this find.
+      {
+        std::lock_guard<std::mutex> lock(extra_lock_);
+        if (extra_content_thread_.joinable()) extra_content_thread_.join();
+      }
+      extra_mark_ = false;
+      SetPhase(kPhaseCompaction, kPhaseContent);
+      CompactStore();
+      SetPhase(kPhaseFinalDelivery, kPhaseCompaction);
+    }
+    content_event_.Wait();
+    if (requested_phase_ == kPhaseStopped) return;
+  }
+}
+
+void DriveIndex::CompactStore() {
+  if (current_phase_ != kPhaseCompaction || !store_.IsOpen()) return;
+  store_.Compact([this] { return requested_phase_ != kPhaseCompaction ? 1 : 0; });
+}
+
+void DriveIndex::NotifyThread() {
+  platform::SetCurrentThreadAboveNormal();
+  std::vector<char> buffer(kMaxNotifyMessage + 1);
+  std::size_t size = 0;
+  for (;;) {
+    if (current_phase_ == kPhaseFinalDelivery) SetPhase(kPhaseIdle, kPhaseFinalDelivery);
+    {
+      std::lock_guard<std::mutex> lock(delivered_lock_);
+      notify_busy_ = false;
+    }
+    delivered_cv_.notify_all();
+    notify_event_.Wait();
+    if (requested_phase_ == kPhaseStopped) break;
+    notify_busy_ = true;
+    while (notify_queue_.Pop(buffer.data(), kMaxNotifyMessage, &size)) {
+      if (size < 2) continue;
+      buffer[size] = 0;  // a message cut short still ends in a NUL
+      int code = static_cast<std::uint8_t>(buffer[0]) | static_cast<std::uint8_t>(buffer[1]) << 8;
+      const char* text = buffer.data() + 2;
+      std::uint16_t requested = requested_phase_;
+      if (requested == kPhaseStopped) continue;
+      if (requested == kPhaseIdle && (code != kCodeIdle || !store_open_)) continue;
+      IndexCallback cb = callback_.load();
+      if (cb && cb(code, text, user_data_.load())) RequestPhase(kPhaseIdle);
+    }
+  }
+  notify_busy_ = false;
+}
+
+// ---------------------------------------------------------------------------
+// Index find (phase 4)
+
+void DriveIndex::IndexFind() {
+  NameCache cache(store_.table_length());
+  StringPool pool;
+  std::vector<std::uint8_t> record;
+  std::string folder_path;
+  std::string full;
+  const bool test_scope = !look_in_.empty() || !include_subfolders_;
+  store_.BeginScan();
+  while (store_.NextRecord(&record)) {
+    if (requested_phase_ != kPhaseIndexFind) break;
+    if (Poll()) break;
+    FolderRecordView folder;
+    if (!folder.Parse(record)) continue;
+    NameCache::Slot& slot = cache.slot(folder.id());
+    if (!slot.name) {
+      slot.parent_id = folder.parent_id();
+      slot.name = pool.Add(folder.name());
+    }
+    bool have_path = false;
+    if (test_scope) {
+      if (!BuildFolderPath(store_, folder.id(), &cache, &pool, &folder_path)) continue;
+      have_path = true;
+      if (!FolderInScope(folder_path)) continue;
+    }
+    bool stop = false;
+    EntryIterator it(folder);
+    FolderEntry entry;
+    while (it.Next(&entry)) {
+      if (requested_phase_ != kPhaseIndexFind) {
+        stop = true;
+        break;
+      }
+      std::string_view name = entry.name;
+      if (!patterns_.match(name)) continue;
+      if (!have_path) {
+        if (!BuildFolderPath(store_, folder.id(), &cache, &pool, &folder_path)) break;
+        have_path = true;
+      }
+      full.clear();
+      if (folder_path.size() < 2 || folder_path[1] != ':') full = drive_root_text_;
+      full += folder_path;
+      full += name;
+      if (requested_phase_ == kPhaseStopped) {
+        stop = true;
+        break;
+      }
+      ReportResult(full);
+    }
+    if (stop) break;
+  }
+}
+
+// The look-in test of the index find: folder_path is "\" or "\a\b\".
+bool DriveIndex::FolderInScope(const std::string& folder_path) const {
+  if (look_in_.empty()) {
+    // Only the root itself when subfolders are excluded.
+    return include_subfolders_ || folder_path.size() <= 1;
+  }
+  for (const std::string& l : look_in_) {
+    if (folder_path.size() <= l.size() || folder_path[l.size()] != '\\') continue;
+    bool equal = true;
+    for (std::size_t i = 0; i < l.size() && equal; ++i)
+      equal = std::tolower(static_cast<unsigned char>(folder_path[i])) ==
+              std::tolower(static_cast<unsigned char>(l[i]));
+    if (!equal) continue;
+    if (include_subfolders_ || folder_path.size() == l.size() + 1) return true;
+  }
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// Refresh pass (phase 5)
+
+void DriveIndex::RefreshPass() {
+  const auto now = static_cast<std::uint32_t>(std::time(nullptr));
+  const bool recent = now - last_refresh_ < options_.refresh_interval_seconds;
+  if (!recent || change_flag_) {
+    std::uint32_t pass_start = now;
+    do {
+      change_flag_ = false;
+      restart_flag_ = false;
+      pass_start = static_cast<std::uint32_t>(std::time(nullptr));
+      if (root_folder_id_ == 0) {
+        root_folder_id_ = CreateFolderRecord(store_, 0, std::string_view());
+        SaveDriveRecord();
+      }
+      if (root_folder_id_ == 0) break;
+      DriveScanner scanner(this);
+      int result = 0;
+      if (!look_in_.empty()) result = scanner.WalkRoot(root_folder_id_, true);
+      if (result == 0) scanner.WalkRoot(root_folder_id_, false);
+    } while (restart_flag_ && current_phase_ == kPhaseRefresh);
+    if (requested_phase_ == kPhaseRefresh) last_refresh_ = pass_start;
+    if (requested_phase_ != kPhaseStopped && store_open_) SaveDriveRecord();
+  }
+  SetPhase(kPhaseContent, kPhaseRefresh);
+}
+
+bool DriveIndex::MayContinue() {
+  if (requested_phase_ == kPhaseRefresh) {
+    Poll();
+    if (requested_phase_ == kPhaseRefresh) return true;
+  }
+  // Pause: leave the file consistent for the find that comes next.
+  SaveDriveRecord();
+  {
+    std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+    std::uint16_t requested = requested_phase_;
+    if (requested != kPhaseStopped) SetPhase(requested, kPhaseRefresh);
+  }
+  while (requested_phase_ != kPhaseStopped && store_open_) {
+    if (current_phase_ == kPhaseRefresh) {
+      if (!change_flag_) return true;
+      restart_flag_ = true;
+      return false;
+    }
+    refresh_event_.Wait();
+  }
+  return false;
+}
+
+void DriveIndex::NoteIdsExhausted() {
+  if (!ids_exhausted_.exchange(true)) {
+    ReportStatus("Drive %s holds more folders than its index can keep; the rest are not listed.",
+                 drive_root_text_.c_str());
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Change watcher
+
+void DriveIndex::StartWatcher(const std::string& look_in_text) {
+  StopWatcher();
+  if (look_in_text.find(';') != std::string::npos) return;
+  std::string native;
+  if (!platform::ToNativePath(look_in_text + "\\", &native)) return;
+  auto watch = std::make_shared<platform::ChangeNotification>();
+  std::lock_guard<std::mutex> lock(watcher_lock_);
+  watcher_ = watch;
+  watcher_thread_ = std::thread([this, watch, native] {
+    if (!watch->Start(native)) return;
+    for (;;) {
+      auto result = watch->Wait(kWatchTimeoutMs);
+      if (result == platform::ChangeNotification::WaitResult::kChanged)
+        change_flag_ = true;
+      else if (result != platform::ChangeNotification::WaitResult::kTimeout)
+        return;
+    }
+  });
+}
+
+void DriveIndex::StopWatcher() {
+  std::lock_guard<std::mutex> lock(watcher_lock_);
+  if (watcher_) watcher_->Cancel();
+  if (watcher_thread_.joinable()) watcher_thread_.join();
+  watcher_.reset();
+}
+
+}  // namespace quindelo

@@ -1,0 +1,259 @@
+// DriveIndex: the index of one drive, with the worker threads that search
+// it, keep it current, search file contents and deliver results.
+//
+// A find runs as a chain of phases, each on its own worker thread, so that
+// only one thread uses the index file at a time:
+//   idle (1) -> index find (4, find thread) -> refresh (5, refresh thread)
+//   -> content (7, content thread) -> compaction (6, content thread)
+//   -> final delivery (8, notify thread) -> idle (1).
+// Opening an index requests phase 5 directly, so the index is brought up to
+// date in the background after every open.
+//
+// Everything the index has to say travels through the IndexCallback given at
+// open: codes 1 and 3 to 8 are delivered in order by the notify thread; code
+// 2 (a poll: "should I stop?") is called directly from whichever worker polls.
+// Every found path (code 3) of a find is delivered before that find's code 1.
+//
+// Thread-safety: Open, StartFind, StopAndWait, Close and Shutdown are called
+// from one controlling thread (the user interface). The callback runs on the
+// notify thread (and, for code 2, on the workers); it is never called with
+// the phase lock held. The callback must not call Open, Close, StopAndWait
+// or Shutdown of the same index.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "content/containing_expression.h"
+#include "content/content_matcher.h"
+#include "index/drive_description.h"
+#include "index/index_store.h"
+#include "index/item_queue.h"
+#include "index/pattern_set.h"
+#include "platform/change_watch.h"
+#include "platform/sync.h"
+
+namespace quindelo {
+
+// (code, text, user data) -> nonzero asks the index to stop the find.
+// Codes: 1 idle, 2 poll (text null), 3 found path, 4 index find started,
+// 5 refresh started (empty) or folder being listed (path ending in "\"),
+// 6 compaction started, 7 content phase started (empty) or file being
+// searched, 8 final delivery.
+using IndexCallback = int (*)(int code, const char* text, void* user_data);
+
+enum FindPhase : std::uint16_t {
+  kPhaseStopped = 0,
+  kPhaseIdle = 1,
+  kPhaseIndexFind = 4,
+  kPhaseRefresh = 5,
+  kPhaseCompaction = 6,
+  kPhaseContent = 7,
+  kPhaseFinalDelivery = 8,
+};
+
+inline constexpr int kCodeIdle = 1;
+inline constexpr int kCodePoll = 2;
+inline constexpr int kCodeFound = 3;
+inline constexpr int kCodeIndexFind = 4;
+inline constexpr int kCodeRefresh = 5;
+inline constexpr int kCodeCompaction = 6;
+inline constexpr int kCodeContent = 7;
+inline constexpr int kCodeFinalDelivery = 8;
+
+// Longest path the index reports or queues (Linux paths may exceed the 259
+// characters that Windows drive paths allowed; they are kept whole).
+inline constexpr std::size_t kMaxReportedPath = 4095;
+
+class DriveScanner;
+
+class DriveIndex {
+ public:
+  struct Options {
+    // Start the change watcher at open (a short-lived command-line run does
+    // not need it).
+    bool watch_changes = true;
+    // Seconds after the last complete refresh before a refresh lists the
+    // drive again without a noticed change.
+    std::uint32_t refresh_interval_seconds = 600;
+  };
+
+  // Creates the locks, events and queues and starts the find, refresh,
+  // content and notify threads, which idle. No file is open.
+  DriveIndex();
+  explicit DriveIndex(const Options& options);
+  // Shuts down (as Shutdown) if not done yet.
+  ~DriveIndex();
+  DriveIndex(const DriveIndex&) = delete;
+  DriveIndex& operator=(const DriveIndex&) = delete;
+
+  // Opens the index file at index_path (native) for the drive named by the
+  // first two characters of look_in_text ("C:"). The index is rebuilt (file
+  // deleted and created anew) when rebuild is set, or when the file is
+  // damaged, belongs to another volume (label or serial differ) or has no
+  // usable drive record. Starts the change watcher on look_in_text (when it
+  // names one folder), sets the change flag and requests a refresh.
+  // REQUIRES: idle (call Close or StopAndWait first). Returns false when
+  // the drive cannot be queried or the file can neither be opened nor made.
+  bool Open(const std::string& index_path, const std::string& look_in_text,
+            IndexCallback callback, void* user_data, bool rebuild);
+
+  // Starts a find: look_in holds folders of the drive, each beginning with a
+  // backslash and without drive letter (empty: the whole drive); named is
+  // the named text; containing the containing text (empty: none). With
+  // refresh set the refresh phase lists the drive whatever the stamps say.
+  // Returns false, with the compiler's message in *message, when the
+  // containing text does not compile; false without message when no index
+  // is open. Does nothing (returns false) unless the index is idle.
+  bool StartFind(const std::string& named, const std::vector<std::string>& look_in,
+                 const std::string& containing, bool include_subfolders, bool refresh,
+                 std::string* message);
+
+  // Requests idle and blocks until the index is idle (or stopped) and, for at
+  // most 2 seconds, until the notify thread has delivered what was queued
+  // (the stopped find's code 1).
+  void StopAndWait();
+
+  // Stops any find and the watcher, saves the drive record and closes the
+  // index file. Waits at most 100 x 100 ms for the notify thread to finish
+  // delivering. Safe to call when nothing is open.
+  void Close();
+
+  // Close, then stops and joins every worker thread. Idempotent.
+  void Shutdown();
+
+  bool IsOpen() const { return store_open_.load(); }
+  // True when an index is open and its drive is not a fixed disk.
+  bool IsRemovable() const;
+  // True when an index is open and its drive now holds the same volume
+  // (label without regard to case, and serial number) as at open.
+  bool SameVolume() const;
+
+  // Deletes every "*.idx" file in data_folder (native) last written more than
+  // 31 days before now. Returns the number deleted.
+  static int ExpireOldIndexes(const std::string& data_folder);
+
+  // For the caller and tests.
+  std::uint16_t current_phase() const { return current_phase_.load(); }
+  std::uint16_t requested_phase() const { return requested_phase_.load(); }
+  const DriveDescription& drive_description() const { return description_; }
+  // True once the drive held more folders than the index can keep; the
+  // folders beyond the limit are not listed.
+  bool ids_exhausted() const { return ids_exhausted_.load(); }
+  // Folders listed from the disk by refreshes since construction.
+  std::uint64_t folders_listed() const { return folders_listed_.load(); }
+
+ private:
+  friend class DriveScanner;
+
+  // An auto-reset event with the waiting rule: a waiter that is woken while
+  // others still wait signals the event again, so one signal wakes them all
+  // one after another.
+  struct PhaseEvent {
+    platform::AutoResetEvent event;
+    std::atomic<int> waiters{0};
+    void Signal() { event.Set(); }
+    void Wait();
+  };
+
+  // Phase machine.
+  void SetPhase(std::uint16_t next, std::uint16_t expected);
+  void RequestPhase(std::uint16_t phase);
+  void SignalPhaseEvent(std::uint16_t phase);
+  void Post(int code, const std::string& text);
+  int Poll();  // code 2 to the callback; nonzero requests idle
+
+  // Worker threads.
+  void FindThread();
+  void RefreshThread();
+  void ContentThread(int number);
+  void NotifyThread();
+  void WaitForContentThreads();
+  bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
+                        std::uint64_t* matcher_generation);
+
+  // Work of the phases.
+  void IndexFind();
+  void RefreshPass();
+  bool MayContinue();  // the walk's question: go on (true) or give up
+  void ReportResult(const std::string& path);  // code 3, or the content queue
+  void SaveDriveRecord();
+  bool FolderInScope(const std::string& folder_path) const;
+  std::string NativePathOf(const std::string& drive_path) const;
+  void NoteIdsExhausted();
+  void StartWatcher(const std::string& look_in_text);
+  void StopWatcher();
+  void CompactStore();
+
+  const Options options_;
+
+  // Guards both phase values and every phase change; taken before any queue lock.
+  std::recursive_mutex phase_lock_;
+  std::atomic<std::uint16_t> current_phase_{kPhaseIdle};    // written under phase_lock_
+  std::atomic<std::uint16_t> requested_phase_{kPhaseIdle};  // written under phase_lock_
+
+  PhaseEvent idle_event_, find_event_, refresh_event_, content_event_, notify_event_;
+  ItemQueue notify_queue_;
+  ItemQueue content_queue_;
+  std::atomic<bool> notify_busy_{false};
+  std::mutex delivered_lock_;  // with delivered_cv_: the notify thread has emptied its queue
+  std::condition_variable delivered_cv_;
+
+  // The refresh thread is inside a refresh pass (Close waits for a paused
+  // pass to give up before it returns).
+  std::mutex refresh_running_lock_;
+  std::condition_variable refresh_running_cv_;
+  bool refresh_running_ = false;  // guarded by refresh_running_lock_
+
+  // Content threads working on a queued path; StartFind waits for 0.
+  std::mutex content_busy_lock_;
+  std::condition_variable content_busy_cv_;
+  int content_busy_ = 0;  // guarded by content_busy_lock_
+
+  // Used only by the worker of the current phase, or by the controlling
+  // thread while idle.
+  IndexStore store_;
+  std::atomic<bool> store_open_{false};
+  DriveDescription description_;
+  std::string drive_root_text_;  // "C:"
+  std::string native_root_;      // root folder of the drive ("/" or "/media/x")
+  std::uint64_t root_device_ = 0;
+  std::uint32_t last_refresh_ = 0;
+  std::uint16_t root_folder_id_ = 0;
+  std::atomic<bool> change_flag_{false};
+  std::atomic<bool> restart_flag_{false};
+  std::atomic<bool> ids_exhausted_{false};
+  std::atomic<std::uint64_t> folders_listed_{0};
+
+  // Find parameters: written by StartFind while idle, read by the workers.
+  std::vector<std::string> look_in_;
+  bool include_subfolders_ = true;
+  PatternSet patterns_;
+  bool has_content_ = false;
+  ContainingExpression expression_;
+  std::atomic<std::uint64_t> find_generation_{0};  // changed by StartFind while content threads rest
+
+  // Callback: set at open while idle, cleared at close after the workers idle.
+  std::atomic<IndexCallback> callback_{nullptr};
+  std::atomic<void*> user_data_{nullptr};
+
+  // Threads.
+  std::thread find_thread_, refresh_thread_, content_thread_, notify_thread_;
+  std::mutex extra_lock_;
+  std::thread extra_content_thread_;  // guarded by extra_lock_
+  bool extra_mark_ = false;           // content thread 1 only
+  bool shut_down_ = false;            // controlling thread only
+
+  // Change watcher: one thread per open; Close cancels and joins it.
+  std::mutex watcher_lock_;
+  std::thread watcher_thread_;                                // guarded by watcher_lock_
+  std::shared_ptr<platform::ChangeNotification> watcher_;  // guarded by watcher_lock_
+};
+
+}  // namespace quindelo

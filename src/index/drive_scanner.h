@@ -1,0 +1,64 @@
+// DriveScanner: the walk that builds a drive's index and keeps it current.
+//
+// It walks the folder tree depth first from the root, lists a folder only
+// when its stamp (its last-write time folded to 32 bits) differs from the
+// one stored with its folder record, merges the sorted listing into the
+// record's sorted entry list, creates records for new folders and deletes
+// the subtrees of vanished ones, and reports new names that match the
+// current find. It knows nothing of file contents.
+//
+// Runs on the refresh thread of its DriveIndex during the refresh phase, as
+// the only user of the index store. It asks the index whether it may go on
+// before the first and after every tenth entry of a listing or merge and
+// before every subfolder; when the answer is no it unwinds without writing
+// anything more, having written every removal at once and every insertion
+// when its folder's merge ended.
+//
+// On Linux: links are entries, never followed; folders on another file
+// system than the drive's root keep their entry but are not descended into;
+// names with a backslash do not appear (the enumeration leaves them out);
+// a file name of 255 bytes cannot be stored and is left out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quindelo {
+
+class DriveIndex;
+
+class DriveScanner {
+ public:
+  explicit DriveScanner(DriveIndex* index);
+
+  // Walks from the root folder record. With look_in_only, only the look-in
+  // folders (and what lies below them) and the folders above them are
+  // walked. Returns 0 when the walk completed, -1 when it was stopped.
+  int WalkRoot(std::uint16_t root_id, bool look_in_only);
+
+ private:
+  struct ListingEntry {
+    std::string_view name;
+    bool is_folder;
+  };
+
+  int Walk(std::uint16_t parent_id, std::uint16_t folder_id, int depth, bool look_in_only);
+  void Scope(bool* in_scope, bool* ancestor) const;
+  bool List(std::vector<ListingEntry>* listing, class StringPool* pool);
+  int Merge(const std::vector<ListingEntry>& listing, bool in_scope, std::vector<std::uint8_t>* rec,
+            bool* dirty);
+  bool RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from, std::uint32_t to);
+  void WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty);
+  void ReportNew(std::string_view name, int* result);
+
+  DriveIndex* index_;
+  // The current folder: its drive path ("C:\a\b\") and native path
+  // ("/a/b/"), extended for each subfolder and cut back afterwards.
+  std::string drive_path_;
+  std::string native_path_;
+  bool ids_left_ = true;  // false once no record id was left in this pass
+};
+
+}  // namespace quindelo

@@ -1,0 +1,394 @@
+// Drive index scenarios on temporary drives: the first build, refreshes that
+// change nothing, names appearing and vanishing, scope, stop and resume,
+// and the rebuild of indexes that do not fit the volume.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <ctime>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "index/drive_index.h"
+#include "index/index_records.h"
+#include "index/index_store.h"
+#include "platform/paths.h"
+#include "support/test_env.h"
+
+namespace quindelo {
+namespace {
+
+using test::MakeFolder;
+using test::WriteTextFile;
+
+// Records every message of an index and waits for its ends.
+class Recorder {
+ public:
+  // Answer for each message; nonzero asks the index to stop.
+  std::function<int(int code, const std::string& text)> answer;
+
+  static int Callback(int code, const char* text, void* user) {
+    auto* self = static_cast<Recorder*>(user);
+    std::string t = text ? text : "";
+    std::function<int(int, const std::string&)> answer;
+    {
+      std::lock_guard<std::mutex> lock(self->lock_);
+      if (code != kCodePoll) self->messages_.emplace_back(code, t);
+      if (code == kCodeIdle) ++self->ends_;
+      answer = self->answer;
+    }
+    self->cv_.notify_all();
+    return answer ? answer(code, t) : 0;
+  }
+
+  // Waits until the number of code 1 messages since the last Clear reaches n.
+  void WaitForEnds(int n = 1) {
+    std::unique_lock<std::mutex> lock(lock_);
+    cv_.wait(lock, [&] { return ends_ >= n; });
+  }
+  void Clear() {
+    std::lock_guard<std::mutex> lock(lock_);
+    messages_.clear();
+    ends_ = 0;
+  }
+  std::vector<std::pair<int, std::string>> messages() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return messages_;
+  }
+  std::vector<std::string> Texts(int code) {
+    std::vector<std::string> out;
+    for (auto& [c, t] : messages())
+      if (c == code) out.push_back(t);
+    return out;
+  }
+  std::vector<int> Codes() {
+    std::vector<int> out;
+    for (auto& m : messages()) out.push_back(m.first);
+    return out;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  std::vector<std::pair<int, std::string>> messages_;
+  int ends_ = 0;
+};
+
+class DriveIndexTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = env_.MakeDrive('T', "drive");
+    index_path_ = platform::IndexFilePath('T');
+  }
+
+  DriveIndex::Options NoWatcher() {
+    DriveIndex::Options o;
+    o.watch_changes = false;
+    return o;
+  }
+
+  // Opens T: and waits for the refresh that every open starts.
+  void OpenAndSettle(DriveIndex* index, bool rebuild = false) {
+    rec_.Clear();
+    ASSERT_TRUE(index->Open(index_path_, "T:", &Recorder::Callback, &rec_, rebuild));
+    rec_.WaitForEnds();
+  }
+
+  // Runs one find to its end; returns the found paths.
+  std::vector<std::string> Find(DriveIndex* index, const std::string& named,
+                                std::vector<std::string> look_in = {}, bool subfolders = true,
+                                bool refresh = false, const std::string& containing = "") {
+    index->StopAndWait();
+    rec_.Clear();
+    std::string message;
+    EXPECT_TRUE(index->StartFind(named, look_in, containing, subfolders, refresh, &message))
+        << message;
+    rec_.WaitForEnds();
+    return rec_.Texts(kCodeFound);
+  }
+
+  static std::vector<std::string> Sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+
+  std::string P(const std::string& rel) { return root_ + "/" + rel; }
+
+  test::ScopedTestEnv env_;
+  std::string root_;
+  std::string index_path_;
+  Recorder rec_;
+};
+
+TEST_F(DriveIndexTest, FirstRefreshBuildsEveryFolderAndAnnouncesTopLevelAndNewFolders) {
+  MakeFolder(P("a/b/c"));
+  MakeFolder(P("d"));
+  WriteTextFile(P("a/b/c/deep.txt"), "x");
+  WriteTextFile(P("top.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+
+  auto folders = rec_.Texts(kCodeRefresh);
+  std::set<std::string> seen(folders.begin(), folders.end());
+  for (const char* f : {"", "T:\\a\\", "T:\\a\\b\\", "T:\\a\\b\\c\\", "T:\\d\\"})
+    EXPECT_TRUE(seen.count(f)) << f;
+  // After the refresh the index alone knows every name.
+  rec_.answer = [](int code, const std::string& text) {
+    return code == kCodeRefresh && text.empty() ? 1 : 0;  // stop as the refresh begins
+  };
+  EXPECT_EQ(Sorted(Find(&index, "*.txt")),
+            (std::vector<std::string>{"T:\\a\\b\\c\\deep.txt", "T:\\top.txt"}));
+  EXPECT_EQ(index.current_phase(), kPhaseIdle);
+}
+
+TEST_F(DriveIndexTest, RefreshOfUnchangedDriveListsNothingEvenWithCaseTwins) {
+  MakeFolder(P("src/lib"));
+  WriteTextFile(P("src/Makefile"), "1");
+  WriteTextFile(P("src/makefile"), "2");
+  WriteTextFile(P("src/lib/x.c"), "3");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  const auto listed = index.folders_listed();
+  EXPECT_GE(listed, 3u);
+
+  // Whatever the stamps say, nothing new is reported; with the stamps as they
+  // are, no folder is listed again.
+  EXPECT_TRUE(Find(&index, "akefile").size() == 2);
+  index.StopAndWait();
+  // Both case twins are kept as distinct names.
+  auto found = Sorted(Find(&index, "makefile"));
+  EXPECT_EQ(found, (std::vector<std::string>{"T:\\src\\Makefile", "T:\\src\\makefile"}));
+  EXPECT_EQ(index.folders_listed(), listed);
+}
+
+TEST_F(DriveIndexTest, NewFileDuringFindIsReportedOnceByRefreshThenByIndex) {
+  MakeFolder(P("docs"));
+  WriteTextFile(P("docs/old.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+
+  WriteTextFile(P("docs/new.txt"), "x");
+  // The refresh of this find lists docs again and reports the new name once.
+  auto first = Find(&index, "*.txt", {}, true, true);
+  EXPECT_EQ(Sorted(first), (std::vector<std::string>{"T:\\docs\\new.txt", "T:\\docs\\old.txt"}));
+  // The next find has it from the index and its refresh adds nothing.
+  auto second = Find(&index, "*.txt", {}, true, true);
+  EXPECT_EQ(Sorted(second), Sorted(first));
+}
+
+TEST_F(DriveIndexTest, VanishedFoldersLoseTheirSubtreesAndFolderTurnedFileIsAFile) {
+  MakeFolder(P("gone/inner/more"));
+  WriteTextFile(P("gone/inner/more/f.txt"), "x");
+  MakeFolder(P("swap/child"));
+  WriteTextFile(P("swap/child/g.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  EXPECT_EQ(Find(&index, "*.txt").size(), 2u);
+
+  test::RemoveTree(P("gone"));
+  test::RemoveTree(P("swap"));
+  WriteTextFile(P("swap"), "now a file");
+  // This find still reports what the index knew; its refresh brings the
+  // index up to date, so the next find knows only the file.
+  Find(&index, "*", {}, true, true);
+  EXPECT_EQ(Find(&index, "*"), (std::vector<std::string>{"T:\\swap"}));
+  index.Close();
+
+  // The records of the vanished folders are gone from the file: only the
+  // root folder record remains besides the drive record.
+  IndexStore store;
+  ASSERT_TRUE(store.Open(index_path_));
+  std::vector<std::uint8_t> buffer;
+  int folders = 0;
+  store.BeginScan();
+  while (store.NextRecord(&buffer)) folders += buffer[6] == index_format::kKindFolderRecord;
+  EXPECT_EQ(folders, 1);
+  EXPECT_FALSE(store.is_damaged());
+}
+
+TEST_F(DriveIndexTest, HiddenFilesAreIndexed) {
+  WriteTextFile(P(".bashrc"), "x");
+  MakeFolder(P(".config/app"));
+  WriteTextFile(P(".config/app/settings.ini"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  EXPECT_EQ(Sorted(Find(&index, "*")),
+            (std::vector<std::string>{"T:\\.bashrc", "T:\\.config", "T:\\.config\\app",
+                                      "T:\\.config\\app\\settings.ini"}));
+}
+
+TEST_F(DriveIndexTest, LookInScopeAndSubfolders) {
+  for (const char* f : {"Windows/System", "Windows2", "Other"}) MakeFolder(P(f));
+  WriteTextFile(P("Windows/a.txt"), "x");
+  WriteTextFile(P("Windows/System/b.txt"), "x");
+  WriteTextFile(P("Windows2/c.txt"), "x");
+  WriteTextFile(P("Other/d.txt"), "x");
+  WriteTextFile(P("e.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+
+  EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\Windows"}, false)),
+            (std::vector<std::string>{"T:\\Windows\\a.txt"}));
+  EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\windows"}, true)),
+            (std::vector<std::string>{"T:\\Windows\\System\\b.txt", "T:\\Windows\\a.txt"}));
+  // The root alone, without subfolders.
+  EXPECT_EQ(Sorted(Find(&index, "*.txt", {}, false)), (std::vector<std::string>{"T:\\e.txt"}));
+}
+
+TEST_F(DriveIndexTest, LookInOnlyWalkListsAncestorsAndScopeFirst) {
+  MakeFolder(P("A/B/deep"));
+  MakeFolder(P("C"));
+  WriteTextFile(P("A/B/deep/x.txt"), "x");
+  DriveIndex index(NoWatcher());
+  // Open without settling: stop the open's refresh at once, so that the
+  // find's refresh does the walking.
+  rec_.answer = [](int code, const std::string&) { return code == kCodePoll ? 1 : 0; };
+  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  index.StopAndWait();
+  rec_.answer = nullptr;
+  auto found = Find(&index, "x.txt", {"\\A\\B"}, true, true);
+  EXPECT_EQ(found, (std::vector<std::string>{"T:\\A\\B\\deep\\x.txt"}));
+  // The look-in-only walk reaches \A\B\ before \C\ is ever announced.
+  auto folders = rec_.Texts(kCodeRefresh);
+  auto at = [&](const std::string& f) {
+    return std::find(folders.begin(), folders.end(), f) - folders.begin();
+  };
+  EXPECT_LT(at("T:\\A\\B\\deep\\"), at("T:\\C\\"));
+}
+
+TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
+  WriteTextFile(P("a.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  rec_.answer = [](int code, const std::string&) { return code == kCodePoll ? 1 : 0; };
+  auto found = Find(&index, "*");
+  EXPECT_TRUE(found.empty());
+  EXPECT_EQ(rec_.Codes(), (std::vector<int>{kCodeIndexFind, kCodeIdle}));
+}
+
+TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterAChange) {
+  for (const char* f : {"a", "b", "c", "d"}) {
+    MakeFolder(P(f));
+    for (int i = 0; i < 30; ++i) WriteTextFile(P(std::string(f) + "/f" + std::to_string(i)), "x");
+  }
+  DriveIndex index(NoWatcher());
+  // Folders are listed in the order root, a, b, c, d: stop at the first poll
+  // after the listing of c, inside its merge.
+  auto stop_after_listings = [&](std::uint64_t n) {
+    return [&index, n](int code, const std::string&) {
+      return code == kCodePoll && index.current_phase() == kPhaseRefresh &&
+                     index.folders_listed() >= n
+                 ? 1
+                 : 0;
+    };
+  };
+  rec_.answer = stop_after_listings(4);
+  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  rec_.WaitForEnds();
+  index.StopAndWait();
+  EXPECT_EQ(index.folders_listed(), 4u);
+
+  // No change meanwhile: the next find's refresh goes on inside \c\.
+  rec_.answer = nullptr;
+  // a and b from the index, c and d from the refresh that goes on.
+  EXPECT_EQ(Find(&index, "f29").size(), 4u);
+  auto folders = rec_.Texts(kCodeRefresh);
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\a\\"), 0);
+  // d is new: announced as a new folder and as a top-level one.
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\d\\"), 2);
+  EXPECT_EQ(index.folders_listed(), 5u);
+  EXPECT_EQ(Find(&index, "f29").size(), 4u);
+
+  // A change while paused: the walk starts over from the root.
+  WriteTextFile(P("c/new"), "x");
+  const auto listed = index.folders_listed();
+  rec_.answer = stop_after_listings(listed + 1);
+  Find(&index, "f29", {}, true, true);
+  rec_.answer = nullptr;
+  Find(&index, "f29", {}, true, true);
+  folders = rec_.Texts(kCodeRefresh);
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\a\\"), 1);
+}
+
+TEST_F(DriveIndexTest, IndexOfAnotherVolumeOrDamagedIsRebuilt) {
+  MakeFolder(P("x"));
+  WriteTextFile(P("x/one.txt"), "x");
+  {
+    DriveIndex index(NoWatcher());
+    OpenAndSettle(&index);
+    index.Close();
+  }
+  // Another volume: change the stored serial number.
+  {
+    IndexStore store;
+    ASSERT_TRUE(store.Open(index_path_));
+    DriveRecord record;
+    ASSERT_TRUE(ReadDriveRecord(store, &record));
+    record.description.set_serial(record.description.serial() ^ 0x5A5A5A5A);
+    ASSERT_TRUE(store.WriteRecord(record.Encode()));
+    store.Close();
+  }
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  // A rebuilt index announces every folder as new again.
+  auto folders = rec_.Texts(kCodeRefresh);
+  EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\x\\"), 2);
+  EXPECT_EQ(Find(&index, "one").size(), 1u);
+  index.Close();
+
+  // Random bytes in place of the index: rebuilt without complaint.
+  WriteTextFile(index_path_, std::string(5000, '\x7f'));
+  OpenAndSettle(&index);
+  EXPECT_EQ(Find(&index, "one").size(), 1u);
+}
+
+TEST_F(DriveIndexTest, StartFindRefusesBadExpressionAndWhenNotIdle) {
+  WriteTextFile(P("a.txt"), "x");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  std::string message;
+  EXPECT_FALSE(index.StartFind("*", {}, "(unbalanced", true, false, &message));
+  EXPECT_FALSE(message.empty());
+}
+
+TEST_F(DriveIndexTest, ContentFindReportsOnlyMatchingFiles) {
+  WriteTextFile(P("yes.txt"), "the quick brown fox");
+  WriteTextFile(P("no.txt"), "the lazy dog");
+  MakeFolder(P("sub"));
+  WriteTextFile(P("sub/also.txt"), "a Fox in the sub folder");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  auto found = Find(&index, "*.txt", {}, true, false, "fox");
+  EXPECT_EQ(Sorted(found), (std::vector<std::string>{"T:\\sub\\also.txt", "T:\\yes.txt"}));
+  // Every result arrives before the end, and phase 7 was announced.
+  auto codes = rec_.Codes();
+  EXPECT_EQ(codes.back(), kCodeIdle);
+  EXPECT_NE(std::find(codes.begin(), codes.end(), kCodeContent), codes.end());
+}
+
+TEST_F(DriveIndexTest, ExpireOldIndexesKeepsRecentFiles) {
+  std::string data = platform::DataFolder();
+  MakeFolder(data);
+  WriteTextFile(data + "/DriveX.idx", "old");
+  WriteTextFile(data + "/DriveY.idx", "recent");
+  WriteTextFile(data + "/notes.txt", "not an index");
+  const std::time_t now = std::time(nullptr);
+  struct timespec times[2] = {{now - 32 * 86400, 0}, {now - 32 * 86400, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (data + "/DriveX.idx").c_str(), times, 0), 0);
+  times[0].tv_sec = times[1].tv_sec = now - 30 * 86400;
+  ASSERT_EQ(utimensat(AT_FDCWD, (data + "/DriveY.idx").c_str(), times, 0), 0);
+  ASSERT_EQ(utimensat(AT_FDCWD, (data + "/notes.txt").c_str(), times, 0), 0);
+  EXPECT_EQ(DriveIndex::ExpireOldIndexes(data), 1);
+  EXPECT_FALSE(platform::PathExists(data + "/DriveX.idx"));
+  EXPECT_TRUE(platform::PathExists(data + "/DriveY.idx"));
+  EXPECT_TRUE(platform::PathExists(data + "/notes.txt"));
+}
+
+}  // namespace
+}  // namespace quindelo
