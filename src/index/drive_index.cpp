@@ -443,12 +443,32 @@ void DriveIndex::CompactStore() {
   store_.Compact([this] { return requested_phase_ != kPhaseCompaction ? 1 : 0; });
 }
 
+void DriveIndex::DeliverQueued(std::vector<char>* buffer) {
+  std::size_t size = 0;
+  while (notify_queue_.Pop(buffer->data(), kMaxNotifyMessage, &size)) {
+    if (size < 2) continue;
+    (*buffer)[size] = 0;  // a message cut short still ends in a NUL
+    const char* bytes = buffer->data();
+    int code = static_cast<std::uint8_t>(bytes[0]) | static_cast<std::uint8_t>(bytes[1]) << 8;
+    std::uint16_t requested = requested_phase_;
+    // After a stop only the final code 1 gets through.
+    if (requested == kPhaseStopped) continue;
+    if (requested == kPhaseIdle && (code != kCodeIdle || !store_open_)) continue;
+    IndexCallback cb = callback_.load();
+    if (cb && cb(code, bytes + 2, user_data_.load())) RequestPhase(kPhaseIdle);
+  }
+}
+
 void DriveIndex::NotifyThread() {
   platform::SetCurrentThreadAboveNormal();
   std::vector<char> buffer(kMaxNotifyMessage + 1);
-  std::size_t size = 0;
   for (;;) {
-    if (current_phase_ == kPhaseFinalDelivery) SetPhase(kPhaseIdle, kPhaseFinalDelivery);
+    if (current_phase_ == kPhaseFinalDelivery) {
+      // Whatever the find queued is delivered before it goes idle: going
+      // idle first would make the messages still queued count as stopped.
+      DeliverQueued(&buffer);
+      SetPhase(kPhaseIdle, kPhaseFinalDelivery);
+    }
     {
       std::lock_guard<std::mutex> lock(delivered_lock_);
       notify_busy_ = false;
@@ -457,17 +477,7 @@ void DriveIndex::NotifyThread() {
     notify_event_.Wait();
     if (requested_phase_ == kPhaseStopped) break;
     notify_busy_ = true;
-    while (notify_queue_.Pop(buffer.data(), kMaxNotifyMessage, &size)) {
-      if (size < 2) continue;
-      buffer[size] = 0;  // a message cut short still ends in a NUL
-      int code = static_cast<std::uint8_t>(buffer[0]) | static_cast<std::uint8_t>(buffer[1]) << 8;
-      const char* text = buffer.data() + 2;
-      std::uint16_t requested = requested_phase_;
-      if (requested == kPhaseStopped) continue;
-      if (requested == kPhaseIdle && (code != kCodeIdle || !store_open_)) continue;
-      IndexCallback cb = callback_.load();
-      if (cb && cb(code, text, user_data_.load())) RequestPhase(kPhaseIdle);
-    }
+    DeliverQueued(&buffer);
   }
   notify_busy_ = false;
 }

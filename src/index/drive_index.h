@@ -174,6 +174,7 @@ class DriveIndex {
   void RefreshThread();
   void ContentThread(int number);
   void NotifyThread();
+  void DeliverQueued(std::vector<char>* buffer);  // notify thread: pops and delivers
   void WaitForContentThreads();
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                         std::uint64_t* matcher_generation);

@@ -269,7 +269,14 @@ TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
   rec_.answer = [](int code, const std::string&) { return code == kCodePoll ? 1 : 0; };
   auto found = Find(&index, "*");
   EXPECT_TRUE(found.empty());
-  EXPECT_EQ(rec_.Codes(), (std::vector<int>{kCodeIndexFind, kCodeIdle}));
+  // Nothing of phases 5 to 8; the code 4 may already be dropped as stopped
+  // when the notify thread comes to it after the stop.
+  auto codes = rec_.Codes();
+  if (codes.size() == 2) {
+    EXPECT_EQ(codes.front(), kCodeIndexFind);
+  }
+  EXPECT_EQ(codes.back(), kCodeIdle);
+  EXPECT_LE(codes.size(), 2u);
 }
 
 TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterAChange) {
