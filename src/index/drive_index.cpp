@@ -28,6 +28,7 @@ constexpr int kCloseRounds = 100;
 constexpr auto kCloseRoundTime = std::chrono::milliseconds(100);
 constexpr int kWatchTimeoutMs = 5000;
 constexpr auto kDeliveryWait = std::chrono::milliseconds(2000);
+constexpr std::uint64_t kProgressWakeMs = 20;
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
@@ -121,6 +122,21 @@ void DriveIndex::Post(int code, const std::string& text) {
   static const char kNul = 0;
   notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
   notify_event_.Signal();
+}
+
+void DriveIndex::PostProgress(const std::string& folder) {
+  std::uint8_t head[2] = {static_cast<std::uint8_t>(kCodeRefresh), 0};
+  std::size_t n = std::min(folder.size(), kMaxReportedPath);
+  static const char kNul = 0;
+  notify_queue_.AppendPieces({{head, 2}, {folder.data(), n}, {&kNul, 1}});
+  // Waking the notify thread for every folder of a first build costs more
+  // than the walk itself; progress is delivered with the next wake-up, at
+  // most kProgressWakeMs later, and always before the end of the find.
+  const std::uint64_t now = platform::TickCountMs();
+  if (now - last_progress_wake_ms_ >= kProgressWakeMs) {
+    last_progress_wake_ms_ = now;
+    notify_event_.Signal();
+  }
 }
 
 int DriveIndex::Poll() {

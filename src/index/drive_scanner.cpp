@@ -96,6 +96,7 @@ bool DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
   if (!folder.Open(native_path_)) return true;  // an unreadable folder lists as empty
   platform::FindData data;
   int count = 0;
+  bool sorted = true;
   while (folder.NextName(&data)) {
     if (++count % kEntriesPerCheck == 0 && !index_->MayContinue()) return false;
     const std::uint32_t a = data.attributes;
@@ -107,18 +108,17 @@ bool DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
       continue;
     ListingEntry entry{pool->Add(data.name), is_folder};
     entry.name = std::string_view(entry.name.data(), data.name.size());
-    // Binary insertion, comparing with the last element first so that names
-    // arriving in order are appended after one comparison.
-    if (listing->empty() || CompareNames(listing->back().name, entry.name) <= 0) {
-      listing->push_back(entry);
-      continue;
-    }
-    auto at = std::upper_bound(listing->begin(), listing->end(), entry,
-                               [](const ListingEntry& x, const ListingEntry& y) {
-                                 return CompareNames(x.name, y.name) < 0;
-                               });
-    listing->insert(at, entry);
+    if (!listing->empty() && CompareNames(listing->back().name, entry.name) > 0) sorted = false;
+    listing->push_back(entry);
   }
+  // Names that arrive in order cost one comparison each; any other order is
+  // sorted once (equal names keep their order), which stays O(n log n) for
+  // folders of many thousands of names where insertion would not.
+  if (!sorted)
+    std::stable_sort(listing->begin(), listing->end(),
+                     [](const ListingEntry& x, const ListingEntry& y) {
+                       return CompareNames(x.name, y.name) < 0;
+                     });
   return true;
 }
 
@@ -209,7 +209,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
 
 int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int depth,
                        bool look_in_only) {
-  if (depth == 1) index_->Post(kCodeRefresh, drive_path_);
+  if (depth == 1) index_->PostProgress(drive_path_);
   if (!index_->MayContinue()) return -1;
 
   bool in_scope, ancestor;
@@ -218,6 +218,7 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
 
   std::vector<std::uint8_t> rec;
   FolderRecordView view;
+  index_->store_.UseReadWindow();
   if (!ReadFolderRecord(index_->store_, folder_id, &rec, &view)) return 0;
   rec.resize(view.length());
   bool dirty = false;
@@ -257,7 +258,7 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
     if (child == 0 && ids_left_) {
       child = CreateFolderRecord(index_->store_, folder_id, entry.name);
       if (child != 0) {
-        index_->Post(kCodeRefresh, drive_path_);
+        index_->PostProgress(drive_path_);
         // The copy and the stored record both get the new child id; the copy
         // is not dirty for it.
         index_format::PutU16(rec.data() + entry.position + 1, child);

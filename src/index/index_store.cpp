@@ -358,6 +358,12 @@ bool IndexStore::WriteTable() {
 
 // ---- Records ------------------------------------------------------------------------
 
+void IndexStore::UseReadWindow() {
+  if (window_mode_) return;
+  window_mode_ = true;
+  window_offset_ = window_position_ = window_count_ = 0;
+}
+
 bool IndexStore::ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer) {
   if (!file_.IsOpen() || id == 0) return false;
   bool bad = false;
