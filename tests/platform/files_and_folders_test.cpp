@@ -1,0 +1,132 @@
+// The platform layer's files and folders: exclusive opening, transfers that
+// report short counts, folder listings with their attributes and times, and
+// drive paths turned into native paths.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "platform/paths.h"
+#include "support/test_env.h"
+
+namespace quindelo::platform {
+namespace {
+
+TEST(FileTest, OpenAlwaysCreatesOnceAndLocksOutASecondHolder) {
+  test::ScopedTestEnv env;
+  const std::string path = env.Path("store.bin");
+  File first;
+  bool existed = true;
+  ASSERT_TRUE(first.OpenAlways(path, &existed));
+  EXPECT_FALSE(existed);
+  struct stat st;
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  File second;
+  EXPECT_FALSE(second.OpenAlways(path, &existed));  // held exclusively
+  first.Close();
+  ASSERT_TRUE(second.OpenAlways(path, &existed));
+  EXPECT_TRUE(existed);
+}
+
+TEST(FileTest, TransfersReportShortCountsAndTruncateAndSizeAgree) {
+  test::ScopedTestEnv env;
+  File f;
+  ASSERT_TRUE(f.OpenAlways(env.Path("data"), nullptr));
+  ASSERT_TRUE(f.WriteExact(0, "abcdefgh", 8));
+  char buffer[16] = {};
+  EXPECT_EQ(f.ReadAt(4, buffer, sizeof buffer), 4);  // only 4 bytes are there
+  EXPECT_EQ(std::string(buffer, 4), "efgh");
+  EXPECT_FALSE(f.ReadExact(4, buffer, 8));
+  EXPECT_EQ(f.ReadAt(100, buffer, 4), 0);
+  ASSERT_TRUE(f.Truncate(3));
+  std::uint64_t size = 0;
+  ASSERT_TRUE(f.Size(&size));
+  EXPECT_EQ(size, 3u);
+  f.Close();
+  EXPECT_EQ(f.ReadAt(0, buffer, 1), -1);
+  EXPECT_TRUE(RemoveFile(env.Path("data")));
+  EXPECT_FALSE(RemoveFile(env.Path("data")));
+}
+
+TEST(FileTest, ReadingRefusesFifosAndFoldersWithoutBlocking) {
+  test::ScopedTestEnv env;
+  const std::string fifo = env.Path("pipe");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  File f;
+  EXPECT_FALSE(f.OpenForReading(fifo));
+  EXPECT_FALSE(f.OpenForReading(env.root()));
+  test::WriteTextFile(env.Path("plain"), "x");
+  EXPECT_TRUE(f.OpenForReading(env.Path("plain")));
+}
+
+TEST(FolderTest, ListingGivesAttributesTimesAndLeavesOutBackslashNames) {
+  test::ScopedTestEnv env;
+  const std::string dir = env.Path("list");
+  test::MakeFolder(dir + "/sub");
+  test::WriteTextFile(dir + "/.hidden", "x");
+  test::WriteTextFile(dir + "/ro.txt", "12345");
+  ASSERT_EQ(chmod((dir + "/ro.txt").c_str(), 0444), 0);
+  test::WriteTextFile(dir + "/back\\slash", "x");
+  ASSERT_EQ(symlink("sub", (dir + "/link").c_str()), 0);
+  ASSERT_EQ(mkfifo((dir + "/fifo").c_str(), 0600), 0);
+
+  std::map<std::string, FindData> seen;
+  FolderEnumerator e;
+  ASSERT_TRUE(e.Open(dir));
+  FindData d;
+  while (e.Next(&d)) seen[d.name] = d;
+  EXPECT_EQ(seen.size(), 5u);
+  EXPECT_FALSE(seen.count("back\\slash"));
+  EXPECT_TRUE(seen["sub"].attributes & kFileAttributeDirectory);
+  EXPECT_TRUE(seen[".hidden"].attributes & kFileAttributeHidden);
+  EXPECT_TRUE(seen["ro.txt"].attributes & kFileAttributeReadOnly);
+  EXPECT_EQ(seen["ro.txt"].size, 5u);
+  EXPECT_TRUE(seen["link"].is_link);
+  EXPECT_FALSE(seen["link"].attributes & kFileAttributeDirectory);  // never followed
+  EXPECT_TRUE(seen["fifo"].is_special);
+  // Times are 100 ns units since 1601: a file written now lies near now.
+  const std::uint64_t now = FileTimeNow();
+  EXPECT_GT(seen["ro.txt"].last_write_time, now - 600ull * 10000000ull);
+  EXPECT_LE(seen["ro.txt"].last_write_time, now + 10000000ull);
+  EXPECT_NE(static_cast<std::uint32_t>(seen["sub"].creation_time), 0u);
+
+  // The name-only listing agrees on names and folder bits.
+  std::map<std::string, std::uint32_t> quick;
+  ASSERT_TRUE(e.Open(dir));
+  while (e.NextName(&d)) quick[d.name] = d.attributes;
+  ASSERT_EQ(quick.size(), seen.size());
+  for (auto& [name, data] : seen)
+    EXPECT_EQ(quick[name] & (kFileAttributeDirectory | kFileAttributeHidden),
+              data.attributes & (kFileAttributeDirectory | kFileAttributeHidden))
+        << name;
+  EXPECT_FALSE(e.Open(env.Path("missing")));
+  uint32_t attributes = 0;
+  EXPECT_FALSE(GetFileAttributes(env.Path("missing"), &attributes));
+}
+
+TEST(PathsTest, DrivePathsBecomeNativePathsThroughTheDriveTable) {
+  test::ScopedTestEnv env;
+  const std::string root = env.MakeDrive('T', "drive");
+  std::string native;
+  ASSERT_TRUE(ToNativePath("T:\\a\\b.txt", &native));
+  EXPECT_EQ(native, root + "/a/b.txt");
+  ASSERT_TRUE(ToNativePath("t:", &native));
+  EXPECT_EQ(native, root);
+  EXPECT_FALSE(ToNativePath("Q:\\x", &native));  // not a drive
+  EXPECT_FALSE(ToNativePath("relative", &native));
+  ASSERT_TRUE(ToNativePath("/already/native", &native));
+  EXPECT_EQ(native, "/already/native");
+  // Index files live in the data folder under XDG_DATA_HOME.
+  EXPECT_EQ(IndexFilePath('c'), env.root() + "/data/Pemblet Software/Quindelo/Data/DriveC.idx");
+}
+
+}  // namespace
+}  // namespace quindelo::platform
