@@ -37,7 +37,7 @@ RUNS=${RUNS:-5}
 $UPDATEDB
 $Q --named quindelo-no-such-name --rebuild >/dev/null || true
 
-hf() { hyperfine --style basic --warmup 1 --runs "$RUNS" --export-json "$work/$1.json" "${@:2}" >/dev/null; }
+hf() { hyperfine --style basic -i --warmup 1 --runs "$RUNS" --export-json "$work/$1.json" "${@:2}" >/dev/null; }
 
 echo "== 1. First build of the index"
 hf build -n quindelo-build "$Q --named quindelo-no-such-name --rebuild" \
