@@ -642,6 +642,7 @@ void DriveIndex::StartWatcher(const std::string& look_in_text) {
   watcher_ = watch;
   watcher_thread_ = std::thread([this, watch, native] {
     if (!watch->Start(native)) return;
+    watching_ = true;
     for (;;) {
       auto result = watch->Wait(kWatchTimeoutMs);
       if (result == platform::ChangeNotification::WaitResult::kChanged)
@@ -657,6 +658,7 @@ void DriveIndex::StopWatcher() {
   if (watcher_) watcher_->Cancel();
   if (watcher_thread_.joinable()) watcher_thread_.join();
   watcher_.reset();
+  watching_ = false;
 }
 
 }  // namespace quindelo

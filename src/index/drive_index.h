@@ -146,6 +146,11 @@ class DriveIndex {
   // True once the drive held more folders than the index can keep; the
   // folders beyond the limit are not listed.
   bool ids_exhausted() const { return ids_exhausted_.load(); }
+  // True while a change noticed by the watcher (or asked for by a find)
+  // waits for the next refresh.
+  bool change_pending() const { return change_flag_.load(); }
+  // True once the change watcher of the open index watches its whole tree.
+  bool watching() const { return watching_.load(); }
   // Folders listed from the disk by refreshes since construction.
   std::uint64_t folders_listed() const { return folders_listed_.load(); }
 
@@ -259,6 +264,7 @@ class DriveIndex {
   std::mutex watcher_lock_;
   std::thread watcher_thread_;                                // guarded by watcher_lock_
   std::shared_ptr<platform::ChangeNotification> watcher_;  // guarded by watcher_lock_
+  std::atomic<bool> watching_{false};
 };
 
 }  // namespace quindelo

@@ -12,6 +12,7 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -377,6 +378,45 @@ TEST_F(DriveIndexTest, ContentFindReportsOnlyMatchingFiles) {
   auto codes = rec_.Codes();
   EXPECT_EQ(codes.back(), kCodeIdle);
   EXPECT_NE(std::find(codes.begin(), codes.end(), kCodeContent), codes.end());
+}
+
+TEST_F(DriveIndexTest, WatcherChangeMakesTheNextFindListWhatChanged) {
+  MakeFolder(P("w"));
+  DriveIndex index;  // with the change watcher
+  OpenAndSettle(&index);
+  // The watcher adds its watches on its own thread; wait until it watches.
+  for (int i = 0; i < 1000 && !index.watching(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(index.watching());
+  WriteTextFile(P("w/unseen.txt"), "x");
+  // The watcher thread notices the change on its own; wait for it (bounded).
+  for (int i = 0; i < 1000 && !index.change_pending(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(index.change_pending());
+  EXPECT_EQ(Find(&index, "unseen"), (std::vector<std::string>{"T:\\w\\unseen.txt"}));
+  EXPECT_FALSE(index.change_pending());
+}
+
+TEST_F(DriveIndexTest, WithoutChangeARecentIndexIsNotListedAgain) {
+  MakeFolder(P("w"));
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  WriteTextFile(P("w/unseen.txt"), "x");
+  EXPECT_TRUE(Find(&index, "unseen").empty());  // the 600-second rule
+  EXPECT_EQ(Find(&index, "unseen", {}, true, true).size(), 1u);  // a refresh asked for
+}
+
+TEST_F(DriveIndexTest, FixedDriveIsNotRemovableAndKeepsItsVolume) {
+  DriveIndex index(NoWatcher());
+  EXPECT_FALSE(index.SameVolume());  // nothing open
+  OpenAndSettle(&index);
+  EXPECT_FALSE(index.IsRemovable());
+  EXPECT_TRUE(index.SameVolume());
+  // Another file system mounted at the drive's root is another volume.
+  if (platform::PathExists("/dev/shm")) {
+    test::MapDrive('T', "/dev/shm");
+    EXPECT_FALSE(index.SameVolume());
+  }
 }
 
 TEST_F(DriveIndexTest, ExpireOldIndexesKeepsRecentFiles) {
