@@ -1,0 +1,195 @@
+#include "search/find_request.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/folder.h"
+#include "platform/paths.h"
+#include "search/find_window.h"
+#include "search/message_report.h"
+#include "search/search_driver.h"
+
+namespace quindelo {
+namespace {
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Formats a message-pane text into a buffer of the given size and shows it
+// (the pane itself keeps 255 characters).
+template <std::size_t kSize, typename... Args>
+void ShowStatus(FindWindow* window, const char* format, Args... args) {
+  char text[kSize];
+  std::snprintf(text, sizeof text, format, args...);
+  text[kPaneTextSize - 1 < kSize ? kPaneTextSize - 1 : kSize - 1] = 0;
+  window->SetStatusText(text);
+}
+
+// A look-in text as validation takes it: a drive entry such as "C: [SYSTEM]"
+// cut to its drive, and at most 259 characters.
+std::string CutLookIn(std::string text) {
+  if (text.size() > 2 && text[2] == ' ') text.resize(2);
+  if (text.size() > kMaxLookInText) text.resize(kMaxLookInText);
+  return text;
+}
+
+}  // namespace
+
+LookInValidator::LookInValidator(SearchDriver* driver, FindWindow* window)
+    : driver_(driver), window_(window) {}
+
+LookInValidator::~LookInValidator() {
+  WaitIdle();
+  JoinThread();
+}
+
+void LookInValidator::SetCopy(const std::string& text) {
+  std::lock_guard<std::mutex> lock(text_lock_);
+  text_copy_ = CutLookIn(text);
+}
+
+std::string LookInValidator::look_in_text() const {
+  std::lock_guard<std::mutex> lock(text_lock_);
+  return text_copy_;
+}
+
+void LookInValidator::JoinThread() {
+  std::lock_guard<std::mutex> lock(thread_lock_);
+  if (thread_.joinable()) thread_.join();
+}
+
+void LookInValidator::Start(const std::string& look_in_box_text) {
+  SetCopy(look_in_box_text);
+  if (busy_.exchange(true)) return;  // the running validation sees the new text
+  // The thread that ran before has cleared busy_ as its last step, so this
+  // join does not wait for a validation.
+  std::lock_guard<std::mutex> lock(thread_lock_);
+  if (thread_.joinable()) thread_.join();
+  thread_ = std::thread([this] { ValidateLookIn(); });
+}
+
+bool LookInValidator::ValidateNow(const std::string& look_in_box_text) {
+  SetCopy(look_in_box_text);
+  for (;;) {
+    if (!busy_.exchange(true)) break;
+    WaitIdle();
+  }
+  ValidateLookIn();
+  return valid_.load();
+}
+
+void LookInValidator::WaitIdle() {
+  std::unique_lock<std::mutex> lock(idle_lock_);
+  idle_cv_.wait(lock, [this] { return !busy_.load(); });
+}
+
+void LookInValidator::ValidateLookIn() {
+  for (;;) {
+    std::string working = look_in_text();
+    valid_ = ValidatePass(working);
+    ++passes_;
+    if (look_in_text() != working) continue;  // the user went on typing
+    {
+      std::lock_guard<std::mutex> lock(idle_lock_);
+      busy_ = false;
+    }
+    idle_cv_.notify_all();
+    // Text stored after the comparison but before busy_ was cleared found
+    // busy_ set and left its validation to us: take it on when no one else
+    // has.
+    if (look_in_text() == working || busy_.exchange(true)) return;
+  }
+}
+
+bool LookInValidator::ValidatePass(const std::string& working) {
+  valid_ = false;
+  bool valid = false;
+  if (working.size() < 2 || !IsLetter(working[0]) || working[1] != ':') {
+    window_->SetStatusText("Look in folder does not start with drive letter!");
+  } else {
+    // Drive check: open the drive's index when it is not the open one, or
+    // when the medium of a removable drive was exchanged.
+    char drive = Upper(working[0]);
+    if (drive != driver_->open_drive_letter() || driver_->IndexMediumChanged())
+      valid = driver_->OpenDriveIndex(working, false);
+    else
+      valid = true;
+    StringList list;
+    if (valid) {
+      if (working.size() <= 3) {
+        window_->SetStatusText("Ready.");  // the whole drive
+      } else {
+        valid = WalkFolders(working, driver_->open_drive_letter(), &list);
+      }
+    }
+    driver_->SetLookInList(list);
+  }
+
+  window_->SetIndicatorText(valid ? " " : "ERR");
+  bool named = false;
+  window_->RunOnWindowThread([&] {
+    if (!valid) window_->FocusLookIn();
+    named = !window_->NamedText().empty();
+    window_->EnableNamed(valid);
+    window_->EnableContaining(valid && named);
+  });
+  if (valid && named) {
+    driver_->ClearFirstFindLatch();
+    driver_->ScheduleFind();
+  }
+  return valid;
+}
+
+bool LookInValidator::WalkFolders(const std::string& working, char drive, StringList* list) {
+  bool some_folder_exists = false;
+  std::size_t at = 0;
+  const std::size_t end = working.size();
+  for (;;) {
+    while (at < end && IsSpace(working[at])) ++at;
+    if (at >= end) break;
+    std::size_t semicolon = working.find(';', at);
+    std::size_t stop = semicolon == std::string::npos ? end : semicolon;
+    std::size_t last = stop;
+    while (last > at && IsSpace(working[last - 1])) --last;
+    std::string element = working.substr(at, last - at);
+    if (!element.empty()) {
+      std::string rest = element;
+      if (element.size() >= 2 && IsLetter(element[0]) && element[1] == ':') {
+        if (Upper(element[0]) != drive) {
+          ShowStatus<388>(window_, "Folder \"%s\" must be on drive %c:!", element.c_str(), drive);
+          return false;
+        }
+        rest = element.substr(2);
+      }
+      if (rest.empty() || rest[0] != '\\') {
+        ShowStatus<388>(window_, "Folder \"%s\" must start with a \"\\\"!", rest.c_str());
+        return false;
+      }
+      list->Append(rest);
+      std::string full = std::string(1, drive) + ":" + rest;
+      if (full.size() > kMaxLookInText) full.resize(kMaxLookInText);
+      std::string native;
+      std::uint32_t attributes = 0;
+      if (platform::ToNativePath(full, &native) && platform::GetFileAttributes(native, &attributes))
+        some_folder_exists = true;
+    }
+    if (semicolon == std::string::npos) break;
+    at = semicolon + 1;
+  }
+  if (!some_folder_exists) {
+    if (working.find(';') != std::string::npos)
+      window_->SetStatusText("None of the look in folders exist!");
+    else
+      ShowStatus<388>(window_, "Folder \"%s\" does not exist!", working.c_str());
+    return false;
+  }
+  window_->SetStatusText("Ready.");
+  return true;
+}
+
+}  // namespace quindelo

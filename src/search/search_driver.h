@@ -1,0 +1,271 @@
+// SearchDriver: the find form's side of every find. It opens, closes and
+// rebuilds the index of the drive being searched, starts a find a short delay
+// after the user stops typing, hands the find request to the DriveIndex,
+// turns the index's notifications into sorted rows of the results list and
+// status messages, and owns the stop rules (Stop, a selection, new typing,
+// closing, Refresh during a find, and the row limit).
+//
+// The driver talks to the form only through FindWindow (find_window.h); see
+// there which of its calls run on which thread.
+//
+// Threads and locks:
+//   - find_lock_: held by the find starter while it prepares and starts a
+//     find, and by OpenDriveIndex and Shutdown, so that the DriveIndex is
+//     driven by one thread at a time.
+//   - insert_lock_: guards the ResultsPool and the current folder text; held
+//     by the notify thread while it stores a found file, and by whoever
+//     empties the results.
+//   - state_lock_: makes the running, closing, restart-pending and deferred
+//     close decisions one step each (so a close or Refresh asked for just as
+//     a find ends is never lost); never held while calling the window.
+//   - request_lock_: guards the look-in list (written by validation, read by
+//     the find starter).
+//   The remaining flags are atomics written by one thread and read by others.
+//   OnIndexCallback never takes find_lock_.
+//
+// Failure: nothing here throws. A ResultsPool that cannot grow stops the find.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "index/drive_index.h"
+#include "index/string_list.h"
+#include "search/find_request.h"
+#include "search/find_window.h"
+#include "search/found_file.h"
+
+namespace quindelo {
+
+// The row limit of the results list.
+inline constexpr int kMaxResultRows = 10000;
+// Longest named, containing or look-in text (a 260-byte buffer).
+inline constexpr std::size_t kMaxFindText = 259;
+
+// Milliseconds for the find delay. The default reads a steady clock and
+// sleeps for real; tests supply their own.
+class DriverClock {
+ public:
+  virtual ~DriverClock() = default;
+  // A tick count in milliseconds; wraps around.
+  virtual std::uint32_t Ticks() = 0;
+  // Sleeps for about ms milliseconds.
+  virtual void Sleep(std::uint32_t ms) = 0;
+};
+
+// How a find (or a find start that ran no find) ended: the end message and
+// the indicator it was shown with.
+struct FindEnd {
+  std::string message;
+  std::string indicator;
+};
+
+class SearchDriver {
+ public:
+  struct Options {
+    // Keyboard idle time before a find starts, in milliseconds. When not
+    // given, "Settings"/"KeyboardIdleMSecs" is read once; a missing or
+    // negative value (given or read) means 500.
+    std::optional<std::int32_t> find_delay_ms;
+    // The most rows a find may fill; 0 means no limit (the command-line
+    // finder's --no-limit). The window keeps kMaxResultRows.
+    int row_limit = kMaxResultRows;
+    // Not owned; must outlive the driver. Null: a steady clock.
+    DriverClock* clock = nullptr;
+    // Options of the driver's DriveIndex.
+    DriveIndex::Options index_options;
+    // Type and icon source of the ResultsPool; null: the core's default.
+    const FileTypeProvider* type_provider = nullptr;
+  };
+
+  // window is not owned and must outlive the driver. The index's threads
+  // start at once and idle; no drive is open.
+  SearchDriver(FindWindow* window, const Options& options);
+  explicit SearchDriver(FindWindow* window) : SearchDriver(window, Options()) {}
+  // Shuts down (as Shutdown).
+  virtual ~SearchDriver();
+  SearchDriver(const SearchDriver&) = delete;
+  SearchDriver& operator=(const SearchDriver&) = delete;
+
+  // ---- Index.
+
+  // Closes the open index (if any), empties the results, and opens (or with
+  // rebuild, rebuilds) the index of the drive named by the first two
+  // characters of look_in_text, which then refreshes itself in the
+  // background. Shows "Opening"/"Rebuilding index for drive X:...", then
+  // "Ready." or "Unable to open index for drive X:!" with "ERR". Returns
+  // whether a drive is now open. Waits for the index: see find_window.h.
+  bool OpenDriveIndex(const std::string& look_in_text, bool rebuild);
+
+  // Upper-case letter of the drive whose index is open, or ' '.
+  char open_drive_letter() const { return open_drive_letter_.load(); }
+
+  // True when the open index is on a removable drive that no longer holds
+  // the volume it was opened on (its medium was taken out or exchanged).
+  // Virtual so that tests can stand in for a removable drive.
+  virtual bool IndexMediumChanged();
+
+  // ---- Scheduling.
+
+  // Starts a find the find delay from now, unless no drive is open or the
+  // form is closing: sets the find-active flag and moves the find deadline;
+  // only when no find starter waits is a new one started, so a burst of
+  // calls yields one find, the delay after the last call.
+  void ScheduleFind();
+
+  // An edit of the named or containing box: clears the refresh flag; then,
+  // unless this is before the first find and the named box is empty,
+  // clears the first-find latch and schedules a find.
+  void OnFindTextEdited();
+
+  // The first-find latch: set at construction, cleared by the first
+  // scheduling with a non-empty named text.
+  bool first_find_latch() const { return first_find_latch_.load(); }
+  void ClearFirstFindLatch() { first_find_latch_ = false; }
+
+  // ---- Stopping, Refresh and closing (user-interface thread).
+
+  // Stop and Esc, a click that leaves rows selected, the popup, the file
+  // commands and loading a document: clears the find-active flag; the index
+  // stops at its next poll and the end shows "User stopped...".
+  void Stop() { find_active_ = false; }
+
+  // Refresh: when a find is running, stops it and defers itself to its end
+  // (the end posts kCommandRefresh, whose handler calls Refresh again).
+  // Otherwise remembers the focused row as the reselect row, reopens the
+  // index (rebuilding it when rebuild is set, the Shift key), sets the
+  // refresh flag and, when the named box holds text or a find has been
+  // scheduled before, schedules a find. Waits for the index: see
+  // find_window.h.
+  void Refresh(const std::string& look_in_text, bool rebuild);
+
+  // A close request to the form: sets the closing flag. Returns true when
+  // the form may close now; false when a find is running, which is stopped
+  // and posts the close request again at its end.
+  bool RequestClose();
+
+  // Stops the find starter and shuts the index down (no more callbacks).
+  // Idempotent.
+  void Shutdown();
+
+  // ---- The find request's other parts.
+
+  // The look-in list of the last validation (folders of the open drive, each
+  // beginning with a backslash; empty means the whole drive).
+  void SetLookInList(const StringList& list);
+  StringList look_in_list() const;
+  void set_include_subfolders(bool on) { include_subfolders_ = on; }
+  bool include_subfolders() const { return include_subfolders_.load(); }
+  // The refresh flag: the next find asks the index to bring itself up to
+  // date first (Include Subfolders and the file commands set it).
+  void set_refresh_flag(bool on) { refresh_ = on; }
+  bool refresh_flag() const { return refresh_.load(); }
+  // The order rows are inserted in (the view options' sort key and
+  // descending flag). Window thread.
+  void set_sort_order(SortOrder order);
+  SortOrder sort_order() const;
+
+  // ---- State read by the form and tests.
+
+  bool running() const { return running_.load(); }
+  bool find_active() const { return find_active_.load(); }
+  bool closing() const { return closing_.load(); }
+  // While set, rows show only name and folder (no details are fetched).
+  bool deferred_details() const { return deferred_details_.load(); }
+  std::int32_t find_delay_ms() const { return find_delay_ms_; }
+  // The pool that holds the records of the rows.
+  ResultsPool& results_pool() { return pool_; }
+  // Finds handed to the index so far.
+  std::uint32_t finds_started() const { return finds_started_.load(); }
+
+  // Waits until no find is scheduled, starting, running or ending, and gives
+  // the message that ended the last find (or the last find start that ran
+  // none: an empty named text, a path, a containing text that does not
+  // compile). False when timeout passed first.
+  bool WaitForFindEnd(std::chrono::milliseconds timeout, FindEnd* end);
+  // The same without a time limit.
+  FindEnd WaitForFindEnd();
+
+  // ---- The index's callback.
+
+  // (code, text) from the DriveIndex: 0 to continue, 1 to ask it to stop.
+  int OnIndexCallback(int code, const char* text);
+  // The IndexCallback given to DriveIndex::Open; user_data is the driver.
+  static int IndexCallbackThunk(int code, const char* text, void* user_data);
+
+ private:
+  void FindStarter();
+  void StartFindLocked();  // step 4 of the starter; find_lock_ held
+  void LaunchStarter();
+  void SleepTicks(std::uint32_t ms);
+  std::uint32_t Ticks();
+  void EmptyResults();  // DeleteAllRows, pool cleared, folder forgotten
+  void SetRunning(bool on);
+  void RecordEnd(const char* message, const char* indicator);
+  int OnFound(const char* path, bool* show, char* message, std::size_t size);
+  int OnIdle(std::string* message);
+  void Show(const char* message, const char* indicator);
+
+  FindWindow* const window_;
+  const int row_limit_;
+  std::int32_t find_delay_ms_;
+  DriverClock* const clock_;  // null: steady clock with interruptible sleep
+
+  DriveIndex index_;
+
+  std::mutex find_lock_;
+  std::mutex insert_lock_;
+  ResultsPool pool_;            // records guarded by insert_lock_ (and the window thread)
+  CurrentFolder current_folder_;  // guarded by insert_lock_
+
+  mutable std::mutex request_lock_;
+  StringList look_in_list_;  // guarded by request_lock_
+
+  std::atomic<char> open_drive_letter_{' '};
+  std::atomic<bool> running_{false};         // changed under state_lock_
+  std::atomic<bool> find_active_{false};
+  std::atomic<bool> closing_{false};         // changed under state_lock_
+  std::atomic<bool> refresh_{false};
+  std::atomic<bool> restart_pending_{false};  // changed under state_lock_
+  std::atomic<bool> include_subfolders_{true};
+  std::atomic<bool> first_find_latch_{true};
+  std::atomic<bool> deferred_details_{false};
+  std::atomic<bool> repainted_{false};
+  std::atomic<int> reselect_row_{-1};
+  std::atomic<std::int32_t> sort_key_{static_cast<std::int32_t>(SortKey::kFolder)};
+  std::atomic<bool> sort_descending_{false};
+  std::atomic<std::uint32_t> deadline_{0};
+  std::atomic<std::uint32_t> finds_started_{0};
+
+  // Decisions that must be one step, and the find-end wait.
+  std::mutex state_lock_;
+  std::condition_variable state_cv_;
+  bool close_deferred_ = false;  // guarded by state_lock_
+  bool ending_ = false;          // guarded by state_lock_: a find's end is being shown
+  int starters_active_ = 0;      // guarded by state_lock_
+  FindEnd last_end_;             // guarded by state_lock_
+  bool shut_down_ = false;       // guarded by state_lock_
+
+  // Find starter threads; a finished one is joined when the next starts.
+  struct Starter {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> done;
+  };
+  std::mutex starters_lock_;
+  std::list<Starter> starters_;  // guarded by starters_lock_
+
+  // Interruptible sleep of the steady clock.
+  std::mutex sleep_lock_;
+  std::condition_variable sleep_cv_;
+};
+
+}  // namespace quindelo

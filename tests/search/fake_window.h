@@ -1,0 +1,171 @@
+// Test doubles for the search driver: a window that records every pane text
+// and posted request, and a clock whose time only moves when the test says.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "search/found_file.h"
+#include "search/headless_find_window.h"
+#include "search/search_driver.h"
+
+namespace quindelo::test {
+
+class FakeWindow : public HeadlessFindWindow {
+ public:
+  void SetStatusText(const char* text) override {
+    HeadlessFindWindow::SetStatusText(text);
+    std::lock_guard<std::mutex> lock(history_lock_);
+    statuses_.push_back(text ? text : " ");
+    status_threads_.push_back(std::this_thread::get_id());
+    cv_.notify_all();
+  }
+  void SetIndicatorText(const char* text) override {
+    HeadlessFindWindow::SetIndicatorText(text);
+    std::lock_guard<std::mutex> lock(history_lock_);
+    indicators_.push_back(text ? text : " ");
+    indicator_threads_.push_back(std::this_thread::get_id());
+  }
+  void PostCloseRequest() override {
+    HeadlessFindWindow::PostCloseRequest();
+    std::lock_guard<std::mutex> lock(history_lock_);
+    cv_.notify_all();
+  }
+  void PostCommand(int command) override {
+    HeadlessFindWindow::PostCommand(command);
+    std::lock_guard<std::mutex> lock(history_lock_);
+    cv_.notify_all();
+  }
+  void FocusLookIn() override {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    ++look_in_focus_count_;
+  }
+
+  std::vector<std::string> statuses() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return statuses_;
+  }
+  std::vector<std::string> indicators() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return indicators_;
+  }
+  // The latest texts written by the calling thread: the index's own
+  // background messages (written by its notify thread) are left out.
+  std::string MyStatus() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    for (std::size_t i = statuses_.size(); i-- > 0;)
+      if (status_threads_[i] == std::this_thread::get_id()) return statuses_[i];
+    return std::string();
+  }
+  std::string MyIndicator() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    for (std::size_t i = indicators_.size(); i-- > 0;)
+      if (indicator_threads_[i] == std::this_thread::get_id()) return indicators_[i];
+    return std::string();
+  }
+  bool SawStatus(const std::string& text) const {
+    for (const std::string& s : statuses())
+      if (s == text) return true;
+    return false;
+  }
+  int look_in_focus_count() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return look_in_focus_count_;
+  }
+  void ClearHistory() {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    statuses_.clear();
+    indicators_.clear();
+    status_threads_.clear();
+    indicator_threads_.clear();
+  }
+
+  // Waits (at most a minute) until a command has been posted; returns it.
+  int WaitForPostedCommand() {
+    for (;;) {
+      std::vector<int> taken = TakePostedCommands();
+      if (!taken.empty()) return taken.front();
+      std::unique_lock<std::mutex> lock(history_lock_);
+      if (!cv_.wait_for(lock, std::chrono::minutes(1), [this] {
+            std::lock_guard<std::mutex> inner(mutex_);
+            return !posted_commands_.empty();
+          }))
+        return 0;
+    }
+  }
+  // Waits (at most a minute) until n close requests have been posted.
+  bool WaitForCloseRequests(int n) {
+    std::unique_lock<std::mutex> lock(history_lock_);
+    return cv_.wait_for(lock, std::chrono::minutes(1), [&] { return close_requests() >= n; });
+  }
+
+  // Full paths of the rows, in list order (read after the find ended).
+  std::vector<std::string> RowPaths() const {
+    std::vector<std::string> paths;
+    for (FoundFile* record : Rows()) paths.push_back(FullPath(*record));
+    return paths;
+  }
+
+ private:
+  mutable std::mutex history_lock_;
+  std::condition_variable cv_;
+  std::vector<std::string> statuses_;
+  std::vector<std::string> indicators_;
+  std::vector<std::thread::id> status_threads_;
+  std::vector<std::thread::id> indicator_threads_;
+  int look_in_focus_count_ = 0;
+};
+
+// Time that moves only through Advance. Sleep blocks until the time has
+// reached the sleeper's wake-up tick (or the clock is released).
+class FakeClock : public DriverClock {
+ public:
+  explicit FakeClock(std::uint32_t start = 1000) : now_(start) {}
+
+  std::uint32_t Ticks() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+  }
+  void Sleep(std::uint32_t ms) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    std::uint32_t wake = now_ + ms;
+    sleepers_.insert(wake);
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return released_ || static_cast<std::int32_t>(wake - now_) <= 0; });
+    sleepers_.erase(sleepers_.find(wake));
+    cv_.notify_all();
+  }
+
+  void Advance(std::uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now_ += ms;
+    cv_.notify_all();
+  }
+  // Waits (at most a minute) until a sleeper waits for tick wake.
+  bool WaitForSleeper(std::uint32_t wake) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::minutes(1),
+                        [&] { return sleepers_.count(wake) > 0; });
+  }
+  // Ends every sleep, now and later.
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::uint32_t now_;
+  std::multiset<std::uint32_t> sleepers_;
+  bool released_ = false;
+};
+
+}  // namespace quindelo::test

@@ -1,0 +1,598 @@
+// The search driver: scheduling, the messages of every phase and end, rows
+// inserted in sorted place, the row limit, and the stop rules (Stop, new
+// typing, Refresh and closing during a find).
+#include "search/search_driver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+
+#include "app/settings_store.h"
+#include "content/containing_expression.h"
+#include "search/find_request.h"
+#include "support/test_env.h"
+#include "search/fake_window.h"
+
+namespace quindelo {
+namespace {
+
+using test::FakeClock;
+using test::FakeWindow;
+
+// A window whose row insertions can run a hook (on the notify thread).
+class HookedWindow : public FakeWindow {
+ public:
+  std::function<void(int rows)> on_insert;
+  std::function<void(const std::string&)> on_status;
+
+  void InsertRow(int position, FoundFile* record) override {
+    FakeWindow::InsertRow(position, record);
+    {
+      std::lock_guard<std::mutex> lock(log_lock_);
+      inserted_.push_back(record);
+    }
+    if (on_insert) on_insert(static_cast<int>(Rows().size()));
+  }
+  void SetStatusText(const char* text) override {
+    FakeWindow::SetStatusText(text);
+    if (on_status) on_status(text);
+  }
+  std::vector<FoundFile*> inserted() const {
+    std::lock_guard<std::mutex> lock(log_lock_);
+    return inserted_;
+  }
+
+ private:
+  mutable std::mutex log_lock_;
+  std::vector<FoundFile*> inserted_;
+};
+
+// A driver whose index can be told that its removable medium is gone.
+class MediumDriver : public SearchDriver {
+ public:
+  using SearchDriver::SearchDriver;
+  // Callbacks stop before this part of the object goes.
+  ~MediumDriver() override { Shutdown(); }
+  std::atomic<bool> medium_gone{false};
+  bool IndexMediumChanged() override { return medium_gone.load(); }
+};
+
+SearchDriver::Options QuickOptions() {
+  SearchDriver::Options options;
+  options.find_delay_ms = 0;
+  options.index_options.watch_changes = false;
+  return options;
+}
+
+// A one-shot gate: the notify thread waits in it until the test opens it.
+struct Gate {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool reached = false;
+  bool open = false;
+  void Reach() {
+    std::unique_lock<std::mutex> lock(mutex);
+    reached = true;
+    cv.notify_all();
+    cv.wait(lock, [this] { return open; });
+  }
+  void WaitReached() {
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [this] { return reached; });
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex);
+    open = true;
+    cv.notify_all();
+  }
+};
+
+class SearchDriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override { root_ = env_.MakeDrive('T', "drive"); }
+
+  void File(const std::string& relative, const std::string& contents = "x") {
+    std::filesystem::path path = root_ + "/" + relative;
+    test::MakeFolder(path.parent_path().string());
+    test::WriteTextFile(path.string(), contents);
+  }
+
+  // Sets the named box and types into it; waits for the find's end.
+  FindEnd Find(SearchDriver* driver, FakeWindow* window, const std::string& named,
+               const std::string& containing = "") {
+    window->SetNamedText(named);
+    window->SetContainingText(containing);
+    driver->OnFindTextEdited();
+    return driver->WaitForFindEnd();
+  }
+
+  test::ScopedTestEnv env_;
+  std::string root_;
+};
+
+// ---------------------------------------------------------------------------
+// End messages of a find
+
+TEST_F(SearchDriverTest, EndMessagesCountTheRows) {
+  File("a1.txt");
+  File("sub/a2.txt");
+  File("b.dat");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  EXPECT_EQ(driver.open_drive_letter(), 'T');
+
+  FindEnd end = Find(&driver, &window, "*.txt");
+  EXPECT_EQ(end.message, "Found 2 files.");
+  EXPECT_EQ(end.indicator, " ");
+  EXPECT_EQ(window.RowPaths(), (std::vector<std::string>{"T:\\a1.txt", "T:\\sub\\a2.txt"}));
+
+  end = Find(&driver, &window, "b.dat");
+  EXPECT_EQ(end.message, "Found one file.");
+  EXPECT_EQ(window.RowPaths(), std::vector<std::string>{"T:\\b.dat"});
+
+  end = Find(&driver, &window, "nothing-like-this");
+  EXPECT_EQ(end.message, "No files found.  Check your search criteria.");
+  EXPECT_TRUE(window.Rows().empty());
+  EXPECT_EQ(window.status(), "No files found.  Check your search criteria.");
+  EXPECT_EQ(driver.finds_started(), 3u);
+}
+
+TEST_F(SearchDriverTest, PhaseMessagesOfARunningFind) {
+  File("sub/a.txt");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  EXPECT_TRUE(window.SawStatus("Opening index for drive T:..."));
+  EXPECT_TRUE(window.SawStatus("Ready."));
+
+  // With the refresh flag (Refresh, Include Subfolders, the file commands)
+  // the find's refresh phase lists the drive, folder by folder.
+  window.SetNamedText("a.txt");
+  driver.set_refresh_flag(true);
+  driver.ClearFirstFindLatch();
+  driver.ScheduleFind();
+  driver.WaitForFindEnd();
+  EXPECT_FALSE(driver.refresh_flag());  // passed to one find only
+  std::vector<std::string> statuses = window.statuses();
+  auto position = [&](const std::string& text) {
+    return std::find(statuses.begin(), statuses.end(), text) - statuses.begin();
+  };
+  const auto n = static_cast<long>(statuses.size());
+  EXPECT_LT(position("Finding matching file names..."), n);
+  // The folder being listed, followed by an asterisk inside the quotes.
+  EXPECT_LT(position("Finding while updating \"T:\\sub\\*\"..."), n) << ::testing::PrintToString(statuses);
+  EXPECT_LT(position("Find completed.  Compressing index file."), n);
+  EXPECT_LT(position("Finding matching file names..."), position("Find completed.  Compressing index file."));
+  EXPECT_EQ(statuses.back(), "Found one file.");
+  EXPECT_FALSE(driver.deferred_details());
+  EXPECT_FALSE(driver.running());
+}
+
+TEST_F(SearchDriverTest, UserStoppedBeforeAnyRow) {
+  for (int i = 0; i < 20; ++i) File("f" + std::to_string(i) + ".txt");
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  // Stop as soon as the name phase begins: no row is ever inserted.
+  window.on_status = [&](const std::string& text) {
+    if (text == "Finding matching file names...") driver.Stop();
+  };
+  FindEnd end = Find(&driver, &window, "*.txt");
+  EXPECT_EQ(end.message, "User stopped.");
+  EXPECT_EQ(end.indicator, " ");
+  EXPECT_TRUE(window.Rows().empty());
+}
+
+TEST_F(SearchDriverTest, UserStoppedAfterSevenRows) {
+  for (int i = 0; i < 30; ++i) File("f" + std::to_string(i) + ".txt");
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  window.on_insert = [&](int rows) {
+    if (rows == 7) driver.Stop();
+  };
+  FindEnd end = Find(&driver, &window, "*.txt");
+  EXPECT_EQ(end.message, "User stopped after finding 7 file(s).");
+  EXPECT_EQ(window.Rows().size(), 7u);
+}
+
+TEST_F(SearchDriverTest, DiskDriveNotReadyWhenTheMediumIsGone) {
+  File("a.txt");
+  FakeWindow window;
+  MediumDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  driver.medium_gone = true;
+  EXPECT_EQ(Find(&driver, &window, "nothing").message, "Disk drive is not ready.");
+  // Rows found on a removable drive still count as found.
+  EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
+}
+
+// ---------------------------------------------------------------------------
+// The row limit and progress
+
+TEST_F(SearchDriverTest, StopsAtTheRowLimitAndReportsProgress) {
+  for (int f = 0; f < 10; ++f)
+    for (int i = 0; i < 1005; ++i)
+      File("d" + std::to_string(f) + "/n" + std::to_string(i) + ".txt", "");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  FindEnd end = Find(&driver, &window, "*.txt");
+  EXPECT_EQ(end.message, "Stopped after maximum of 10000 files found.");
+  EXPECT_EQ(window.Rows().size(), 10000u);
+  EXPECT_TRUE(window.SawStatus("Found 100 files (press Esc key to stop)..."));
+  EXPECT_TRUE(window.SawStatus("Found 9900 files (press Esc key to stop)..."));
+  EXPECT_TRUE(window.SawStatus("Found 10000 files (press Esc key to stop)..."));
+  EXPECT_FALSE(window.SawStatus("Found 150 files (press Esc key to stop)..."));
+
+  // Without a limit (the command-line finder's --no-limit) every name is kept.
+  FakeWindow unlimited_window;
+  SearchDriver::Options options = QuickOptions();
+  options.row_limit = 0;
+  driver.Shutdown();
+  SearchDriver unlimited(&unlimited_window, options);
+  ASSERT_TRUE(unlimited.OpenDriveIndex("T:", false));
+  EXPECT_EQ(Find(&unlimited, &unlimited_window, "*.txt").message, "Found 10050 files.");
+  EXPECT_EQ(unlimited_window.Rows().size(), 10050u);
+}
+
+// ---------------------------------------------------------------------------
+// Sorted insertion
+
+TEST_F(SearchDriverTest, RowsStaySortedForEverySortKey) {
+  // Names, folders, types, sizes and dates that disagree with each other.
+  const char* names[] = {"zeta.txt", "Alpha.c", "mid.TXT", "beta.h", "Omega", "gamma.c"};
+  int n = 0;
+  for (const char* folder : {"b", "a/deep", "c"}) {
+    for (const char* name : names) {
+      std::string relative = std::string(folder) + "/" + name;
+      File(relative, std::string(static_cast<std::size_t>((n * 7) % 13), 'x'));
+      std::filesystem::last_write_time(root_ + "/" + relative,
+                                       std::filesystem::file_time_type::clock::now() -
+                                           std::chrono::hours((n * 5) % 11));
+      ++n;
+    }
+  }
+  for (int key = 0; key <= 4; ++key) {
+    for (bool descending : {false, true}) {
+      SCOPED_TRACE("key " + std::to_string(key) + (descending ? " descending" : ""));
+      FakeWindow window;
+      SearchDriver driver(&window, QuickOptions());
+      SortOrder order{static_cast<SortKey>(key), descending};
+      driver.set_sort_order(order);
+      ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+      // 18 files and the folders a, a\deep, b and c.
+      EXPECT_EQ(Find(&driver, &window, "*").message, "Found 22 files.");
+      std::vector<FoundFile*> rows = window.Rows();
+      for (std::size_t i = 0; i + 1 < rows.size(); ++i)
+        EXPECT_LE(CompareFoundFiles(rows[i], rows[i + 1], order, &driver.results_pool()), 0)
+            << FullPath(*rows[i]) << " before " << FullPath(*rows[i + 1]);
+    }
+  }
+}
+
+TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder) {
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  // A failed open leaves the find active with no index: the callback can be
+  // fed by hand without any index thread calling it too.
+  EXPECT_FALSE(driver.OpenDriveIndex("Q:", false));
+  EXPECT_EQ(window.status(), "Unable to open index for drive Q:!");
+  EXPECT_EQ(window.indicator(), "ERR");
+  driver.set_sort_order({SortKey::kName, false});
+
+  const char* arrivals[] = {"T:\\d\\same.txt", "T:\\d\\b.txt",    "T:\\root.txt",
+                            "T:\\d\\same.txt", "T:\\e\\a.txt",    "T:\\d\\same.txt"};
+  for (const char* path : arrivals) EXPECT_EQ(driver.OnIndexCallback(kCodeFound, path), 0);
+
+  std::vector<FoundFile*> rows = window.Rows();
+  ASSERT_EQ(rows.size(), 6u);
+  EXPECT_EQ(window.RowPaths(),
+            (std::vector<std::string>{"T:\\e\\a.txt", "T:\\d\\b.txt", "T:\\root.txt",
+                                      "T:\\d\\same.txt", "T:\\d\\same.txt", "T:\\d\\same.txt"}));
+  std::vector<FoundFile*> inserted = window.inserted();
+  // The three equal rows, in the order they arrived.
+  EXPECT_EQ(rows[3], inserted[0]);
+  EXPECT_EQ(rows[4], inserted[3]);
+  EXPECT_EQ(rows[5], inserted[5]);
+  // Consecutive files of one folder share its text; the root's is "T:\".
+  EXPECT_EQ(inserted[0]->folder, inserted[1]->folder);
+  EXPECT_STREQ(inserted[2]->folder, "T:\\");
+  EXPECT_STREQ(inserted[3]->folder, "T:\\d");
+  EXPECT_NE(inserted[3]->folder, inserted[0]->folder);  // T:\ came in between
+
+  // A stopped find answers stop to found files and polls, and inserts nothing.
+  driver.Stop();
+  EXPECT_EQ(driver.OnIndexCallback(kCodeFound, "T:\\x.txt"), 1);
+  EXPECT_EQ(driver.OnIndexCallback(kCodePoll, nullptr), 1);
+  EXPECT_EQ(window.Rows().size(), 6u);
+}
+
+// ---------------------------------------------------------------------------
+// The message table fed by hand
+
+TEST_F(SearchDriverTest, MessagesOfTheIndexWithoutARunningFind) {
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  EXPECT_FALSE(driver.OpenDriveIndex("Q:", false));  // active, no index thread
+  struct Case {
+    int code;
+    const char* text;
+    const char* status;
+    const char* indicator;
+  } cases[] = {
+      {kCodeRefresh, "T:\\Windows\\", "Updating \"T:\\Windows\\*\"...", "BUSY"},
+      {kCodeRefresh, "", "Updating name information.", "BUSY"},
+      {kCodeCompaction, "", "Compressing index file.", " "},
+      {kCodeContent, "T:\\a.txt", "Searching file \"T:\\a.txt\"...", "BUSY"},
+      {kCodeContent, "", "Searching files...", "BUSY"},
+      {kCodeIndexFind, "", "Finding matching file names...", "BUSY"},
+      {kCodeIdle, "", "Ready.", " "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.status);
+    window.SetStatusText("-");
+    window.SetIndicatorText("-");
+    EXPECT_EQ(driver.OnIndexCallback(c.code, c.text), 0);
+    EXPECT_EQ(window.status(), c.status);
+    EXPECT_EQ(window.indicator(), c.indicator);
+  }
+  // Code 8 and polls change nothing.
+  window.SetStatusText("-");
+  EXPECT_EQ(driver.OnIndexCallback(kCodeFinalDelivery, ""), 0);
+  EXPECT_EQ(driver.OnIndexCallback(kCodePoll, nullptr), 0);
+  EXPECT_EQ(window.status(), "-");
+
+  // The name phase defers details until the next message that is neither a
+  // found file nor the name phase itself.
+  driver.OnIndexCallback(kCodeIndexFind, "");
+  EXPECT_TRUE(driver.deferred_details());
+  driver.OnIndexCallback(kCodeFound, "T:\\a.txt");
+  EXPECT_TRUE(driver.deferred_details());
+  driver.OnIndexCallback(kCodeRefresh, "");
+  EXPECT_FALSE(driver.deferred_details());
+
+  // A folder text too long for the pane is cut to 255 characters.
+  std::string long_folder = "T:\\" + std::string(300, 'f') + "\\";
+  driver.OnIndexCallback(kCodeRefresh, long_folder.c_str());
+  EXPECT_EQ(window.status().size(), 255u);
+  EXPECT_EQ(window.status().rfind("Updating \"T:\\fff", 0), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Refused finds
+
+TEST_F(SearchDriverTest, RefusedNamedAndContainingTexts) {
+  File("a.txt", "hello");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
+
+  FindEnd end = Find(&driver, &window, "\\temp\\*.txt");
+  EXPECT_EQ(end.message, "Name must be a simple name, path not allowed.");
+  EXPECT_EQ(end.indicator, "ERR");
+  EXPECT_EQ(window.indicator(), "ERR");
+  EXPECT_TRUE(window.Rows().empty());
+
+  int refused = 0;
+  for (const char* bad : {"(hello", "hello)", "\"unclosed", "AND"}) {
+    SCOPED_TRACE(bad);
+    ContainingExpression expression;
+    std::string compiler_message;
+    if (expression.Compile(bad, &compiler_message)) continue;  // not an error in this language
+    ++refused;
+    EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
+    end = Find(&driver, &window, "a.txt", bad);
+    EXPECT_EQ(end.message, compiler_message + "!");
+    EXPECT_EQ(window.status(), compiler_message + "!");
+    EXPECT_EQ(end.indicator, "ERR");
+    EXPECT_TRUE(window.Rows().empty());
+    EXPECT_FALSE(driver.running());
+  }
+  EXPECT_GE(refused, 1);
+  // A containing text that compiles searches the contents.
+  EXPECT_EQ(Find(&driver, &window, "a.txt", "hello").message, "Found one file.");
+  EXPECT_EQ(Find(&driver, &window, "a.txt", "goodbye").message,
+            "No files found.  Check your search criteria.");
+}
+
+// ---------------------------------------------------------------------------
+// Scheduling
+
+TEST_F(SearchDriverTest, FindDelayComesFromTheSettings) {
+  FakeWindow window;
+  SearchDriver::Options options;
+  options.index_options.watch_changes = false;
+  {
+    SearchDriver driver(&window, options);
+    EXPECT_EQ(driver.find_delay_ms(), 500);  // missing
+  }
+  SettingsStore store;
+  ASSERT_TRUE(store.WriteInt(settings::kSettings, settings::kKeyboardIdleMSecs, 0));
+  {
+    SearchDriver driver(&window, options);
+    EXPECT_EQ(driver.find_delay_ms(), 0);
+  }
+  ASSERT_TRUE(store.WriteInt(settings::kSettings, settings::kKeyboardIdleMSecs, -20));
+  {
+    SearchDriver driver(&window, options);
+    EXPECT_EQ(driver.find_delay_ms(), 500);
+  }
+  options.find_delay_ms = -1;
+  SearchDriver driver(&window, options);
+  EXPECT_EQ(driver.find_delay_ms(), 500);
+}
+
+TEST_F(SearchDriverTest, ABurstOfKeystrokesStartsOneFindTheDelayAfterTheLast) {
+  File("abcd.txt");
+  FakeClock clock;  // starts at 1000
+  FakeWindow window;
+  SearchDriver::Options options;
+  options.find_delay_ms = 500;
+  options.clock = &clock;
+  options.index_options.watch_changes = false;
+  SearchDriver driver(&window, options);
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+
+  std::string typed;
+  for (char c : std::string("abcd")) {
+    typed.push_back(c);
+    window.SetNamedText(typed);
+    driver.OnFindTextEdited();
+    // The starter sleeps until the first deadline, 1500.
+    if (c == 'a') {
+      ASSERT_TRUE(clock.WaitForSleeper(1500));
+    }
+    if (c != 'd') clock.Advance(100);
+  }
+  // At 1500 it finds the deadline moved to 1800, 500 ms after the fourth
+  // keystroke at 1300, and sleeps again.
+  clock.Advance(200);  // 1500
+  ASSERT_TRUE(clock.WaitForSleeper(1800));
+  EXPECT_EQ(driver.finds_started(), 0u);
+  clock.Advance(299);  // 1799: not yet
+  ASSERT_TRUE(clock.WaitForSleeper(1800));
+  EXPECT_EQ(driver.finds_started(), 0u);
+  clock.Advance(1);
+  FindEnd end = driver.WaitForFindEnd();
+  EXPECT_EQ(end.message, "Found one file.");
+  EXPECT_EQ(driver.finds_started(), 1u);
+  clock.Release();
+}
+
+TEST_F(SearchDriverTest, FirstFindLatchAndEmptyingTheNamedBox) {
+  File("a.txt");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  // An edit that leaves the named box empty at start-up runs no find.
+  window.ClearHistory();
+  driver.OnFindTextEdited();
+  driver.WaitForFindEnd();
+  EXPECT_TRUE(driver.first_find_latch());
+  EXPECT_EQ(driver.finds_started(), 0u);
+
+  EXPECT_EQ(Find(&driver, &window, "a").message, "Found one file.");
+  EXPECT_FALSE(driver.first_find_latch());
+  // Emptying it later runs one more pass, which empties the list.
+  window.ClearHistory();
+  FindEnd end = Find(&driver, &window, "");
+  EXPECT_EQ(end.message, "Ready.");
+  EXPECT_EQ(window.status(), "Ready.");
+  EXPECT_TRUE(window.Rows().empty());
+  EXPECT_EQ(driver.finds_started(), 1u);
+}
+
+TEST_F(SearchDriverTest, EditsClearTheRefreshFlag) {
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  EXPECT_FALSE(driver.refresh_flag());  // a successful open clears it
+  driver.set_refresh_flag(true);
+  driver.OnFindTextEdited();
+  EXPECT_FALSE(driver.refresh_flag());
+}
+
+// ---------------------------------------------------------------------------
+// Refresh and closing during a find
+
+TEST_F(SearchDriverTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
+  for (int i = 0; i < 40; ++i) File("f" + std::to_string(100 + i) + ".txt");
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  Gate gate;
+  std::atomic<bool> hold{true};
+  window.on_insert = [&](int rows) {
+    if (rows == 5 && hold.exchange(false)) gate.Reach();
+  };
+  window.SetNamedText("*.txt");
+  driver.OnFindTextEdited();
+  gate.WaitReached();  // the find is running, held inside its fifth insertion
+  ASSERT_TRUE(driver.running());
+  window.SetFocusedRow(3);
+  window.ClearHistory();
+  driver.Refresh("T:", false);  // deferred to the end of the running find
+  gate.Open();
+  ASSERT_EQ(window.WaitForPostedCommand(), kCommandRefresh);
+  // That find ended without an end message.
+  for (const std::string& s : window.statuses()) EXPECT_EQ(s.find("User stopped"), std::string::npos);
+
+  // The posted command runs Refresh again: the index is reopened and the
+  // find runs anew, then the focused row is selected again.
+  driver.Refresh("T:", false);
+  FindEnd end = driver.WaitForFindEnd();
+  EXPECT_EQ(end.message, "Found 40 files.");
+  EXPECT_TRUE(window.SawStatus("Opening index for drive T:..."));
+  EXPECT_EQ(window.Rows().size(), 40u);
+  EXPECT_EQ(window.selected_row(), 3);
+  EXPECT_EQ(driver.finds_started(), 2u);
+
+  // A reselect row beyond the list is clamped to its last row.
+  window.SetFocusedRow(500);
+  driver.Refresh("T:", false);
+  driver.WaitForFindEnd();
+  EXPECT_EQ(window.selected_row(), 39);
+}
+
+TEST_F(SearchDriverTest, ClosingDuringAFindClosesAfterItsEnd) {
+  for (int i = 0; i < 40; ++i) File("f" + std::to_string(i) + ".txt");
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  Gate gate;
+  std::atomic<bool> hold{true};
+  window.on_insert = [&](int rows) {
+    if (rows == 5 && hold.exchange(false)) gate.Reach();
+  };
+  window.SetNamedText("*.txt");
+  driver.OnFindTextEdited();
+  gate.WaitReached();
+  window.ClearHistory();
+  EXPECT_FALSE(driver.RequestClose());  // a find runs: the close waits for its end
+  EXPECT_EQ(window.close_requests(), 0);
+  gate.Open();
+  ASSERT_TRUE(window.WaitForCloseRequests(1));
+  driver.WaitForFindEnd();
+  EXPECT_EQ(window.close_requests(), 1);
+  for (const std::string& s : window.statuses()) EXPECT_EQ(s.find("User stopped"), std::string::npos);
+  // Now nothing runs: the form may close at once, and no find is scheduled.
+  EXPECT_TRUE(driver.RequestClose());
+  driver.ScheduleFind();
+  driver.WaitForFindEnd();
+  EXPECT_EQ(driver.finds_started(), 1u);
+  driver.Shutdown();
+  EXPECT_EQ(window.close_requests(), 1);
+}
+
+TEST_F(SearchDriverTest, NewTypingReplacesARunningFind) {
+  for (int i = 0; i < 40; ++i) File("f" + std::to_string(i) + ".txt");
+  File("other.dat");
+  HookedWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  Gate gate;
+  std::atomic<bool> hold{true};
+  window.on_insert = [&](int rows) {
+    if (rows == 5 && hold.exchange(false)) gate.Reach();
+  };
+  window.SetNamedText("*.txt");
+  driver.OnFindTextEdited();
+  gate.WaitReached();
+  window.SetNamedText("other.dat");
+  driver.OnFindTextEdited();  // the new starter stops the running find
+  gate.Open();
+  FindEnd end = driver.WaitForFindEnd();
+  EXPECT_EQ(end.message, "Found one file.");
+  EXPECT_EQ(window.RowPaths(), std::vector<std::string>{"T:\\other.dat"});
+  EXPECT_FALSE(window.SawStatus("User stopped after finding 5 file(s)."));
+}
+
+}  // namespace
+}  // namespace quindelo
