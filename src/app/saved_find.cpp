@@ -1,19 +1,15 @@
 // Saved-find files and the default find's settings.
 #include "app/saved_find.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <array>
 #include <string_view>
 #include <vector>
 
 #include "app/settings_store.h"
+#include "platform/file.h"
 
 namespace quindelo {
 namespace {
@@ -70,43 +66,6 @@ std::vector<std::string_view> SplitLines(std::string_view contents) {
   return lines;
 }
 
-// Reads at most kSavedFindMaxRead bytes of a regular file.
-bool ReadFilePrefix(const std::string& path, std::string* out) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return false;
-  struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  out->assign(kSavedFindMaxRead, '\0');
-  std::size_t got = 0;
-  while (got < out->size()) {
-    ssize_t n = ::read(fd, out->data() + got, out->size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      ::close(fd);
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  ::close(fd);
-  out->resize(got);
-  return true;
-}
-
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string FormatSavedFind(const SavedFind& find) {
@@ -144,7 +103,7 @@ SavedFindLoad ParseSavedFind(const std::string& contents, SavedFind* find) {
 SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
                             std::string* warning) {
   std::string contents;
-  if (!ReadFilePrefix(native_path, &contents)) return SavedFindLoad::kReadFailed;
+  if (!platform::ReadFilePrefix(native_path, kSavedFindMaxRead, &contents)) return SavedFindLoad::kReadFailed;
   SavedFindLoad result = ParseSavedFind(contents, find);
   if (result == SavedFindLoad::kNotQuindeloFile && warning) {
     std::string_view message = kNotQuindeloFileMessage;
@@ -156,32 +115,7 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 }
 
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find) {
-  // Replace the file a symbolic link points to, not the link.
-  std::string target = native_path;
-  if (char* real = ::realpath(native_path.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
-  }
-  std::size_t slash = target.rfind('/');
-  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-  std::string temp = folder + ".quindelo-save-XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  // Keep the old file's permissions; a new file gets the usual ones.
-  mode_t mode;
-  struct stat st;
-  if (::stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    mode = 0666 & ~mask;
-  }
-  bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, FormatSavedFind(find)) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0666);
 }
 
 SavedFind LoadDefaultFind() {

@@ -54,8 +54,22 @@ class File {
   bool Size(std::uint64_t* size) const;
 
  private:
+  friend bool ReplaceFileContents(const std::string&, const std::string&, unsigned);
   int fd_ = -1;
 };
+
+// Replaces the contents of the file at native_path in one step: the data go
+// to a temporary file in the same folder, are flushed to disk and renamed
+// over the path, so that a reader (or a crash) sees the old file or the new
+// one, never a part. A link is followed: the file it points to is replaced.
+// An existing file keeps its permission bits; a new one gets new_file_mode
+// less the umask. False when anything failed; the old file is then unchanged.
+bool ReplaceFileContents(const std::string& native_path, const std::string& data,
+                         unsigned new_file_mode);
+
+// Reads at most max_bytes from the start of a regular file (never a FIFO,
+// socket or device) into *out. False when it cannot be opened or read.
+bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out);
 
 // Deletes a file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& native_path);

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -125,6 +126,62 @@ bool File::Size(std::uint64_t* size) const {
   struct stat st;
   if (::fstat(fd_, &st) != 0) return false;
   *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool ReplaceFileContents(const std::string& native_path, const std::string& data,
+                         unsigned new_file_mode) {
+  std::string target = native_path;
+  if (char* real = ::realpath(native_path.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  std::size_t slash = target.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  std::string temp = target.substr(0, slash + 1) + ".quindelo-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) return false;
+  mode_t mode;
+  struct stat st;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    mode = static_cast<mode_t>(new_file_mode) & ~mask;
+  }
+  File file;
+  file.fd_ = fd;
+  bool ok = ::fchmod(fd, mode) == 0 && file.WriteExact(0, data.data(), data.size()) &&
+            ::fsync(fd) == 0;
+  file.fd_ = -1;
+  ok = ::close(fd) == 0 && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; a failure here does not undo the write.
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
+bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out) {
+  File file;
+  if (!file.OpenForReading(native_path)) return false;
+  out->assign(max_bytes, '\0');
+  std::size_t got = 0;
+  while (got < out->size()) {
+    long long n = file.Read(out->data() + got, out->size() - got);
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  out->resize(got);
   return true;
 }
 

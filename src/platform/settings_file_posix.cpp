@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/settings_file.h"
+#include "platform/file.h"
 
 namespace quindelo::platform {
 namespace {
@@ -293,17 +294,6 @@ long FindValue(const Document& doc, std::string_view section, std::string_view n
   return -1;
 }
 
-bool WriteAll(int fd, const std::string& data) {
-  std::size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool MakeFolders(const std::string& path) {
   for (std::size_t pos = 1; pos <= path.size(); ++pos) {
     if (pos < path.size() && path[pos] != '/') continue;
@@ -325,23 +315,7 @@ bool StoreDocument(const Document& doc) {
     data += l.raw;
     data += '\n';
   }
-  std::string temp = folder + "/." + kFileName + ".XXXXXX";
-  int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, data) && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), (folder + "/" + kFileName).c_str()) == 0;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable; a failure here does not undo the write.
-  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return true;
+  return ReplaceFileContents(folder + "/" + kFileName, data, 0600);
 }
 
 // Marks every value line of (section, name) for dropping; true when any.
