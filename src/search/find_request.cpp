@@ -115,7 +115,7 @@ bool LookInValidator::ValidatePass(const std::string& working) {
     // Drive check: open the drive's index when it is not the open one, or
     // when the medium of a removable drive was exchanged.
     char drive = Upper(working[0]);
-    if (drive != driver_->open_drive_letter() || driver_->IndexMediumChanged())
+    if (driver_->DriveNeedsOpening(drive))
       valid = driver_->OpenDriveIndex(working, false);
     else
       valid = true;

@@ -131,6 +131,12 @@ SortOrder SearchDriver::sort_order() const {
 
 bool SearchDriver::IndexMediumChanged() { return index_.IsRemovable() && !index_.SameVolume(); }
 
+bool SearchDriver::DriveNeedsOpening(char drive) {
+  // Under the find lock, so that no open runs while the volume is compared.
+  std::lock_guard<std::mutex> find_lock(find_lock_);
+  return drive != open_drive_letter_ || IndexMediumChanged();
+}
+
 // ---------------------------------------------------------------------------
 // Opening the index
 

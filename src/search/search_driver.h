@@ -114,6 +114,11 @@ class SearchDriver {
   // Virtual so that tests can stand in for a removable drive.
   virtual bool IndexMediumChanged();
 
+  // Validation's drive check: true when the index of drive (upper case) must
+  // be opened, because another drive (or none) is open or the medium of the
+  // open removable drive changed. Waits for a find being started.
+  bool DriveNeedsOpening(char drive);
+
   // ---- Scheduling.
 
   // Starts a find the find delay from now, unless no drive is open or the
