@@ -20,14 +20,14 @@ bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// Formats a message-pane text into a buffer of the given size and shows it
-// (the pane itself keeps 255 characters).
-template <std::size_t kSize, typename... Args>
-void ShowStatus(FindWindow* window, const char* format, Args... args) {
-  char text[kSize];
+// Formats a message-pane text into a buffer of 388 bytes, cut to the pane's
+// 255 characters.
+template <typename... Args>
+std::string PaneText(const char* format, Args... args) {
+  char text[388];
   std::snprintf(text, sizeof text, format, args...);
-  text[kPaneTextSize - 1 < kSize ? kPaneTextSize - 1 : kSize - 1] = 0;
-  window->SetStatusText(text);
+  text[kPaneTextSize - 1] = 0;
+  return text;
 }
 
 // A look-in text as validation takes it: a drive entry such as "C: [SYSTEM]"
@@ -51,6 +51,17 @@ LookInValidator::~LookInValidator() {
 void LookInValidator::SetCopy(const std::string& text) {
   std::lock_guard<std::mutex> lock(text_lock_);
   text_copy_ = CutLookIn(text);
+}
+
+void LookInValidator::Report(const std::string& text) {
+  window_->SetStatusText(text.c_str());
+  std::lock_guard<std::mutex> lock(text_lock_);
+  message_ = text;
+}
+
+std::string LookInValidator::message() const {
+  std::lock_guard<std::mutex> lock(text_lock_);
+  return message_;
 }
 
 std::string LookInValidator::look_in_text() const {
@@ -110,19 +121,24 @@ bool LookInValidator::ValidatePass(const std::string& working) {
   valid_ = false;
   bool valid = false;
   if (working.size() < 2 || !IsLetter(working[0]) || working[1] != ':') {
-    window_->SetStatusText("Look in folder does not start with drive letter!");
+    Report("Look in folder does not start with drive letter!");
   } else {
     // Drive check: open the drive's index when it is not the open one, or
     // when the medium of a removable drive was exchanged.
     char drive = Upper(working[0]);
-    if (driver_->DriveNeedsOpening(drive))
+    if (driver_->DriveNeedsOpening(drive)) {
       valid = driver_->OpenDriveIndex(working, false);
-    else
+      if (!valid) {
+        // The driver has shown the fault; keep it as this pass's message.
+        std::lock_guard<std::mutex> lock(text_lock_);
+        message_ = PaneText("Unable to open index for drive %2.2s!", working.c_str());
+      }
+    } else
       valid = true;
     StringList list;
     if (valid) {
       if (working.size() <= 3) {
-        window_->SetStatusText("Ready.");  // the whole drive
+        Report("Ready.");  // the whole drive
       } else {
         valid = WalkFolders(working, driver_->open_drive_letter(), &list);
       }
@@ -161,13 +177,13 @@ bool LookInValidator::WalkFolders(const std::string& working, char drive, String
       std::string rest = element;
       if (element.size() >= 2 && IsLetter(element[0]) && element[1] == ':') {
         if (Upper(element[0]) != drive) {
-          ShowStatus<388>(window_, "Folder \"%s\" must be on drive %c:!", element.c_str(), drive);
+          Report(PaneText("Folder \"%s\" must be on drive %c:!", element.c_str(), drive));
           return false;
         }
         rest = element.substr(2);
       }
       if (rest.empty() || rest[0] != '\\') {
-        ShowStatus<388>(window_, "Folder \"%s\" must start with a \"\\\"!", rest.c_str());
+        Report(PaneText("Folder \"%s\" must start with a \"\\\"!", rest.c_str()));
         return false;
       }
       list->Append(rest);
@@ -183,12 +199,12 @@ bool LookInValidator::WalkFolders(const std::string& working, char drive, String
   }
   if (!some_folder_exists) {
     if (working.find(';') != std::string::npos)
-      window_->SetStatusText("None of the look in folders exist!");
+      Report("None of the look in folders exist!");
     else
-      ShowStatus<388>(window_, "Folder \"%s\" does not exist!", working.c_str());
+      Report(PaneText("Folder \"%s\" does not exist!", working.c_str()));
     return false;
   }
-  window_->SetStatusText("Ready.");
+  Report("Ready.");
   return true;
 }
 

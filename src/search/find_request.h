@@ -71,6 +71,10 @@ class LookInValidator {
   bool look_in_valid() const { return valid_.load(); }
   // The look-in text copy (a drive entry already cut to its drive).
   std::string look_in_text() const;
+  // The status message the last validation pass ended with ("Ready." or a
+  // fault), for callers that cannot read it off the status line because the
+  // index's own messages may have followed it.
+  std::string message() const;
   // Validation passes run so far (a pass is one round of the algorithm).
   int passes() const { return passes_.load(); }
 
@@ -82,6 +86,7 @@ class LookInValidator {
   bool ValidatePass(const std::string& working);
   bool WalkFolders(const std::string& working, char drive, StringList* list);
   void SetCopy(const std::string& text);
+  void Report(const std::string& text);
   void JoinThread();
 
   SearchDriver* const driver_;
@@ -89,6 +94,7 @@ class LookInValidator {
 
   mutable std::mutex text_lock_;
   std::string text_copy_;  // guarded by text_lock_
+  std::string message_;    // guarded by text_lock_
 
   std::atomic<bool> valid_{false};
   std::atomic<bool> busy_{false};

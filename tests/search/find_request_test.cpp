@@ -57,6 +57,7 @@ class FindRequestTest : public ::testing::Test {
     int focus_before = window_.look_in_focus_count();
     EXPECT_FALSE(validator_.ValidateNow(text));
     EXPECT_EQ(window_.MyStatus(), message);
+    EXPECT_EQ(validator_.message(), message);
     EXPECT_EQ(window_.MyIndicator(), "ERR");
     EXPECT_FALSE(window_.named_enabled());
     EXPECT_FALSE(window_.containing_enabled());
@@ -66,6 +67,7 @@ class FindRequestTest : public ::testing::Test {
     SCOPED_TRACE(text);
     EXPECT_TRUE(validator_.ValidateNow(text));
     EXPECT_EQ(window_.MyStatus(), "Ready.");
+    EXPECT_EQ(validator_.message(), "Ready.");
     EXPECT_EQ(window_.MyIndicator(), " ");
     EXPECT_TRUE(window_.named_enabled());
     EXPECT_EQ(Items(driver_.look_in_list()), list);
