@@ -4,7 +4,6 @@
 // standard error, and exits 0 when something was found, 1 when nothing was,
 // 2 on an error (as grep does).
 #include <cctype>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -12,14 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "index/drive_index.h"
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
-#include "platform/paths.h"
+#include "search/find_request.h"
+#include "search/found_file.h"
+#include "search/headless_find_window.h"
+#include "search/search_driver.h"
 
 namespace {
 
-using quindelo::DriveIndex;
+using quindelo::HeadlessFindWindow;
 
 const char kUsage[] =
     "Usage: quindelo-find [options] --named TEXT\n"
@@ -37,7 +38,11 @@ const char kUsage[] =
     "  --drives           list the drives and exit\n"
     "  --native           print native paths instead of drive paths\n"
     "  -0, --null         end each path with a NUL instead of a line break\n"
-    "  --quiet            no status messages\n";
+    "  --quiet            no status messages\n"
+    "  --sort KEY         order of the results: name, folder (default), type,\n"
+    "                     size or date\n"
+    "  --descending       the reverse order\n"
+    "  --no-limit         more than 10,000 results\n";
 
 struct Options {
   std::string look_in = "C:";
@@ -52,74 +57,37 @@ struct Options {
   bool native = false;
   bool null_end = false;
   bool quiet = false;
+  bool no_limit = false;
+  quindelo::SortOrder sort{quindelo::SortKey::kFolder, false};
   std::vector<std::pair<char, std::string>> drives;
 };
 
-struct RunState {
-  const Options* options = nullptr;
-  std::string native_root;
-  std::mutex lock;
-  std::condition_variable done_cv;
-  bool running = false;  // our find has begun (its code 4 arrived)
-  bool done = false;
-  long found = 0;
+// The finder's window: rows kept in memory, status texts on standard error.
+class ConsoleWindow : public HeadlessFindWindow {
+ public:
+  explicit ConsoleWindow(bool quiet) : quiet_(quiet) {}
+  void SetStatusText(const char* text) override {
+    HeadlessFindWindow::SetStatusText(text);
+    std::string t = text ? text : "";
+    std::lock_guard<std::mutex> lock(print_lock_);
+    if (quiet_ || t.empty() || t == " " || t == last_) return;
+    last_ = t;
+    std::fprintf(stderr, "%s\n", t.c_str());
+  }
+
+ private:
+  const bool quiet_;
+  std::mutex print_lock_;
+  std::string last_;  // guarded by print_lock_
 };
 
-void Status(const RunState& state, const std::string& text) {
-  if (!state.options->quiet) std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-std::string NativeOf(const RunState& state, const char* drive_path) {
-  std::string out = state.native_root;
-  const char* p = drive_path + 2;
+// A drive path (C:\a\b) as a native path below the drive's root folder.
+std::string NativeOf(const std::string& native_root, const std::string& drive_path) {
+  std::string out = native_root;
+  const char* p = drive_path.c_str() + 2;
   if (!out.empty() && out.back() == '/' && *p == '\\') ++p;
   for (; *p; ++p) out += *p == '\\' ? '/' : *p;
   return out;
-}
-
-int OnIndex(int code, const char* text, void* user) {
-  auto& state = *static_cast<RunState*>(user);
-  const Options& o = *state.options;
-  switch (code) {
-    case quindelo::kCodePoll:
-      return 0;
-    case quindelo::kCodeIndexFind: {
-      std::lock_guard<std::mutex> lock(state.lock);
-      state.running = true;
-      Status(state, "Finding matching file names...");
-      return 0;
-    }
-    case quindelo::kCodeFound: {
-      std::string path = o.native ? NativeOf(state, text) : std::string(text);
-      std::fwrite(path.data(), 1, path.size(), stdout);
-      std::fputc(o.null_end ? '\0' : '\n', stdout);
-      std::lock_guard<std::mutex> lock(state.lock);
-      ++state.found;
-      return 0;
-    }
-    case quindelo::kCodeRefresh:
-      if (o.index_only) return 1;
-      if (*text)
-        Status(state, std::string("Finding while updating \"") + text + "*\"...");
-      else
-        Status(state, "Finding while updating...");
-      return 0;
-    case quindelo::kCodeCompaction:
-      Status(state, "Find completed.  Compressing index file.");
-      return 0;
-    case quindelo::kCodeContent:
-      if (!*text) Status(state, "Searching files...");
-      return 0;
-    case quindelo::kCodeIdle: {
-      std::lock_guard<std::mutex> lock(state.lock);
-      if (!state.running) return 0;  // the end of the refresh that the open began
-      state.done = true;
-      state.done_cv.notify_all();
-      return 0;
-    }
-    default:
-      return 0;
-  }
 }
 
 bool ParseArgs(int argc, char** argv, Options* o) {
@@ -156,6 +124,30 @@ bool ParseArgs(int argc, char** argv, Options* o) {
       o->null_end = true;
     } else if (a == "--quiet") {
       o->quiet = true;
+    } else if (a == "--no-limit") {
+      o->no_limit = true;
+    } else if (a == "--descending") {
+      o->sort.descending = true;
+    } else if (a == "--sort") {
+      std::string key;
+      if (!value(&key)) return false;
+      static const std::pair<const char*, quindelo::SortKey> kKeys[] = {
+          {"name", quindelo::SortKey::kName},
+          {"folder", quindelo::SortKey::kFolder},
+          {"type", quindelo::SortKey::kType},
+          {"size", quindelo::SortKey::kSize},
+          {"date", quindelo::SortKey::kDate}};
+      bool known = false;
+      for (const auto& [word, k] : kKeys) {
+        if (key == word) {
+          o->sort.key = k;
+          known = true;
+        }
+      }
+      if (!known) {
+        std::fprintf(stderr, "quindelo-find: --sort takes name, folder, type, size or date\n");
+        return false;
+      }
     } else if (a == "--drive") {
       std::string spec;
       if (!value(&spec)) return false;
@@ -201,33 +193,6 @@ int ListDrives() {
   return 0;
 }
 
-// The look-in text, read simply: "C:", "C:\folder" or "C:\a;C:\b" (one drive).
-bool LookInList(const std::string& text, std::vector<std::string>* list) {
-  list->clear();
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    std::size_t end = text.find(';', start);
-    if (end == std::string::npos) end = text.size();
-    std::string item = text.substr(start, end - start);
-    while (!item.empty() && std::isspace(static_cast<unsigned char>(item.front()))) item.erase(0, 1);
-    while (!item.empty() && std::isspace(static_cast<unsigned char>(item.back()))) item.pop_back();
-    if (!item.empty()) {
-      if (item.size() < 2 || item[1] != ':' ||
-          std::toupper(static_cast<unsigned char>(item[0])) !=
-              std::toupper(static_cast<unsigned char>(text[0])))
-        return false;
-      std::string folder = item.substr(2);
-      if (!folder.empty() && folder != "\\") list->push_back(folder);
-      else {
-        list->clear();  // the whole drive
-        return true;
-      }
-    }
-    start = end + 1;
-  }
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -236,61 +201,54 @@ int main(int argc, char** argv) {
   if (!o.drives.empty()) quindelo::platform::SetProcessDrives(o.drives);
   if (o.list_drives) return ListDrives();
 
-  if (o.look_in.size() < 2 || !std::isalpha(static_cast<unsigned char>(o.look_in[0])) ||
-      o.look_in[1] != ':') {
-    std::fprintf(stderr, "Look in must start with a drive letter and a colon, not \"%s\"!\n",
-                 o.look_in.c_str());
+  ConsoleWindow window(o.quiet);
+  window.SetNamedText(o.named);
+  window.SetContainingText(o.containing);
+  quindelo::SearchDriver::Options driver_options;
+  driver_options.find_delay_ms = 0;
+  driver_options.row_limit = o.no_limit ? 0 : quindelo::kMaxResultRows;
+  driver_options.index_only = o.index_only;
+  driver_options.index_options.watch_changes = false;
+  quindelo::SearchDriver driver(&window, driver_options);
+  driver.set_include_subfolders(o.subfolders);
+  driver.set_sort_order(o.sort);
+
+  // Open (or rebuild) the drive's index first, so that the refresh flag set
+  // after it reaches the find that the validation schedules.
+  const std::string look_in = o.look_in.substr(0, quindelo::kMaxFindText);
+  if (o.rebuild && look_in.size() >= 2 && look_in[1] == ':' &&
+      !driver.OpenDriveIndex(look_in, true)) {
+    std::fprintf(stderr, "Unable to open index for drive %.2s!\n", look_in.c_str());
     return 2;
   }
-  std::vector<std::string> look_in;
-  if (!LookInList(o.look_in, &look_in)) {
-    std::fprintf(stderr, "Look in must name folders of one drive: \"%s\"!\n", o.look_in.c_str());
+  driver.set_refresh_flag(o.refresh);
+  quindelo::LookInValidator validator(&driver, &window);
+  if (!validator.ValidateNow(look_in)) {
+    if (o.quiet) std::fprintf(stderr, "%s\n", validator.message().c_str());
     return 2;
   }
-  if (o.named.find('\\') != std::string::npos) {
-    std::fprintf(stderr, "Name must be a simple name, path not allowed.\n");
+  const quindelo::FindEnd end = driver.WaitForFindEnd();
+  if (end.indicator == "ERR") {
+    if (o.quiet) std::fprintf(stderr, "%s\n", end.message.c_str());
+    driver.Shutdown();
     return 2;
   }
 
-  RunState state;
-  state.options = &o;
-  quindelo::platform::DriveEntry entry;
-  if (!quindelo::platform::LookUpDrive(o.look_in[0], &entry, false)) {
-    std::fprintf(stderr, "Unable to open index for drive %.2s!\n", o.look_in.c_str());
-    return 2;
+  std::string native_root;
+  if (o.native) {
+    quindelo::platform::DriveEntry entry;
+    if (quindelo::platform::LookUpDrive(look_in[0], &entry, false)) native_root = entry.root;
   }
-  state.native_root = entry.root;
-
-  DriveIndex::Options index_options;
-  index_options.watch_changes = false;
-  DriveIndex index(index_options);
-  const std::string index_path = quindelo::platform::IndexFilePath(o.look_in[0]);
-  if (!o.quiet)
-    std::fprintf(stderr, "%s index for drive %.2s...\n", o.rebuild ? "Rebuilding" : "Opening",
-                 o.look_in.c_str());
-  if (!index.Open(index_path, o.look_in.substr(0, 2), OnIndex, &state, o.rebuild)) {
-    std::fprintf(stderr, "Unable to open index for drive %.2s!\n", o.look_in.c_str());
-    return 2;
+  const std::vector<quindelo::FoundFile*> rows = window.Rows();
+  std::string line;
+  for (quindelo::FoundFile* row : rows) {
+    line = quindelo::UncutPath(*row);
+    if (o.native) line = NativeOf(native_root, line);
+    line.push_back(o.null_end ? '\0' : '\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
   }
-  index.StopAndWait();
-  std::string message;
-  if (!index.StartFind(o.named, look_in, o.containing, o.subfolders, o.refresh, &message)) {
-    std::fprintf(stderr, "%s!\n", message.empty() ? "Unable to start the find" : message.c_str());
-    index.Shutdown();
-    return 2;
-  }
-  {
-    std::unique_lock<std::mutex> lock(state.lock);
-    state.done_cv.wait(lock, [&] { return state.done; });
-  }
-  index.Shutdown();
   std::fflush(stdout);
-  long found = state.found;
-  if (found == 0)
-    Status(state, "No files found.  Check your search criteria.");
-  else if (found == 1)
-    Status(state, "Found one file.");
-  else
-    Status(state, "Found " + std::to_string(found) + " files.");
+  const bool found = !rows.empty();
+  driver.Shutdown();
   return found ? 0 : 1;
 }

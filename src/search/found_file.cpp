@@ -47,14 +47,6 @@ int ThreeWay(T a, T b) {
   return a < b ? -1 : (a > b ? 1 : 0);
 }
 
-// The full path without the length cut, for file system calls: a cut path
-// could name another file.
-std::string UncutPath(const FoundFile& record) {
-  std::string path(record.folder);
-  if (path.empty() || path.back() != '\\') path.push_back('\\');
-  path.append(record.name());
-  return path;
-}
 
 void FetchType(FoundFile* record, const std::string& native, ResultsPool* pool) {
   const FileTypeProvider& provider = pool->type_provider();
@@ -136,6 +128,13 @@ FoundFile* ResultsPool::AddFoundFile(std::string_view full_path, CurrentFolder* 
   if (!name.empty()) std::memcpy(name_out, name.data(), name.size());
   name_out[name.size()] = '\0';
   return record;
+}
+
+std::string UncutPath(const FoundFile& record) {
+  std::string path(record.folder);
+  if (path.empty() || path.back() != '\\') path.push_back('\\');
+  path.append(record.name());
+  return path;
 }
 
 std::string FullPath(const FoundFile& record) {

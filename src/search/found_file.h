@@ -142,6 +142,9 @@ std::size_t FolderTextLength(std::string_view full_path);
 // The record's full path: its folder text, a backslash unless the folder text
 // ends with one, and the name, cut to kMaxFoundPathLength characters.
 std::string FullPath(const FoundFile& record);
+// The same, never cut: for file system calls and for callers without the
+// 259-character limit (a cut path could name another file).
+std::string UncutPath(const FoundFile& record);
 
 enum class FileDetail { kIcon, kType, kSizeAndDate };
 

@@ -46,6 +46,7 @@ void Format(char* buffer, std::size_t size, const char* format, ...) {
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
+      index_only_(options.index_only),
       find_delay_ms_(options.find_delay_ms ? *options.find_delay_ms : KeyboardIdleMSecs()),
       clock_(options.clock),
       index_(options.index_options),
@@ -493,6 +494,7 @@ int SearchDriver::OnIndexCallback(int code, const char* text) {
       repainted_ = false;
       break;
     case kCodeRefresh:
+      if (index_only_ && running) return kStop;
       if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
       if (*text)
         Format(message, kPathMessageSize,

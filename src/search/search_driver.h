@@ -79,6 +79,10 @@ class SearchDriver {
     // The most rows a find may fill; 0 means no limit (the command-line
     // finder's --no-limit). The window keeps kMaxResultRows.
     int row_limit = kMaxResultRows;
+    // Answer the index's own names only: a running find is ended when its
+    // refresh phase begins, and ends with the usual found messages (the
+    // command-line finder's --index-only).
+    bool index_only = false;
     // Not owned; must outlive the driver. Null: a steady clock.
     DriverClock* clock = nullptr;
     // Options of the driver's DriveIndex.
@@ -222,6 +226,7 @@ class SearchDriver {
 
   FindWindow* const window_;
   const int row_limit_;
+  const bool index_only_;
   std::int32_t find_delay_ms_;
   DriverClock* const clock_;  // null: steady clock with interruptible sleep
 
