@@ -28,7 +28,7 @@ work=$(mktemp -d /tmp/quindelo-bench-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 # A settings file of its own (automatic drives: C: is "/"), index files in work/.
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-Q="$PWD/build/bin/quindelo-find --look-in C: --quiet"
+Q="$PWD/build/bin/quindelo-find --look-in C: --quiet --no-limit"
 DB="$work/plocate.db"
 UPDATEDB="updatedb -U / --prune-bind-mounts yes --prunepaths /tmp -o $DB"
 RUNS=${RUNS:-5}
