@@ -419,6 +419,32 @@ TEST_F(DriveIndexTest, FixedDriveIsNotRemovableAndKeepsItsVolume) {
   }
 }
 
+TEST_F(DriveIndexTest, ContentFindSkipsVanishedAndSpecialFilesAndStopDropsTheRest) {
+  for (int i = 0; i < 40; ++i) WriteTextFile(P("f" + std::to_string(i) + ".txt"), "needle");
+  WriteTextFile(P("gone.txt"), "needle");
+  ASSERT_EQ(mkfifo(P("pipe.txt").c_str(), 0600), 0);  // never opened: it would block
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  test::RemoveTree(P("gone.txt"));  // still in the index, no longer on the disk
+
+  auto found = Find(&index, "*.txt", {}, true, false, "needle");
+  EXPECT_EQ(found.size(), 40u);
+  EXPECT_EQ(std::count(found.begin(), found.end(), "T:\\gone.txt"), 0);
+  EXPECT_EQ(std::count(found.begin(), found.end(), "T:\\pipe.txt"), 0);
+
+  // A stop at the first match while files are searched: the find ends with
+  // nothing after its end, and whatever was still queued is dropped (how
+  // much that is depends on the threads' speed).
+  rec_.answer = [](int code, const std::string&) { return code == kCodeFound ? 1 : 0; };
+  found = Find(&index, "*.txt", {}, true, false, "needle");
+  rec_.answer = nullptr;
+  EXPECT_GE(found.size(), 1u);
+  EXPECT_EQ(rec_.Codes().back(), kCodeIdle);
+  EXPECT_EQ(index.current_phase(), kPhaseIdle);
+  // The next find is whole again.
+  EXPECT_EQ(Find(&index, "*.txt", {}, true, false, "needle").size(), 40u);
+}
+
 TEST_F(DriveIndexTest, ExpireOldIndexesKeepsRecentFiles) {
   std::string data = platform::DataFolder();
   MakeFolder(data);
