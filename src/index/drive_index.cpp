@@ -124,19 +124,18 @@ void DriveIndex::Post(int code, const std::string& text) {
   notify_event_.Signal();
 }
 
-void DriveIndex::PostProgress(const std::string& folder) {
-  std::uint8_t head[2] = {static_cast<std::uint8_t>(kCodeRefresh), 0};
-  std::size_t n = std::min(folder.size(), kMaxReportedPath);
+void DriveIndex::PostProgress(int code, const std::string& text) {
+  std::uint8_t head[2] = {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
+  std::size_t n = std::min(text.size(), kMaxReportedPath);
   static const char kNul = 0;
-  notify_queue_.AppendPieces({{head, 2}, {folder.data(), n}, {&kNul, 1}});
-  // Waking the notify thread for every folder of a first build costs more
-  // than the walk itself; progress is delivered with the next wake-up, at
-  // most kProgressWakeMs later, and always before the end of the find.
+  notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
+  // Waking the notify thread for every folder listed or file searched costs
+  // more than the work itself; progress is delivered with the next wake-up,
+  // at most kProgressWakeMs later, and always before the end of the find.
   const std::uint64_t now = platform::TickCountMs();
-  if (now - last_progress_wake_ms_ >= kProgressWakeMs) {
-    last_progress_wake_ms_ = now;
+  std::uint64_t last = last_progress_wake_ms_.load();
+  if (now - last >= kProgressWakeMs && last_progress_wake_ms_.compare_exchange_strong(last, now))
     notify_event_.Signal();
-  }
 }
 
 int DriveIndex::Poll() {
@@ -387,7 +386,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
   };
   if (active()) {
     Poll();
-    if (current_phase_ == kPhaseContent) Post(kCodeContent, path);
+    if (current_phase_ == kPhaseContent) PostProgress(kCodeContent, path);
     if (active() && has_content_) {
       // Each thread searches with its own copy of the find's expression.
       if (!*matcher || *matcher_generation != find_generation_) {

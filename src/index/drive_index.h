@@ -172,9 +172,9 @@ class DriveIndex {
   void RequestPhase(std::uint16_t phase);
   void SignalPhaseEvent(std::uint16_t phase);
   void Post(int code, const std::string& text);
-  // Code 5 with a folder, from the refresh thread: queued, with the notify
-  // thread woken at most every few milliseconds for it.
-  void PostProgress(const std::string& folder);
+  // A progress message (code 5 with a folder, code 7 with a file): queued
+  // in order, with the notify thread woken at most every few milliseconds.
+  void PostProgress(int code, const std::string& text);
   int Poll();  // code 2 to the callback; nonzero requests idle
 
   // Worker threads.
@@ -239,7 +239,7 @@ class DriveIndex {
   std::atomic<bool> restart_flag_{false};
   std::atomic<bool> ids_exhausted_{false};
   std::atomic<std::uint64_t> folders_listed_{0};
-  std::uint64_t last_progress_wake_ms_ = 0;  // refresh thread only
+  std::atomic<std::uint64_t> last_progress_wake_ms_{0};
 
   // Find parameters: written by StartFind while idle, read by the workers.
   std::vector<std::string> look_in_;

@@ -209,7 +209,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
 
 int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int depth,
                        bool look_in_only) {
-  if (depth == 1) index_->PostProgress(drive_path_);
+  if (depth == 1) index_->PostProgress(kCodeRefresh, drive_path_);
   if (!index_->MayContinue()) return -1;
 
   bool in_scope, ancestor;
@@ -258,7 +258,7 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
     if (child == 0 && ids_left_) {
       child = CreateFolderRecord(index_->store_, folder_id, entry.name);
       if (child != 0) {
-        index_->PostProgress(drive_path_);
+        index_->PostProgress(kCodeRefresh, drive_path_);
         // The copy and the stored record both get the new child id; the copy
         // is not dirty for it.
         index_format::PutU16(rec.data() + entry.position + 1, child);
