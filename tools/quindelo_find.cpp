@@ -149,16 +149,16 @@ bool ParseArgs(int argc, char** argv, Options* o) {
         return false;
       }
     } else if (a == "--drive") {
-      std::string spec;
-      if (!value(&spec)) return false;
-      if (spec.size() < 3 || !std::isalpha(static_cast<unsigned char>(spec[0])) || spec[1] != '=' ||
-          spec[2] != '/') {
+      std::string mapping;
+      if (!value(&mapping)) return false;
+      if (mapping.size() < 3 || !std::isalpha(static_cast<unsigned char>(mapping[0])) || mapping[1] != '=' ||
+          mapping[2] != '/') {
         std::fprintf(stderr, "quindelo-find: --drive wants L=/absolute/folder, not \"%s\"\n",
-                     spec.c_str());
+                     mapping.c_str());
         return false;
       }
-      o->drives.emplace_back(static_cast<char>(std::toupper(static_cast<unsigned char>(spec[0]))),
-                             spec.substr(2));
+      o->drives.emplace_back(static_cast<char>(std::toupper(static_cast<unsigned char>(mapping[0]))),
+                             mapping.substr(2));
     } else if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
       std::exit(0);
@@ -174,22 +174,21 @@ bool ParseArgs(int argc, char** argv, Options* o) {
   return true;
 }
 
+// Every drive with its description from the drive query, and its root.
 int ListDrives() {
+  std::printf("%-6s %-5s %-16s %-10s %s\n", "Drive", "Type", "Label", "Serial", "Root");
   std::uint16_t cursor = 0;
   quindelo::DriveDescription d;
-  std::uint32_t mask = quindelo::platform::LogicalDriveMask();
-  std::printf("%-6s %-5s %-16s %-10s %s\n", "Drive", "Type", "Label", "Serial", "Root");
-  for (int n = 0; n < 26; ++n) {
-    if (!(mask & (1u << n))) continue;
-    const char drive[3] = {static_cast<char>('A' + n), ':', 0};
-    bool ok = quindelo::QueryDrive(drive, &d, false);
+  for (;;) {
+    const bool ok = quindelo::NextDrive(&cursor, &d, true);
+    if (cursor == 0) break;  // past the last drive
     quindelo::platform::DriveEntry entry;
-    quindelo::platform::LookUpDrive(drive[0], &entry, true);
-    std::printf("%-6s %-5u %-16s %08X   %s%s\n", drive, d.type(),
-                entry.label.empty() ? "-" : entry.label.c_str(), entry.serial, entry.root.c_str(),
+    quindelo::platform::LookUpDrive(d.root_text()[0], &entry, false);
+    const std::string label = d.label();
+    std::printf("%-6s %-5u %-16s %08X   %s%s\n", d.root_text().c_str(), d.type(),
+                label.empty() ? "-" : label.c_str(), d.serial(), entry.root.c_str(),
                 ok ? "" : "  (not ready)");
   }
-  (void)cursor;
   return 0;
 }
 
