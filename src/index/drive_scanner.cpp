@@ -180,9 +180,13 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
           cursor += entry.size;
           break;
         }
-        // A file became a folder or the reverse: the old entry goes.
+        // A file became a folder or the reverse: the old entry goes, and like
+        // every removal it is written at once. Left for the end of the merge,
+        // a walk abandoned meanwhile (a close while paused) would leave the
+        // stored entry naming a folder record already deleted, whose id a
+        // later folder may be given.
         RemoveRange(rec, cursor, cursor + entry.size);
-        *dirty = true;
+        WriteRecord(rec, dirty);
       }
       // A new name.
       EncodeEntry(item.name, item.is_folder, &bytes);
