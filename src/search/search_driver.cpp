@@ -216,15 +216,18 @@ void SearchDriver::OnFindTextEdited() {
 }
 
 void SearchDriver::LaunchStarter() {
+  // starters_lock_ is held from the shut-down check until the thread is in
+  // starters_: otherwise Shutdown could take the list between the two and
+  // never join this thread.
+  std::lock_guard<std::mutex> lock(starters_lock_);
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    std::lock_guard<std::mutex> state(state_lock_);
     if (shut_down_) {
       deadline_ = 0;
       return;
     }
     ++starters_active_;
   }
-  std::lock_guard<std::mutex> lock(starters_lock_);
   for (auto it = starters_.begin(); it != starters_.end();) {
     if (it->done->load()) {
       it->thread.join();
@@ -310,19 +313,42 @@ void SearchDriver::StartFindLocked() {
     running_ = true;
   }
   std::string error;
-  bool started = index_.StartFind(request.named_text, look_in, request.containing_text,
-                                  request.include_subfolders, request.refresh, &error);
+  bool started = StartIndexFind(request.named_text, look_in, request.containing_text,
+                                request.include_subfolders, request.refresh, &error);
   refresh_ = false;
   if (started) {
     ++finds_started_;
     return;
   }
-  SetRunning(false);
+  // The find never started, so no end (code 1) will come: a close or a
+  // Refresh that deferred itself to that end while running_ was set is
+  // carried out here instead of being lost.
+  bool post_close = false;
+  bool post_refresh = false;
+  {
+    std::lock_guard<std::mutex> lock(state_lock_);
+    running_ = false;
+    if (closing_) {
+      post_close = close_deferred_;
+      close_deferred_ = false;
+    } else {
+      post_refresh = restart_pending_;
+    }
+  }
+  state_cv_.notify_all();
   if (error.empty()) error = LastError().text;
   char message[kMessageSize];
   Format(message, sizeof message, "%s!", error.c_str());
   Show(message, "ERR");
   RecordEnd(message, "ERR");
+  if (post_close) window_->PostCloseRequest();
+  if (post_refresh) window_->PostCommand(kCommandRefresh);
+}
+
+bool SearchDriver::StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
+                                  const std::string& containing, bool include_subfolders,
+                                  bool refresh, std::string* error) {
+  return index_.StartFind(named, look_in, containing, include_subfolders, refresh, error);
 }
 
 // ---------------------------------------------------------------------------

@@ -20,6 +20,8 @@
 //     a find ends is never lost); never held while calling the window.
 //   - request_lock_: guards the look-in list (written by validation, read by
 //     the find starter).
+//   - starters_lock_: guards the list of find starter threads; taken before
+//     state_lock_ when both are held.
 //   The remaining flags are atomics written by one thread and read by others.
 //   OnIndexCallback never takes find_lock_.
 //
@@ -210,6 +212,15 @@ class SearchDriver {
   int OnIndexCallback(int code, const char* text);
   // The IndexCallback given to DriveIndex::Open; user_data is the driver.
   static int IndexCallbackThunk(int code, const char* text, void* user_data);
+
+ protected:
+  // Hands a find to the DriveIndex (DriveIndex::StartFind), with the running
+  // flag already set; false, with the compiler's message in *error, when the
+  // index refuses it. Called by the find starter under the find lock.
+  // Virtual so that tests can act in the moment before the index answers.
+  virtual bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
+                              const std::string& containing, bool include_subfolders,
+                              bool refresh, std::string* error);
 
  private:
   void FindStarter();

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <utility>
 
 #include "app/settings_store.h"
 #include "content/containing_expression.h"
@@ -569,6 +570,56 @@ TEST_F(SearchDriverTest, ClosingDuringAFindClosesAfterItsEnd) {
   EXPECT_EQ(driver.finds_started(), 1u);
   driver.Shutdown();
   EXPECT_EQ(window.close_requests(), 1);
+}
+
+// A driver that runs a request of the form (a close or a Refresh) at the
+// moment a find is handed to the index: the running flag is set, and the
+// index has not answered yet.
+class RacingDriver : public SearchDriver {
+ public:
+  using SearchDriver::SearchDriver;
+  ~RacingDriver() override { Shutdown(); }
+  std::function<void()> before_start;
+
+ protected:
+  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
+                      const std::string& containing, bool include_subfolders, bool refresh,
+                      std::string* error) override {
+    if (before_start) std::exchange(before_start, nullptr)();
+    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
+                                        error);
+  }
+};
+
+TEST_F(SearchDriverTest, CloseOrRefreshDeferredToARefusedFindIsNotLost) {
+  File("a.txt", "hello");
+  {
+    FakeWindow window;
+    RacingDriver driver(&window, QuickOptions());
+    ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+    bool may_close = true;
+    driver.before_start = [&] { may_close = driver.RequestClose(); };
+    FindEnd end = Find(&driver, &window, "a.txt", "(hello");
+    EXPECT_EQ(end.message, "Mismatched parenthesis in the expression!");
+    // The close waited for the end of a find that never started: it must
+    // still be carried out.
+    EXPECT_FALSE(may_close);
+    EXPECT_EQ(window.close_requests(), 1);
+  }
+  {
+    FakeWindow window;
+    RacingDriver driver(&window, QuickOptions());
+    ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+    driver.before_start = [&] { driver.Refresh("T:", false); };
+    FindEnd end = Find(&driver, &window, "a.txt", "(hello");
+    EXPECT_EQ(end.message, "Mismatched parenthesis in the expression!");
+    EXPECT_EQ(window.TakePostedCommands(), std::vector<int>{kCommandRefresh});
+    // The posted Refresh runs, and the next find is not answered "stop".
+    driver.Refresh("T:", false);
+    driver.WaitForFindEnd();
+    window.SetContainingText("");
+    EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
+  }
 }
 
 TEST_F(SearchDriverTest, NewTypingReplacesARunningFind) {
