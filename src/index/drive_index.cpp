@@ -131,7 +131,9 @@ void DriveIndex::PostProgress(int code, const std::string& text) {
   notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
   // Waking the notify thread for every folder listed or file searched costs
   // more than the work itself; progress is delivered with the next wake-up,
-  // at most kProgressWakeMs later, and always before the end of the find.
+  // at most kProgressWakeMs later (the notify thread keeps waking every
+  // kProgressWakeMs for as long as it finds messages), and always before the
+  // end of the find.
   const std::uint64_t now = platform::TickCountMs();
   std::uint64_t last = last_progress_wake_ms_.load();
   if (now - last >= kProgressWakeMs && last_progress_wake_ms_.compare_exchange_strong(last, now))
@@ -458,9 +460,11 @@ void DriveIndex::CompactStore() {
   store_.Compact([this] { return requested_phase_ != kPhaseCompaction ? 1 : 0; });
 }
 
-void DriveIndex::DeliverQueued(std::vector<char>* buffer) {
+int DriveIndex::DeliverQueued(std::vector<char>* buffer) {
   std::size_t size = 0;
+  int popped = 0;
   while (notify_queue_.Pop(buffer->data(), kMaxNotifyMessage, &size)) {
+    ++popped;
     if (size < 2) continue;
     (*buffer)[size] = 0;  // a message cut short still ends in a NUL
     const char* bytes = buffer->data();
@@ -472,11 +476,20 @@ void DriveIndex::DeliverQueued(std::vector<char>* buffer) {
     IndexCallback cb = callback_.load();
     if (cb && cb(code, bytes + 2, user_data_.load())) RequestPhase(kPhaseIdle);
   }
+  return popped;
 }
 
 void DriveIndex::NotifyThread() {
   platform::SetCurrentThreadAboveNormal();
   std::vector<char> buffer(kMaxNotifyMessage + 1);
+  // After every wake-up, wait at most kProgressWakeMs before sleeping without
+  // limit: a progress message posted meanwhile does not wake this thread
+  // (PostProgress), and the walk may then post nothing more for a long time.
+  // Only a short wait that passed without a signal and found nothing to
+  // deliver leads to the long sleep; it began after the last progress
+  // wake-up, so a progress message posted later finds the interval passed
+  // and wakes this thread itself.
+  bool linger = false;
   for (;;) {
     if (current_phase_ == kPhaseFinalDelivery) {
       // Whatever the find queued is delivered before it goes idle: going
@@ -489,10 +502,14 @@ void DriveIndex::NotifyThread() {
       notify_busy_ = false;
     }
     delivered_cv_.notify_all();
-    notify_event_.Wait();
+    bool signalled = true;
+    if (linger)
+      signalled = notify_event_.WaitFor(std::chrono::milliseconds(kProgressWakeMs));
+    else
+      notify_event_.Wait();
     if (requested_phase_ == kPhaseStopped) break;
     notify_busy_ = true;
-    DeliverQueued(&buffer);
+    linger = DeliverQueued(&buffer) > 0 || signalled;
   }
   notify_busy_ = false;
 }

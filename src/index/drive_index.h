@@ -22,6 +22,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -165,6 +166,8 @@ class DriveIndex {
     std::atomic<int> waiters{0};
     void Signal() { event.Set(); }
     void Wait();
+    // Waits at most timeout; true when signalled (single waiter only).
+    bool WaitFor(std::chrono::milliseconds timeout) { return event.WaitFor(timeout); }
   };
 
   // Phase machine.
@@ -182,7 +185,9 @@ class DriveIndex {
   void RefreshThread();
   void ContentThread(int number);
   void NotifyThread();
-  void DeliverQueued(std::vector<char>* buffer);  // notify thread: pops and delivers
+  // Notify thread: pops and delivers every queued message; returns how many
+  // were popped.
+  int DeliverQueued(std::vector<char>* buffer);
   void WaitForContentThreads();
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                         std::uint64_t* matcher_generation);

@@ -54,6 +54,13 @@ class Recorder {
     std::unique_lock<std::mutex> lock(lock_);
     cv_.wait(lock, [&] { return ends_ >= n; });
   }
+  // Waits (at most timeout) until message (code, text) has arrived n times.
+  bool WaitForMessage(int code, const std::string& text, int n, std::chrono::seconds timeout) {
+    std::unique_lock<std::mutex> lock(lock_);
+    return cv_.wait_for(lock, timeout, [&] {
+      return std::count(messages_.begin(), messages_.end(), std::make_pair(code, text)) >= n;
+    });
+  }
   void Clear() {
     std::lock_guard<std::mutex> lock(lock_);
     messages_.clear();
@@ -277,6 +284,48 @@ TEST_F(DriveIndexTest, FolderTurnedFileStaysSoundWhenTheMergeIsStoppedAndTheInde
   EXPECT_EQ(Find(&index, "x"), (std::vector<std::string>{"T:\\p\\x"}));
   index.Close();
   ExpectChildLinksSound(index_path_);
+}
+
+TEST_F(DriveIndexTest, OddNamesAreIndexedByteForByte) {
+  const std::string long_folder(255, 'F');
+  const std::vector<std::string> names = {"with space.txt", "quote\"d'.txt", "new\nline.txt",
+                                          "latin\xE9\xFF.txt", "semi;colon.txt"};
+  MakeFolder(P(long_folder));
+  for (const auto& n : names) WriteTextFile(P(long_folder + "/" + n), "x");
+  WriteTextFile(P(std::string(255, 'g')), "x");  // cannot be a file entry: left out
+  WriteTextFile(P("back\\slash.txt"), "x");      // cannot be a drive path: left out
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  std::vector<std::string> expected;
+  for (const auto& n : names) expected.push_back("T:\\" + long_folder + "\\" + n);
+  EXPECT_EQ(Sorted(Find(&index, "*.txt")), Sorted(expected));
+  EXPECT_TRUE(Find(&index, "ggg").empty());
+  index.Close();
+  ExpectChildLinksSound(index_path_);
+}
+
+TEST_F(DriveIndexTest, ProgressArrivesWhileTheWalkIsBusyWithoutPostingMore) {
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  MakeFolder(P("a"));
+  // The refresh announces the new folder \a\ twice in a row (as new, then as
+  // a top-level folder) and then asks whether to go on. That question takes
+  // long here, as a big listing would, and nothing else is posted meanwhile:
+  // both announcements must still reach the callback.
+  const auto listed = index.folders_listed();
+  int polls_after_root = 0;  // refresh thread only
+  bool delivered_while_busy = false;
+  rec_.answer = [&](int code, const std::string&) {
+    if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
+        index.folders_listed() != listed + 1 || ++polls_after_root != 4)
+      return 0;
+    delivered_while_busy = rec_.WaitForMessage(kCodeRefresh, "T:\\a\\", 2, std::chrono::seconds(10));
+    return 0;
+  };
+  Find(&index, "*", {}, true, true);
+  rec_.answer = nullptr;
+  EXPECT_GE(polls_after_root, 4);
+  EXPECT_TRUE(delivered_while_busy);
 }
 
 TEST_F(DriveIndexTest, HiddenFilesAreIndexed) {
