@@ -178,11 +178,12 @@ TEST_F(SearchDriverTest, UserStoppedBeforeAnyRow) {
   for (int i = 0; i < 20; ++i) File("f" + std::to_string(i) + ".txt");
   HookedWindow window;
   SearchDriver driver(&window, QuickOptions());
-  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
-  // Stop as soon as the name phase begins: no row is ever inserted.
+  // Stop as soon as the name phase begins: no row is ever inserted. (Set
+  // before the open, whose background refresh writes the status too.)
   window.on_status = [&](const std::string& text) {
     if (text == "Finding matching file names...") driver.Stop();
   };
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   FindEnd end = Find(&driver, &window, "*.txt");
   EXPECT_EQ(end.message, "User stopped.");
   EXPECT_EQ(end.indicator, " ");
