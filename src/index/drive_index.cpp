@@ -167,6 +167,11 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   if (shut_down_) return false;
   if (store_open_) Close();
   StopAndWait();
+  // A content thread may still be searching a file of the last find (a stop
+  // does not wait for it). Let it finish before this open's phases run, or
+  // it would report that file of the old drive to the new callback.
+  content_queue_.Clear();
+  WaitForContentThreads();
   if (look_in_text.size() < 2 || look_in_text[1] != ':') return false;
   const std::string drive = look_in_text.substr(0, 2);
   DriveDescription description;

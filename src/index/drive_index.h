@@ -100,8 +100,9 @@ class DriveIndex {
   // damaged, belongs to another volume (label or serial differ) or has no
   // usable drive record. Starts the change watcher on look_in_text (when it
   // names one folder), sets the change flag and requests a refresh.
-  // REQUIRES: idle (call Close or StopAndWait first). Returns false when
-  // the drive cannot be queried or the file can neither be opened nor made.
+  // REQUIRES: idle (call Close or StopAndWait first). Waits for a content
+  // search of the last find still under way. Returns false when the drive
+  // cannot be queried or the file can neither be opened nor made.
   bool Open(const std::string& index_path, const std::string& look_in_text,
             IndexCallback callback, void* user_data, bool rebuild);
 

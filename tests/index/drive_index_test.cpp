@@ -328,6 +328,69 @@ TEST_F(DriveIndexTest, ProgressArrivesWhileTheWalkIsBusyWithoutPostingMore) {
   EXPECT_TRUE(delivered_while_busy);
 }
 
+TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingOfIt) {
+  WriteTextFile(P("a.txt"), "needle");
+  MakeFolder(P("sub"));
+  WriteTextFile(P("sub/b.txt"), "needle");
+  env_.MakeDrive('U', "other");
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+
+  // The find thread polls first (before the first record); a poll from any
+  // other thread comes from a content thread that has taken a.txt.
+  std::mutex lock;
+  std::condition_variable cv;
+  std::thread::id find_thread;
+  bool content_in_poll = false, release = false;
+  int find_polls = 0;
+  rec_.answer = [&](int code, const std::string&) {
+    if (code != kCodePoll) return 0;
+    std::unique_lock<std::mutex> l(lock);
+    if (find_thread == std::thread::id()) find_thread = std::this_thread::get_id();
+    if (std::this_thread::get_id() == find_thread) {
+      // Third record: a.txt is queued; stop once the content thread is busy.
+      if (++find_polls < 3) return 0;
+      cv.wait(l, [&] { return content_in_poll; });
+      return 1;
+    }
+    if (content_in_poll) return 0;
+    content_in_poll = true;
+    cv.notify_all();
+    cv.wait(l, [&] { return release; });
+    return 0;
+  };
+  std::string message;
+  rec_.Clear();
+  ASSERT_TRUE(index.StartFind("*.txt", {}, "needle", true, false, &message));
+  rec_.WaitForEnds();
+  index.Close();
+
+  // The content thread still holds a.txt of T: while U: is opened.
+  Recorder other_rec;
+  std::atomic<bool> opened{false};
+  std::thread opener([&] {
+    EXPECT_TRUE(index.Open(platform::IndexFilePath('U'), "U:", &Recorder::Callback, &other_rec,
+                           false));
+    opened = true;
+  });
+  // A negative check: Open must not return while the search goes on.
+  {
+    std::unique_lock<std::mutex> l(lock);
+    cv.wait_for(l, std::chrono::milliseconds(300), [&] { return opened.load(); });
+  }
+  EXPECT_FALSE(opened.load());
+  {
+    std::lock_guard<std::mutex> l(lock);
+    release = true;
+  }
+  cv.notify_all();
+  opener.join();
+  other_rec.WaitForEnds();
+  for (const auto& [code, text] : other_rec.messages())
+    EXPECT_EQ(text.find("a.txt"), std::string::npos) << code << " " << text;
+  rec_.answer = nullptr;
+}
+
 TEST_F(DriveIndexTest, HiddenFilesAreIndexed) {
   WriteTextFile(P(".bashrc"), "x");
   MakeFolder(P(".config/app"));
