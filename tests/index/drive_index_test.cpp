@@ -333,6 +333,7 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   MakeFolder(P("sub"));
   WriteTextFile(P("sub/b.txt"), "needle");
   env_.MakeDrive('U', "other");
+  Recorder other_rec;  // outlives the index that calls it
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
 
@@ -366,7 +367,6 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   index.Close();
 
   // The content thread still holds a.txt of T: while U: is opened.
-  Recorder other_rec;
   std::atomic<bool> opened{false};
   std::thread opener([&] {
     EXPECT_TRUE(index.Open(platform::IndexFilePath('U'), "U:", &Recorder::Callback, &other_rec,
