@@ -620,11 +620,12 @@ void DriveIndex::RefreshPass() {
   SetPhase(kPhaseContent, kPhaseRefresh);
 }
 
-bool DriveIndex::MayContinue() {
+bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
   if (requested_phase_ == kPhaseRefresh) {
     Poll();
     if (requested_phase_ == kPhaseRefresh) return true;
   }
+  if (before_pause) before_pause();
   // Pause: leave the file consistent for the find that comes next.
   SaveDriveRecord();
   {

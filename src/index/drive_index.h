@@ -25,6 +25,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -196,7 +197,9 @@ class DriveIndex {
   // Work of the phases.
   void IndexFind();
   void RefreshPass();
-  bool MayContinue();  // the walk's question: go on (true) or give up
+  // The walk's question: go on (true) or give up. When the walk must pause,
+  // before_pause (if given) runs first, while the walk still owns the store.
+  bool MayContinue(const std::function<void()>& before_pause = nullptr);
   void ReportResult(const std::string& path);  // code 3, or the content queue
   void SaveDriveRecord();
   bool FolderInScope(const std::string& folder_path) const;

@@ -160,7 +160,16 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
   int result = 0;
   std::size_t n = 0;
   for (const ListingEntry& item : listing) {
-    if (n++ % kEntriesPerCheck == 0 && !index_->MayContinue()) return -1;
+    // A pause keeps what is merged so far: the partly merged list is sorted
+    // and whole, and its old stamp has the folder listed again next time.
+    // Unwritten, the names inserted before the pause would be missed by the
+    // next find (its index phase cannot see them, and the resumed merge no
+    // longer finds them new).
+    if (n++ % kEntriesPerCheck == 0 &&
+        !index_->MayContinue([&] {
+          if (*dirty) WriteRecord(rec, dirty);
+        }))
+      return -1;
     for (;;) {
       FolderEntry entry;
       bool have = EntryAt(*rec, cursor, &entry);
@@ -244,8 +253,10 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
       dirty = true;
     }
   }
-  if (dirty) WriteRecord(&rec, &dirty);
+  // A walk that was told to give up writes nothing more: the store may be
+  // closed (or another walk's) by now. What a pause had to keep, it wrote.
   if (result != 0) return result;
+  if (dirty) WriteRecord(&rec, &dirty);
 
   if (!index_->MayContinue()) return -1;
   if (!view.Parse(rec)) return 0;

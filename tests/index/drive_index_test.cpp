@@ -623,6 +623,29 @@ TEST_F(DriveIndexTest, ContentFindSkipsVanishedAndSpecialFilesAndStopDropsTheRes
   EXPECT_EQ(Find(&index, "*.txt", {}, true, false, "needle").size(), 40u);
 }
 
+TEST_F(DriveIndexTest, NamesMergedBeforeAPauseAreFoundByTheNextFind) {
+  for (int i = 0; i < 40; ++i) WriteTextFile(P("f" + std::to_string(100 + i) + ".txt"), "x");
+  DriveIndex index(NoWatcher());
+  // Stop the open's refresh inside the merge of the root folder, after some
+  // of its names went into the record being merged.
+  int polls_after_listing = 0;
+  rec_.answer = [&](int code, const std::string&) {
+    if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
+        index.folders_listed() < 1)
+      return 0;
+    return ++polls_after_listing >= 3 ? 1 : 0;
+  };
+  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  rec_.WaitForEnds();
+  index.StopAndWait();
+  rec_.answer = nullptr;
+  // The find's index phase knows the names merged before the pause, and the
+  // refresh that goes on reports the rest: every name exactly once.
+  auto found = Find(&index, "*.txt");
+  EXPECT_EQ(found.size(), 40u);
+  EXPECT_EQ(std::set<std::string>(found.begin(), found.end()).size(), found.size());
+}
+
 TEST_F(DriveIndexTest, ExpireOldIndexesKeepsRecentFiles) {
   std::string data = platform::DataFolder();
   MakeFolder(data);
