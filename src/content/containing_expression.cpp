@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "search/message_report.h"
+
 namespace quindelo {
 
 namespace {
@@ -524,7 +526,16 @@ const char* ContainingExpression::word_data(int index) const {
 
 bool ContainingExpression::Compile(std::string_view text, std::string* message) {
   ContainingExpressionParser parser(this, text);
-  return parser.Run(message);
+  std::string error;
+  if (parser.Run(&error)) return true;
+  // Raised like every error that abandons an operation, so that the message
+  // stands in the last error record; the compiler stops it here unshown.
+  try {
+    RaiseError("%s", error.c_str());
+  } catch (const ErrorStruct&) {
+  }
+  if (message) *message = error;
+  return false;
 }
 
 }  // namespace quindelo

@@ -2,6 +2,7 @@
 // masks and states the matcher relies on, the first-byte table, and every
 // message for a malformed expression.
 #include "content/containing_expression.h"
+#include "search/message_report.h"
 
 #include <gtest/gtest.h>
 
@@ -236,6 +237,15 @@ TEST(ContainingExpressionTest, EveryMessageWithItsCondition) {
   EXPECT_EQ(ErrorOf(nodes24 + " X Y"), too_complicated);
   // A regrouping takes a node too.
   EXPECT_EQ(ErrorOf(nodes24 + " X NEAR Y"), too_complicated);
+}
+
+TEST(ContainingExpressionTest, AFailedCompileLeavesItsMessageInTheLastErrorRecord) {
+  ContainingExpression e;
+  std::string message;
+  ASSERT_FALSE(e.Compile("(cat", &message));
+  EXPECT_EQ(std::string(LastError().text), message);
+  EXPECT_EQ(LastError().level, 5);
+  EXPECT_FALSE(e.compiled());
 }
 
 TEST(ContainingExpressionTest, FirstByteTableNeverOverflows) {
