@@ -124,7 +124,10 @@ bool DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
 
 void DriveScanner::WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty) {
   SetLength(rec);
-  index_->store_.WriteRecord(rec->data(), rec->size());
+  // A record that could not be written (a full disk) no longer agrees with
+  // the walk's copy, whose entry positions the walk goes on using: the index
+  // is condemned and rebuilt at its next open rather than patched wrongly.
+  if (!index_->store_.WriteRecord(rec->data(), rec->size())) index_->store_.MarkDamaged();
   *dirty = false;
 }
 
