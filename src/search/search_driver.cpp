@@ -204,15 +204,19 @@ void SearchDriver::ScheduleFind() {
   if (deadline_.exchange(deadline) == 0) LaunchStarter();
 }
 
-void SearchDriver::OnFindTextEdited() {
-  refresh_ = false;
+bool SearchDriver::PassFirstFindLatch() {
   if (first_find_latch_) {
     bool named_empty = true;
     window_->RunOnWindowThread([&] { named_empty = window_->NamedText().empty(); });
-    if (named_empty) return;
+    if (named_empty) return false;
   }
   first_find_latch_ = false;
-  ScheduleFind();
+  return true;
+}
+
+void SearchDriver::OnFindTextEdited() {
+  refresh_ = false;
+  if (PassFirstFindLatch()) ScheduleFind();
 }
 
 void SearchDriver::LaunchStarter() {
@@ -370,13 +374,7 @@ void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
   reselect_row_ = focused;
   if (!OpenDriveIndex(look_in_text, rebuild)) return;
   refresh_ = true;
-  if (first_find_latch_) {
-    bool named_empty = true;
-    window_->RunOnWindowThread([&] { named_empty = window_->NamedText().empty(); });
-    if (named_empty) return;
-    first_find_latch_ = false;
-  }
-  ScheduleFind();
+  if (PassFirstFindLatch()) ScheduleFind();
 }
 
 bool SearchDriver::RequestClose() {

@@ -226,6 +226,9 @@ class SearchDriver {
   void FindStarter();
   void StartFindLocked();  // step 4 of the starter; find_lock_ held
   void LaunchStarter();
+  // While the first-find latch is set, an empty named box schedules nothing;
+  // otherwise the latch is cleared. True when a find may be scheduled.
+  bool PassFirstFindLatch();
   void SleepTicks(std::uint32_t ms);
   std::uint32_t Ticks();
   void EmptyResults();  // DeleteAllRows, pool cleared, folder forgotten
