@@ -444,6 +444,12 @@ void DriveIndex::ContentThread(int number) {
     }
     if (number != 1) return;
     if (current_phase_ == kPhaseContent) {
+      // This thread may have left the loop above for the last find (stopped,
+      // or its queue empty) while the next find reached its content phase
+      // with paths queued: those are searched before the phase is handed on.
+      // Nothing is queued during the content phase itself, so an empty queue
+      // here stays empty.
+      if (!content_queue_.IsEmpty() && requested_phase_ == kPhaseContent) continue;
       // The extra thread may still be searching its last file; its result
       // must arrive before the end of this find.
       {
