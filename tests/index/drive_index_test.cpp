@@ -32,8 +32,11 @@ using test::WriteTextFile;
 // Records every message of an index and waits for its ends.
 class Recorder {
  public:
-  // Answer for each message; nonzero asks the index to stop.
-  std::function<int(int code, const std::string& text)> answer;
+  // Sets the answer for each message; nonzero asks the index to stop.
+  void SetAnswer(std::function<int(int code, const std::string& text)> a) {
+    std::lock_guard<std::mutex> lock(lock_);
+    answer_ = std::move(a);
+  }
 
   static int Callback(int code, const char* text, void* user) {
     auto* self = static_cast<Recorder*>(user);
@@ -43,7 +46,7 @@ class Recorder {
       std::lock_guard<std::mutex> lock(self->lock_);
       if (code != kCodePoll) self->messages_.emplace_back(code, t);
       if (code == kCodeIdle) ++self->ends_;
-      answer = self->answer;
+      answer = self->answer_;
     }
     self->cv_.notify_all();
     return answer ? answer(code, t) : 0;
@@ -87,6 +90,7 @@ class Recorder {
   std::condition_variable cv_;
   std::vector<std::pair<int, std::string>> messages_;
   int ends_ = 0;
+  std::function<int(int, const std::string&)> answer_;  // guarded by lock_
 };
 
 class DriveIndexTest : public ::testing::Test {
@@ -148,9 +152,9 @@ TEST_F(DriveIndexTest, FirstRefreshBuildsEveryFolderAndAnnouncesTopLevelAndNewFo
   for (const char* f : {"", "T:\\a\\", "T:\\a\\b\\", "T:\\a\\b\\c\\", "T:\\d\\"})
     EXPECT_TRUE(seen.count(f)) << f;
   // After the refresh the index alone knows every name.
-  rec_.answer = [](int code, const std::string& text) {
+  rec_.SetAnswer([](int code, const std::string& text) {
     return code == kCodeRefresh && text.empty() ? 1 : 0;  // stop as the refresh begins
-  };
+  });
   EXPECT_EQ(Sorted(Find(&index, "*.txt")),
             (std::vector<std::string>{"T:\\a\\b\\c\\deep.txt", "T:\\top.txt"}));
   EXPECT_EQ(index.current_phase(), kPhaseIdle);
@@ -264,14 +268,14 @@ TEST_F(DriveIndexTest, FolderTurnedFileStaysSoundWhenTheMergeIsStoppedAndTheInde
   // merge asks whether to go on before its first and its eleventh name.
   const auto listed = index.folders_listed();
   std::atomic<int> polls_in_merge{0};
-  rec_.answer = [&](int code, const std::string&) {
+  rec_.SetAnswer([&](int code, const std::string&) {
     if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
         index.folders_listed() <= listed)
       return 0;
     return ++polls_in_merge == 2 ? 1 : 0;
-  };
+  });
   Find(&index, "*", {}, true, true);
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   ASSERT_EQ(polls_in_merge.load(), 2);
   // The paused walk is abandoned by the close: what it removed must already
   // be written, so that no entry names a deleted record.
@@ -315,15 +319,15 @@ TEST_F(DriveIndexTest, ProgressArrivesWhileTheWalkIsBusyWithoutPostingMore) {
   const auto listed = index.folders_listed();
   int polls_after_root = 0;  // refresh thread only
   bool delivered_while_busy = false;
-  rec_.answer = [&](int code, const std::string&) {
+  rec_.SetAnswer([&](int code, const std::string&) {
     if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
         index.folders_listed() != listed + 1 || ++polls_after_root != 4)
       return 0;
     delivered_while_busy = rec_.WaitForMessage(kCodeRefresh, "T:\\a\\", 2, std::chrono::seconds(10));
     return 0;
-  };
+  });
   Find(&index, "*", {}, true, true);
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   EXPECT_GE(polls_after_root, 4);
   EXPECT_TRUE(delivered_while_busy);
 }
@@ -344,7 +348,7 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   std::thread::id find_thread;
   bool content_in_poll = false, release = false;
   int find_polls = 0;
-  rec_.answer = [&](int code, const std::string&) {
+  rec_.SetAnswer([&](int code, const std::string&) {
     if (code != kCodePoll) return 0;
     std::unique_lock<std::mutex> l(lock);
     if (find_thread == std::thread::id()) find_thread = std::this_thread::get_id();
@@ -359,7 +363,7 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
     cv.notify_all();
     cv.wait(l, [&] { return release; });
     return 0;
-  };
+  });
   std::string message;
   rec_.Clear();
   ASSERT_TRUE(index.StartFind("*.txt", {}, "needle", true, false, &message));
@@ -388,7 +392,7 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   other_rec.WaitForEnds();
   for (const auto& [code, text] : other_rec.messages())
     EXPECT_EQ(text.find("a.txt"), std::string::npos) << code << " " << text;
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
 }
 
 TEST_F(DriveIndexTest, HiddenFilesAreIndexed) {
@@ -427,10 +431,10 @@ TEST_F(DriveIndexTest, LookInOnlyWalkListsAncestorsAndScopeFirst) {
   DriveIndex index(NoWatcher());
   // Open without settling: stop the open's refresh at once, so that the
   // find's refresh does the walking.
-  rec_.answer = [](int code, const std::string&) { return code == kCodePoll ? 1 : 0; };
+  rec_.SetAnswer([](int code, const std::string&) { return code == kCodePoll ? 1 : 0; });
   ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
   index.StopAndWait();
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   auto found = Find(&index, "x.txt", {"\\A\\B"}, true, true);
   EXPECT_EQ(found, (std::vector<std::string>{"T:\\A\\B\\deep\\x.txt"}));
   // The look-in-only walk reaches \A\B\ before \C\ is ever announced.
@@ -445,7 +449,7 @@ TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
   WriteTextFile(P("a.txt"), "x");
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
-  rec_.answer = [](int code, const std::string&) { return code == kCodePoll ? 1 : 0; };
+  rec_.SetAnswer([](int code, const std::string&) { return code == kCodePoll ? 1 : 0; });
   auto found = Find(&index, "*");
   EXPECT_TRUE(found.empty());
   // Nothing of phases 5 to 8; the code 4 may already be dropped as stopped
@@ -474,14 +478,14 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
                  : 0;
     };
   };
-  rec_.answer = stop_after_listings(4);
+  rec_.SetAnswer(stop_after_listings(4));
   ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
   rec_.WaitForEnds();
   index.StopAndWait();
   EXPECT_EQ(index.folders_listed(), 4u);
 
   // No change meanwhile: the next find's refresh goes on inside \c\.
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   // a and b from the index, c and d from the refresh that goes on.
   EXPECT_EQ(Find(&index, "f29").size(), 4u);
   auto folders = rec_.Texts(kCodeRefresh);
@@ -494,9 +498,9 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
   // A change while paused: the walk starts over from the root.
   WriteTextFile(P("c/new"), "x");
   const auto listed = index.folders_listed();
-  rec_.answer = stop_after_listings(listed + 1);
+  rec_.SetAnswer(stop_after_listings(listed + 1));
   Find(&index, "f29", {}, true, true);
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   Find(&index, "f29", {}, true, true);
   folders = rec_.Texts(kCodeRefresh);
   EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\a\\"), 1);
@@ -613,9 +617,9 @@ TEST_F(DriveIndexTest, ContentFindSkipsVanishedAndSpecialFilesAndStopDropsTheRes
   // A stop at the first match while files are searched: the find ends with
   // nothing after its end, and whatever was still queued is dropped (how
   // much that is depends on the threads' speed).
-  rec_.answer = [](int code, const std::string&) { return code == kCodeFound ? 1 : 0; };
+  rec_.SetAnswer([](int code, const std::string&) { return code == kCodeFound ? 1 : 0; });
   found = Find(&index, "*.txt", {}, true, false, "needle");
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   EXPECT_GE(found.size(), 1u);
   EXPECT_EQ(rec_.Codes().back(), kCodeIdle);
   EXPECT_EQ(index.current_phase(), kPhaseIdle);
@@ -629,16 +633,16 @@ TEST_F(DriveIndexTest, NamesMergedBeforeAPauseAreFoundByTheNextFind) {
   // Stop the open's refresh inside the merge of the root folder, after some
   // of its names went into the record being merged.
   int polls_after_listing = 0;
-  rec_.answer = [&](int code, const std::string&) {
+  rec_.SetAnswer([&](int code, const std::string&) {
     if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
         index.folders_listed() < 1)
       return 0;
     return ++polls_after_listing >= 3 ? 1 : 0;
-  };
+  });
   ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
   rec_.WaitForEnds();
   index.StopAndWait();
-  rec_.answer = nullptr;
+  rec_.SetAnswer(nullptr);
   // The find's index phase knows the names merged before the pause, and the
   // refresh that goes on reports the rest: every name exactly once.
   auto found = Find(&index, "*.txt");
