@@ -13,6 +13,7 @@
 
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
+#include "platform/paths.h"
 #include "search/find_request.h"
 #include "search/found_file.h"
 #include "search/headless_find_window.h"
@@ -80,15 +81,6 @@ class ConsoleWindow : public HeadlessFindWindow {
   std::mutex print_lock_;
   std::string last_;  // guarded by print_lock_
 };
-
-// A drive path (C:\a\b) as a native path below the drive's root folder.
-std::string NativeOf(const std::string& native_root, const std::string& drive_path) {
-  std::string out = native_root;
-  const char* p = drive_path.c_str() + 2;
-  if (!out.empty() && out.back() == '/' && *p == '\\') ++p;
-  for (; *p; ++p) out += *p == '\\' ? '/' : *p;
-  return out;
-}
 
 bool ParseArgs(int argc, char** argv, Options* o) {
   for (int i = 1; i < argc; ++i) {
@@ -242,7 +234,7 @@ int main(int argc, char** argv) {
   std::string line;
   for (quindelo::FoundFile* row : rows) {
     line = quindelo::UncutPath(*row);
-    if (o.native) line = NativeOf(native_root, line);
+    if (o.native) line = quindelo::platform::NativePathBelow(native_root, line);
     line.push_back(o.null_end ? '\0' : '\n');
     std::fwrite(line.data(), 1, line.size(), stdout);
   }

@@ -334,14 +334,6 @@ void DriveIndex::ReportResult(const std::string& path) {
   }
 }
 
-std::string DriveIndex::NativePathOf(const std::string& drive_path) const {
-  std::string out = native_root_;
-  std::size_t i = 2;
-  if (!out.empty() && out.back() == '/' && i < drive_path.size() && drive_path[i] == '\\') ++i;
-  for (; i < drive_path.size(); ++i) out += drive_path[i] == '\\' ? '/' : drive_path[i];
-  return out;
-}
-
 // ---------------------------------------------------------------------------
 // Worker threads
 
@@ -401,7 +393,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
         *matcher_generation = find_generation_;
       }
       std::string unused;
-      if ((*matcher)->MatchFile(NativePathOf(path), &unused) && active())
+      if ((*matcher)->MatchFile(platform::NativePathBelow(native_root_, path), &unused) && active())
         Post(kCodeFound, path);
     }
   }

@@ -203,7 +203,6 @@ class DriveIndex {
   void ReportResult(const std::string& path);  // code 3, or the content queue
   void SaveDriveRecord();
   bool FolderInScope(const std::string& folder_path) const;
-  std::string NativePathOf(const std::string& drive_path) const;
   void NoteIdsExhausted();
   void StartWatcher(const std::string& look_in_text);
   void StopWatcher();

@@ -12,6 +12,11 @@ namespace quindelo::platform {
 // is not a drive.
 bool ToNativePath(const std::string& drive_path, std::string* native_path);
 
+// The native path of drive_path ("X:\\a\\b") below a drive root already
+// looked up (native_root, e.g. "/" or "/media/x"): no drive-table lookup,
+// for callers that convert many paths of one drive.
+std::string NativePathBelow(const std::string& native_root, const std::string& drive_path);
+
 // The start-up folder: the "StartupDir" string of section "Settings" when set,
 // else $XDG_DATA_HOME/Pemblet Software/Quindelo ($XDG_DATA_HOME defaults to
 // ~/.local/share). Native path, no trailing slash.

@@ -18,12 +18,16 @@ bool ToNativePath(const std::string& drive_path, std::string* native_path) {
     return false;
   DriveEntry drive;
   if (!LookUpDrive(drive_path[0], &drive, false)) return false;
-  std::string out = drive.root;
+  *native_path = NativePathBelow(drive.root, drive_path);
+  return true;
+}
+
+std::string NativePathBelow(const std::string& native_root, const std::string& drive_path) {
+  std::string out = native_root;
   std::size_t i = 2;
   if (!out.empty() && out.back() == '/' && i < drive_path.size() && drive_path[i] == '\\') ++i;
   for (; i < drive_path.size(); ++i) out += drive_path[i] == '\\' ? '/' : drive_path[i];
-  *native_path = out;
-  return true;
+  return out;
 }
 
 std::string StartupFolder() {

@@ -2,6 +2,7 @@
 // and posted request, and a clock whose time only moves when the test says.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -167,5 +168,23 @@ class FakeClock : public DriverClock {
   std::multiset<std::uint32_t> sleepers_;
   bool released_ = false;
 };
+
+// A driver whose index can be told that its removable medium is gone.
+class MediumDriver : public SearchDriver {
+ public:
+  using SearchDriver::SearchDriver;
+  // Callbacks stop before this part of the object goes.
+  ~MediumDriver() override { Shutdown(); }
+  std::atomic<bool> medium_gone{false};
+  bool IndexMediumChanged() override { return medium_gone.load(); }
+};
+
+// Finds start at once, and no change watcher runs.
+inline SearchDriver::Options QuickOptions() {
+  SearchDriver::Options options;
+  options.find_delay_ms = 0;
+  options.index_options.watch_changes = false;
+  return options;
+}
 
 }  // namespace quindelo::test

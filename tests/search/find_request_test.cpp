@@ -20,20 +20,8 @@ namespace {
 
 using test::FakeWindow;
 
-class MediumDriver : public SearchDriver {
- public:
-  using SearchDriver::SearchDriver;
-  ~MediumDriver() override { Shutdown(); }
-  std::atomic<bool> medium_gone{false};
-  bool IndexMediumChanged() override { return medium_gone.load(); }
-};
-
-SearchDriver::Options QuickOptions() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
+using test::MediumDriver;
+using test::QuickOptions;
 
 std::vector<std::string> Items(const StringList& list) {
   std::vector<std::string> items;

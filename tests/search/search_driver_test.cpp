@@ -52,22 +52,8 @@ class HookedWindow : public FakeWindow {
   std::vector<FoundFile*> inserted_;
 };
 
-// A driver whose index can be told that its removable medium is gone.
-class MediumDriver : public SearchDriver {
- public:
-  using SearchDriver::SearchDriver;
-  // Callbacks stop before this part of the object goes.
-  ~MediumDriver() override { Shutdown(); }
-  std::atomic<bool> medium_gone{false};
-  bool IndexMediumChanged() override { return medium_gone.load(); }
-};
-
-SearchDriver::Options QuickOptions() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
+using test::MediumDriver;
+using test::QuickOptions;
 
 // A one-shot gate: the notify thread waits in it until the test opens it.
 struct Gate {
