@@ -30,6 +30,25 @@ constexpr int kWatchTimeoutMs = 5000;
 constexpr auto kDeliveryWait = std::chrono::milliseconds(2000);
 constexpr std::uint64_t kProgressWakeMs = 20;
 
+// Identifies the folder a drive is rooted at, for the drive record: a
+// 32-bit FNV-1a hash of the root's canonical path (links resolved, so that a
+// link moved to another folder counts as another root), never 0. The path
+// rather than the folder's inode number: a remount at the same place keeps
+// it, while inode numbers change at every mount on FAT, exFAT and FUSE file
+// systems and a freed one is soon given to a new folder on ext4 or tmpfs.
+// Another volume mounted at the same path is told apart by the volume check.
+std::uint32_t RootFolderId(const std::string& native_root) {
+  std::error_code ec;
+  std::string path = std::filesystem::canonical(native_root, ec).string();
+  if (ec || path.empty()) path = native_root;
+  std::uint32_t hash = 2166136261u;
+  for (unsigned char c : path) {
+    hash ^= c;
+    hash *= 16777619u;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
 bool EqualNoCase(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i)
@@ -179,9 +198,14 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   platform::DriveEntry entry;
   if (!platform::LookUpDrive(drive[0], &entry, false)) return false;
 
+  const std::uint32_t root_id = RootFolderId(entry.root);
+
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(index_path).parent_path(), ec);
 
+  // An index is accepted only for the volume and the root folder it was
+  // built for. One written without the root's identification (0) cannot
+  // show which folder it holds and is rebuilt once.
   bool accepted = false;
   std::vector<std::uint8_t> record;
   if (!rebuild && store_.Open(index_path)) {
@@ -190,7 +214,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     } else {
       DriveRecord values;
       if (ReadDriveRecord(store_, &values) && values.root_folder_id != 0 &&
-          EqualNoCase(values.description.label(), description.label()) &&
+          values.root_id == root_id && EqualNoCase(values.description.label(), description.label()) &&
           values.description.serial() == description.serial()) {
         accepted = true;
         last_refresh_ = values.last_refresh;
@@ -209,7 +233,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     if (!store_.Open(index_path)) return false;
   }
   if (store_.is_new_file()) {
-    if (!CreateDriveRecord(store_, description) || !store_.Flush()) {
+    if (!CreateDriveRecord(store_, description, root_id) || !store_.Flush()) {
       store_.Close();
       return false;
     }
@@ -224,10 +248,11 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   callback_ = callback;
   user_data_ = user_data;
   change_flag_ = true;
+  relist_requested_ = false;
   has_content_ = false;
   store_open_ = true;
   if (options_.watch_changes) StartWatcher(look_in_text);
-  RequestPhase(kPhaseRefresh);
+  if (!options_.index_only) RequestPhase(kPhaseRefresh);
   return true;
 }
 
@@ -242,7 +267,7 @@ void DriveIndex::Close() {
   }
   StopWatcher();
   if (store_open_) {
-    SaveDriveRecord();
+    if (!options_.index_only) SaveDriveRecord();
     store_open_ = false;
     store_.Close();
     // A refresh paused in its walk sees the store closed and gives up; wait
@@ -307,6 +332,7 @@ bool DriveIndex::StartFind(const std::string& named, const std::vector<std::stri
   }
   include_subfolders_ = include_subfolders;
   if (refresh) change_flag_ = true;
+  relist_requested_ = refresh && !options_.index_only;
   patterns_.parse(named);
   ++find_generation_;
   has_content_ = false;
@@ -343,7 +369,7 @@ void DriveIndex::FindThread() {
     if (requested_phase_ == kPhaseStopped) break;
     if (current_phase_ == kPhaseIndexFind) {
       IndexFind();
-      SetPhase(kPhaseRefresh, kPhaseIndexFind);
+      SetPhase(options_.index_only ? kPhaseContent : kPhaseRefresh, kPhaseIndexFind);
     }
   }
   idle_event_.Signal();
@@ -449,9 +475,13 @@ void DriveIndex::ContentThread(int number) {
         if (extra_content_thread_.joinable()) extra_content_thread_.join();
       }
       extra_mark_ = false;
-      SetPhase(kPhaseCompaction, kPhaseContent);
-      CompactStore();
-      SetPhase(kPhaseFinalDelivery, kPhaseCompaction);
+      if (options_.index_only) {
+        SetPhase(kPhaseFinalDelivery, kPhaseContent);
+      } else {
+        SetPhase(kPhaseCompaction, kPhaseContent);
+        CompactStore();
+        SetPhase(kPhaseFinalDelivery, kPhaseCompaction);
+      }
     }
     content_event_.Wait();
     if (requested_phase_ == kPhaseStopped) return;
@@ -598,7 +628,10 @@ void DriveIndex::RefreshPass() {
   const bool recent = now - last_refresh_ < options_.refresh_interval_seconds;
   if (!recent || change_flag_) {
     std::uint32_t pass_start = now;
+    // A relisting asked for holds for the whole pass, a restarted one too.
+    bool relist = false;
     do {
+      if (relist_requested_.exchange(false)) relist = true;
       change_flag_ = false;
       restart_flag_ = false;
       pass_start = static_cast<std::uint32_t>(std::time(nullptr));
@@ -609,8 +642,15 @@ void DriveIndex::RefreshPass() {
       if (root_folder_id_ == 0) break;
       DriveScanner scanner(this);
       int result = 0;
-      if (!look_in_.empty()) result = scanner.WalkRoot(root_folder_id_, true);
+      // The walk that covers the scope first relists it; the walk of the
+      // whole drive after a look-in walk goes by the stamps again.
+      relisting_ = relist;
+      if (!look_in_.empty()) {
+        result = scanner.WalkRoot(root_folder_id_, true);
+        relisting_ = false;
+      }
       if (result == 0) scanner.WalkRoot(root_folder_id_, false);
+      relisting_ = false;
     } while (restart_flag_ && current_phase_ == kPhaseRefresh);
     if (requested_phase_ == kPhaseRefresh) last_refresh_ = pass_start;
     if (requested_phase_ != kPhaseStopped && store_open_) SaveDriveRecord();

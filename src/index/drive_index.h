@@ -7,7 +7,8 @@
 //   -> content (7, content thread) -> compaction (6, content thread)
 //   -> final delivery (8, notify thread) -> idle (1).
 // Opening an index requests phase 5 directly, so the index is brought up to
-// date in the background after every open.
+// date in the background after every open. An index-only DriveIndex
+// (Options::index_only) skips phases 5 and 6 and never walks the drive.
 //
 // Everything the index has to say travels through the IndexCallback given at
 // open: codes 1 and 3 to 8 are delivered in order by the notify thread; code
@@ -84,6 +85,12 @@ class DriveIndex {
     // Seconds after the last complete refresh before a refresh lists the
     // drive again without a noticed change.
     std::uint32_t refresh_interval_seconds = 600;
+    // Answer finds from the index as it stands and leave the file as it is:
+    // open requests no refresh, a find goes from the index find straight to
+    // the content phase and final delivery (no refresh, no compaction), and
+    // close saves nothing. An index that open has to create or rebuild is
+    // written, and then holds no names.
+    bool index_only = false;
   };
 
   // Creates the locks, events and queues and starts the find, refresh,
@@ -98,9 +105,11 @@ class DriveIndex {
   // Opens the index file at index_path (native) for the drive named by the
   // first two characters of look_in_text ("C:"). The index is rebuilt (file
   // deleted and created anew) when rebuild is set, or when the file is
-  // damaged, belongs to another volume (label or serial differ) or has no
-  // usable drive record. Starts the change watcher on look_in_text (when it
-  // names one folder), sets the change flag and requests a refresh.
+  // damaged, belongs to another volume (label or serial differ) or to
+  // another root folder (the drive letter now maps elsewhere, or the file
+  // does not record its root), or has no usable drive record. Starts the
+  // change watcher on look_in_text (when it names one folder), sets the
+  // change flag and, unless index-only, requests a refresh.
   // REQUIRES: idle (call Close or StopAndWait first). Waits for a content
   // search of the last find still under way. Returns false when the drive
   // cannot be queried or the file can neither be opened nor made.
@@ -110,7 +119,9 @@ class DriveIndex {
   // Starts a find: look_in holds folders of the drive, each beginning with a
   // backslash and without drive letter (empty: the whole drive); named is
   // the named text; containing the containing text (empty: none). With
-  // refresh set the refresh phase lists the drive whatever the stamps say.
+  // refresh set the refresh phase lists every folder in scope (and the
+  // folders above the look-in folders) whatever their stamps say, and merges
+  // what it finds; index-only, refresh is ignored.
   // Returns false, with the compiler's message in *message, when the
   // containing text does not compile; false without message when no index
   // is open. Does nothing (returns false) unless the index is idle.
@@ -245,6 +256,12 @@ class DriveIndex {
   std::uint16_t root_folder_id_ = 0;
   std::atomic<bool> change_flag_{false};
   std::atomic<bool> restart_flag_{false};
+  // A find asked for its scope to be listed whatever the stamps (set by
+  // StartFind while idle, taken by the next refresh pass).
+  std::atomic<bool> relist_requested_{false};
+  // The walk under way lists folders in scope whatever their stamps
+  // (refresh thread only).
+  bool relisting_ = false;
   std::atomic<bool> ids_exhausted_{false};
   std::atomic<std::uint64_t> folders_listed_{0};
   std::atomic<std::uint64_t> last_progress_wake_ms_{0};

@@ -245,7 +245,8 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != index_->root_device_) return 0;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;
-  if ((stamp != view.stamp() || stamp == 0) && (have_own || parent_id == 0)) {
+  const bool relist = index_->relisting_ && (in_scope || ancestor);
+  if ((stamp != view.stamp() || stamp == 0 || relist) && (have_own || parent_id == 0)) {
     StringPool pool;
     std::vector<ListingEntry> listing;
     if (!List(&listing, &pool)) return -1;

@@ -90,7 +90,17 @@ inline constexpr std::uint32_t kDriveLastSavedOffset = 16;
 inline constexpr std::uint32_t kDriveRootFolderOffset = 20;
 inline constexpr std::uint32_t kDriveDescriptionOffset = 24;
 inline constexpr std::uint32_t kDriveDescriptionSize = 128;
-static_assert(kDriveDescriptionOffset + kDriveDescriptionSize + 40 == kDriveRecordLength);
+// The first 4 of the 40 bytes after the description identify the drive's
+// root folder: a 32-bit hash (never 0) of the root's canonical native path,
+// so that a letter mapped to another folder of the same volume does not
+// reuse the index. 0 means not recorded (an index written without it),
+// which the drive index does not accept. The other 36 bytes stay zero.
+inline constexpr std::uint32_t kDriveRootIdOffset = 152;
+inline constexpr std::uint32_t kDriveReservedOffset = 156;
+inline constexpr std::uint32_t kDriveReservedSize = 36;
+static_assert(kDriveDescriptionOffset + kDriveDescriptionSize == kDriveRootIdOffset);
+static_assert(kDriveRootIdOffset + 4 == kDriveReservedOffset);
+static_assert(kDriveReservedOffset + kDriveReservedSize == kDriveRecordLength);
 
 // ---- Folder record (kind 3) -------------------------------------------------------
 inline constexpr std::uint32_t kFolderStampOffset = 8;

@@ -56,6 +56,7 @@ std::vector<std::uint8_t> DriveRecord::Encode() const {
   PutU16(out.data() + fmt::kDriveRootFolderOffset, root_folder_id);
   std::memcpy(out.data() + fmt::kDriveDescriptionOffset, description.bytes.data(),
               fmt::kDriveDescriptionSize);
+  PutU32(out.data() + fmt::kDriveRootIdOffset, root_id);
   return out;
 }
 
@@ -72,6 +73,7 @@ bool DriveRecord::Decode(const std::uint8_t* data, std::size_t size, DriveRecord
   out->root_folder_id = GetU16(data + fmt::kDriveRootFolderOffset);
   std::memcpy(out->description.bytes.data(), data + fmt::kDriveDescriptionOffset,
               fmt::kDriveDescriptionSize);
+  out->root_id = GetU32(data + fmt::kDriveRootIdOffset);
   return true;
 }
 
@@ -209,10 +211,12 @@ bool SaveDriveRecord(IndexStore& store, std::uint32_t last_refresh,
   return written && flushed;
 }
 
-bool CreateDriveRecord(IndexStore& store, const DriveDescription& description) {
+bool CreateDriveRecord(IndexStore& store, const DriveDescription& description,
+                       std::uint32_t root_id) {
   DriveRecord record;
   record.created = Now();
   record.description = description;
+  record.root_id = root_id;
   return store.WriteRecord(record.Encode());
 }
 

@@ -2,7 +2,9 @@
 // drive index and the drive scanner perform on them.
 //
 // DriveRecord (kind 2, id 3, 192 bytes): when the index was created and last
-// refreshed, the root folder's record id and the drive description.
+// refreshed, the root folder's record id, the drive description and, in the
+// first 4 of the bytes after it, the identification of the drive's root
+// folder (0 in an index written without it).
 // FolderRecord (kind 3, ids from 4): a folder's stamp, parent id, own name
 // and its sorted entry list. Entries:
 //   file    length m (1..254), m name bytes
@@ -49,6 +51,9 @@ struct DriveRecord {
   std::uint32_t last_saved = 0;    // time() of the last save
   std::uint16_t root_folder_id = 0;
   DriveDescription description;
+  // Which folder the drive's root was when the index was created: a hash of
+  // its canonical native path, never 0; 0 = not recorded.
+  std::uint32_t root_id = 0;
 
   // The 192 bytes of the record, block header included.
   std::vector<std::uint8_t> Encode() const;
@@ -161,9 +166,10 @@ bool ReadDriveRecord(IndexStore& store, DriveRecord* record);
 bool SaveDriveRecord(IndexStore& store, std::uint32_t last_refresh,
                      std::uint16_t root_folder_id);
 
-// Writes the record 3 of a new index: created = now, the description, all
-// else zero.
-bool CreateDriveRecord(IndexStore& store, const DriveDescription& description);
+// Writes the record 3 of a new index: created = now, the description, the
+// root folder's identification, all else zero.
+bool CreateDriveRecord(IndexStore& store, const DriveDescription& description,
+                       std::uint32_t root_id = 0);
 
 // Reads folder record id into *buffer and parses it into *view. False when
 // the record cannot be read, is not kind 3 or is malformed (a malformed

@@ -41,15 +41,20 @@ void Format(char* buffer, std::size_t size, const char* format, ...) {
   va_end(args);
 }
 
+DriveIndex::Options IndexOptions(const SearchDriver::Options& options) {
+  DriveIndex::Options index_options = options.index_options;
+  if (options.index_only) index_options.index_only = true;
+  return index_options;
+}
+
 }  // namespace
 
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
-      index_only_(options.index_only),
       find_delay_ms_(options.find_delay_ms ? *options.find_delay_ms : KeyboardIdleMSecs()),
       clock_(options.clock),
-      index_(options.index_options),
+      index_(IndexOptions(options)),
       pool_(options.type_provider) {
   if (find_delay_ms_ < 0) find_delay_ms_ = kDefaultFindDelay;
 }
@@ -179,8 +184,10 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
                                       rebuild);
     if (opened) {
+      // The refresh flag stays: the open's own refresh goes by the folder
+      // stamps, and a relisting asked for (--refresh before the validation's
+      // open) must still reach the next find.
       open_drive_letter_ = letter;
-      refresh_ = false;
       Show("Ready.", " ");
     } else {
       open_drive_letter_ = ' ';
@@ -518,7 +525,6 @@ int SearchDriver::OnIndexCallback(int code, const char* text) {
       repainted_ = false;
       break;
     case kCodeRefresh:
-      if (index_only_ && running) return kStop;
       if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
       if (*text)
         Format(message, kPathMessageSize,

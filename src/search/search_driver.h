@@ -81,9 +81,10 @@ class SearchDriver {
     // The most rows a find may fill; 0 means no limit (the command-line
     // finder's --no-limit). The window keeps kMaxResultRows.
     int row_limit = kMaxResultRows;
-    // Answer the index's own names only: a running find is ended when its
-    // refresh phase begins, and ends with the usual found messages (the
-    // command-line finder's --index-only).
+    // Answer from the index as it stands (the command-line finder's
+    // --index-only): the index is opened index-only (DriveIndex::Options), so
+    // no walk runs and the file is left unchanged, while a content search
+    // runs to its end; finds end with the usual found messages.
     bool index_only = false;
     // Not owned; must outlive the driver. Null: a steady clock.
     DriverClock* clock = nullptr;
@@ -107,7 +108,8 @@ class SearchDriver {
   // Closes the open index (if any), empties the results, and opens (or with
   // rebuild, rebuilds) the index of the drive named by the first two
   // characters of look_in_text, which then refreshes itself in the
-  // background. Shows "Opening"/"Rebuilding index for drive X:...", then
+  // background. The refresh flag is kept: a relisting asked for before the
+  // open reaches the next find. Shows "Opening"/"Rebuilding index for drive X:...", then
   // "Ready." or "Unable to open index for drive X:!" with "ERR". Returns
   // whether a drive is now open. Waits for the index: see find_window.h.
   bool OpenDriveIndex(const std::string& look_in_text, bool rebuild);
@@ -176,8 +178,9 @@ class SearchDriver {
   StringList look_in_list() const;
   void set_include_subfolders(bool on) { include_subfolders_ = on; }
   bool include_subfolders() const { return include_subfolders_.load(); }
-  // The refresh flag: the next find asks the index to bring itself up to
-  // date first (Include Subfolders and the file commands set it).
+  // The refresh flag: the next find asks the index to list every folder in
+  // its scope again, whatever the folder stamps say (Refresh, Include
+  // Subfolders and the file commands set it; --refresh of the finder).
   void set_refresh_flag(bool on) { refresh_ = on; }
   bool refresh_flag() const { return refresh_.load(); }
   // The order rows are inserted in (the view options' sort key and
@@ -240,7 +243,6 @@ class SearchDriver {
 
   FindWindow* const window_;
   const int row_limit_;
-  const bool index_only_;
   std::int32_t find_delay_ms_;
   DriverClock* const clock_;  // null: steady clock with interruptible sleep
 
