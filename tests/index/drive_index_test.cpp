@@ -538,6 +538,92 @@ TEST_F(DriveIndexTest, IndexOfAnotherVolumeOrDamagedIsRebuilt) {
   EXPECT_EQ(Find(&index, "one").size(), 1u);
 }
 
+// Sets the access and modification times of path.
+void SetTimes(const std::string& path, const struct stat& times_of) {
+  const struct timespec times[2] = {times_of.st_atim, times_of.st_mtim};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st;
+}
+
+TEST_F(DriveIndexTest, IndexOfAnotherRootFolderIsRebuilt) {
+  // Two trees of the same file system whose folders carry the same times
+  // (as a copy made with cp -a does): their stamps cannot tell them apart.
+  const std::string other = env_.Path("other");
+  MakeFolder(P("sub"));
+  MakeFolder(other + "/sub");
+  WriteTextFile(P("sub/mine.txt"), "x");
+  WriteTextFile(other + "/sub/theirs.txt", "x");
+  SetTimes(other + "/sub", StatOf(P("sub")));
+  SetTimes(other, StatOf(root_));
+
+  DriveIndex index(NoWatcher());
+  OpenAndSettle(&index);
+  EXPECT_EQ(Find(&index, "*.txt"), std::vector<std::string>{"T:\\sub\\mine.txt"});
+  index.Close();
+
+  test::MapDrive('T', other);
+  OpenAndSettle(&index);
+  EXPECT_EQ(Find(&index, "*.txt"), std::vector<std::string>{"T:\\sub\\theirs.txt"});
+  index.Close();
+
+  // An index that does not record its root (written before roots were
+  // recorded) is rebuilt once, then kept.
+  {
+    IndexStore store;
+    ASSERT_TRUE(store.Open(index_path_));
+    DriveRecord record;
+    ASSERT_TRUE(ReadDriveRecord(store, &record));
+    EXPECT_NE(record.root_id, 0u);
+    record.root_id = 0;
+    ASSERT_TRUE(store.WriteRecord(record.Encode()));
+    store.Close();
+  }
+  const auto listed = index.folders_listed();
+  OpenAndSettle(&index);
+  EXPECT_EQ(index.folders_listed(), listed + 2);  // the root and sub, listed anew
+  index.Close();
+  OpenAndSettle(&index);
+  EXPECT_EQ(index.folders_listed(), listed + 2);  // nothing changed: nothing listed
+  EXPECT_EQ(Find(&index, "*.txt"), std::vector<std::string>{"T:\\sub\\theirs.txt"});
+}
+
+TEST_F(DriveIndexTest, RefreshListsTheScopeWhateverTheStamps) {
+  struct Case {
+    std::vector<std::string> look_in;
+    bool subfolders;
+    std::vector<std::string> found;  // sorted
+    std::size_t known_after;         // new files the index then holds
+  };
+  const Case cases[] = {
+      {{}, true, {"T:\\a\\b\\new.txt", "T:\\a\\new.txt", "T:\\c\\new.txt"}, 3},
+      {{"\\a"}, true, {"T:\\a\\b\\new.txt", "T:\\a\\new.txt"}, 2},
+      {{"\\a"}, false, {"T:\\a\\new.txt"}, 1},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(n);
+    root_ = env_.MakeDrive('T', "drive" + std::to_string(n++));
+    for (const char* folder : {"a/b", "c"}) MakeFolder(P(folder));
+    DriveIndex index(NoWatcher());
+    OpenAndSettle(&index);
+    // New files whose folders keep their old times, so their stamps too.
+    for (const char* folder : {"a", "a/b", "c"}) {
+      const struct stat times = StatOf(P(folder));
+      WriteTextFile(P(folder) + "/new.txt", "x");
+      SetTimes(P(folder), times);
+    }
+    EXPECT_TRUE(Find(&index, "new.txt", c.look_in, c.subfolders, false).empty());
+    EXPECT_EQ(Sorted(Find(&index, "new.txt", c.look_in, c.subfolders, true)), c.found);
+    // Out of scope the stamps still rule: the index holds what was relisted.
+    EXPECT_EQ(Find(&index, "new.txt").size(), c.known_after);
+    index.Close();
+  }
+}
+
 TEST_F(DriveIndexTest, StartFindRefusesBadExpressionAndWhenNotIdle) {
   WriteTextFile(P("a.txt"), "x");
   DriveIndex index(NoWatcher());
