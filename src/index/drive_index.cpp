@@ -214,7 +214,8 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     } else {
       DriveRecord values;
       if (ReadDriveRecord(store_, &values) && values.root_folder_id != 0 &&
-          values.root_id == root_id && EqualNoCase(values.description.label(), description.label()) &&
+          values.root_id == root_id &&
+          EqualNoCase(values.description.label(), description.label()) &&
           values.description.serial() == description.serial()) {
         accepted = true;
         last_refresh_ = values.last_refresh;

@@ -76,7 +76,7 @@ TEST(DriveRecordTest, NewIndexHoldsPageZeroAndTheDriveRecord) {
   description.set_type(3);
   description.set_serial(0xDEADBEEF);
   const auto before = static_cast<std::uint32_t>(std::time(nullptr));
-  ASSERT_TRUE(CreateDriveRecord(store, description));
+  ASSERT_TRUE(CreateDriveRecord(store, description, 0xA1B2C3D4));
   ASSERT_TRUE(store.Close());
 
   ASSERT_TRUE(store.Open(path));
@@ -94,6 +94,7 @@ TEST(DriveRecordTest, NewIndexHoldsPageZeroAndTheDriveRecord) {
   EXPECT_EQ(record.last_refresh, 0u);
   EXPECT_EQ(record.root_folder_id, 0);
   EXPECT_EQ(record.description.bytes, description.bytes);
+  EXPECT_EQ(record.root_id, 0xA1B2C3D4u);
 
   ASSERT_TRUE(SaveDriveRecord(store, 1234567, 4));
   // Saved and flushed: the file holds it while still open.
@@ -106,7 +107,9 @@ TEST(DriveRecordTest, NewIndexHoldsPageZeroAndTheDriveRecord) {
   EXPECT_EQ(test::RawU32(raw, at + 8), record.created);
   EXPECT_EQ(std::vector<std::uint8_t>(raw.begin() + at + 24, raw.begin() + at + 152),
             std::vector<std::uint8_t>(description.bytes.begin(), description.bytes.end()));
-  for (std::size_t i = at + 152; i < at + 192; ++i) EXPECT_EQ(raw[i], 0);
+  // The root folder's identification, then zero to the end of the record.
+  EXPECT_EQ(test::RawU32(raw, at + 152), 0xA1B2C3D4u);
+  for (std::size_t i = at + 156; i < at + 192; ++i) EXPECT_EQ(raw[i], 0);
 
   // A record 3 that is not a 192-byte drive record is unusable.
   std::vector<std::uint8_t> wrong = test::MakeBlock(3, 200, 0, fmt::kKindDriveRecord);
