@@ -66,9 +66,11 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     case Visit::kDescend: break;
   }
   auto enter = [this](Frame* frame) {
+    // The copy was parsed and checked by the visit; should it no longer
+    // parse, nothing of it is descended into.
     FolderRecordView view;
-    view.Parse(frame->rec);
-    frame->next = view.entries_offset();
+    frame->next = view.Parse(frame->rec) ? view.entries_offset()
+                                         : static_cast<std::uint32_t>(frame->rec.size());
     frame->drive_length = drive_path_.size();
     frame->native_length = native_path_.size();
   };
