@@ -599,11 +599,17 @@ void DriveIndex::IndexFind() {
       }
       ReportResult(full);
     }
+    // A list that breaks off (an entry running past its record) is damage:
+    // the names after the break are lost, and a merge would write the
+    // folder's names again in front of it.
+    if (it.damaged()) store_.MarkDamaged();
     if (stop) break;
   }
 }
 
 // The look-in test of the index find: folder_path is "\" or "\a\b\".
+// Folder names are compared byte for byte (Windows and windows are two
+// folders here).
 bool DriveIndex::FolderInScope(const std::string& folder_path) const {
   if (look_in_.empty()) {
     // Only the root itself when subfolders are excluded.
@@ -611,11 +617,7 @@ bool DriveIndex::FolderInScope(const std::string& folder_path) const {
   }
   for (const std::string& l : look_in_) {
     if (folder_path.size() <= l.size() || folder_path[l.size()] != '\\') continue;
-    bool equal = true;
-    for (std::size_t i = 0; i < l.size() && equal; ++i)
-      equal = std::tolower(static_cast<unsigned char>(folder_path[i])) ==
-              std::tolower(static_cast<unsigned char>(l[i]));
-    if (!equal) continue;
+    if (folder_path.compare(0, l.size(), l) != 0) continue;
     if (include_subfolders_ || folder_path.size() == l.size() + 1) return true;
   }
   return false;

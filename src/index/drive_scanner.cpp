@@ -1,7 +1,6 @@
 #include "index/drive_scanner.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "index/drive_index.h"
 #include "index/index_records.h"
@@ -14,13 +13,10 @@ namespace {
 constexpr int kEntriesPerCheck = 10;
 constexpr std::uint32_t kEntryListGrowth = 4096;
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
+// Folder names are compared byte for byte: Windows and windows are two
+// folders here.
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
 }
 
 void SetLength(std::vector<std::uint8_t>* rec) {
@@ -61,7 +57,64 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
   drive_path_ = index_->drive_root_text_ + "\\";
   native_path_ = index_->native_root_;
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
-  return Walk(0, root_id, 0, look_in_only);
+
+  std::vector<Frame> stack(1);
+  stack[0].id = root_id;
+  switch (VisitFolder(0, std::string_view(), root_id, 0, look_in_only, &stack[0].rec)) {
+    case Visit::kStopped: return -1;
+    case Visit::kSkip: return 0;
+    case Visit::kDescend: break;
+  }
+  auto enter = [this](Frame* frame) {
+    // The copy was parsed and checked by the visit; should it no longer
+    // parse, nothing of it is descended into.
+    FolderRecordView view;
+    frame->next = view.Parse(frame->rec) ? view.entries_offset()
+                                         : static_cast<std::uint32_t>(frame->rec.size());
+    frame->drive_length = drive_path_.size();
+    frame->native_length = native_path_.size();
+  };
+  enter(&stack[0]);
+  while (!stack.empty()) {
+    Frame& top = stack.back();
+    drive_path_.resize(top.drive_length);
+    native_path_.resize(top.native_length);
+    FolderEntry entry;
+    if (!EntryAt(top.rec, top.next, &entry)) {
+      stack.pop_back();
+      continue;
+    }
+    if (!index_->MayContinue()) return -1;
+    top.next += entry.size;
+    if (!entry.is_folder) continue;
+    drive_path_.append(entry.name).push_back('\\');
+    native_path_.append(entry.name).push_back('/');
+    std::uint16_t child = entry.child_id;
+    if (child == 0 && ids_left_) {
+      child = CreateFolderRecord(index_->store_, top.id, entry.name);
+      if (child != 0) {
+        index_->PostProgress(kCodeRefresh, drive_path_);
+        // The copy and the stored record both get the new child id; the copy
+        // is not dirty for it.
+        index_format::PutU16(top.rec.data() + entry.position + 1, child);
+        SetChildId(index_->store_, top.id, entry.position, child);
+      } else {
+        ids_left_ = false;
+        index_->NoteIdsExhausted();
+      }
+    }
+    if (child == 0) continue;
+    Frame frame;
+    frame.id = child;
+    switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, &frame.rec)) {
+      case Visit::kStopped: return -1;
+      case Visit::kSkip: continue;
+      case Visit::kDescend: break;
+    }
+    enter(&frame);
+    stack.push_back(std::move(frame));  // top is gone from here on
+  }
+  return 0;
 }
 
 // Scope of the current folder for the find: in scope (new names are
@@ -77,28 +130,28 @@ void DriveScanner::Scope(bool* in_scope, bool* ancestor) const {
   *in_scope = look_in.empty();
   std::size_t matched = 0;  // length of the L whose backslash follows
   for (const std::string& l : look_in) {
-    if (rel.size() > l.size() && rel[l.size()] == '\\' && StartsWithNoCase(rel, l)) {
+    if (rel.size() > l.size() && rel[l.size()] == '\\' && StartsWith(rel, l)) {
       *in_scope = true;
       matched = l.size();
       break;
     }
-    if (!*ancestor && l.size() >= rel.size() && StartsWithNoCase(l, rel)) *ancestor = true;
+    if (!*ancestor && l.size() >= rel.size() && StartsWith(l, rel)) *ancestor = true;
   }
   if (!include_subfolders && *in_scope && rel.size() > matched + 1) *in_scope = false;
 }
 
-// Lists the current folder into a sorted listing. False when asked to stop.
-bool DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
+// Lists the current folder into a sorted listing.
+DriveScanner::Listing DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
   listing->clear();
   listing->reserve(1000);
-  if (!index_->MayContinue()) return false;
+  if (!index_->MayContinue()) return Listing::kStopped;
   platform::FolderEnumerator folder;
-  if (!folder.Open(native_path_)) return true;  // an unreadable folder lists as empty
+  if (!folder.Open(native_path_)) return Listing::kUnreadable;
   platform::FindData data;
   int count = 0;
   bool sorted = true;
   while (folder.NextName(&data)) {
-    if (++count % kEntriesPerCheck == 0 && !index_->MayContinue()) return false;
+    if (++count % kEntriesPerCheck == 0 && !index_->MayContinue()) return Listing::kStopped;
     const std::uint32_t a = data.attributes;
     if (a & platform::kFileAttributeTemporary) continue;
     if ((a & platform::kFileAttributeHidden) && (a & platform::kFileAttributeSystem)) continue;
@@ -119,7 +172,7 @@ bool DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
                      [](const ListingEntry& x, const ListingEntry& y) {
                        return CompareNames(x.name, y.name) < 0;
                      });
-  return true;
+  return Listing::kListed;
 }
 
 void DriveScanner::WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty) {
@@ -136,8 +189,10 @@ void DriveScanner::WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty) {
 bool DriveScanner::RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from,
                                std::uint32_t to) {
   FolderEntry entry;
+  const std::uint16_t folder_id = index_format::DecodeBlockHeader(rec->data()).id;
   for (std::uint32_t pos = from; pos < to && EntryAt(*rec, pos, &entry); pos += entry.size)
-    if (entry.is_folder && entry.child_id != 0) DeleteFolderSubtree(index_->store_, entry.child_id);
+    if (entry.is_folder && entry.child_id != 0)
+      DeleteFolderSubtree(index_->store_, entry.child_id, folder_id, entry.name);
   rec->erase(rec->begin() + from, rec->begin() + to);
   return true;
 }
@@ -223,76 +278,66 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
   return result;
 }
 
-int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int depth,
-                       bool look_in_only) {
+DriveScanner::Visit DriveScanner::VisitFolder(std::uint16_t parent_id, std::string_view name,
+                                              std::uint16_t folder_id, std::size_t depth,
+                                              bool look_in_only, std::vector<std::uint8_t>* rec) {
   if (depth == 1) index_->PostProgress(kCodeRefresh, drive_path_);
-  if (!index_->MayContinue()) return -1;
+  if (!index_->MayContinue()) return Visit::kStopped;
 
   bool in_scope, ancestor;
   Scope(&in_scope, &ancestor);
-  if (look_in_only && !in_scope && !ancestor) return 0;
+  if (look_in_only && !in_scope && !ancestor) return Visit::kSkip;
 
-  std::vector<std::uint8_t> rec;
   FolderRecordView view;
   index_->store_.UseReadWindow();
-  if (!ReadFolderRecord(index_->store_, folder_id, &rec, &view)) return 0;
-  rec.resize(view.length());
+  if (!ReadFolderRecord(index_->store_, folder_id, rec, &view)) return Visit::kSkip;
+  // The entry that led here must be the one this record belongs to (a child
+  // link pointing elsewhere, up the tree perhaps, would walk the wrong folder
+  // or go round for ever), and a broken or unordered list would be merged
+  // wrongly (names written again in front of the damage).
+  if (view.parent_id() != parent_id || view.name() != name || !EntryListIsSound(view)) {
+    index_->store_.MarkDamaged();
+    return Visit::kSkip;
+  }
+  rec->resize(view.length());
   bool dirty = false;
-  int result = 0;
 
   platform::FindData own;
   const bool have_own = platform::GetFindData(native_path_, &own);
   // Folders on another file system are reached through their own drive.
-  if (have_own && parent_id != 0 && own.device != index_->root_device_) return 0;
+  if (have_own && parent_id != 0 && own.device != index_->root_device_) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;
   const bool relist = index_->relisting_ && (in_scope || ancestor);
   if ((stamp != view.stamp() || stamp == 0 || relist) && (have_own || parent_id == 0)) {
     StringPool pool;
     std::vector<ListingEntry> listing;
-    if (!List(&listing, &pool)) return -1;
-    ++index_->folders_listed_;
-    result = Merge(listing, in_scope, &rec, &dirty);
-    if (result == 0) {
-      index_format::PutU32(rec.data() + index_format::kFolderStampOffset, stamp);
-      dirty = true;
+    switch (List(&listing, &pool)) {
+      case Listing::kStopped:
+        return Visit::kStopped;
+      case Listing::kUnreadable:
+        // Nothing is known of the folder now: it keeps what it held, and
+        // stamp 0 has it listed again by the next walk. Its stamp would not
+        // change when it becomes readable again (a change of permissions
+        // leaves the last-write time alone).
+        if (view.stamp() != 0) {
+          index_format::PutU32(rec->data() + index_format::kFolderStampOffset, 0);
+          dirty = true;
+        }
+        break;
+      case Listing::kListed:
+        ++index_->folders_listed_;
+        // A walk that was told to give up writes nothing more: the store may
+        // be closed (or another walk's) by now. What a pause had to keep, it
+        // wrote.
+        if (Merge(listing, in_scope, rec, &dirty) != 0) return Visit::kStopped;
+        index_format::PutU32(rec->data() + index_format::kFolderStampOffset, stamp);
+        dirty = true;
+        break;
     }
   }
-  // A walk that was told to give up writes nothing more: the store may be
-  // closed (or another walk's) by now. What a pause had to keep, it wrote.
-  if (result != 0) return result;
-  if (dirty) WriteRecord(&rec, &dirty);
-
-  if (!index_->MayContinue()) return -1;
-  if (!view.Parse(rec)) return 0;
-  EntryIterator it(view);
-  FolderEntry entry;
-  const std::size_t drive_len = drive_path_.size();
-  const std::size_t native_len = native_path_.size();
-  while (it.Next(&entry)) {
-    if (!index_->MayContinue()) return -1;
-    if (!entry.is_folder) continue;
-    drive_path_.append(entry.name).push_back('\\');
-    native_path_.append(entry.name).push_back('/');
-    std::uint16_t child = entry.child_id;
-    if (child == 0 && ids_left_) {
-      child = CreateFolderRecord(index_->store_, folder_id, entry.name);
-      if (child != 0) {
-        index_->PostProgress(kCodeRefresh, drive_path_);
-        // The copy and the stored record both get the new child id; the copy
-        // is not dirty for it.
-        index_format::PutU16(rec.data() + entry.position + 1, child);
-        SetChildId(index_->store_, folder_id, entry.position, child);
-      } else {
-        ids_left_ = false;
-        index_->NoteIdsExhausted();
-      }
-    }
-    if (child != 0) result = Walk(folder_id, child, depth + 1, look_in_only);
-    drive_path_.resize(drive_len);
-    native_path_.resize(native_len);
-    if (result != 0) break;
-  }
-  return result;
+  if (dirty) WriteRecord(rec, &dirty);
+  if (!index_->MayContinue()) return Visit::kStopped;
+  return Visit::kDescend;
 }
 
 }  // namespace quindelo

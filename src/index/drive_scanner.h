@@ -14,6 +14,15 @@
 // anything more, having written every removal at once and every insertion
 // when its folder's merge ended.
 //
+// The walk keeps its way down on a stack of its own, not the call stack, so
+// a tree thousands of folders deep walks. It trusts no child link: a folder
+// record that does not name the folder and the entry leading to it, or whose
+// entry list is broken or out of order, is damage (the index is rebuilt at
+// its next open) and is neither merged nor descended into.
+//
+// A folder that cannot be listed (no permission) keeps its entries and
+// gets stamp 0, so that every later walk tries to list it again.
+//
 // On Linux: links are entries, never followed; folders on another file
 // system than the drive's root keep their entry but are not descended into;
 // names with a backslash do not appear (the enumeration leaves them out);
@@ -43,10 +52,27 @@ class DriveScanner {
     std::string_view name;
     bool is_folder;
   };
+  // What a visit of one folder leaves the walk to do.
+  enum class Visit { kDescend, kSkip, kStopped };
+  // What the listing of a folder gave.
+  enum class Listing { kListed, kUnreadable, kStopped };
+  // A folder on the walk's way down: its record copy and the offset of its
+  // next entry, with the lengths of its drive and native paths.
+  struct Frame {
+    std::uint16_t id = 0;
+    std::vector<std::uint8_t> rec;
+    std::uint32_t next = 0;
+    std::size_t drive_length = 0;
+    std::size_t native_length = 0;
+  };
 
-  int Walk(std::uint16_t parent_id, std::uint16_t folder_id, int depth, bool look_in_only);
+  // Reads, checks, lists and merges the folder at the current paths, which
+  // the entry name of folder parent_id leads to (the root: parent 0 and an
+  // empty name). *rec receives the record copy to descend through.
+  Visit VisitFolder(std::uint16_t parent_id, std::string_view name, std::uint16_t folder_id,
+                    std::size_t depth, bool look_in_only, std::vector<std::uint8_t>* rec);
   void Scope(bool* in_scope, bool* ancestor) const;
-  bool List(std::vector<ListingEntry>* listing, class StringPool* pool);
+  Listing List(std::vector<ListingEntry>* listing, class StringPool* pool);
   int Merge(const std::vector<ListingEntry>& listing, bool in_scope, std::vector<std::uint8_t>* rec,
             bool* dirty);
   bool RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from, std::uint32_t to);

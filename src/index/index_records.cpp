@@ -134,6 +134,19 @@ bool EntryIterator::Next(FolderEntry* entry) {
   return true;
 }
 
+bool EntryListIsSound(const FolderRecordView& record) {
+  EntryIterator it(record);
+  FolderEntry entry;
+  std::string_view last;
+  bool first = true;
+  while (it.Next(&entry)) {
+    if (!first && CompareNames(last, entry.name) >= 0) return false;
+    last = entry.name;
+    first = false;
+  }
+  return !it.damaged();
+}
+
 // ---- FolderRecord building ----------------------------------------------------------------
 
 bool FolderRecordBuilder::Begin(std::uint16_t id, std::uint32_t stamp, std::uint16_t parent_id,
@@ -239,19 +252,24 @@ std::uint16_t CreateFolderRecord(IndexStore& store, std::uint16_t parent_id,
   return id;
 }
 
-bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
+namespace {
+
+// check_top: the record id must name top_parent and top_name.
+bool DeleteSubtree(IndexStore& store, std::uint16_t id, bool check_top, std::uint16_t top_parent,
+                   std::string_view top_name) {
   struct Frame {
     std::uint16_t id;
-    std::vector<std::uint16_t> children;
+    std::vector<std::pair<std::uint16_t, std::string>> children;  // id and entry name
     std::size_t next = 0;
   };
   std::vector<std::uint8_t> buffer;
   FolderRecordView view;
   // Reads a record's child ids; false when it cannot be read or its list
   // is malformed (then nothing below it is known).
-  auto load = [&](std::uint16_t record_id, std::uint16_t expected_parent, Frame* frame) {
+  auto load = [&](std::uint16_t record_id, bool check, std::uint16_t expected_parent,
+                  std::string_view expected_name, Frame* frame) {
     if (!ReadFolderRecord(store, record_id, &buffer, &view)) return false;
-    if (expected_parent != 0 && view.parent_id() != expected_parent) {
+    if (check && (view.parent_id() != expected_parent || view.name() != expected_name)) {
       store.MarkDamaged();
       return false;
     }
@@ -259,7 +277,8 @@ bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
     EntryIterator it(view);
     FolderEntry entry;
     while (it.Next(&entry)) {
-      if (entry.is_folder && entry.child_id != 0) frame->children.push_back(entry.child_id);
+      if (entry.is_folder && entry.child_id != 0)
+        frame->children.emplace_back(entry.child_id, std::string(entry.name));
     }
     if (it.damaged()) {
       store.MarkDamaged();
@@ -270,13 +289,13 @@ bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
 
   std::vector<std::uint8_t> visited(fmt::kMaxTableLength, 0);
   std::vector<Frame> stack(1);
-  if (!load(id, 0, &stack.back())) return false;
+  if (!load(id, check_top, top_parent, top_name, &stack.back())) return false;
   visited[id] = 1;
   bool ok = true;
   while (!stack.empty()) {
     Frame& top = stack.back();
     if (top.next < top.children.size()) {
-      const std::uint16_t child = top.children[top.next++];
+      const auto& [child, child_name] = top.children[top.next++];
       if (child >= visited.size() || visited[child]) {
         store.MarkDamaged();  // a child listed twice or a link back up the tree
         ok = false;
@@ -285,7 +304,7 @@ bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
       visited[child] = 1;
       Frame frame;
       const std::uint16_t parent = top.id;
-      if (!load(child, parent, &frame)) {
+      if (!load(child, true, parent, child_name, &frame)) {
         ok = false;
         continue;
       }
@@ -296,6 +315,17 @@ bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
     stack.pop_back();
   }
   return ok;
+}
+
+}  // namespace
+
+bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id) {
+  return DeleteSubtree(store, id, false, 0, {});
+}
+
+bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id, std::uint16_t parent_id,
+                         std::string_view name) {
+  return DeleteSubtree(store, id, true, parent_id, name);
 }
 
 bool BuildFolderPath(IndexStore& store, std::uint16_t id, NameCache* cache, StringPool* pool,

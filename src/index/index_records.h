@@ -126,6 +126,12 @@ class EntryIterator {
   bool damaged_ = false;
 };
 
+// True when the record's entry list runs whole to its terminator and its
+// names stand in strictly ascending CompareNames order, as every writer
+// leaves them. A list that fails this cannot be merged or walked safely:
+// the index is damaged.
+bool EntryListIsSound(const FolderRecordView& record);
+
 // Builds a folder record: Begin, then entries in CompareNames order, then
 // Finish, which fills in the length and pads to a multiple of 8 for
 // IndexStore::WriteRecord.
@@ -188,10 +194,17 @@ std::uint16_t CreateFolderRecord(IndexStore& store, std::uint16_t parent_id,
 // Deletes the records of every folder below id that has one (depth first,
 // in list order), then the record id itself. Never recurses on the call
 // stack and visits every id at most once, so a damaged file with looping
-// child links cannot make it run away. A child whose record is unreadable
-// or names another parent is left alone (and marks the store damaged).
-// False when anything could not be read or deleted.
+// child links cannot make it run away. A child whose record is unreadable,
+// or names another parent or another name than its entry, is left alone
+// (and marks the store damaged). False when anything could not be read or
+// deleted.
 bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id);
+// The same for the folder entry named name of folder parent_id: when record
+// id does not name that parent and that name (a child link pointing
+// elsewhere, up the tree perhaps), nothing is deleted, the store is marked
+// damaged and false is returned.
+bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id, std::uint16_t parent_id,
+                         std::string_view name);
 
 // The folder path of id relative to the drive root: "\" for the root,
 // "\a\b\" for folder b in folder a. Fills the cache slots of the folders it

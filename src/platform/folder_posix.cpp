@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 
@@ -50,10 +51,68 @@ bool Examine(int dirfd, const char* name, FindData* data) {
     data->creation_time = ToFileTime(sx.stx_btime);
   else
     data->creation_time = data->last_write_time ? data->last_write_time : 1;
-  data->size = sx.stx_size;
+  // A folder's size is 0, as the find data of other platforms gives it:
+  // its st_size (4096 on most file systems) is no size a user would know.
+  data->size = S_ISDIR(mode) ? 0 : sx.stx_size;
   data->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);  // as st_dev
   return true;
 }
+
+// A path too long for one system call (PATH_MAX bytes or more, as in trees
+// thousands of folders deep) is reached a piece at a time: each piece up to
+// a slash is opened as a folder, and the next is looked up from there. A
+// shorter path is used as it is.
+class PathAt {
+ public:
+  explicit PathAt(const std::string& path) {
+    if (path.size() < PATH_MAX) {
+      tail_ = path;
+      rest_ = tail_.c_str();
+      return;
+    }
+    std::size_t start = 0;
+    while (path.size() - start >= PATH_MAX) {
+      const std::size_t cut = path.rfind('/', start + PATH_MAX - 2);
+      if (cut == std::string::npos || cut < start || (cut == start && start != 0)) {
+        Fail(ENAMETOOLONG);
+        return;
+      }
+      const std::string piece = path.substr(start, cut - start + 1);
+      const int fd = ::openat(dir_, piece.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (fd < 0) {
+        Fail(errno);
+        return;
+      }
+      if (dir_ >= 0) ::close(dir_);
+      dir_ = fd;
+      start = cut + 1;
+    }
+    tail_ = path.substr(start);
+    rest_ = tail_.c_str();
+  }
+  ~PathAt() {
+    if (dir_ >= 0) ::close(dir_);
+  }
+  PathAt(const PathAt&) = delete;
+  PathAt& operator=(const PathAt&) = delete;
+
+  // False when the pieces could not be opened (errno says why).
+  bool ok() const { return rest_ != nullptr; }
+  int dir() const { return dir_; }
+  const char* rest() const { return rest_; }
+
+ private:
+  void Fail(int error) {
+    if (dir_ >= 0) ::close(dir_);
+    dir_ = -1;
+    rest_ = nullptr;
+    errno = error;
+  }
+
+  int dir_ = AT_FDCWD;
+  std::string tail_;
+  const char* rest_ = nullptr;
+};
 
 const char* BaseName(const std::string& path) {
   auto slash = path.find_last_of('/');
@@ -65,7 +124,9 @@ const char* BaseName(const std::string& path) {
 }  // namespace
 
 bool GetFindData(const std::string& native_path, FindData* data) {
-  if (native_path.empty() || !Examine(AT_FDCWD, native_path.c_str(), data)) return false;
+  if (native_path.empty()) return false;
+  PathAt at(native_path);
+  if (!at.ok() || !Examine(at.dir(), at.rest(), data)) return false;
   data->name = BaseName(native_path);
   if (data->name.size() > 1 && data->name[0] == '.') data->attributes |= kFileAttributeHidden;
   return true;
@@ -82,8 +143,9 @@ FolderEnumerator::~FolderEnumerator() { Close(); }
 
 bool FolderEnumerator::Open(const std::string& native_folder) {
   Close();
-  int fd = ::open(native_folder.empty() ? "/" : native_folder.c_str(),
-                  O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+  PathAt at(native_folder.empty() ? std::string("/") : native_folder);
+  if (!at.ok()) return false;
+  int fd = ::openat(at.dir(), at.rest(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
   dir_ = ::fdopendir(fd);
   if (!dir_) {

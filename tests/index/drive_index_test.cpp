@@ -407,9 +407,11 @@ TEST_F(DriveIndexTest, HiddenFilesAreIndexed) {
 }
 
 TEST_F(DriveIndexTest, LookInScopeAndSubfolders) {
-  for (const char* f : {"Windows/System", "Windows2", "Other"}) MakeFolder(P(f));
+  // windows is a folder of its own beside Windows: a look-in names one.
+  for (const char* f : {"Windows/System", "windows", "Windows2", "Other"}) MakeFolder(P(f));
   WriteTextFile(P("Windows/a.txt"), "x");
   WriteTextFile(P("Windows/System/b.txt"), "x");
+  WriteTextFile(P("windows/f.txt"), "x");
   WriteTextFile(P("Windows2/c.txt"), "x");
   WriteTextFile(P("Other/d.txt"), "x");
   WriteTextFile(P("e.txt"), "x");
@@ -418,10 +420,17 @@ TEST_F(DriveIndexTest, LookInScopeAndSubfolders) {
 
   EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\Windows"}, false)),
             (std::vector<std::string>{"T:\\Windows\\a.txt"}));
-  EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\windows"}, true)),
+  EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\Windows"}, true)),
             (std::vector<std::string>{"T:\\Windows\\System\\b.txt", "T:\\Windows\\a.txt"}));
+  EXPECT_EQ(Sorted(Find(&index, "*.txt", {"\\windows"}, true)),
+            (std::vector<std::string>{"T:\\windows\\f.txt"}));
   // The root alone, without subfolders.
   EXPECT_EQ(Sorted(Find(&index, "*.txt", {}, false)), (std::vector<std::string>{"T:\\e.txt"}));
+  // Names new to the refresh are in scope by the same rule.
+  WriteTextFile(P("Windows/new.txt"), "x");
+  WriteTextFile(P("windows/new.txt"), "x");
+  EXPECT_EQ(Find(&index, "new.txt", {"\\Windows"}, true, true),
+            (std::vector<std::string>{"T:\\Windows\\new.txt"}));
 }
 
 TEST_F(DriveIndexTest, LookInOnlyWalkListsAncestorsAndScopeFirst) {

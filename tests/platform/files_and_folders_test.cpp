@@ -86,6 +86,7 @@ TEST(FolderTest, ListingGivesAttributesTimesAndLeavesOutBackslashNames) {
   EXPECT_EQ(seen.size(), 5u);
   EXPECT_FALSE(seen.count("back\\slash"));
   EXPECT_TRUE(seen["sub"].attributes & kFileAttributeDirectory);
+  EXPECT_EQ(seen["sub"].size, 0u);  // a folder has no size of its own
   EXPECT_TRUE(seen[".hidden"].attributes & kFileAttributeHidden);
   EXPECT_TRUE(seen["ro.txt"].attributes & kFileAttributeReadOnly);
   EXPECT_EQ(seen["ro.txt"].size, 5u);

@@ -313,6 +313,12 @@ TEST(FetchFileDetails, SizeAndDateOfARealFileFetchedOnce) {
   FetchFileDetails(b, FileDetail::kSizeAndDate, &pool);
   EXPECT_EQ(70000u, b->size);
   EXPECT_NE(0u, b->last_write);
+
+  // A folder row has size 0 (not its st_size), and its date.
+  FoundFile* sub = pool.AddFoundFile("T:\\sub", &current);
+  FetchFileDetails(sub, FileDetail::kSizeAndDate, &pool);
+  EXPECT_EQ(0u, sub->size);
+  EXPECT_NE(0u, sub->last_write);
 }
 
 TEST(FetchFileDetails, VanishedFileOrUnknownDriveGivesZeros) {
