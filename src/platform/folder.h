@@ -44,6 +44,12 @@ bool GetFindData(const std::string& native_path, FindData* data);
 // GetFileAttributes: false when the path does not exist.
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes);
 
+// True when nothing is at native_path any more: the entry itself (a final
+// link is not followed) is missing, or a folder on the way is missing or is
+// no folder. An entry that exists but cannot be examined (a folder on the
+// way denies search permission) is not gone.
+bool EntryGone(const std::string& native_path);
+
 // Lists one folder, entry by entry, skipping "." and "..".
 // Not thread-safe; one enumerator per thread.
 class FolderEnumerator {

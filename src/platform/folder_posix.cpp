@@ -78,6 +78,13 @@ bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes
   return true;
 }
 
+bool EntryGone(const std::string& native_path) {
+  struct stat st;
+  if (native_path.empty()) return true;
+  if (::lstat(native_path.c_str(), &st) == 0) return false;
+  return errno == ENOENT || errno == ENOTDIR;
+}
+
 FolderEnumerator::~FolderEnumerator() { Close(); }
 
 bool FolderEnumerator::Open(const std::string& native_folder) {

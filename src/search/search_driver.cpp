@@ -47,6 +47,7 @@ SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
       index_only_(options.index_only),
+      sorted_insert_(options.sorted_insert),
       find_delay_ms_(options.find_delay_ms ? *options.find_delay_ms : KeyboardIdleMSecs()),
       clock_(options.clock),
       index_(options.index_options),
@@ -597,8 +598,8 @@ int SearchDriver::OnFound(const char* path, bool* show, char* message, std::size
     }
     const SortOrder order = sort_order();
     bool unreadable = false;
-    std::size_t row = 0;
-    bool placed = FindInsertRow(
+    std::size_t row = static_cast<std::size_t>(rows);
+    bool placed = !sorted_insert_ || FindInsertRow(
         static_cast<std::size_t>(rows),
         [&](std::size_t probe) {
           FoundFile* other = window_->RowRecord(static_cast<int>(probe));

@@ -85,6 +85,10 @@ class SearchDriver {
     // refresh phase begins, and ends with the usual found messages (the
     // command-line finder's --index-only).
     bool index_only = false;
+    // Insert each found row at its sorted place. When clear, rows are added
+    // at the end in the order they are found, for a caller that orders
+    // them itself once the find is over (the command-line finder).
+    bool sorted_insert = true;
     // Not owned; must outlive the driver. Null: a steady clock.
     DriverClock* clock = nullptr;
     // Options of the driver's DriveIndex.
@@ -241,6 +245,7 @@ class SearchDriver {
   FindWindow* const window_;
   const int row_limit_;
   const bool index_only_;
+  const bool sorted_insert_;
   std::int32_t find_delay_ms_;
   DriverClock* const clock_;  // null: steady clock with interruptible sleep
 
