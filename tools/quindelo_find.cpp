@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -26,6 +27,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -506,14 +508,15 @@ class ConsoleWindow : public HeadlessFindWindow {
   }
 
   void InsertRow(int, FoundFile* record) override {
-    std::string path = quindelo::UncutPath(*record);
-    if (!seen_.insert(path).second) return;
-    if ((setup_.stream || setup_.check_on_arrival) && Gone(path)) {
-      seen_.erase(path);  // a later report of the same path may be a new entry
-      return;
-    }
-    if (setup_.stream) {
-      if (!printer_->Print(Shown(path))) {
+    const auto taken = seen_.insert(record);
+    if (!taken.second) return;
+    if (setup_.stream || setup_.check_on_arrival) {
+      const std::string path = quindelo::UncutPath(*record);
+      if (Gone(path, &checker_)) {
+        seen_.erase(taken.first);  // a later report of the same path may be a new entry
+        return;
+      }
+      if (setup_.stream && !printer_->Print(Shown(path))) {
         stop_();
         return;
       }
@@ -521,9 +524,14 @@ class ConsoleWindow : public HeadlessFindWindow {
     HeadlessFindWindow::InsertRow(RowCount(), record);
   }
 
-  bool Gone(const std::string& path) const {
-    return quindelo::platform::EntryGone(
-        quindelo::platform::NativePathBelow(setup_.native_root, path));
+  void DeleteAllRows() override {
+    seen_.clear();  // the records go with the rows
+    HeadlessFindWindow::DeleteAllRows();
+  }
+
+  // Whether the entry of a drive path is gone, for a thread's own checker.
+  bool Gone(const std::string& path, quindelo::platform::EntryChecker* checker) const {
+    return checker->Gone(quindelo::platform::NativePathBelow(setup_.native_root, path));
   }
   std::string Shown(const std::string& path) const {
     return native_ ? quindelo::platform::NativePathBelow(setup_.native_root, path) : path;
@@ -536,7 +544,21 @@ class ConsoleWindow : public HeadlessFindWindow {
   PathPrinter* const printer_;
   const std::function<void()> stop_;
   bool native_ = false;
-  std::unordered_set<std::string> seen_;  // the window thread's: every path taken
+  // Records with equal paths (folder text and name) are one key.
+  struct SamePathHash {
+    std::size_t operator()(const FoundFile* r) const {
+      const std::hash<std::string_view> hash;
+      return hash(r->folder) * 31 + hash(r->name());
+    }
+  };
+  struct SamePath {
+    bool operator()(const FoundFile* a, const FoundFile* b) const {
+      return std::strcmp(a->name(), b->name()) == 0 && std::strcmp(a->folder, b->folder) == 0;
+    }
+  };
+  // The window thread's:
+  std::unordered_set<const FoundFile*, SamePathHash, SamePath> seen_;  // every path taken
+  quindelo::platform::EntryChecker checker_;
 };
 
 // ---------------------------------------------------------------------------
@@ -604,6 +626,19 @@ std::string EndMessage(const quindelo::FindEnd& end, int printed, bool stopped_a
   return text;
 }
 
+// Orders rows as the window's sorted insertion would (rows that compare
+// equal keep their order of arrival). Rows mostly arrive in order, the
+// index's names first: the sorted run they start with is merged with the
+// rest, sorted on its own, instead of sorting everything again.
+void SortRows(std::vector<FoundFile*>* rows, quindelo::SortOrder order, quindelo::ResultsPool* pool) {
+  auto before = [&](FoundFile* a, FoundFile* b) {
+    return quindelo::CompareFoundFiles(a, b, order, pool) < 0;
+  };
+  const auto rest = std::is_sorted_until(rows->begin(), rows->end(), before);
+  std::stable_sort(rest, rows->end(), before);
+  std::inplace_merge(rows->begin(), rest, rows->end(), before);
+}
+
 // Every drive with its description from the drive query, and its root.
 int ListDrives() {
   std::printf("%-6s %-5s %-16s %-10s %s\n", "Drive", "Type", "Label", "Serial", "Root");
@@ -640,9 +675,10 @@ int Run(const Options& o) {
     if (look_in.size() >= 2 && quindelo::platform::LookUpDrive(look_in[0], &entry, false))
       setup.native_root = entry.root;
   }
-  quindelo::SearchDriver* driver_for_stop = nullptr;
+  // A reader that went away stops the find (the window learns it first).
+  std::atomic<quindelo::SearchDriver*> driver_for_stop{nullptr};
   ConsoleWindow window(setup, &status, &printer, [&driver_for_stop] {
-    if (driver_for_stop) driver_for_stop->Stop();
+    if (quindelo::SearchDriver* driver = driver_for_stop.load()) driver->Stop();
   });
   window.set_native_output(o.native);
   window.SetNamedText(o.named);
@@ -693,16 +729,17 @@ int Run(const Options& o) {
 
   if (!o.unsorted) {
     std::vector<FoundFile*> rows = window.Rows();
-    auto gone = [&](FoundFile* row) { return window.Gone(quindelo::UncutPath(*row)); };
-    rows.erase(std::remove_if(rows.begin(), rows.end(), gone), rows.end());
-    // The find is over, so this thread may fetch the details a key needs.
-    quindelo::ResultsPool* pool = &driver.results_pool();
-    std::stable_sort(rows.begin(), rows.end(), [&](FoundFile* a, FoundFile* b) {
-      return quindelo::CompareFoundFiles(a, b, o.sort, pool) < 0;
-    });
+    // The records belong to the window thread, which fetches the details a
+    // sort key needs.
+    window.RunOnWindowThread([&] { SortRows(&rows, o.sort, &driver.results_pool()); });
     status.Clear();
-    for (FoundFile* row : rows)
-      if (!printer.Print(window.Shown(quindelo::UncutPath(*row)))) break;
+    quindelo::platform::EntryChecker checker;
+    std::string path;
+    for (FoundFile* row : rows) {
+      path = quindelo::UncutPath(*row);
+      if (window.Gone(path, &checker)) continue;
+      if (!printer.Print(window.Shown(path))) break;
+    }
   }
   printer.Flush();
   driver.Shutdown();
