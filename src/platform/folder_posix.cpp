@@ -94,7 +94,7 @@ bool EntryChecker::Gone(const std::string& native_path) {
   if (slash == std::string::npos || slash + 1 == native_path.size())
     return ::lstat(native_path.c_str(), &st) != 0 && MeansGone(errno);
   const std::string folder = slash == 0 ? std::string("/") : native_path.substr(0, slash);
-  if (folder_fd_ < 0 || folder != folder_) {
+  if (folder_.empty() || folder != folder_) {  // a folder that failed to open is not tried again
     if (folder_fd_ >= 0) ::close(folder_fd_);
     folder_ = folder;
     folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
