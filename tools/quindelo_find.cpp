@@ -1,54 +1,100 @@
 // quindelo-find: the command-line finder on the Quindelo engine.
 //
-// Prints each found path on standard output, phase and end messages on
-// standard error, and exits 0 when something was found, 1 when nothing was,
-// 2 on an error (as grep does).
+// Prints each found path on standard output and exits 0 when something was
+// found, 1 when nothing was, 2 on an error (as grep does). Standard error
+// carries errors, warnings and the end message; while it is a terminal, one
+// progress line rewrites itself there as well.
+//
+// A path is printed only when its entry is still on disk at that moment (the
+// index may hold names that are gone), and never twice (the index's names
+// and the refresh's may name the same path). The end message and the exit
+// status count the printed paths.
+#include <getopt.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <csignal>
+#include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
+#include "platform/folder.h"
 #include "platform/paths.h"
 #include "search/find_request.h"
 #include "search/found_file.h"
 #include "search/headless_find_window.h"
+#include "search/message_report.h"
 #include "search/search_driver.h"
 
 namespace {
 
+using quindelo::FoundFile;
 using quindelo::HeadlessFindWindow;
+
+constexpr int kExitFound = 0;
+constexpr int kExitNoneFound = 1;
+constexpr int kExitError = 2;
 
 const char kUsage[] =
     "Usage: quindelo-find [options] --named TEXT\n"
     "       quindelo-find [--drive L=FOLDER ...] --drives\n"
-    "Options:\n"
-    "  --look-in TEXT     a drive or folders of one drive (default C:)\n"
-    "  --named TEXT       name patterns: * and ?, separated by ';'\n"
-    "  --containing TEXT  what the files must contain\n"
+    "\n"
+    "Finds files and folders by name, and with --containing by their contents,\n"
+    "through the drive's index, which the find brings up to date as it goes.\n"
+    "Paths go to standard output; errors and the end message to standard error.\n"
+    "A path whose file is gone by the time it is printed is left out, and no\n"
+    "path is printed twice.\n"
+    "\n"
+    "Options (an option's value may also follow an equals sign: --named=*.h):\n"
+    "  --named TEXT       name patterns with * and ?, separated by ';'; a pattern\n"
+    "                     without a wildcard matches any name that contains it\n"
+    "  --look-in TEXT     where to look: a drive (C:), folders of one drive\n"
+    "                     ('C:\\usr\\include', several separated by ';'), or native\n"
+    "                     folders (/usr/include); default C:, or the first --drive\n"
+    "                     when C: is not a drive\n"
+    "  --containing TEXT  what the files must contain: words, \"quoted strings\",\n"
+    "                     AND, OR, NOT, NEAR, EXCEPT and parentheses\n"
     "  --no-subfolders    only the look-in folders themselves\n"
-    "  --refresh          list the drive again whatever the folder stamps say\n"
-    "  --rebuild          rebuild the index first\n"
-    "  --index-only       answer from the index alone\n"
-    "  --drive L=FOLDER   make L: a drive rooted at FOLDER (repeatable; turns\n"
-    "                     the automatic drives off)\n"
-    "  --drives           list the drives and exit\n"
-    "  --native           print native paths instead of drive paths\n"
-    "  -0, --null         end each path with a NUL instead of a line break\n"
-    "  --quiet            no status messages\n"
-    "  --sort KEY         order of the results: name, folder (default), type,\n"
-    "                     size or date\n"
+    "  --refresh          list every folder in scope again, whatever its stamp says\n"
+    "  --rebuild          rebuild the drive's index from scratch first\n"
+    "  --index-only       answer from the index alone, without listing folders\n"
+    "  --sort KEY         order of the paths: name, folder (the default), type,\n"
+    "                     size, date, or none (each path as soon as it is found)\n"
     "  --descending       the reverse order\n"
-    "  --no-limit         more than 10,000 results\n";
+    "  --limit N          stop after N paths (the default is no limit)\n"
+    "  --no-limit         no limit (the default; kept for older scripts)\n"
+    "  --native           print native paths (/usr/include/stdio.h) instead of\n"
+    "                     drive paths (C:\\usr\\include\\stdio.h)\n"
+    "  -0, --null         end each path with a NUL instead of a line break\n"
+    "  --quiet            no progress line and no end message; errors and\n"
+    "                     warnings are still shown\n"
+    "  --drive L=FOLDER   make L: a drive rooted at the native FOLDER (repeatable;\n"
+    "                     the automatic drives are then off)\n"
+    "  --drives           list the drives and exit\n"
+    "  -h, --help         show this text and exit\n"
+    "\n"
+    "Exit status: 0 when something was found, 1 when nothing was, 2 on an error.\n";
 
 struct Options {
-  std::string look_in = "C:";
+  std::string look_in;
+  bool look_in_given = false;
   std::string named;
-  bool have_named = false;
   std::string containing;
   bool subfolders = true;
   bool refresh = false;
@@ -58,112 +104,539 @@ struct Options {
   bool native = false;
   bool null_end = false;
   bool quiet = false;
-  bool no_limit = false;
+  bool unsorted = false;  // --sort none
+  int limit = 0;          // 0: no limit
   quindelo::SortOrder sort{quindelo::SortKey::kFolder, false};
   std::vector<std::pair<char, std::string>> drives;
 };
 
-// The finder's window: rows kept in memory, status texts on standard error.
-class ConsoleWindow : public HeadlessFindWindow {
+enum class Parsed { kRun, kHelp, kError };
+
+// Long-only options take values past the range of characters.
+enum OptionId : int {
+  kOptLookIn = 256,
+  kOptNamed,
+  kOptContaining,
+  kOptNoSubfolders,
+  kOptRefresh,
+  kOptRebuild,
+  kOptIndexOnly,
+  kOptDrive,
+  kOptDrives,
+  kOptNative,
+  kOptQuiet,
+  kOptSort,
+  kOptDescending,
+  kOptLimit,
+  kOptNoLimit,
+};
+
+const option kLongOptions[] = {
+    {"look-in", required_argument, nullptr, kOptLookIn},
+    {"named", required_argument, nullptr, kOptNamed},
+    {"containing", required_argument, nullptr, kOptContaining},
+    {"no-subfolders", no_argument, nullptr, kOptNoSubfolders},
+    {"refresh", no_argument, nullptr, kOptRefresh},
+    {"rebuild", no_argument, nullptr, kOptRebuild},
+    {"index-only", no_argument, nullptr, kOptIndexOnly},
+    {"drive", required_argument, nullptr, kOptDrive},
+    {"drives", no_argument, nullptr, kOptDrives},
+    {"native", no_argument, nullptr, kOptNative},
+    {"null", no_argument, nullptr, '0'},
+    {"quiet", no_argument, nullptr, kOptQuiet},
+    {"sort", required_argument, nullptr, kOptSort},
+    {"descending", no_argument, nullptr, kOptDescending},
+    {"limit", required_argument, nullptr, kOptLimit},
+    {"no-limit", no_argument, nullptr, kOptNoLimit},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool Fail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+bool Fail(const char* format, ...) {
+  std::fputs("quindelo-find: ", stderr);
+  std::va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputs("\nTry 'quindelo-find --help' for the options.\n", stderr);
+  return false;
+}
+
+bool ParseSortKey(const char* key, Options* o) {
+  static const std::pair<const char*, quindelo::SortKey> kKeys[] = {
+      {"name", quindelo::SortKey::kName},
+      {"folder", quindelo::SortKey::kFolder},
+      {"type", quindelo::SortKey::kType},
+      {"size", quindelo::SortKey::kSize},
+      {"date", quindelo::SortKey::kDate}};
+  if (std::strcmp(key, "none") == 0) {
+    o->unsorted = true;
+    return true;
+  }
+  for (const auto& [word, k] : kKeys) {
+    if (std::strcmp(key, word) == 0) {
+      o->sort.key = k;
+      o->unsorted = false;
+      return true;
+    }
+  }
+  return Fail("--sort takes name, folder, type, size, date or none, not \"%s\"", key);
+}
+
+bool ParseLimit(const char* text, Options* o) {
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || end == text || *end != '\0' || value < 1 || value > INT_MAX)
+    return Fail("--limit takes a whole number of at least 1, not \"%s\"", text);
+  o->limit = static_cast<int>(value);
+  return true;
+}
+
+bool ParseDrive(const char* text, Options* o) {
+  const std::string mapping = text;
+  if (mapping.size() < 3 || !std::isalpha(static_cast<unsigned char>(mapping[0])) ||
+      mapping[1] != '=' || mapping[2] != '/')
+    return Fail("--drive wants L=/absolute/folder, not \"%s\"", text);
+  o->drives.emplace_back(static_cast<char>(std::toupper(static_cast<unsigned char>(mapping[0]))),
+                         mapping.substr(2));
+  return true;
+}
+
+Parsed ParseArgs(int argc, char** argv, Options* o) {
+  if (argc <= 1) {
+    std::fputs(kUsage, stderr);
+    return Parsed::kError;
+  }
+  opterr = 0;  // the messages below name the option as it was written
+  for (;;) {
+    const int previous = optind;
+    const int id = getopt_long(argc, argv, ":0h", kLongOptions, nullptr);
+    if (id == -1) break;
+    const char* written = previous < argc ? argv[previous] : "";
+    bool ok = true;
+    switch (id) {
+      case kOptLookIn:
+        o->look_in = optarg;
+        o->look_in_given = true;
+        break;
+      case kOptNamed:
+        o->named = optarg;
+        break;
+      case kOptContaining:
+        o->containing = optarg;
+        break;
+      case kOptNoSubfolders:
+        o->subfolders = false;
+        break;
+      case kOptRefresh:
+        o->refresh = true;
+        break;
+      case kOptRebuild:
+        o->rebuild = true;
+        break;
+      case kOptIndexOnly:
+        o->index_only = true;
+        break;
+      case kOptDrive:
+        ok = ParseDrive(optarg, o);
+        break;
+      case kOptDrives:
+        o->list_drives = true;
+        break;
+      case kOptNative:
+        o->native = true;
+        break;
+      case '0':
+        o->null_end = true;
+        break;
+      case kOptQuiet:
+        o->quiet = true;
+        break;
+      case kOptSort:
+        ok = ParseSortKey(optarg, o);
+        break;
+      case kOptDescending:
+        o->sort.descending = true;
+        break;
+      case kOptLimit:
+        ok = ParseLimit(optarg, o);
+        break;
+      case kOptNoLimit:
+        o->limit = 0;
+        break;
+      case 'h':
+        return Parsed::kHelp;
+      case ':':
+        ok = Fail("%s needs a value", written);
+        break;
+      default:  // '?': unknown, ambiguous, or a value given to an option without one
+        ok = Fail("unknown option or unexpected value \"%s\"", written);
+        break;
+    }
+    if (!ok) return Parsed::kError;
+  }
+  if (optind < argc) {
+    Fail("unexpected argument \"%s\" (give the names with --named)", argv[optind]);
+    return Parsed::kError;
+  }
+  if (!o->list_drives && o->named.empty()) {
+    Fail("--named TEXT is required");
+    return Parsed::kError;
+  }
+  return Parsed::kRun;
+}
+
+// ---------------------------------------------------------------------------
+// Standard error
+
+// The find's messages on standard error. While standard error is a terminal,
+// progress texts rewrite one line ("\r", the text, clear to the end of the
+// line); otherwise, and under --quiet, they are dropped. Messages (errors,
+// warnings, the end message) take a line of their own. Any thread.
+class StatusLine {
  public:
-  explicit ConsoleWindow(bool quiet) : quiet_(quiet) {}
-  void SetStatusText(const char* text) override {
-    HeadlessFindWindow::SetStatusText(text);
-    std::string t = text ? text : "";
-    std::lock_guard<std::mutex> lock(print_lock_);
-    if (quiet_ || t.empty() || t == " " || t == last_) return;
-    last_ = t;
-    std::fprintf(stderr, "%s\n", t.c_str());
+  explicit StatusLine(bool quiet) : quiet_(quiet), terminal_(isatty(STDERR_FILENO) == 1) {}
+
+  void Progress(const char* text) {
+    if (quiet_ || !terminal_ || !text) return;
+    std::string line = Tidy(text);
+    if (line.empty() || line == " ") return;
+    std::lock_guard<std::mutex> lock(lock_);
+    // Within one phase (the same start of text, such as a folder being
+    // listed), the line is redrawn at most every kRedrawMs; a new phase at once.
+    const auto now = std::chrono::steady_clock::now();
+    const bool same_phase = line.compare(0, kPhasePrefix, drawn_, 0, kPhasePrefix) == 0;
+    if (same_phase && now - last_draw_ < std::chrono::milliseconds(kRedrawMs)) return;
+    last_draw_ = now;
+    drawn_ = line;
+    line = "\r" + Fit(line) + "\033[K";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    shown_ = true;
+  }
+
+  void Message(const std::string& text) {
+    std::lock_guard<std::mutex> lock(lock_);
+    ClearLocked();
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
+
+  // Takes the progress line away (before paths are written to the same
+  // terminal, and at the end).
+  void Clear() {
+    std::lock_guard<std::mutex> lock(lock_);
+    ClearLocked();
+  }
+
+  bool terminal() const { return terminal_; }
+
+ private:
+  static constexpr int kRedrawMs = 50;
+  static constexpr std::size_t kPhasePrefix = 12;
+
+  // The window's wording about the Esc key means nothing here; control
+  // characters of file names would break the line.
+  static std::string Tidy(const char* text) {
+    std::string line = text;
+    static const std::string kEsc = " (press Esc key to stop)";
+    for (std::size_t at; (at = line.find(kEsc)) != std::string::npos;) line.erase(at, kEsc.size());
+    for (char& c : line)
+      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return line;
+  }
+
+  // Cut to the terminal's width, so that the line never wraps (and "\r"
+  // still returns to its start), without splitting a UTF-8 sequence.
+  static std::string Fit(std::string line) {
+    winsize size{};
+    std::size_t columns = 80;
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 1) columns = size.ws_col;
+    if (line.size() >= columns) {
+      std::size_t cut = columns - 1;
+      while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) --cut;
+      line.resize(cut);
+    }
+    return line;
+  }
+
+  void ClearLocked() {
+    if (!shown_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    shown_ = false;
+    drawn_.clear();
+  }
+
+  const bool quiet_;
+  const bool terminal_;
+  std::mutex lock_;
+  bool shown_ = false;  // guarded by lock_: the progress line is on the screen
+  std::string drawn_;   // guarded by lock_
+  std::chrono::steady_clock::time_point last_draw_{};  // guarded by lock_
+};
+
+// Status messages from anywhere in the core (not only the search driver),
+// such as a drive that holds more folders than its index can keep: what the
+// window's status bar and message boxes would show.
+class ConsoleSink : public quindelo::MessageSink {
+ public:
+  explicit ConsoleSink(StatusLine* line) : line_(line) {}
+  void SetIndicator(const char*) override {}
+  void SetStatus(const char* text) override {
+    if (text && *text && std::strcmp(text, " ") != 0) line_->Message(text);
+  }
+  int ShowWarning(const char* caption, const char* text) override {
+    line_->Message(std::string(caption) + ": " + (text ? text : ""));
+    return quindelo::kMessageBoxOk;
   }
 
  private:
-  const bool quiet_;
-  std::mutex print_lock_;
-  std::string last_;  // guarded by print_lock_
+  StatusLine* const line_;
 };
 
-bool ParseArgs(int argc, char** argv, Options* o) {
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "quindelo-find: %s needs a value\n", a.c_str());
-        return false;
-      }
-      *out = argv[++i];
-      return true;
-    };
-    if (a == "--look-in") {
-      if (!value(&o->look_in)) return false;
-    } else if (a == "--named") {
-      if (!value(&o->named)) return false;
-      o->have_named = true;
-    } else if (a == "--containing") {
-      if (!value(&o->containing)) return false;
-    } else if (a == "--no-subfolders") {
-      o->subfolders = false;
-    } else if (a == "--refresh") {
-      o->refresh = true;
-    } else if (a == "--rebuild") {
-      o->rebuild = true;
-    } else if (a == "--index-only") {
-      o->index_only = true;
-    } else if (a == "--drives") {
-      o->list_drives = true;
-    } else if (a == "--native") {
-      o->native = true;
-    } else if (a == "-0" || a == "--null") {
-      o->null_end = true;
-    } else if (a == "--quiet") {
-      o->quiet = true;
-    } else if (a == "--no-limit") {
-      o->no_limit = true;
-    } else if (a == "--descending") {
-      o->sort.descending = true;
-    } else if (a == "--sort") {
-      std::string key;
-      if (!value(&key)) return false;
-      static const std::pair<const char*, quindelo::SortKey> kKeys[] = {
-          {"name", quindelo::SortKey::kName},
-          {"folder", quindelo::SortKey::kFolder},
-          {"type", quindelo::SortKey::kType},
-          {"size", quindelo::SortKey::kSize},
-          {"date", quindelo::SortKey::kDate}};
-      bool known = false;
-      for (const auto& [word, k] : kKeys) {
-        if (key == word) {
-          o->sort.key = k;
-          known = true;
-        }
-      }
-      if (!known) {
-        std::fprintf(stderr, "quindelo-find: --sort takes name, folder, type, size or date\n");
-        return false;
-      }
-    } else if (a == "--drive") {
-      std::string mapping;
-      if (!value(&mapping)) return false;
-      if (mapping.size() < 3 || !std::isalpha(static_cast<unsigned char>(mapping[0])) || mapping[1] != '=' ||
-          mapping[2] != '/') {
-        std::fprintf(stderr, "quindelo-find: --drive wants L=/absolute/folder, not \"%s\"\n",
-                     mapping.c_str());
-        return false;
-      }
-      o->drives.emplace_back(static_cast<char>(std::toupper(static_cast<unsigned char>(mapping[0]))),
-                             mapping.substr(2));
-    } else if (a == "-h" || a == "--help") {
-      std::fputs(kUsage, stdout);
-      std::exit(0);
-    } else {
-      std::fprintf(stderr, "quindelo-find: unknown option \"%s\"\n%s", a.c_str(), kUsage);
+// Installs a sink for the lifetime of the object.
+class ScopedSink {
+ public:
+  explicit ScopedSink(quindelo::MessageSink* sink) : old_(quindelo::SetMessageSink(sink)) {}
+  ~ScopedSink() { quindelo::SetMessageSink(old_); }
+  ScopedSink(const ScopedSink&) = delete;
+  ScopedSink& operator=(const ScopedSink&) = delete;
+
+ private:
+  quindelo::MessageSink* const old_;
+};
+
+// ---------------------------------------------------------------------------
+// Standard output
+
+// Writes the paths. A reader that went away (EPIPE, as when `head` has read
+// enough) ends the output quietly; any other write error is reported.
+// Written paths reach the reader at least every kFlushMs while paths keep
+// coming, and at every Flush. Any thread.
+class PathPrinter {
+ public:
+  PathPrinter(bool null_end, StatusLine* status)
+      : end_(null_end ? '\0' : '\n'),
+        status_(status),
+        shares_terminal_(status->terminal() && isatty(STDOUT_FILENO) == 1) {}
+
+  // False once the output is closed or failed: write no more.
+  bool Print(const std::string& path) {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (error_) return false;
+    if (shares_terminal_) status_->Clear();
+    line_ = path;
+    line_.push_back(end_);
+    if (std::fwrite(line_.data(), 1, line_.size(), stdout) != line_.size()) {
+      NoteErrorLocked();
       return false;
     }
+    ++printed_;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_flush_ >= std::chrono::milliseconds(kFlushMs)) FlushLocked(now);
+    return error_ == 0;
   }
-  if (!o->list_drives && !o->have_named) {
-    std::fprintf(stderr, "quindelo-find: --named is required\n%s", kUsage);
-    return false;
+
+  void Flush() {
+    std::lock_guard<std::mutex> lock(lock_);
+    FlushLocked(std::chrono::steady_clock::now());
   }
+
+  int printed() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return printed_;
+  }
+  // The reader closed the output.
+  bool reader_gone() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return error_ == EPIPE;
+  }
+  // errno of a write that failed otherwise, or 0.
+  int write_error() const {
+    std::lock_guard<std::mutex> lock(lock_);
+    return error_ == EPIPE ? 0 : error_;
+  }
+
+ private:
+  static constexpr int kFlushMs = 50;
+
+  void FlushLocked(std::chrono::steady_clock::time_point now) {
+    last_flush_ = now;
+    if (error_ == 0 && std::fflush(stdout) != 0) NoteErrorLocked();
+  }
+  void NoteErrorLocked() {
+    error_ = errno != 0 ? errno : EIO;
+    std::clearerr(stdout);
+  }
+
+  const char end_;
+  StatusLine* const status_;
+  const bool shares_terminal_;
+  mutable std::mutex lock_;
+  std::string line_;  // guarded by lock_
+  int printed_ = 0;   // guarded by lock_
+  int error_ = 0;     // guarded by lock_
+  std::chrono::steady_clock::time_point last_flush_{};  // guarded by lock_
+};
+
+// ---------------------------------------------------------------------------
+// The finder's window
+
+// Rows arrive in the order they are found (the driver does not sort them).
+// Each path is taken once. With stream set, a row is printed as it arrives
+// when its entry is still on disk; otherwise rows are kept for the end, and
+// with check_on_arrival a row whose entry is already gone is not kept (so
+// that a row limit counts live rows only).
+class ConsoleWindow : public HeadlessFindWindow {
+ public:
+  struct Setup {
+    bool stream = false;
+    bool check_on_arrival = false;
+    std::string native_root;  // of the drive being searched
+  };
+  ConsoleWindow(const Setup& setup, StatusLine* status, PathPrinter* printer,
+                std::function<void()> stop)
+      : setup_(setup), status_(status), printer_(printer), stop_(std::move(stop)) {}
+
+  void SetStatusText(const char* text) override {
+    HeadlessFindWindow::SetStatusText(text);
+    status_->Progress(text);
+    if (setup_.stream) printer_->Flush();
+  }
+
+  void InsertRow(int, FoundFile* record) override {
+    const auto taken = seen_.insert(record);
+    if (!taken.second) return;
+    if (setup_.stream || setup_.check_on_arrival) {
+      const std::string path = quindelo::UncutPath(*record);
+      if (Gone(path, &checker_)) {
+        seen_.erase(taken.first);  // a later report of the same path may be a new entry
+        return;
+      }
+      if (setup_.stream && !printer_->Print(Shown(path))) {
+        stop_();
+        return;
+      }
+    }
+    HeadlessFindWindow::InsertRow(RowCount(), record);
+  }
+
+  void DeleteAllRows() override {
+    seen_.clear();  // the records go with the rows
+    HeadlessFindWindow::DeleteAllRows();
+  }
+
+  // Whether the entry of a drive path is gone, for a thread's own checker.
+  bool Gone(const std::string& path, quindelo::platform::EntryChecker* checker) const {
+    return checker->Gone(quindelo::platform::NativePathBelow(setup_.native_root, path));
+  }
+  std::string Shown(const std::string& path) const {
+    return native_ ? quindelo::platform::NativePathBelow(setup_.native_root, path) : path;
+  }
+  void set_native_output(bool on) { native_ = on; }
+
+ private:
+  const Setup setup_;
+  StatusLine* const status_;
+  PathPrinter* const printer_;
+  const std::function<void()> stop_;
+  bool native_ = false;
+  // Records with equal paths (folder text and name) are one key.
+  struct SamePathHash {
+    std::size_t operator()(const FoundFile* r) const {
+      const std::hash<std::string_view> hash;
+      return hash(r->folder) * 31 + hash(r->name());
+    }
+  };
+  struct SamePath {
+    bool operator()(const FoundFile* a, const FoundFile* b) const {
+      return std::strcmp(a->name(), b->name()) == 0 && std::strcmp(a->folder, b->folder) == 0;
+    }
+  };
+  // The window thread's:
+  std::unordered_set<const FoundFile*, SamePathHash, SamePath> seen_;  // every path taken
+  quindelo::platform::EntryChecker checker_;
+};
+
+// ---------------------------------------------------------------------------
+// The look-in text
+
+// True when text looks like a drive path whose backslashes a shell removed:
+// a drive letter, a colon, more text, and no backslash anywhere.
+bool LooksLikeEatenBackslashes(const std::string& text) {
+  return text.size() > 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':' &&
+         text[2] != ' ' && text[2] != ';' && text.find('\\') == std::string::npos;
+}
+
+// The look-in text the find takes: the given one with every native folder
+// ("/usr/include") turned into its drive path; without one, C:, or the first
+// --drive when C: is not a drive. False, with a message, when a native
+// folder lies on no drive.
+bool ResolveLookIn(const Options& o, std::string* look_in) {
+  if (!o.look_in_given) {
+    const bool c_is_drive = quindelo::platform::LogicalDriveMask() & (1u << 2);
+    *look_in = !c_is_drive && !o.drives.empty() ? std::string(1, o.drives.front().first) + ":"
+                                                : std::string("C:");
+    return true;
+  }
+  std::string out;
+  std::size_t at = 0;
+  for (;;) {
+    const std::size_t semicolon = o.look_in.find(';', at);
+    std::string item = o.look_in.substr(at, semicolon == std::string::npos ? std::string::npos
+                                                                            : semicolon - at);
+    std::size_t first = item.find_first_not_of(" \t");
+    if (first != std::string::npos && item[first] == '/') {
+      std::string drive_path;
+      if (!quindelo::platform::ToDrivePath(item.substr(first), &drive_path)) {
+        std::fprintf(stderr, "quindelo-find: no drive holds the folder \"%s\"\n",
+                     item.substr(first).c_str());
+        return false;
+      }
+      item = drive_path;
+    }
+    if (at > 0) out += ';';
+    out += item;
+    if (semicolon == std::string::npos) break;
+    at = semicolon + 1;
+  }
+  *look_in = out;
   return true;
+}
+
+// ---------------------------------------------------------------------------
+// The end
+
+// The window's end message for the paths actually printed.
+std::string EndMessage(const quindelo::FindEnd& end, int printed, bool stopped_at_limit) {
+  char text[quindelo::kPaneTextSize];
+  if (stopped_at_limit)
+    std::snprintf(text, sizeof text, "Stopped after maximum of %d files found.", printed);
+  else if (printed == 1)
+    std::snprintf(text, sizeof text, "Found one file.");
+  else if (printed > 1)
+    std::snprintf(text, sizeof text, "Found %d files.", printed);
+  else if (end.message == "Disk drive is not ready.")
+    std::snprintf(text, sizeof text, "%s", end.message.c_str());
+  else
+    std::snprintf(text, sizeof text, "No files found.  Check your search criteria.");
+  return text;
+}
+
+// Orders rows as the window's sorted insertion would (rows that compare
+// equal keep their order of arrival). Rows mostly arrive in order, the
+// index's names first: the sorted run they start with is merged with the
+// rest, sorted on its own, instead of sorting everything again.
+void SortRows(std::vector<FoundFile*>* rows, quindelo::SortOrder order, quindelo::ResultsPool* pool) {
+  auto before = [&](FoundFile* a, FoundFile* b) {
+    return quindelo::CompareFoundFiles(a, b, order, pool) < 0;
+  };
+  const auto rest = std::is_sorted_until(rows->begin(), rows->end(), before);
+  std::stable_sort(rest, rows->end(), before);
+  std::inplace_merge(rows->begin(), rest, rows->end(), before);
 }
 
 // Every drive with its description from the drive query, and its root.
@@ -181,65 +654,121 @@ int ListDrives() {
                 label.empty() ? "-" : label.c_str(), d.serial(), entry.root.c_str(),
                 ok ? "" : "  (not ready)");
   }
-  return 0;
+  return kExitFound;
+}
+
+int Run(const Options& o) {
+  std::string look_in;
+  if (!ResolveLookIn(o, &look_in)) return kExitError;
+  look_in = look_in.substr(0, quindelo::kMaxFindText);
+
+  StatusLine status(o.quiet);
+  ConsoleSink sink(&status);
+  ScopedSink sink_in_place(&sink);
+  PathPrinter printer(o.null_end, &status);
+
+  ConsoleWindow::Setup setup;
+  setup.stream = o.unsorted;
+  setup.check_on_arrival = o.limit > 0;
+  {
+    quindelo::platform::DriveEntry entry;
+    if (look_in.size() >= 2 && quindelo::platform::LookUpDrive(look_in[0], &entry, false))
+      setup.native_root = entry.root;
+  }
+  // A reader that went away stops the find (the window learns it first).
+  std::atomic<quindelo::SearchDriver*> driver_for_stop{nullptr};
+  ConsoleWindow window(setup, &status, &printer, [&driver_for_stop] {
+    if (quindelo::SearchDriver* driver = driver_for_stop.load()) driver->Stop();
+  });
+  window.set_native_output(o.native);
+  window.SetNamedText(o.named);
+  window.SetContainingText(o.containing);
+
+  quindelo::SearchDriver::Options driver_options;
+  driver_options.find_delay_ms = 0;
+  driver_options.row_limit = o.limit;
+  driver_options.index_only = o.index_only;
+  driver_options.sorted_insert = false;  // sorted here once the find is over
+  driver_options.index_options.watch_changes = false;
+  quindelo::SearchDriver driver(&window, driver_options);
+  driver_for_stop = &driver;
+  driver.set_include_subfolders(o.subfolders);
+
+  auto fail = [&](const std::string& message) {
+    status.Message(message);
+    driver.Shutdown();
+    return kExitError;
+  };
+
+  // Open (or rebuild) the drive's index first, so that the refresh flag set
+  // after it reaches the find that the validation schedules.
+  if (o.rebuild && look_in.size() >= 2 && look_in[1] == ':' &&
+      !driver.OpenDriveIndex(look_in, true)) {
+    char message[quindelo::kPaneTextSize];
+    std::snprintf(message, sizeof message, "Unable to open index for drive %.2s!", look_in.c_str());
+    return fail(message);
+  }
+  driver.set_refresh_flag(o.refresh);
+  quindelo::LookInValidator validator(&driver, &window);
+  if (!validator.ValidateNow(look_in)) {
+    const int status_code = fail(validator.message());
+    if (LooksLikeEatenBackslashes(look_in))
+      std::fprintf(stderr,
+                   "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
+                   "them ('%c:\\folder\\subfolder') or give a native folder (/folder/subfolder)\n",
+                   look_in.c_str(), look_in[0]);
+    return status_code;
+  }
+  const quindelo::FindEnd end = driver.WaitForFindEnd();
+  if (printer.reader_gone()) {
+    driver.Shutdown();
+    return kExitFound;  // something was printed, and the reader has what it wanted
+  }
+  if (end.indicator == "ERR") return fail(end.message);
+  const bool stopped_at_limit = o.limit > 0 && window.RowCount() >= o.limit;
+
+  if (!o.unsorted) {
+    std::vector<FoundFile*> rows = window.Rows();
+    // The records belong to the window thread, which fetches the details a
+    // sort key needs.
+    window.RunOnWindowThread([&] { SortRows(&rows, o.sort, &driver.results_pool()); });
+    status.Clear();
+    quindelo::platform::EntryChecker checker;
+    std::string path;
+    for (FoundFile* row : rows) {
+      path = quindelo::UncutPath(*row);
+      if (window.Gone(path, &checker)) continue;
+      if (!printer.Print(window.Shown(path))) break;
+    }
+  }
+  printer.Flush();
+  driver.Shutdown();
+  if (printer.reader_gone()) return kExitFound;
+  if (const int error = printer.write_error())
+    return fail(std::string("quindelo-find: cannot write the paths: ") + std::strerror(error));
+
+  const int printed = printer.printed();
+  if (!o.quiet) status.Message(EndMessage(end, printed, stopped_at_limit));
+  return printed > 0 ? kExitFound : kExitNoneFound;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A reader that goes away shows as EPIPE on the next write, which ends the
+  // find quietly, instead of a signal that kills the process mid-write.
+  std::signal(SIGPIPE, SIG_IGN);
   Options o;
-  if (!ParseArgs(argc, argv, &o)) return 2;
+  switch (ParseArgs(argc, argv, &o)) {
+    case Parsed::kHelp:
+      std::fputs(kUsage, stdout);
+      return kExitFound;
+    case Parsed::kError:
+      return kExitError;
+    case Parsed::kRun:
+      break;
+  }
   if (!o.drives.empty()) quindelo::platform::SetProcessDrives(o.drives);
   if (o.list_drives) return ListDrives();
-
-  ConsoleWindow window(o.quiet);
-  window.SetNamedText(o.named);
-  window.SetContainingText(o.containing);
-  quindelo::SearchDriver::Options driver_options;
-  driver_options.find_delay_ms = 0;
-  driver_options.row_limit = o.no_limit ? 0 : quindelo::kMaxResultRows;
-  driver_options.index_only = o.index_only;
-  driver_options.index_options.watch_changes = false;
-  quindelo::SearchDriver driver(&window, driver_options);
-  driver.set_include_subfolders(o.subfolders);
-  driver.set_sort_order(o.sort);
-
-  // Open (or rebuild) the drive's index first, so that the refresh flag set
-  // after it reaches the find that the validation schedules.
-  const std::string look_in = o.look_in.substr(0, quindelo::kMaxFindText);
-  if (o.rebuild && look_in.size() >= 2 && look_in[1] == ':' &&
-      !driver.OpenDriveIndex(look_in, true)) {
-    std::fprintf(stderr, "Unable to open index for drive %.2s!\n", look_in.c_str());
-    return 2;
-  }
-  driver.set_refresh_flag(o.refresh);
-  quindelo::LookInValidator validator(&driver, &window);
-  if (!validator.ValidateNow(look_in)) {
-    if (o.quiet) std::fprintf(stderr, "%s\n", validator.message().c_str());
-    return 2;
-  }
-  const quindelo::FindEnd end = driver.WaitForFindEnd();
-  if (end.indicator == "ERR") {
-    if (o.quiet) std::fprintf(stderr, "%s\n", end.message.c_str());
-    driver.Shutdown();
-    return 2;
-  }
-
-  std::string native_root;
-  if (o.native) {
-    quindelo::platform::DriveEntry entry;
-    if (quindelo::platform::LookUpDrive(look_in[0], &entry, false)) native_root = entry.root;
-  }
-  const std::vector<quindelo::FoundFile*> rows = window.Rows();
-  std::string line;
-  for (quindelo::FoundFile* row : rows) {
-    line = quindelo::UncutPath(*row);
-    if (o.native) line = quindelo::platform::NativePathBelow(native_root, line);
-    line.push_back(o.null_end ? '\0' : '\n');
-    std::fwrite(line.data(), 1, line.size(), stdout);
-  }
-  std::fflush(stdout);
-  const bool found = !rows.empty();
-  driver.Shutdown();
-  return found ? 0 : 1;
+  return Run(o);
 }

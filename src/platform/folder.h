@@ -44,6 +44,28 @@ bool GetFindData(const std::string& native_path, FindData* data);
 // GetFileAttributes: false when the path does not exist.
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes);
 
+// Tells whether entries are still there, for many paths in a row. An entry
+// is gone when it is missing itself (a final link is not followed), or a
+// folder on its way is missing or is no folder; an entry that exists but
+// cannot be examined (a folder on the way denies search permission) is not
+// gone. The folder of the last path stays open, so that consecutive entries
+// of one folder cost one short lookup each. One checker per thread.
+class EntryChecker {
+ public:
+  EntryChecker() = default;
+  ~EntryChecker();
+  EntryChecker(const EntryChecker&) = delete;
+  EntryChecker& operator=(const EntryChecker&) = delete;
+
+  // native_path is absolute.
+  bool Gone(const std::string& native_path);
+
+ private:
+  std::string folder_;   // the folder open as folder_fd_, or failed to open
+  int folder_fd_ = -1;
+  int folder_error_ = 0;  // errno of the folder's open, 0 when open
+};
+
 // Lists one folder, entry by entry, skipping "." and "..".
 // Not thread-safe; one enumerator per thread.
 class FolderEnumerator {

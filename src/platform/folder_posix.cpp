@@ -139,6 +139,33 @@ bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes
   return true;
 }
 
+namespace {
+
+bool MeansGone(int error) { return error == ENOENT || error == ENOTDIR; }
+
+}  // namespace
+
+EntryChecker::~EntryChecker() {
+  if (folder_fd_ >= 0) ::close(folder_fd_);
+}
+
+bool EntryChecker::Gone(const std::string& native_path) {
+  const std::size_t slash = native_path.rfind('/');
+  struct stat st;
+  if (slash == std::string::npos || slash + 1 == native_path.size())
+    return ::lstat(native_path.c_str(), &st) != 0 && MeansGone(errno);
+  const std::string folder = slash == 0 ? std::string("/") : native_path.substr(0, slash);
+  if (folder_.empty() || folder != folder_) {  // a folder that failed to open is not tried again
+    if (folder_fd_ >= 0) ::close(folder_fd_);
+    folder_ = folder;
+    folder_fd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    folder_error_ = folder_fd_ < 0 ? errno : 0;
+  }
+  if (folder_fd_ < 0) return MeansGone(folder_error_);
+  return ::fstatat(folder_fd_, native_path.c_str() + slash + 1, &st, AT_SYMLINK_NOFOLLOW) != 0 &&
+         MeansGone(errno);
+}
+
 FolderEnumerator::~FolderEnumerator() { Close(); }
 
 bool FolderEnumerator::Open(const std::string& native_folder) {

@@ -17,6 +17,14 @@ bool ToNativePath(const std::string& drive_path, std::string* native_path);
 // for callers that convert many paths of one drive.
 std::string NativePathBelow(const std::string& native_root, const std::string& drive_path);
 
+// The drive path of an absolute native path: the drive whose root folder is
+// the longest leading part of it, a backslash, and the rest with backslashes
+// ("/usr/include" is "C:\usr\include" when C: is "/"; a drive's root
+// itself is "X:\"). Empty names, "." and ".." are taken lexically, without
+// looking at the disk. False when the path is not absolute, no drive holds
+// it, or one of its names holds a backslash (which no drive path can carry).
+bool ToDrivePath(const std::string& native_path, std::string* drive_path);
+
 // The start-up folder: the "StartupDir" string of section "Settings" when set,
 // else $XDG_DATA_HOME/Pemblet Software/Quindelo ($XDG_DATA_HOME defaults to
 // ~/.local/share). Native path, no trailing slash.

@@ -1,6 +1,8 @@
 // Drive paths to native paths, and the program's own folders.
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "platform/drive_table.h"
 #include "platform/paths.h"
@@ -28,6 +30,62 @@ std::string NativePathBelow(const std::string& native_root, const std::string& d
   if (!out.empty() && out.back() == '/' && i < drive_path.size() && drive_path[i] == '\\') ++i;
   for (; i < drive_path.size(); ++i) out += drive_path[i] == '\\' ? '/' : drive_path[i];
   return out;
+}
+
+namespace {
+
+// The names of an absolute native path, with "." dropped and ".." taking
+// away the name before it. False for a relative path.
+bool SplitNativePath(const std::string& path, std::vector<std::string>* names) {
+  names->clear();
+  if (path.empty() || path[0] != '/') return false;
+  std::size_t at = 0;
+  while (at < path.size()) {
+    std::size_t slash = path.find('/', at);
+    if (slash == std::string::npos) slash = path.size();
+    std::string name = path.substr(at, slash - at);
+    if (name == "..") {
+      if (!names->empty()) names->pop_back();
+    } else if (!name.empty() && name != ".") {
+      names->push_back(std::move(name));
+    }
+    at = slash + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ToDrivePath(const std::string& native_path, std::string* drive_path) {
+  std::vector<std::string> names;
+  if (!SplitNativePath(native_path, &names)) return false;
+  for (const std::string& name : names)
+    if (name.find('\\') != std::string::npos) return false;
+  const std::uint32_t mask = LogicalDriveMask();
+  char best = 0;
+  std::size_t best_depth = 0;
+  std::vector<std::string> root_names;
+  for (int i = 0; i < 26; ++i) {
+    if (!(mask & (1u << i))) continue;
+    DriveEntry drive;
+    if (!LookUpDrive(static_cast<char>('A' + i), &drive, false)) continue;
+    if (!SplitNativePath(drive.root, &root_names) || root_names.size() > names.size()) continue;
+    bool below = true;
+    for (std::size_t n = 0; n < root_names.size() && below; ++n) below = root_names[n] == names[n];
+    if (below && (best == 0 || root_names.size() > best_depth)) {
+      best = static_cast<char>('A' + i);
+      best_depth = root_names.size();
+    }
+  }
+  if (best == 0) return false;
+  std::string out(1, best);
+  out += ":\\";
+  for (std::size_t n = best_depth; n < names.size(); ++n) {
+    if (n > best_depth) out += '\\';
+    out += names[n];
+  }
+  *drive_path = out;
+  return true;
 }
 
 std::string StartupFolder() {

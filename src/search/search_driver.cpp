@@ -52,6 +52,7 @@ DriveIndex::Options IndexOptions(const SearchDriver::Options& options) {
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
+      sorted_insert_(options.sorted_insert),
       find_delay_ms_(options.find_delay_ms ? *options.find_delay_ms : KeyboardIdleMSecs()),
       clock_(options.clock),
       index_(IndexOptions(options)),
@@ -603,8 +604,8 @@ int SearchDriver::OnFound(const char* path, bool* show, char* message, std::size
     }
     const SortOrder order = sort_order();
     bool unreadable = false;
-    std::size_t row = 0;
-    bool placed = FindInsertRow(
+    std::size_t row = static_cast<std::size_t>(rows);
+    bool placed = !sorted_insert_ || FindInsertRow(
         static_cast<std::size_t>(rows),
         [&](std::size_t probe) {
           FoundFile* other = window_->RowRecord(static_cast<int>(probe));

@@ -86,6 +86,10 @@ class SearchDriver {
     // no walk runs and the file is left unchanged, while a content search
     // runs to its end; finds end with the usual found messages.
     bool index_only = false;
+    // Insert each found row at its sorted place. When clear, rows are added
+    // at the end in the order they are found, for a caller that orders
+    // them itself once the find is over (the command-line finder).
+    bool sorted_insert = true;
     // Not owned; must outlive the driver. Null: a steady clock.
     DriverClock* clock = nullptr;
     // Options of the driver's DriveIndex.
@@ -243,6 +247,7 @@ class SearchDriver {
 
   FindWindow* const window_;
   const int row_limit_;
+  const bool sorted_insert_;
   std::int32_t find_delay_ms_;
   DriverClock* const clock_;  // null: steady clock with interruptible sleep
 

@@ -1,6 +1,6 @@
 // The platform layer's files and folders: exclusive opening, transfers that
-// report short counts, folder listings with their attributes and times, and
-// drive paths turned into native paths.
+// report short counts, folder listings with their attributes and times,
+// drive paths turned into native paths and native paths into drive paths.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -127,6 +127,35 @@ TEST(PathsTest, DrivePathsBecomeNativePathsThroughTheDriveTable) {
   EXPECT_EQ(native, "/already/native");
   // Index files live in the data folder under XDG_DATA_HOME.
   EXPECT_EQ(IndexFilePath('c'), env.root() + "/data/Pemblet Software/Quindelo/Data/DriveC.idx");
+}
+
+TEST(PathsTest, NativePathsBecomeDrivePathsOfTheDeepestDriveHoldingThem) {
+  test::ScopedTestEnv env;
+  const std::string t = env.MakeDrive('T', "drive");
+  const std::string u = env.MakeDrive('U', "drive/mnt");  // a drive inside another
+  struct Case {
+    std::string native;
+    const char* drive;  // null: no drive path
+  };
+  const Case cases[] = {
+      {t, "T:\\"},
+      {t + "/", "T:\\"},
+      {t + "/a/b.txt", "T:\\a\\b.txt"},
+      {t + "//a/./b/../c/", "T:\\a\\c"},
+      {u + "/x", "U:\\x"},
+      {t + "/mnt/../x", "T:\\x"},
+      {t + "/mntx/y", "T:\\mntx\\y"},  // a name that merely begins like U:'s root
+      {t + "x/y", nullptr},              // beside the drive, not in it
+      {t + "/back\\slash", nullptr},     // no drive path can name it
+      {"relative/x", nullptr},
+      {"/", nullptr},  // the automatic drives are off: no C:
+  };
+  for (const Case& c : cases) {
+    std::string drive_path = "unchanged";
+    EXPECT_EQ(ToDrivePath(c.native, &drive_path), c.drive != nullptr) << c.native;
+    if (!c.drive) continue;
+    EXPECT_EQ(drive_path, c.drive) << c.native;
+  }
 }
 
 }  // namespace

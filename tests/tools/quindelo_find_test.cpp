@@ -3,11 +3,19 @@
 // 1 nothing found, 2 an error).
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "support/test_env.h"
 
@@ -22,14 +30,13 @@ struct FinderRun {
   std::string err;
 };
 
-// Runs the finder with the given arguments (shell words) in the test's
-// environment, so that its settings and index files stay in the test's folder.
-FinderRun Finder(const quindelo::test::ScopedTestEnv& env, const std::string& args) {
+// Runs a shell command in the test's environment, so that the finder's
+// settings and index files stay in the test's folder.
+FinderRun Shell(const quindelo::test::ScopedTestEnv& env, const std::string& command) {
   const std::string err_path = env.Path("stderr.txt");
-  const std::string command =
-      std::string(QUINDELO_FIND) + " " + args + " 2>'" + err_path + "'";
+  const std::string whole = "( " + command + " ) 2>'" + err_path + "'";
   FinderRun run;
-  FILE* pipe = popen(command.c_str(), "r");
+  FILE* pipe = popen(whole.c_str(), "r");
   if (!pipe) return run;
   std::array<char, 4096> buffer;
   std::size_t n;
@@ -38,6 +45,52 @@ FinderRun Finder(const quindelo::test::ScopedTestEnv& env, const std::string& ar
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run.err = quindelo::test::ReadWholeFile(err_path);
   return run;
+}
+
+// Runs the finder with the given arguments (shell words).
+FinderRun Finder(const quindelo::test::ScopedTestEnv& env, const std::string& args) {
+  return Shell(env, std::string(QUINDELO_FIND) + " " + args);
+}
+
+// The lines of a run's standard output.
+std::vector<std::string> Lines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Runs the finder (no shell) with standard error on a pseudo-terminal and
+// standard output to /dev/null; returns what the terminal received.
+std::string FinderOnTerminal(const std::vector<std::string>& args, int* status) {
+  int master = -1;
+  int slave = -1;
+  if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return "openpty failed";
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(slave, 2);
+    close(master);
+    close(slave);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(QUINDELO_FIND));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(QUINDELO_FIND, argv.data());
+    _exit(127);
+  }
+  close(slave);
+  std::string seen;
+  std::array<char, 4096> buffer;
+  ssize_t n;
+  // Ends with EIO once the finder has closed the terminal's last slave side.
+  while ((n = read(master, buffer.data(), buffer.size())) > 0) seen.append(buffer.data(), n);
+  close(master);
+  int wait_status = 0;
+  waitpid(pid, &wait_status, 0);
+  *status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+  return seen;
 }
 
 class QuindeloFindTest : public ::testing::Test {
@@ -108,6 +161,154 @@ TEST_F(QuindeloFindTest, DrivesListsOnlyTheGivenDrives) {
   EXPECT_NE(r.out.find("T:     3"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(root_), std::string::npos);
   EXPECT_EQ(r.out.find("C:"), std::string::npos) << r.out;
+}
+
+TEST_F(QuindeloFindTest, EveryOptionTakesBothValueFormsAndBadOnesExitTwo) {
+  struct Case {
+    std::string args;
+    int status;
+    const char* out;   // the exact output, or null
+    int lines;         // the number of output lines, or -1
+    const char* err;   // a text standard error holds, or null
+  };
+  const std::string c_files = "T:\\src\\main.c\nT:\\src\\lib\\util.c\n";
+  const Case cases[] = {
+      {drive_ + "--look-in=T: --named=*.c --quiet", 0, c_files.c_str(), -1, nullptr},
+      {drive_ + "--look-in T: --named '*.c' --sort=name --descending --quiet", 0,
+       "T:\\src\\lib\\util.c\nT:\\src\\main.c\n", -1, nullptr},
+      // Without --look-in, C: (not a drive here) gives way to the first --drive.
+      {"--drive=T='" + root_ + "' --named=*.c --quiet --no-limit", 0, c_files.c_str(), -1, nullptr},
+      // A native folder is turned into its drive path.
+      {drive_ + "--look-in='" + root_ + "/src/lib/' --named '*' --quiet", 0,
+       "T:\\src\\lib\\big.bin\nT:\\src\\lib\\util.c\n", -1, nullptr},
+      {drive_ + "--named '*' --limit=1 --quiet", 0, nullptr, 1, nullptr},
+      {drive_ + "--named '*' --limit 2", 0, nullptr, 2, "Stopped after maximum of 2 files found."},
+      {drive_ + "--named=*.c --sort=none --quiet", 0, nullptr, 2, nullptr},
+      {"", 2, "", -1, "Usage: quindelo-find"},
+      {"--help", 0, nullptr, -1, nullptr},
+      {drive_ + "--named '*' --limit=0", 2, "", -1, "--limit"},
+      {drive_ + "--named '*' --limit 12x", 2, "", -1, "--limit"},
+      {drive_ + "--named", 2, "", -1, "--named needs a value"},
+      {drive_ + "--named x --quiet=yes", 2, "", -1, "--quiet=yes"},
+      {drive_ + "--named x --sort=colour", 2, "", -1, "--sort"},
+      {drive_ + "--named x stray", 2, "", -1, "stray"},
+      {drive_ + "--look-in T: --named ''", 2, "", -1, "--named"},
+      {drive_ + "--look-in /nowhere/at/all --named x", 2, "", -1, "no drive holds"},
+      // A shell ate the backslashes of T:\src: the system's message, then a hint.
+      {drive_ + "--look-in T:src --named x", 2, "", -1, "quote"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    FinderRun r = Finder(env_, c.args);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    if (c.out) {
+      EXPECT_EQ(r.out, c.out);
+    }
+    if (c.lines >= 0) {
+      EXPECT_EQ(Lines(r.out).size(), static_cast<std::size_t>(c.lines)) << r.out;
+    }
+    if (c.err) {
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+    }
+  }
+
+  // --help names every option and the exit statuses.
+  const std::string help = Finder(env_, "--help").out;
+  for (const char* option :
+       {"--named", "--look-in", "--containing", "--no-subfolders", "--refresh", "--rebuild",
+        "--index-only", "--sort", "--descending", "--limit", "--no-limit", "--native", "--null",
+        "--quiet", "--drive ", "--drives", "--help", "Exit status: 0"})
+    EXPECT_NE(help.find(option), std::string::npos) << option;
+}
+
+TEST_F(QuindeloFindTest, PathsGoneOrRenamedSinceIndexingAreNeitherPrintedNorCounted) {
+  for (const char* folder : {"/gone", "/old", "/quiet", "/swap"}) MakeFolder(root_ + folder);
+  for (const char* file :
+       {"/gone/a.txt", "/gone/b.txt", "/old/c.txt", "/dup.txt", "/quiet/e.txt", "/swap/x.txt"})
+    WriteTextFile(root_ + file, "x");
+  FinderRun r = Finder(env_, drive_ + "--look-in T: --named '*.txt'");
+  ASSERT_EQ(Lines(r.out).size(), 7u) << r.out;
+
+  // A folder of matching files deleted, another renamed, a file replaced by
+  // a folder of the same name (the index and a refresh both report it). In
+  // quiet\ and swap\ the changes keep the folder's stamp, so that only a
+  // refresh that lists every folder sees them and the index's names are
+  // stale whatever the timing.
+  quindelo::test::RemoveTree(root_ + "/gone");
+  ASSERT_EQ(rename((root_ + "/old").c_str(), (root_ + "/new").c_str()), 0);
+  ASSERT_EQ(unlink((root_ + "/dup.txt").c_str()), 0);
+  MakeFolder(root_ + "/dup.txt");
+  for (const char* folder : {"/quiet", "/swap"}) {
+    struct stat before;
+    ASSERT_EQ(stat((root_ + folder).c_str(), &before), 0);
+    if (std::string(folder) == "/quiet") {
+      ASSERT_EQ(unlink((root_ + "/quiet/e.txt").c_str()), 0);
+    } else {
+      ASSERT_EQ(unlink((root_ + "/swap/x.txt").c_str()), 0);
+      MakeFolder(root_ + "/swap/x.txt");
+    }
+    const timespec stamps[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, (root_ + folder).c_str(), stamps, 0), 0);
+  }
+  const std::set<std::string> now_there = {"T:\\README.txt", "T:\\dup.txt", "T:\\new\\c.txt",
+                                           "T:\\swap\\x.txt"};
+
+  // The index-only run comes first, while the index still holds the old names.
+  for (const char* options : {"--index-only", "", "--refresh", "--sort none"}) {
+    SCOPED_TRACE(options);
+    r = Finder(env_, drive_ + "--look-in T: --named '*.txt' " + options);
+    const std::vector<std::string> lines = Lines(r.out);
+    const std::set<std::string> printed(lines.begin(), lines.end());
+    EXPECT_EQ(printed.size(), lines.size()) << "a path printed twice:\n" << r.out;
+    for (const std::string& line : lines) EXPECT_TRUE(now_there.count(line)) << line;
+    if (std::string(options) != "--index-only") {
+      EXPECT_EQ(printed, now_there) << r.out;
+    } else {
+      EXPECT_TRUE(printed.count("T:\\README.txt")) << r.out;
+    }
+    // Standard error is not a terminal: the end message alone, counting the
+    // printed paths.
+    EXPECT_EQ(r.err, lines.size() == 1 ? std::string("Found one file.\n")
+                                       : "Found " + std::to_string(lines.size()) + " files.\n");
+    EXPECT_EQ(r.status, 0);
+  }
+}
+
+TEST_F(QuindeloFindTest, AReaderThatLeavesEndsTheFindQuietly) {
+  // More than a pipe holds, so that the finder writes after head has gone.
+  MakeFolder(root_ + "/many");
+  for (int i = 0; i < 5000; ++i)
+    WriteTextFile(root_ + "/many/file-number-" + std::to_string(i) + ".log", "");
+  const std::string status_path = env_.Path("status.txt");
+  for (const char* sort : {"--sort none", "--sort name"}) {
+    SCOPED_TRACE(sort);
+    FinderRun r = Shell(env_, "{ " + std::string(QUINDELO_FIND) + " " + drive_ +
+                                  "--look-in T: --named '*.log' " + sort + "; echo $? >'" +
+                                  status_path + "'; } | head -n 3");
+    EXPECT_EQ(Lines(r.out).size(), 3u) << r.out;
+    EXPECT_EQ(quindelo::test::ReadWholeFile(status_path), "0\n");  // not killed by SIGPIPE
+    EXPECT_TRUE(r.err.empty()) << r.err;
+  }
+}
+
+TEST_F(QuindeloFindTest, OnATerminalProgressRewritesOneLineWithoutWindowWording) {
+  // 150 rows: the driver's count message at 100 carries the window's
+  // "(press Esc key to stop)".
+  for (int i = 0; i < 150; ++i) WriteTextFile(root_ + "/f" + std::to_string(i) + ".dat", "");
+  const std::vector<std::string> args = {"--drive", "T=" + root_, "--named", "*.dat"};
+  int status = -1;
+  std::string seen = FinderOnTerminal(args, &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(seen.find('\r'), std::string::npos) << seen;
+  EXPECT_NE(seen.find("\033[K"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("press Esc"), std::string::npos) << seen;
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), '\n'), 1) << seen;  // the end message's
+  EXPECT_NE(seen.find("Found 150 files."), std::string::npos) << seen;
+
+  std::vector<std::string> quiet = args;
+  quiet.push_back("--quiet");
+  EXPECT_EQ(FinderOnTerminal(quiet, &status), "");
+  EXPECT_EQ(status, 0);
 }
 
 }  // namespace
