@@ -1,9 +1,20 @@
 // Content matching over the headers in /usr/include: one pass of MatchFile
 // over every regular file per iteration, reported as bytes of files covered
 // per second (files are warm in the page cache after the first pass).
+//
+// Hostile texts for words with stars: the matcher is fed from memory (no
+// file reads), and every word is absent so that the whole text is scanned.
+//   BM_StarsOnA/<stars>/<MiB>:   [a*a*...*a*b] on words of "a" (200 to 255
+//                                 bytes, then a space), <stars> stars
+//   BM_StarsOnMixed/<stars>/<MiB>: [a*b*c*...*z] on random words of the
+//                                 letters a-i with random separators
+//   BM_LeadingStar/<stars>/<MiB>: [*a*...*a*b] (not tied to a word start, so
+//                                 every "a" is a candidate) on words of "a"
+//   BM_ManyStarsOnA:              128 stars on 1 MiB of "a" words
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -65,6 +76,91 @@ void BM_QuotedString(benchmark::State& state) { MatchAll(state, "\"pthread_mutex
 void BM_FullReadAbsentWord(benchmark::State& state) { MatchAll(state, "NOT zqxjvw"); }
 // A NEAR chain.
 void BM_NearChain(benchmark::State& state) { MatchAll(state, "mutex NEAR lock"); }
+
+// Words of "a" 200 to 255 bytes long, each followed by one space: every star
+// of a word of "a"s can absorb up to the end of its word.
+std::string WordsOfA(std::size_t size) {
+  std::mt19937 rng(5);
+  std::string text;
+  text.reserve(size + 256);
+  while (text.size() < size) {
+    text.append(200 + rng() % 56, 'a');
+    text.push_back(' ');
+  }
+  text.resize(size);
+  return text;
+}
+
+// Random words of the letters a-i (1 to 300 bytes) with random separators.
+std::string MixedText(std::size_t size) {
+  std::mt19937 rng(11);
+  const char separators[] = " .,-\n";
+  std::string text;
+  text.reserve(size + 512);
+  while (text.size() < size) {
+    std::size_t length = 1 + rng() % (rng() % 8 == 0 ? 300 : 12);
+    for (std::size_t i = 0; i < length; ++i) text.push_back(static_cast<char>('a' + rng() % 9));
+    text.push_back(separators[rng() % (sizeof(separators) - 1)]);
+  }
+  text.resize(size);
+  return text;
+}
+
+// [a*a*...*a*b] with the given number of stars; with letters, the letters
+// go a, b, c, ... and the last one is "z" (absent from the mixed text).
+std::string StarWord(int stars, bool letters, bool leading) {
+  std::string word = leading ? "*" : "";
+  for (int i = 0; i < stars; ++i) {
+    word.push_back(letters ? static_cast<char>('a' + i) : 'a');
+    word.push_back('*');
+  }
+  word.push_back(letters ? 'z' : 'b');
+  return word;
+}
+
+void ScanText(benchmark::State& state, const std::string& word, const std::string& text) {
+  quindelo::ContainingExpression expression;
+  std::string message;
+  if (!expression.Compile(word, &message)) {
+    state.SkipWithError(message.c_str());
+    return;
+  }
+  quindelo::ContentMatcher matcher(expression);
+  bool found = false;
+  for (auto _ : state) {
+    matcher.Begin();
+    matcher.ScanBytes(text.data(), text.size());
+    found = matcher.Finish();
+    benchmark::DoNotOptimize(found);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(text.size()) * state.iterations());
+  state.counters["found"] = found ? 1 : 0;
+}
+
+void BM_StarsOnA(benchmark::State& state) {
+  ScanText(state, StarWord(static_cast<int>(state.range(0)), false, false),
+           WordsOfA(static_cast<std::size_t>(state.range(1)) << 20));
+}
+void BM_StarsOnMixed(benchmark::State& state) {
+  ScanText(state, StarWord(static_cast<int>(state.range(0)), true, false),
+           MixedText(static_cast<std::size_t>(state.range(1)) << 20));
+}
+void BM_LeadingStar(benchmark::State& state) {
+  ScanText(state, StarWord(static_cast<int>(state.range(0)), false, true),
+           WordsOfA(static_cast<std::size_t>(state.range(1)) << 20));
+}
+void BM_ManyStarsOnA(benchmark::State& state) { ScanText(state, StarWord(128, false, false), WordsOfA(1 << 20)); }
+
+void StarArguments(benchmark::internal::Benchmark* b) {
+  for (int stars = 1; stars <= 8; ++stars) b->Args({stars, 1});
+  b->Args({2, 16});
+  b->Args({8, 16});
+}
+
+BENCHMARK(BM_StarsOnA)->Apply(StarArguments)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StarsOnMixed)->Apply(StarArguments)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_LeadingStar)->Apply(StarArguments)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ManyStarsOnA)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK(BM_WholeWordMutex)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QuotedString)->Unit(benchmark::kMillisecond)->UseRealTime();
