@@ -161,15 +161,24 @@ void ContentMatcher::CompileWord(int node) {
   w.segment_begin.push_back(static_cast<int>(w.units.size()));
   w.cursors.assign(static_cast<std::size_t>(w.stars), StarCursor{});
   if (w.stars > 0) has_stars_ = true;
-  for (int u = static_cast<int>(w.units.size()) - 1; w.stars > 0 && u >= w.segment_begin[1]; --u) {
-    const Unit& unit = w.units[static_cast<std::size_t>(u)];
-    if (unit.any) continue;
-    w.has_required = true;
-    w.required[0] = w.required[1] = unit.byte;
-    if (!w.case_sensitive) w.required[1] = Lower(unit.byte);
-    w.required_bound = w.units.size() + static_cast<std::size_t>(w.stars) * kMaxStarAbsorb;
+  // What the stars' matches cannot do without: the last segment, ended as
+  // the word must end, found by its first byte to compare; failing that,
+  // the last byte to compare of any segment after a star.
+  const int last_begin = w.stars > 0 ? w.segment_begin[static_cast<std::size_t>(w.stars)] : 0;
+  for (int u = last_begin; w.stars > 0 && u < static_cast<int>(w.units.size()); ++u) {
+    if (w.units[static_cast<std::size_t>(u)].any) continue;
+    w.has_required = w.required_whole = true;
+    w.required_offset = static_cast<std::size_t>(u - last_begin);
+    w.required[0] = w.units[static_cast<std::size_t>(u)].byte;
     break;
   }
+  for (int u = last_begin - 1; w.stars > 0 && !w.has_required && u >= w.segment_begin[1]; --u) {
+    if (w.units[static_cast<std::size_t>(u)].any) continue;
+    w.has_required = true;
+    w.required[0] = w.units[static_cast<std::size_t>(u)].byte;
+  }
+  w.required[1] = w.case_sensitive ? w.required[0] : Lower(w.required[0]);
+  w.required_bound = w.units.size() + static_cast<std::size_t>(w.stars) * kMaxStarAbsorb;
   // Each star moves on by fewer than kMaxStarAbsorb bytes and its limit is
   // judged by at most the byte after them; then the word's end.
   w.reach = static_cast<std::size_t>(w.prefix) + w.units.size() +
@@ -449,10 +458,11 @@ void ContentMatcher::ResetCursors(int node) {
   w.required_from = w.required_to = w.required_hit = nullptr;
 }
 
-// Whether the word's required byte occurs in [at, at + required_bound). Asked
-// about positions that move forward, each byte is searched once; an earlier
-// position starts afresh.
-bool ContentMatcher::RequiredByteWithin(WordInfo& w, const unsigned char* at) {
+// Whether what the word requires (see CompileWord) begins in
+// [at, at + required_bound). Asked about positions that move forward, each
+// byte is searched once; an earlier position starts afresh.
+bool ContentMatcher::RequiredWithin(int node, const unsigned char* at) {
+  WordInfo& w = words_[node];
   if (w.required_from == nullptr || at < w.required_from || at > w.required_to ||
       (w.required_hit != nullptr && w.required_hit < at)) {
     w.required_from = w.required_to = at;
@@ -460,17 +470,26 @@ bool ContentMatcher::RequiredByteWithin(WordInfo& w, const unsigned char* at) {
   }
   const std::size_t room = static_cast<std::size_t>(horizon_ - at);
   const unsigned char* need = at + std::min(room, w.required_bound);
+  const int length = static_cast<int>(w.units.size()) - w.segment_begin[static_cast<std::size_t>(w.stars)];
   while (w.required_hit == nullptr && w.required_to < need) {
-    const std::size_t size = static_cast<std::size_t>(need - w.required_to);
-    const void* a = std::memchr(w.required_to, w.required[0], size);
-    const void* b = w.required[1] == w.required[0] ? nullptr : std::memchr(w.required_to, w.required[1], size);
+    const unsigned char* first = w.required_to + w.required_offset;
+    if (first >= horizon_) break;
+    // Searching ahead in long strides spares a call per position when the
+    // word is tried at every byte of the text.
+    const std::size_t size = std::min(static_cast<std::size_t>(horizon_ - first),
+                                      std::max<std::size_t>(static_cast<std::size_t>(need - w.required_to), 4096));
+    const void* a = std::memchr(first, w.required[0], size);
+    const void* b = w.required[1] == w.required[0] ? nullptr : std::memchr(first, w.required[1], size);
     const unsigned char* found = static_cast<const unsigned char*>(a);
     if (b != nullptr && (found == nullptr || b < a)) found = static_cast<const unsigned char*>(b);
     if (found == nullptr) {
-      w.required_to = need;
-    } else {
-      w.required_hit = found;
-      w.required_to = found + 1;
+      w.required_to += size;
+      continue;
+    }
+    const unsigned char* begin = found - w.required_offset;
+    w.required_to = begin + 1;
+    if (!w.required_whole || (MatchSegment(w, w.stars, begin) && EndsWell(node, begin + length))) {
+      w.required_hit = begin;
     }
   }
   return w.required_hit != nullptr && w.required_hit < need;
@@ -487,7 +506,7 @@ bool ContentMatcher::RequiredByteWithin(WordInfo& w, const unsigned char* at) {
 // going back) starts that star's cursor afresh.
 bool ContentMatcher::MatchStars(int node, const unsigned char* at) {
   WordInfo& w = words_[node];
-  if (w.has_required && !RequiredByteWithin(w, at)) return false;
+  if (w.has_required && !RequiredWithin(node, at)) return false;
   const int last = w.stars;
   int j = 1;                    // the star being asked, 1..last
   const unsigned char* t = at;  // where star j begins

@@ -130,12 +130,16 @@ class ContentMatcher {
     int stars = 0;
     bool case_sensitive = false;
     std::vector<StarCursor> cursors;  // per star
-    // The last byte the stars' segments must match, in its two letter
-    // cases, which must occur fewer than required_bound bytes after the
-    // first star begins; required_from..required_to is the text already
-    // searched for it, and required_hit the first one found there.
+    // What any match of the stars needs (see CompileWord): a byte to look
+    // for in its two letter cases, at required_offset into the last segment
+    // when required_whole (the segment and the word's end are then checked
+    // too), within required_bound bytes of where the first star begins.
+    // required_from..required_to is the text already searched (by segment
+    // start) and required_hit the first place found there.
     bool has_required = false;
+    bool required_whole = false;
     unsigned char required[2] = {};
+    std::size_t required_offset = 0;
     std::size_t required_bound = 0;
     const unsigned char* required_from = nullptr;
     const unsigned char* required_to = nullptr;
@@ -149,7 +153,7 @@ class ContentMatcher {
   bool MatchSegment(const WordInfo& w, int segment, const unsigned char* at) const;
   bool EndsWell(int node, const unsigned char* at) const;
   bool MatchStars(int node, const unsigned char* at);
-  bool RequiredByteWithin(WordInfo& w, const unsigned char* at);
+  bool RequiredWithin(int node, const unsigned char* at);
   const unsigned char* StarLimit(const unsigned char* at);
   void IndexBoundaries();
   void ResetCursors(int node);
