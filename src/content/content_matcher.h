@@ -57,10 +57,11 @@ class ContentMatcher {
   ContentMatcher(const ContentMatcher&) = delete;
   ContentMatcher& operator=(const ContentMatcher&) = delete;
 
-  // Reads the file at native_path (a regular file; FIFOs, sockets and
-  // devices are never opened) and returns true when its contents satisfy
-  // the expression. A file that cannot be opened is simply not a match and
-  // *message is left untouched. When a read fails or the file turns out
+  // Reads the file at native_path and returns true when its contents satisfy
+  // the expression. A link is followed when it leads to a regular file;
+  // anything else (a folder, FIFO, socket or device, directly or through a
+  // link) is never opened and is not a match. A file that cannot be opened
+  // is simply not a match and *message is left untouched. When a read fails or the file turns out
   // shorter than its size said, *message (may be null) becomes
   // "Unable to read <native_path>" and the result is false.
   bool MatchFile(const std::string& native_path, std::string* message);
@@ -78,8 +79,8 @@ class ContentMatcher {
   // Starts a new scan: group states take their initial values and every
   // decided flag is cleared.
   void Begin();
-  // Where the next block's bytes go; room for kBlockSize bytes. Up to one
-  // block of bytes not yet examined may be carried in front of it.
+  // Where the next block's bytes go; room for kBlockSize bytes. Bytes not
+  // examined yet may be carried in front of it.
   // REQUIRES: Begin() was called.
   char* BlockSpace();
   // Scans the count bytes just written at BlockSpace(). Returns true when
