@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/file.h"
 
@@ -64,7 +66,8 @@ inline const unsigned char* SkipSeparators(const unsigned char* x) {
 
 constexpr int kNearReach = 8;    // misses allowed between NEAR operands
 constexpr int kHyphenReach = 1;  // misses allowed between hyphen operands
-constexpr int kMaxStarAbsorb = 256;
+
+inline bool IsWordEndByte(unsigned char c) { return IsAlnum(c) || c == '_'; }
 
 // The reader: owns the open file and hands out its bytes block by block.
 // The size is taken once at open; a file that delivers fewer bytes than
@@ -74,6 +77,11 @@ class FileBlockReader {
   enum Result { kBlock, kEnd, kError };
 
   bool Open(const std::string& native_path) {
+    // A link is followed, but what it leads to must be a regular file before
+    // it is opened at all (opening a device can act on it); OpenForReading
+    // checks the opened file again, in case the path changed meanwhile.
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(std::filesystem::status(native_path, ec))) return false;
     if (!file_.OpenForReading(native_path)) return false;
     if (!file_.Size(&size_)) {
       failed_to_size_ = true;
@@ -103,28 +111,15 @@ class FileBlockReader {
 
 ContentMatcher::ContentMatcher(const ContainingExpression& expression) : expression_(expression) {
   if (!expression_.compiled()) return;
+  std::size_t room = 0;
   for (int i = 0; i < expression_.node_count(); ++i) {
+    CompileWord(i);
     const ExpressionNode& n = expression_.node(i);
-    WordInfo& w = words_[i];
-    w.text = reinterpret_cast<const unsigned char*>(expression_.word_data(i));
-    w.length = n.word_length;
-    w.prefix = n.prefix_length;
-    for (int j = w.prefix; j < w.length; ++j) {
-      if (w.text[j] == '*') ++w.stars;
-    }
-    if (w.stars > 1) {
-      // Every star moves the text on by less than kMaxStarAbsorb bytes, and
-      // no match reaches past the buffer.
-      w.memo_stride = std::min<std::size_t>(
-          static_cast<std::size_t>(w.stars) * kMaxStarAbsorb + static_cast<std::size_t>(w.length) + 1,
-          kBufferSize);
-      w.star_ordinal.assign(static_cast<std::size_t>(w.length - w.prefix), 0);
-      std::uint16_t ordinal = 0;
-      for (int j = w.prefix; j < w.length; ++j) {
-        if (w.text[j] == '*') w.star_ordinal[static_cast<std::size_t>(j - w.prefix)] = ordinal++;
-      }
-    }
+    room = std::max(room, words_[i].reach);
+    if (n.op == kOperatorNear || n.op == kOperatorHyphen) room = std::max(room, kChainReach + 1);
   }
+  // The byte before a carried position is kept apart (in front of the data).
+  carry_room_ = room + 1;
   const FirstCharTable& table = expression_.first_chars();
   for (int e = 0; e < table.count; ++e) {
     int node = table.nodes[e];
@@ -132,8 +127,66 @@ ContentMatcher::ContentMatcher(const ContainingExpression& expression) : express
   }
 }
 
+void ContentMatcher::CompileWord(int node) {
+  const ExpressionNode& n = expression_.node(node);
+  WordInfo& w = words_[node];
+  w.text = reinterpret_cast<const unsigned char*>(expression_.word_data(node));
+  w.length = n.word_length;
+  w.prefix = n.prefix_length;
+  w.case_sensitive = n.case_sensitive != 0;
+  // The prefix, and the byte after the word for its end.
+  w.reach = static_cast<std::size_t>(w.prefix) + 1;
+  if (!n.has_wildcard) return;
+  w.segment_begin.push_back(0);
+  for (int j = w.prefix; j < w.length; ++j) {
+    unsigned char c = w.text[j];
+    if (c == '*') {
+      // A last star ends the match at once: the word's end is judged there.
+      if (j < w.length - 1) {
+        w.segment_begin.push_back(static_cast<int>(w.units.size()));
+        ++w.stars;
+      }
+      continue;
+    }
+    Unit u;
+    if (c == '?') {
+      u.any = true;
+    } else if (c == '\\' && j + 1 < w.length && (w.text[j + 1] == '*' || w.text[j + 1] == '?')) {
+      u.byte = w.text[++j];
+    } else {
+      u.byte = n.case_sensitive ? c : Upper(c);
+    }
+    w.units.push_back(u);
+  }
+  w.segment_begin.push_back(static_cast<int>(w.units.size()));
+  w.cursors.assign(static_cast<std::size_t>(w.stars), StarCursor{});
+  if (w.stars > 0) has_stars_ = true;
+  // What the stars' matches cannot do without: the last segment, ended as
+  // the word must end, found by its first byte to compare; failing that,
+  // the last byte to compare of any segment after a star.
+  const int last_begin = w.stars > 0 ? w.segment_begin[static_cast<std::size_t>(w.stars)] : 0;
+  for (int u = last_begin; w.stars > 0 && u < static_cast<int>(w.units.size()); ++u) {
+    if (w.units[static_cast<std::size_t>(u)].any) continue;
+    w.has_required = w.required_whole = true;
+    w.required_offset = static_cast<std::size_t>(u - last_begin);
+    w.required[0] = w.units[static_cast<std::size_t>(u)].byte;
+    break;
+  }
+  for (int u = last_begin - 1; w.stars > 0 && !w.has_required && u >= w.segment_begin[1]; --u) {
+    if (w.units[static_cast<std::size_t>(u)].any) continue;
+    w.has_required = true;
+    w.required[0] = w.units[static_cast<std::size_t>(u)].byte;
+  }
+  w.required[1] = w.case_sensitive ? w.required[0] : Lower(w.required[0]);
+  w.required_bound = w.units.size() + static_cast<std::size_t>(w.stars) * kMaxStarAbsorb;
+  // Each star moves on by fewer than kMaxStarAbsorb bytes and its limit is
+  // judged by at most the byte after them; then the word's end.
+  w.reach = static_cast<std::size_t>(w.prefix) + w.units.size() +
+            static_cast<std::size_t>(w.stars) * (kMaxStarAbsorb + 1) + 2;
+}
+
 void ContentMatcher::Begin() {
-  if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(kBufferSize);
+  if (!buffer_) buffer_ = std::make_unique<unsigned char[]>(4 + carry_room_ + kBlockSize + 4);
   std::memset(buffer_.get(), 0, 4);
   carried_ = 0;
   finished_ = !expression_.compiled();
@@ -153,17 +206,15 @@ bool ContentMatcher::ScanBlock(std::size_t count) {
   if (finished_) return true;
   unsigned char* buf = buffer_.get();
   const std::size_t start = 4;
-  const std::size_t total = carried_ + count;
-  const std::size_t end = start + total;
+  const std::size_t end = start + carried_ + count;
   std::memset(buf + end, 0, 4);
-  // The tail is only examined in front of the next block, where the bytes
-  // after it are known.
-  const std::size_t keep = std::min(kCarrySize, total);
-  ScanRange(start, end - keep, end);
+  // Positions whose verification needs bytes after this block are examined
+  // in front of the next one, where those bytes are known.
+  const std::size_t stop = ScanRange(start, end, false);
   if (finished_) return true;
-  if (keep < total) buf[start - 1] = buf[end - keep - 1];
-  std::memmove(buf + start, buf + end - keep, keep);
-  carried_ = keep;
+  if (stop > start) buf[start - 1] = buf[stop - 1];
+  std::memmove(buf + start, buf + stop, end - stop);
+  carried_ = end - stop;
   return false;
 }
 
@@ -185,7 +236,7 @@ bool ContentMatcher::Finish() {
     const std::size_t start = 4;
     const std::size_t end = start + carried_;
     std::memset(buffer_.get() + end, 0, 4);
-    ScanRange(start, end, end);
+    ScanRange(start, end, true);
     carried_ = 0;
   }
   if (!finished_) {
@@ -199,13 +250,20 @@ bool ContentMatcher::Finish() {
   return state_[0] == kStateTrue;
 }
 
-void ContentMatcher::ScanRange(std::size_t begin, std::size_t limit, std::size_t end) {
+// Returns where the scan stopped: end, or the first position whose words
+// need bytes after end (never when final).
+std::size_t ContentMatcher::ScanRange(std::size_t begin, std::size_t end, bool final) {
   const FirstCharTable& table = expression_.first_chars();
   const int count = table.count;
   const unsigned char* base = buffer_.get();
+  data_end_ = base + end;
+  horizon_ = data_end_;
+  final_ = final;
+  boundaries_indexed_ = false;
+  for (int i = 0; i < expression_.node_count(); ++i) ResetCursors(i);
   std::fill(std::begin(next_), std::end(next_), 0);
   std::size_t p = begin;
-  while (p < limit) {
+  while (p < end) {
     std::size_t best = end;
     int winner = -1;
     for (int e = 0; e < count; ++e) {
@@ -214,6 +272,8 @@ void ContentMatcher::ScanRange(std::size_t begin, std::size_t limit, std::size_t
           next_[e] = end;
         } else if (e > 0 && table.bytes[e - 1] == table.bytes[e] && !entry_decided_[e - 1]) {
           next_[e] = next_[e - 1];
+        } else if (base[p] == static_cast<unsigned char>(table.bytes[e])) {
+          next_[e] = p;  // dense text: spares the call
         } else {
           const void* found = std::memchr(base + p, static_cast<unsigned char>(table.bytes[e]), end - p);
           next_[e] = found ? static_cast<std::size_t>(static_cast<const unsigned char*>(found) - base) : end;
@@ -224,7 +284,7 @@ void ContentMatcher::ScanRange(std::size_t begin, std::size_t limit, std::size_t
         winner = e;
       }
     }
-    if (winner < 0 || best >= limit) return;
+    if (winner < 0 || best >= end) return end;
     const std::size_t at = best;
     const std::int8_t byte = table.bytes[winner];
     for (int e = winner; e < count && table.bytes[e] == byte; ++e) {
@@ -233,149 +293,271 @@ void ContentMatcher::ScanRange(std::size_t begin, std::size_t limit, std::size_t
         next_[e] = end;  // retired for the rest of the block
         continue;
       }
-      if (Verify(node, base + at, base + end, true) && Propagate(node, true)) {
+      Verdict v = Verify(node, base + at, true);
+      if (v == Verdict::kUnknown) return at;
+      if (v == Verdict::kYes && Propagate(node, true)) {
         finished_ = true;
-        return;
+        return end;
       }
     }
     p = at + 1;
   }
+  return end;
 }
 
-bool ContentMatcher::Verify(int node, const unsigned char* at, const unsigned char* end,
-                            bool with_chain) {
+ContentMatcher::Verdict ContentMatcher::Verify(int node, const unsigned char* at, bool with_chain) {
   const ExpressionNode& n = expression_.node(node);
   const WordInfo& w = words_[node];
-  if (w.length == 0) return false;
-  if (n.at_word_start && IsWordByte(at - 1)) return false;
-  if (end - at < w.prefix) return false;
+  if (w.length == 0) return Verdict::kNo;
+  if (!final_ && horizon_ == data_end_ && w.reach > static_cast<std::size_t>(data_end_ - at)) {
+    return Verdict::kUnknown;
+  }
+  if (n.at_word_start && IsWordByte(at - 1)) return Verdict::kNo;
+  if (horizon_ - at < w.prefix) return Verdict::kNo;
   if (n.case_sensitive) {
-    if (std::memcmp(at, w.text, static_cast<std::size_t>(w.prefix)) != 0) return false;
+    if (std::memcmp(at, w.text, static_cast<std::size_t>(w.prefix)) != 0) return Verdict::kNo;
   } else {
     // The word holds no capital, so lower-casing the text is enough.
     for (int i = 0; i < w.prefix; ++i) {
-      if (Lower(at[i]) != w.text[i]) return false;
+      if (Lower(at[i]) != w.text[i]) return Verdict::kNo;
     }
   }
   const unsigned char* after = at + w.prefix;
   if (n.has_wildcard) {
-    after = MatchWildcard(node, after);
-    if (after == nullptr) return false;
+    if (!MatchSegment(w, 0, after)) return Verdict::kNo;
+    after += w.segment_begin[1];
+    if (w.stars > 0 ? !MatchStars(node, after) : !EndsWell(node, after)) return Verdict::kNo;
+  } else if (!EndsWell(node, after)) {
+    return Verdict::kNo;
   }
-  if (n.at_word_end && (IsAlnum(*after) || *after == '_')) return false;
   if (with_chain && (n.op == kOperatorNear || n.op == kOperatorHyphen)) {
-    return VerifyChain(node, at, end);
+    return VerifyChain(node, at);
   }
-  return true;
+  return Verdict::kYes;
 }
 
 // The operands after first must follow it in order, each within the reach
-// of word starts that NEAR or hyphen allows.
-bool ContentMatcher::VerifyChain(int first, const unsigned char* at, const unsigned char* end) {
+// of word starts that NEAR or hyphen allows, and all within kChainReach
+// bytes of at.
+ContentMatcher::Verdict ContentMatcher::VerifyChain(int first, const unsigned char* at) {
   const int reach = expression_.node(first).op == kOperatorNear ? kNearReach : kHyphenReach;
+  // Star limits of the operands come from the text as it is, before the
+  // zero byte at the horizon goes in.
+  if (has_stars_ && !boundaries_indexed_) IndexBoundaries();
+  unsigned char* horizon = const_cast<unsigned char*>(data_end_);
+  if (static_cast<std::size_t>(data_end_ - at) > kChainReach) horizon = const_cast<unsigned char*>(at) + kChainReach;
+  const unsigned char saved = *horizon;
+  *horizon = 0;
+  horizon_ = horizon;
+  Verdict verdict = Verdict::kNo;
   int current = expression_.node(first).next;
+  for (int c = current; c != 0; c = expression_.node(c).next) ResetCursors(c);
   int misses = 0;
   const unsigned char* q = at;
-  while (current != 0) {
+  for (;;) {
+    if (current == 0) {
+      verdict = Verdict::kYes;
+      break;
+    }
     const unsigned char* s = SkipSeparators(SkipSpan(q));
-    if (s >= end || *s == 0) return false;
-    if (Verify(current, s, end, false)) {
+    // The skips read up to the byte after s.
+    if (!final_ && horizon == data_end_ && s + 1 >= data_end_) {
+      verdict = Verdict::kUnknown;
+      break;
+    }
+    if (*s == 0) break;
+    Verdict v = Verify(current, s, false);
+    if (v == Verdict::kUnknown) {
+      verdict = v;
+      break;
+    }
+    if (v == Verdict::kYes) {
       current = expression_.node(current).next;
       misses = 0;
     } else if (++misses > reach) {
-      return false;
+      break;
     }
     q = s;
+  }
+  *horizon = saved;
+  horizon_ = data_end_;
+  return verdict;
+}
+
+bool ContentMatcher::MatchSegment(const WordInfo& w, int segment, const unsigned char* at) const {
+  const Unit* u = w.units.data() + w.segment_begin[static_cast<std::size_t>(segment)];
+  const Unit* last = w.units.data() + w.segment_begin[static_cast<std::size_t>(segment) + 1];
+  // A zero byte never matches: a unit's byte is never zero, "?" is checked.
+  // So the compare never reads past the zero bytes behind the data.
+  for (; u < last; ++u, ++at) {
+    unsigned char c = *at;
+    if (u->any) {
+      if (c == 0) return false;
+    } else if ((w.case_sensitive ? c : Upper(c)) != u->byte) {
+      return false;
+    }
   }
   return true;
 }
 
-// Matches the part of the word after its prefix against text (which ends
-// at a zero byte). Returns the end of the text consumed, or null.
-// Backtracking over stars is iterative, and star positions already known
-// to fail are remembered when the word has more than one star, so that no
-// pattern can make the search exponential.
-const unsigned char* ContentMatcher::MatchWildcard(int node, const unsigned char* text) {
-  const WordInfo& w = words_[node];
-  const bool case_sensitive = expression_.node(node).case_sensitive != 0;
-  const unsigned char* r = w.text + w.prefix;
-  const int rlen = w.length - w.prefix;
-  const bool memo = w.stars > 1;
-  wildcard_stack_.clear();
-  if (memo) {
-    std::size_t words = (static_cast<std::size_t>(w.stars) * w.memo_stride + 63) / 64;
-    wildcard_failures_.assign(words, 0);
+bool ContentMatcher::EndsWell(int node, const unsigned char* at) const {
+  return !expression_.node(node).at_word_end || !IsWordEndByte(*at);
+}
+
+// The first position a star starting at at may not reach: the end of the
+// separators, the word and the separators from at, at most kMaxStarAbsorb
+// bytes on, and never past the horizon.
+const unsigned char* ContentMatcher::StarLimit(const unsigned char* at) {
+  if (!boundaries_indexed_) IndexBoundaries();
+  const unsigned char* base = buffer_.get();
+  std::size_t s1 = next_word_[static_cast<std::size_t>(at - base)];
+  unsigned char c = base[s1];
+  std::size_t s2 = s1;
+  if (IsAlpha(c) || c == '_') {
+    s2 = letters_end_[s1 + 1];
+  } else if (c != 0) {
+    s2 = number_end_[s1 + 1];
   }
-  auto failed_before = [&](std::size_t bit) { return (wildcard_failures_[bit / 64] >> (bit % 64)) & 1u; };
-  int ri = 0;
-  const unsigned char* t = text;
+  const unsigned char* limit = base + next_word_[s2];
+  const std::size_t room = static_cast<std::size_t>(horizon_ - at);
+  if (static_cast<std::size_t>(limit - at) > std::min(room, kMaxStarAbsorb)) {
+    limit = at + std::min(room, kMaxStarAbsorb);
+  }
+  return limit;
+}
+
+// Fills the per-offset tables from the block's data end back to its start;
+// the zero bytes after the data end every run there.
+void ContentMatcher::IndexBoundaries() {
+  const unsigned char* base = buffer_.get();
+  const std::size_t end = static_cast<std::size_t>(data_end_ - base);
+  if (next_word_.size() < end + 1) {
+    const std::size_t size = 4 + carry_room_ + kBlockSize + 1;
+    next_word_.resize(size);
+    letters_end_.resize(size);
+    number_end_.resize(size);
+  }
+  auto e = static_cast<std::uint32_t>(end);
+  next_word_[end] = letters_end_[end] = number_end_[end] = e;
+  for (std::size_t x = end; x-- > 4;) {
+    const unsigned char* p = base + x;
+    const unsigned char c = *p;
+    const auto here = static_cast<std::uint32_t>(x);
+    next_word_[x] = (c == 0 || IsWordByte(p)) ? here : next_word_[x + 1];
+    const bool letter_run = IsAlnum(c) || c == '_' || (c == '\'' && IsAlnum(p[1]));
+    letters_end_[x] = letter_run ? letters_end_[x + 1] : here;
+    const bool number_run = IsAlnum(c) || ((c == ',' || c == '.') && IsDigit(p[1]));
+    number_end_[x] = number_run ? number_end_[x + 1] : here;
+  }
+  boundaries_indexed_ = true;
+}
+
+void ContentMatcher::ResetCursors(int node) {
+  WordInfo& w = words_[node];
+  for (StarCursor& c : w.cursors) c = StarCursor{};
+  w.required_from = w.required_to = w.required_hit = nullptr;
+}
+
+// Whether what the word requires (see CompileWord) begins in
+// [at, at + required_bound). Asked about positions that move forward, each
+// byte is searched once; an earlier position starts afresh.
+bool ContentMatcher::RequiredWithin(int node, const unsigned char* at) {
+  WordInfo& w = words_[node];
+  if (w.required_from == nullptr || at < w.required_from || at > w.required_to ||
+      (w.required_hit != nullptr && w.required_hit < at)) {
+    w.required_from = w.required_to = at;
+    w.required_hit = nullptr;
+  }
+  const std::size_t room = static_cast<std::size_t>(horizon_ - at);
+  const unsigned char* need = at + std::min(room, w.required_bound);
+  const int length = static_cast<int>(w.units.size()) - w.segment_begin[static_cast<std::size_t>(w.stars)];
+  while (w.required_hit == nullptr && w.required_to < need) {
+    const unsigned char* first = w.required_to + w.required_offset;
+    if (first >= horizon_) break;
+    // Searching ahead in long strides spares a call per position when the
+    // word is tried at every byte of the text.
+    const std::size_t size = std::min(static_cast<std::size_t>(horizon_ - first),
+                                      std::max<std::size_t>(static_cast<std::size_t>(need - w.required_to), 4096));
+    const void* a = std::memchr(first, w.required[0], size);
+    const void* b = w.required[1] == w.required[0] ? nullptr : std::memchr(first, w.required[1], size);
+    const unsigned char* found = static_cast<const unsigned char*>(a);
+    if (b != nullptr && (found == nullptr || b < a)) found = static_cast<const unsigned char*>(b);
+    if (found == nullptr) {
+      w.required_to += size;
+      continue;
+    }
+    const unsigned char* begin = found - w.required_offset;
+    w.required_to = begin + 1;
+    if (!w.required_whole || (MatchSegment(w, w.stars, begin) && EndsWell(node, begin + length))) {
+      w.required_hit = begin;
+    }
+  }
+  return w.required_hit != nullptr && w.required_hit < need;
+}
+
+// The stars of the word, from at where the first star begins. Star j
+// matches from position t when some b in [t, StarLimit(t)) starts its
+// segment and the rest of the word matches after that segment. The cursor of
+// each star remembers, for the positions it has passed, that none of them
+// was such a b (or that the last one was). A star is asked about positions
+// that only move forward (a later position for a star comes from a later b
+// of the star before it, or from a later word start), so each star passes
+// each position once. A question about an earlier position (a NEAR chain
+// going back) starts that star's cursor afresh.
+bool ContentMatcher::MatchStars(int node, const unsigned char* at) {
+  WordInfo& w = words_[node];
+  if (w.has_required && !RequiredWithin(node, at)) return false;
+  const int last = w.stars;
+  int j = 1;                    // the star being asked, 1..last
+  const unsigned char* t = at;  // where star j begins
+  bool asking = true;
   for (;;) {
-    bool failed = false;
-    while (ri < rlen) {
-      unsigned char c = r[ri];
-      if (c == '*') {
-        if (ri == rlen - 1) return t;
-        std::size_t key = 0;
-        if (memo) {
-          // Offsets past the stride cannot occur; the clamp only keeps the index in range.
-          std::size_t offset = std::min(static_cast<std::size_t>(t - text), w.memo_stride - 1);
-          key = w.star_ordinal[static_cast<std::size_t>(ri)] * w.memo_stride + offset;
-          if (failed_before(key)) {
-            failed = true;
-            break;
-          }
-        }
-        // The star may absorb the rest of this word and the separators after
-        // it, never a following word.
-        const unsigned char* limit = SkipSeparators(SkipSpan(SkipSeparators(t)));
-        int max_k = static_cast<int>(std::min<std::ptrdiff_t>(kMaxStarAbsorb, limit - t));
-        if (max_k <= 0) {
-          failed = true;
+    StarCursor& c = w.cursors[static_cast<std::size_t>(j - 1)];
+    bool result = false;
+    bool known = false;
+    if (asking) {
+      asking = false;
+      c.window = StarLimit(t);
+      if (c.low == nullptr || t < c.low || t > c.high) {
+        c.low = c.high = t;
+        c.hit = false;
+      }
+      if (c.hit) {
+        result = c.high < c.window;
+        known = true;
+      }
+    }
+    if (!known) {
+      const int length = w.segment_begin[static_cast<std::size_t>(j) + 1] - w.segment_begin[static_cast<std::size_t>(j)];
+      bool descend = false;
+      for (; c.high < c.window; ++c.high) {
+        if (!MatchSegment(w, j, c.high)) continue;
+        const unsigned char* e = c.high + length;
+        if (j < last) {
+          t = e;
+          descend = true;
           break;
         }
-        wildcard_stack_.push_back({ri + 1, t, 0, max_k, key});
-        ++ri;
-        continue;
-      }
-      if (*t == 0) {
-        failed = true;
-        break;
-      }
-      if (c == '?') {
-        ++t;
-        ++ri;
-        continue;
-      }
-      if (c == '\\' && ri + 1 < rlen && (r[ri + 1] == '*' || r[ri + 1] == '?')) {
-        if (*t != r[ri + 1]) {
-          failed = true;
+        if (EndsWell(node, e)) {
+          c.hit = true;
+          result = true;
           break;
         }
-        ++t;
-        ri += 2;
+      }
+      if (descend) {
+        ++j;
+        asking = true;
         continue;
       }
-      if (case_sensitive ? *t != c : Upper(*t) != Upper(c)) {
-        failed = true;
-        break;
-      }
-      ++t;
-      ++ri;
     }
-    if (!failed) return t;
-    for (;;) {
-      if (wildcard_stack_.empty()) return nullptr;
-      WildcardFrame& f = wildcard_stack_.back();
-      if (++f.k < f.max_k) {
-        ri = f.resume;
-        t = f.base + f.k;
-        break;
-      }
-      if (memo && static_cast<std::size_t>(f.base - text) < w.memo_stride - 1) {
-        wildcard_failures_[f.key / 64] |= std::uint64_t{1} << (f.key % 64);
-      }
-      wildcard_stack_.pop_back();
+    // Hand the answer for star j back to the star before it.
+    if (result) {
+      for (int i = 1; i < j; ++i) w.cursors[static_cast<std::size_t>(i - 1)].hit = true;
+      return true;
     }
+    if (j == 1) return false;
+    --j;
+    ++w.cursors[static_cast<std::size_t>(j - 1)].high;
   }
 }
 
@@ -428,21 +610,27 @@ bool ContentMatcher::Propagate(int node, bool truth) {
 }
 
 bool ContentMatcher::MatchFile(const std::string& native_path, std::string* message) {
-  if (!expression_.compiled()) return false;
+  return SearchFile(native_path, message, {}) == FileResult::kMatch;
+}
+
+ContentMatcher::FileResult ContentMatcher::SearchFile(const std::string& native_path, std::string* message,
+                                                      const std::function<bool()>& stop_requested) {
+  if (!expression_.compiled()) return FileResult::kNoMatch;
   FileBlockReader reader;
-  if (!reader.Open(native_path)) return false;
+  if (!reader.Open(native_path)) return FileResult::kNoMatch;
   Begin();
-  for (;;) {
+  for (bool first = true;; first = false) {
+    if (!first && stop_requested && stop_requested()) return FileResult::kStopped;
     std::size_t count = 0;
     FileBlockReader::Result r = reader.Next(BlockSpace(), kBlockSize, &count);
     if (r == FileBlockReader::kEnd) break;
     if (r == FileBlockReader::kError) {
       if (message) *message = "Unable to read " + native_path;
-      return false;
+      return FileResult::kNoMatch;
     }
     if (ScanBlock(count)) break;
   }
-  return Finish();
+  return Finish() ? FileResult::kMatch : FileResult::kNoMatch;
 }
 
 bool MatchFile(const ContainingExpression& expression, const std::string& native_path,

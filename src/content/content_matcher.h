@@ -8,11 +8,22 @@
 // soon as the value of the whole expression is known. MatchFile is the
 // reader: it owns the open file and feeds its blocks to a matcher.
 //
-// Word boundaries are never judged at the end of a block's data while more
-// data may follow: the last kCarrySize bytes of each block are carried in
-// front of the next block and only examined there (or by Finish), so a word
-// cut by a block boundary is seen whole, and a match at the first byte of a
-// block is judged by the real byte before it.
+// Answers never depend on how the text is cut into blocks. A word is
+// verified at a position only when every byte its verification may read is
+// there (the bytes it may read are bounded: kMaxStarAbsorb per star plus the
+// word's length); otherwise the scan of the block stops at that position and
+// everything from it is carried in front of the next block and examined
+// there, or by Finish. A NEAR or hyphen chain is judged on the kChainReach
+// bytes from the start of its first word (bytes beyond count as the end of
+// the text), so it too is carried when the block ends within that reach.
+//
+// A word with stars matches at a position when some choice of what each
+// star absorbs (fewer than kMaxStarAbsorb bytes: the rest of the current
+// word and the separators after it, or, from a separator, the separators,
+// the next word and the separators after that) uses up the word and, unless
+// the word ends with a star, ends at the end of a text word. Each star keeps
+// one resume point per text position that moves only forward while the scan
+// moves forward, so the work for a word is linear in the text.
 //
 // Thread-safety: a ContentMatcher is used by one thread at a time. It keeps
 // its own copy of the expression, so any number of matchers built from one
@@ -21,6 +32,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,9 +44,12 @@ namespace quindelo {
 class ContentMatcher {
  public:
   static constexpr std::size_t kBlockSize = 65536;
-  static constexpr std::size_t kCarrySize = 256;
-  // 4 zero bytes, the carried bytes, one block, 4 zero bytes.
-  static constexpr std::size_t kBufferSize = 4 + kCarrySize + kBlockSize + 4;
+  // A star absorbs fewer bytes than this.
+  static constexpr std::size_t kMaxStarAbsorb = 256;
+  // Bytes from the start of a NEAR or hyphen chain within which it must end.
+  static constexpr std::size_t kChainReach = 65536;
+
+  enum class FileResult { kNoMatch, kMatch, kStopped };
 
   // Keeps a private copy of expression. An uncompiled expression never
   // matches. The read buffer is allocated on first use and reused.
@@ -42,13 +57,21 @@ class ContentMatcher {
   ContentMatcher(const ContentMatcher&) = delete;
   ContentMatcher& operator=(const ContentMatcher&) = delete;
 
-  // Reads the file at native_path (a regular file; FIFOs, sockets and
-  // devices are never opened) and returns true when its contents satisfy
-  // the expression. A file that cannot be opened is simply not a match and
-  // *message is left untouched. When a read fails or the file turns out
+  // Reads the file at native_path and returns true when its contents satisfy
+  // the expression. A link is followed when it leads to a regular file;
+  // anything else (a folder, FIFO, socket or device, directly or through a
+  // link) is never opened and is not a match. A file that cannot be opened
+  // is simply not a match and *message is left untouched. When a read fails or the file turns out
   // shorter than its size said, *message (may be null) becomes
   // "Unable to read <native_path>" and the result is false.
   bool MatchFile(const std::string& native_path, std::string* message);
+
+  // MatchFile that asks stop_requested (may be empty) before reading each
+  // block after the first and gives up with kStopped, reading no further,
+  // as soon as it answers true. A search of any file therefore stops within
+  // the time one block takes.
+  FileResult SearchFile(const std::string& native_path, std::string* message,
+                        const std::function<bool()>& stop_requested);
 
   // Streaming interface (MatchFile is built on it):
   //   Begin(); repeat { write up to kBlockSize bytes at BlockSpace();
@@ -56,11 +79,13 @@ class ContentMatcher {
   // Starts a new scan: group states take their initial values and every
   // decided flag is cleared.
   void Begin();
-  // Where the next block's bytes go; room for kBlockSize bytes.
+  // Where the next block's bytes go; room for kBlockSize bytes. Bytes not
+  // examined yet may be carried in front of it.
   // REQUIRES: Begin() was called.
   char* BlockSpace();
   // Scans the count bytes just written at BlockSpace(). Returns true when
   // the value of the expression is decided (no more data is needed).
+  // Blocks of any size up to kBlockSize (even 0) give the same answers.
   // REQUIRES: count <= kBlockSize.
   bool ScanBlock(std::size_t count);
   // Copies data in blocks and scans it; true when decided.
@@ -77,19 +102,62 @@ class ContentMatcher {
   bool decided() const;
 
  private:
+  enum class Verdict { kNo, kYes, kUnknown };  // kUnknown: needs bytes not read yet
+
+  // One byte of a word after its prefix: a byte to compare, or "?".
+  struct Unit {
+    unsigned char byte = 0;  // upper-cased when the word is not case sensitive
+    bool any = false;
+  };
+  // What a star knows about the text while the scan moves forward: no
+  // position in [low, high) lets the rest of the word match from there, and
+  // when hit is set, high does.
+  struct StarCursor {
+    const unsigned char* low = nullptr;
+    const unsigned char* high = nullptr;
+    const unsigned char* window = nullptr;  // end of the positions being asked about
+    bool hit = false;
+  };
   struct WordInfo {
     const unsigned char* text = nullptr;  // zero-terminated
     int length = 0;
     int prefix = 0;
-    int stars = 0;  // '*' count after the prefix, for the wildcard memo
-    std::size_t memo_stride = 0;           // text offsets a memo row covers
-    std::vector<std::uint16_t> star_ordinal;  // per pattern index after the prefix
+    std::size_t reach = 0;  // verification reads only bytes before start + reach
+    // The word after its prefix: segments of units between stars. Segment j
+    // is units[segment_begin[j], segment_begin[j + 1]); star j (from 1)
+    // stands between segments j - 1 and j.
+    std::vector<Unit> units;
+    std::vector<int> segment_begin;
+    int stars = 0;
+    bool case_sensitive = false;
+    std::vector<StarCursor> cursors;  // per star
+    // What any match of the stars needs (see CompileWord): a byte to look
+    // for in its two letter cases, at required_offset into the last segment
+    // when required_whole (the segment and the word's end are then checked
+    // too), within required_bound bytes of where the first star begins.
+    // required_from..required_to is the text already searched (by segment
+    // start) and required_hit the first place found there.
+    bool has_required = false;
+    bool required_whole = false;
+    unsigned char required[2] = {};
+    std::size_t required_offset = 0;
+    std::size_t required_bound = 0;
+    const unsigned char* required_from = nullptr;
+    const unsigned char* required_to = nullptr;
+    const unsigned char* required_hit = nullptr;
   };
 
-  void ScanRange(std::size_t begin, std::size_t limit, std::size_t end);
-  bool Verify(int node, const unsigned char* at, const unsigned char* end, bool with_chain);
-  bool VerifyChain(int first, const unsigned char* at, const unsigned char* end);
-  const unsigned char* MatchWildcard(int node, const unsigned char* text);
+  void CompileWord(int node);
+  std::size_t ScanRange(std::size_t begin, std::size_t end, bool final);
+  Verdict Verify(int node, const unsigned char* at, bool with_chain);
+  Verdict VerifyChain(int first, const unsigned char* at);
+  bool MatchSegment(const WordInfo& w, int segment, const unsigned char* at) const;
+  bool EndsWell(int node, const unsigned char* at) const;
+  bool MatchStars(int node, const unsigned char* at);
+  bool RequiredWithin(int node, const unsigned char* at);
+  const unsigned char* StarLimit(const unsigned char* at);
+  void IndexBoundaries();
+  void ResetCursors(int node);
   void MarkDecided(int node);
   void MarkSubtreeDecided(int group);
 
@@ -97,27 +165,32 @@ class ContentMatcher {
   WordInfo words_[kMaxExpressionNodes];
   std::uint8_t node_entries_[kMaxExpressionNodes][2] = {};
   std::uint8_t node_entry_count_[kMaxExpressionNodes] = {};
+  bool has_stars_ = false;
 
+  // 4 zero bytes, up to carry_room_ carried bytes, one block, 4 zero bytes.
   std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t carry_room_ = 0;
   std::size_t carried_ = 0;  // bytes carried in front of the next block
   bool finished_ = false;    // root decided
+
+  // The block being scanned: its data end, and how far a verification may
+  // read (the data end, or the end of a chain's reach, where a zero byte is
+  // put for the time of the chain). final_: no data follows the block.
+  const unsigned char* data_end_ = nullptr;
+  const unsigned char* horizon_ = nullptr;
+  bool final_ = false;
+
+  // Per buffer offset, for star limits; filled once per block when needed:
+  // the next word byte or zero byte, and the ends of letter and number runs.
+  std::vector<std::uint32_t> next_word_;
+  std::vector<std::uint32_t> letters_end_;
+  std::vector<std::uint32_t> number_end_;
+  bool boundaries_indexed_ = false;
 
   std::uint16_t entry_decided_[kFirstCharTableSize] = {};
   std::uint16_t node_decided_[kMaxExpressionNodes] = {};
   std::uint16_t state_[kMaxExpressionNodes] = {};
   std::size_t next_[kFirstCharTableSize] = {};  // buffer offsets; 0 = stale
-
-  // Failed (star, text position) pairs of the current wildcard match; keeps
-  // words with several stars from backtracking exponentially.
-  struct WildcardFrame {
-    int resume;                     // pattern index after the star
-    const unsigned char* base;      // text position where the star began
-    int k;                          // bytes the star absorbs in this try
-    int max_k;                      // tries allowed
-    std::size_t key;                // memo bit of (star, base)
-  };
-  std::vector<WildcardFrame> wildcard_stack_;
-  std::vector<std::uint64_t> wildcard_failures_;  // bit per (star, text offset)
 };
 
 // Convenience: a one-off ContentMatcher over a copy of expression.

@@ -420,7 +420,20 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
         *matcher_generation = find_generation_;
       }
       std::string unused;
-      if ((*matcher)->MatchFile(platform::NativePathBelow(native_root_, path), &unused) && active())
+      // A stop, or a poll answered with stop, ends the search of a large
+      // file between two of its blocks; the callback is polled every 20 ms.
+      auto last_poll = std::chrono::steady_clock::now();
+      auto stop_requested = [&] {
+        if (!active()) return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last_poll < std::chrono::milliseconds(20)) return false;
+        last_poll = now;
+        Poll();
+        return !active();
+      };
+      if ((*matcher)->SearchFile(platform::NativePathBelow(native_root_, path), &unused, stop_requested) ==
+              ContentMatcher::FileResult::kMatch &&
+          active())
         Post(kCodeFound, path);
     }
   }

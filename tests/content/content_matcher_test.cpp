@@ -1,11 +1,18 @@
 // Matching file contents against compiled Containing expressions: word
 // boundaries and the sign rule, letter case, wildcards, NEAR and hyphen
-// chains, block boundaries, early exit, and files that cannot be read.
+// chains, block boundaries, early exit, stop requests, links, and files that
+// cannot be read.
 #include "content/content_matcher.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cstring>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -108,6 +115,202 @@ TEST_F(ContentMatcherTest, ManyStarsDoNotBacktrackExponentially) {
   EXPECT_TRUE(Matches("a*a*a*a*a*a*a*a*a*a*a*a*b", text + std::string(30, 'a') + "b"));
 }
 
+// A word with wildcards as its rules say, trying every choice of every star
+// (exponential, so for short texts only). Bytes past the text are zero.
+class ReferenceWord {
+ public:
+  explicit ReferenceWord(std::string word) {
+    while (!word.empty() && (word[0] == '*' || word[0] == '?')) {
+      word.erase(0, 1);
+      at_word_start_ = false;
+    }
+    while (!word.empty() && word.back() == '*') {
+      word.pop_back();
+      at_word_end_ = false;
+    }
+    for (char c : word) case_sensitive_ = case_sensitive_ || (c >= 'A' && c <= 'Z');
+    std::size_t wildcard = word.find_first_of("*?");
+    prefix_ = word.substr(0, wildcard);
+    rest_ = wildcard == std::string::npos ? "" : word.substr(wildcard);
+  }
+
+  bool OccursIn(const std::string& text) {
+    text_ = &text;
+    for (std::size_t p = 0; p < text.size(); ++p) {
+      if (at_word_start_ && p > 0 && WordByte(p - 1)) continue;
+      bool same = true;
+      for (std::size_t i = 0; i < prefix_.size() && same; ++i) same = Same(Byte(p + i), prefix_[i]);
+      if (same && Rest(0, p + prefix_.size())) return true;
+    }
+    return false;
+  }
+
+ private:
+  unsigned char Byte(std::size_t i) const { return i < text_->size() ? static_cast<unsigned char>((*text_)[i]) : 0; }
+  static bool Digit(unsigned char c) { return c >= '0' && c <= '9'; }
+  static bool Alnum(unsigned char c) { return Digit(c) || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); }
+  bool Same(unsigned char t, char w) const {
+    if (case_sensitive_) return t == static_cast<unsigned char>(w);
+    return t != 0 && std::toupper(t) == std::toupper(static_cast<unsigned char>(w)) && t < 0x80;
+  }
+  bool WordByte(std::size_t i) const {
+    unsigned char c = Byte(i);
+    return Alnum(c) || c == '_' || ((c == '+' || c == '-') && Digit(Byte(i + 1)));
+  }
+  std::size_t SkipSeparators(std::size_t i) const {
+    while (Byte(i) != 0 && !WordByte(i)) ++i;
+    return i;
+  }
+  std::size_t SkipSpan(std::size_t i) const {
+    unsigned char c = Byte(i);
+    if ((c | 0x20) >= 'a' && (c | 0x20) <= 'z') {
+      for (++i; Alnum(Byte(i)) || Byte(i) == '_' || (Byte(i) == '\'' && Alnum(Byte(i + 1)));) ++i;
+    } else if (c == '_') {
+      for (++i; Alnum(Byte(i)) || Byte(i) == '_' || (Byte(i) == '\'' && Alnum(Byte(i + 1)));) ++i;
+    } else if (Digit(c) || ((c == '+' || c == '-') && Digit(Byte(i + 1)))) {
+      for (++i; Alnum(Byte(i)) || ((Byte(i) == ',' || Byte(i) == '.') && Digit(Byte(i + 1)));) ++i;
+    }
+    return i;
+  }
+  bool Rest(std::size_t r, std::size_t t) const {
+    if (r == rest_.size()) return !at_word_end_ || !(Alnum(Byte(t)) || Byte(t) == '_');
+    char c = rest_[r];
+    if (c == '*') {
+      std::size_t limit = SkipSeparators(SkipSpan(SkipSeparators(t)));
+      for (std::size_t k = 0; t + k < limit && k < 256; ++k) {
+        if (Rest(r + 1, t + k)) return true;
+      }
+      return false;
+    }
+    if (Byte(t) == 0) return false;
+    if (c == '?') return Rest(r + 1, t + 1);
+    if (c == '\\' && r + 1 < rest_.size() && (rest_[r + 1] == '*' || rest_[r + 1] == '?')) {
+      return Byte(t) == static_cast<unsigned char>(rest_[r + 1]) && Rest(r + 2, t + 1);
+    }
+    return Same(Byte(t), c) && Rest(r + 1, t + 1);
+  }
+
+  bool at_word_start_ = true;
+  bool at_word_end_ = true;
+  bool case_sensitive_ = false;
+  std::string prefix_, rest_;
+  const std::string* text_ = nullptr;
+};
+
+// Scans text in blocks of the given sizes (the last block takes the rest).
+bool ScanInBlocks(const ContainingExpression& e, const std::string& text, const std::vector<std::size_t>& cuts) {
+  ContentMatcher m(e);
+  m.Begin();
+  std::size_t done = 0;
+  for (std::size_t cut : cuts) {
+    std::size_t n = std::min(cut, text.size() - done);
+    std::memcpy(m.BlockSpace(), text.data() + done, n);
+    done += n;
+    if (m.ScanBlock(n)) return m.Finish();
+  }
+  while (done < text.size()) {
+    std::size_t n = std::min(ContentMatcher::kBlockSize, text.size() - done);
+    std::memcpy(m.BlockSpace(), text.data() + done, n);
+    done += n;
+    if (m.ScanBlock(n)) break;
+  }
+  return m.Finish();
+}
+
+TEST(ContentMatcherStars, AgreeWithEveryChoiceOfStarsWhereverTheBlocksEnd) {
+  struct Case {
+    const char* word;
+    const char* alphabet;  // random texts are drawn from these bytes
+    std::vector<std::string> texts;
+  };
+  const std::string z("\0", 1);
+  const std::vector<Case> cases = {
+      // Some choice of the star ends the word at a word end, not only the first.
+      {"s*s", "su ce'.", {"success", "lull s", "sus", "says so", "s s"}},
+      {"l*l", "lu -", {"lull", "ll", "l l"}},
+      {"c*t", "catx .-", {"catat", "cab tab", "cab-t", "rabbit cabbit", "cab.t"}},
+      {"a*a*b", "ab _-1", {"aab", "a ab", "aaaab b", "a_a_b"}},
+      {"a*b*c*d", "abcd .", {"abcd", "abbbccd", "a b c d", "adcbd"}},
+      {"*a*b", "ab xy", {"xxaxxb", "b a b"}},
+      {"a*b*", "ab x", {"axbx", "ab"}},
+      {"a?*b", "ab ?.", {"a b", "a.xb", "ab"}},
+      {"a**b", "ab x.", {"axb", "a. b", "ab"}},
+      {"x*-*y", "xy-1 ", {"x-y", "xa-by", "x--y", "x-1y"}},
+      {"1*2", "12,.- a", {"1,2", "1.52", "-1 2", "112"}},
+      {"A*b", "aAbB x", {"Axb", "axb", "AxB"}},
+      {"a*b\\*d", "ab*d x", {"axb*d", "axbyd"}},
+      {"d*n't", "don't x", {"don't", "dn't"}},
+      {"a*b", "ab", {"a" + z + "b", "a" + z + "ab"}},
+  };
+  std::mt19937 rng(2024);
+  for (const Case& c : cases) {
+    ContainingExpression e;
+    ASSERT_TRUE(e.Compile(c.word, nullptr)) << c.word;
+    ASSERT_EQ(e.node_count(), 2) << c.word;
+    std::vector<std::string> texts = c.texts;
+    const std::string alphabet = std::string(c.alphabet) + z;
+    for (int i = 0; i < 150; ++i) {
+      std::string t(rng() % 20, ' ');
+      for (char& ch : t) ch = alphabet[rng() % alphabet.size()];
+      texts.push_back(t);
+    }
+    for (const std::string& text : texts) {
+      ReferenceWord reference(c.word);
+      const bool expected = reference.OccursIn(text);
+      for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+        ASSERT_EQ(ScanInBlocks(e, text, {cut}), expected) << c.word << " in [" << text << "] cut at " << cut;
+      }
+      ASSERT_EQ(ScanInBlocks(e, text, std::vector<std::size_t>(text.size(), 1)), expected)
+          << c.word << " in [" << text << "] one byte per block";
+    }
+  }
+  // Long words: stars absorb at most 255 bytes, and a match that crosses the
+  // end of a block is found wherever the block ends.
+  const std::string a300(300, 'a');
+  const std::vector<std::pair<const char*, std::string>> long_cases = {
+      {"a*b", "x " + std::string(254, 'a') + "b y"},
+      {"a*b", "x " + std::string(255, 'a') + "b y"},
+      {"a*b", std::string(256, 'a') + "b"},
+      {"a*a*b", a300 + "b " + a300},
+      {"a*a*b", std::string(500, 'a') + "b " + a300},
+      {"c*t", std::string(200, ' ') + "c" + std::string(200, 'a') + "t" + std::string(100, ' ')},
+  };
+  for (const auto& [word, text] : long_cases) {
+    ContainingExpression e;
+    ASSERT_TRUE(e.Compile(word, nullptr));
+    ReferenceWord reference(word);
+    const bool expected = reference.OccursIn(text);
+    for (std::size_t cut = 0; cut <= text.size(); ++cut) {
+      ASSERT_EQ(ScanInBlocks(e, text, {cut}), expected) << word << " in text of " << text.size() << " cut at " << cut;
+    }
+  }
+}
+
+TEST(ContentMatcherStars, ChainsDoNotDependOnWhereTheBlocksEnd) {
+  struct Case {
+    const char* expression;
+    std::string text;
+    bool expected;
+  };
+  const std::string gap(300, ' ');
+  const std::vector<Case> cases = {
+      {"cat NEAR dog", "cat" + gap + "dog", true},
+      {"cat NEAR dog", "cat" + gap + "x y z w v u t s r dog", false},
+      {"cat NEAR d*g", "cat " + std::string(200, 'x') + " " + std::string(100, 'y') + " d" + std::string(250, 'o') + "g",
+       true},
+      {"e - mail", "e" + gap + "to" + gap + "mail", true},
+      {"e - mail", "e" + gap + "to the" + gap + "mail", false},
+      {"c*t NEAR dog", "c" + std::string(250, 'a') + "t" + gap + "dog", true},
+  };
+  for (const Case& c : cases) {
+    ContainingExpression e;
+    ASSERT_TRUE(e.Compile(c.expression, nullptr)) << c.expression;
+    for (std::size_t cut = 0; cut <= c.text.size(); ++cut) {
+      ASSERT_EQ(ScanInBlocks(e, c.text, {cut}), c.expected) << c.expression << " cut at " << cut;
+    }
+  }
+}
+
 TEST_F(ContentMatcherTest, NearAndHyphenDistances) {
   EXPECT_TRUE(Matches("cat NEAR dog", "cat ran after the dog"));
   EXPECT_TRUE(Matches("cat NEAR dog", "cat w1 w2 w3 w4 w5 w6 w7 w8 dog"));
@@ -175,7 +378,7 @@ TEST_F(ContentMatcherTest, BlockBoundaries) {
   EXPECT_FALSE(Matches("cat", cut));
   EXPECT_TRUE(Matches("cat*", cut));
   // The first carried byte is judged by the real byte before it.
-  std::string joined(block - ContentMatcher::kCarrySize - 1, ' ');
+  std::string joined(block - 257, ' ');
   joined += "xcat ";
   joined += std::string(600, ' ');
   EXPECT_FALSE(Matches("cat", joined));
@@ -236,6 +439,42 @@ TEST_F(ContentMatcherTest, FilesThatCannotBeOpenedAreNotMatches) {
   EXPECT_FALSE(MatchFile(failed, env_.Path("plain"), &message));
 }
 
+// Links are followed to regular files only: a link to a FIFO, a device or a
+// folder is never opened (an open can act on a device), and nothing hangs.
+TEST_F(ContentMatcherTest, LinksAreSearchedOnlyWhenTheyLeadToRegularFiles) {
+  ContainingExpression e;
+  ASSERT_TRUE(e.Compile("needle", nullptr));
+  const std::string fifo = env_.Path("pipe"), folder = env_.Path("folder"), file = env_.Path("file.txt");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  test::MakeFolder(folder);
+  WriteTextFile(file, "a needle here");
+  // Opens of the FIFO and the folder show up as inotify events.
+  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  ASSERT_GE(watch, 0);
+  ASSERT_GE(inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+  ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_OPEN), 0);
+  struct Link {
+    const char* name;
+    std::string target;
+    bool matches;
+  };
+  const std::vector<Link> links = {
+      {"to_fifo", fifo, false},          {"to_zero", "/dev/zero", false},
+      {"to_folder", folder, false},      {"dangling", env_.Path("missing"), false},
+      {"to_file", file, true},
+  };
+  for (const Link& link : links) {
+    const std::string path = env_.Path(link.name);
+    ASSERT_EQ(symlink(link.target.c_str(), path.c_str()), 0) << link.name;
+    std::string message;
+    EXPECT_EQ(MatchFile(e, path, &message), link.matches) << link.name;
+    EXPECT_EQ(message, "") << link.name;
+  }
+  char events[4096];
+  EXPECT_LT(read(watch, events, sizeof(events)), 0) << "the FIFO or the folder was opened";
+  close(watch);
+}
+
 TEST_F(ContentMatcherTest, FileShorterThanItsSizeIsUnreadable) {
   // Attribute files of sysfs claim 4096 bytes and deliver fewer, like a file
   // that shrinks while it is read.
@@ -247,6 +486,38 @@ TEST_F(ContentMatcherTest, FileShorterThanItsSizeIsUnreadable) {
   std::string message;
   EXPECT_FALSE(MatchFile(e, path, &message));
   EXPECT_EQ(message, "Unable to read " + path);
+}
+
+// A stop request is asked for before every block after the first; once it
+// answers true the search gives up at once, reading no further block.
+TEST_F(ContentMatcherTest, StopRequestEndsTheSearchOfALargeFile) {
+  ContainingExpression e;
+  ASSERT_TRUE(e.Compile("needle OR a*a*a*b", nullptr));
+  const std::string path = env_.Path("large");
+  // Ten blocks, the word in the last.
+  std::string text;
+  while (text.size() < 10 * ContentMatcher::kBlockSize) text += std::string(200, 'a') + " ";
+  text.resize(10 * ContentMatcher::kBlockSize - 7);
+  WriteTextFile(path, text + " needle");
+  ContentMatcher m(e);
+  struct Row {
+    int stop_at_poll;  // 0: never
+    ContentMatcher::FileResult result;
+    int polls;  // asked before each read after the first, the one that finds the end too
+  };
+  const std::vector<Row> rows = {
+      {1, ContentMatcher::FileResult::kStopped, 1},
+      {3, ContentMatcher::FileResult::kStopped, 3},
+      {0, ContentMatcher::FileResult::kMatch, 10},
+  };
+  for (const Row& row : rows) {
+    int polls = 0;
+    std::function<bool()> stop = [&] { return ++polls == row.stop_at_poll; };
+    std::string message;
+    EXPECT_EQ(m.SearchFile(path, &message, stop), row.result) << row.stop_at_poll;
+    EXPECT_EQ(polls, row.polls) << row.stop_at_poll;
+    EXPECT_EQ(message, "");
+  }
 }
 
 TEST_F(ContentMatcherTest, CopiesScanOnSeveralThreads) {
