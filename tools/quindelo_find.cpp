@@ -209,13 +209,17 @@ int main(int argc, char** argv) {
   const std::string look_in = o.look_in.substr(0, quindelo::kMaxFindText);
   if (o.rebuild && look_in.size() >= 2 && look_in[1] == ':' &&
       !driver.OpenDriveIndex(look_in, true)) {
-    std::fprintf(stderr, "Unable to open index for drive %.2s!\n", look_in.c_str());
+    std::fprintf(stderr, "Unable to open index for drive %.2s!\n%s\n", look_in.c_str(),
+                 driver.open_failure_cause().c_str());
     return 2;
   }
   driver.set_refresh_flag(o.refresh);
   quindelo::LookInValidator validator(&driver, &window);
   if (!validator.ValidateNow(look_in)) {
     if (o.quiet) std::fprintf(stderr, "%s\n", validator.message().c_str());
+    // The cause of a failed index open goes on the line under its message.
+    const std::string cause = driver.open_failure_cause();
+    if (!cause.empty()) std::fprintf(stderr, "%s\n", cause.c_str());
     return 2;
   }
   const quindelo::FindEnd end = driver.WaitForFindEnd();
@@ -241,5 +245,13 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   const bool found = !rows.empty();
   driver.Shutdown();
+  // An index that could not be written gave a partial answer: say why, and
+  // fail (the index is rebuilt at the next open).
+  const std::string write_failure = driver.index_write_failure();
+  if (!write_failure.empty()) {
+    std::fprintf(stderr, "Unable to write index for drive %.2s!\n%s\n", look_in.c_str(),
+                 write_failure.c_str());
+    return 2;
+  }
   return found ? 0 : 1;
 }

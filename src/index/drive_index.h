@@ -156,6 +156,10 @@ class DriveIndex {
   bool watching() const { return watching_.load(); }
   // Folders listed from the disk by refreshes since construction.
   std::uint64_t folders_listed() const { return folders_listed_.load(); }
+  // The first failed write of the index file since it was opened ("path:
+  // cause"), or empty. The file is then condemned and rebuilt at its next
+  // open. Kept after Close; may be called from any thread.
+  std::string write_failure() const { return store_.write_failure(); }
 
  private:
   friend class DriveScanner;

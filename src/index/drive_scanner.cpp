@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "index/drive_index.h"
 #include "index/index_records.h"
@@ -13,6 +14,10 @@ namespace {
 
 constexpr int kEntriesPerCheck = 10;
 constexpr std::uint32_t kEntryListGrowth = 4096;
+// Between two folders of the walk the records agree with each other; the
+// store commits there at most this long after its last commit, so that a
+// process killed in a long walk loses no more than this much of it.
+constexpr auto kCheckpointInterval = std::chrono::seconds(2);
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -270,6 +275,7 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
   while (it.Next(&entry)) {
     if (!index_->MayContinue()) return -1;
     if (!entry.is_folder) continue;
+    index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
     std::uint16_t child = entry.child_id;
@@ -282,8 +288,10 @@ int DriveScanner::Walk(std::uint16_t parent_id, std::uint16_t folder_id, int dep
         index_format::PutU16(rec.data() + entry.position + 1, child);
         SetChildId(index_->store_, folder_id, entry.position, child);
       } else {
+        // A record that could not be written (the store keeps the cause and
+        // is condemned) is not a drive with too many folders.
         ids_left_ = false;
-        index_->NoteIdsExhausted();
+        if (!index_->store_.write_failed()) index_->NoteIdsExhausted();
       }
     }
     if (child != 0) result = Walk(folder_id, child, depth + 1, look_in_only);

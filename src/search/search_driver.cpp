@@ -6,6 +6,8 @@
 #include <new>
 
 #include "app/settings_store.h"
+#include "platform/drive_table.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "search/message_report.h"
 
@@ -39,6 +41,19 @@ void Format(char* buffer, std::size_t size, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(buffer, size, format, args);
   va_end(args);
+}
+
+// The cause of a failed index open, read on the thread that opened: the
+// last file error when a file operation failed, else what is wrong with the
+// drive.
+std::string OpenFailureCause(char letter) {
+  std::string cause = platform::DescribeFileError(platform::LastFileError());
+  if (!cause.empty()) return cause;
+  platform::DriveEntry entry;
+  if (letter < 'A' || letter > 'Z' || !platform::LookUpDrive(letter, &entry, false))
+    return std::string(1, letter) + ": is not a drive";
+  if (!platform::PathExists(entry.root)) return entry.root + ": the drive's folder does not exist";
+  return entry.root + ": the drive cannot be read";
 }
 
 }  // namespace
@@ -176,8 +191,13 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     Show(message, nullptr);
 
     bool letter_ok = (letter >= 'A' && letter <= 'Z') && text.size() >= 2 && text[1] == ':';
+    platform::ClearFileError();
     opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
                                       rebuild);
+    {
+      std::lock_guard<std::mutex> lock(request_lock_);
+      open_failure_cause_ = opened ? std::string() : OpenFailureCause(letter);
+    }
     if (opened) {
       open_drive_letter_ = letter;
       refresh_ = false;
@@ -191,6 +211,11 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 
   window_->RunOnWindowThread([this] { window_->SetWaitCursor(false); });
   return opened;
+}
+
+std::string SearchDriver::open_failure_cause() const {
+  std::lock_guard<std::mutex> lock(request_lock_);
+  return open_failure_cause_;
 }
 
 // ---------------------------------------------------------------------------
