@@ -20,7 +20,8 @@
 #   (a) next opens that rebuilt the index from scratch: the index file left
 #       by the kill is hard-linked aside, so a rebuild (which deletes the file
 #       and creates another) shows as another inode;
-#   (b) next finds whose answer equals find(1)'s for the same pattern.
+#   (b) next finds whose answer equals find(1)'s for the same pattern;
+# and the mean time of those next finds (a rebuild makes them slow).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -93,9 +94,10 @@ echo "first build..." >&2
 rebuild_cs=$(run_timed --rebuild)
 [ "$generated" = 1 ] && prepare_refresh
 refresh_cs=$(run_timed --refresh)
-echo "rebuild takes $((rebuild_cs / 100)).$((rebuild_cs % 100)) s, refresh after changes $((refresh_cs / 100)).$((refresh_cs % 100)) s" >&2
+printf 'rebuild takes %d.%02d s, refresh after changes %d.%02d s\n' \
+  $((rebuild_cs / 100)) $((rebuild_cs % 100)) $((refresh_cs / 100)) $((refresh_cs % 100)) >&2
 
-rebuilt=0 equal=0 missing=0
+rebuilt=0 equal=0 missing=0 next_cs=0
 for run in $(seq 1 "$runs"); do
   if ((run % 2)); then
     mode=--rebuild; span=$rebuild_cs
@@ -113,7 +115,9 @@ for run in $(seq 1 "$runs"); do
 
   rm -f "$work/left-by-kill"
   if [ -e "$index" ]; then ln "$index" "$work/left-by-kill"; else ((missing += 1)); fi
+  start=$(date +%s%N)
   got=$(answer)
+  next_cs=$(( next_cs + ($(date +%s%N) - start) / 10000000 ))
   want=$(expected)
   verdict="equal"
   if [ "$got" == "$want" ]; then ((equal += 1)); else verdict="DIFFERENT ($(diff <(echo "$got") <(echo "$want") | grep -c '^[<>]') lines)"; fi
@@ -126,5 +130,7 @@ for run in $(seq 1 "$runs"); do
     "$run" "$mode" $((delay_cs / 100)) $((delay_cs % 100)) $((span / 100)) $((span % 100)) "$opened" "$verdict"
 done
 echo "finder: $finder"
+mean_cs=$(( next_cs / runs ))
 echo "runs: $runs; next opens that rebuilt an existing index from scratch: $rebuilt;" \
-     "kills that left no index file: $missing; next finds equal to find(1): $equal of $runs"
+     "kills that left no index file: $missing; next finds equal to find(1): $equal of $runs;" \
+     "mean time of the next find: $((mean_cs / 100)).$(printf %02d $((mean_cs % 100))) s"

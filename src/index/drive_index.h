@@ -102,8 +102,10 @@ class DriveIndex {
   // usable drive record. Starts the change watcher on look_in_text (when it
   // names one folder), sets the change flag and requests a refresh.
   // REQUIRES: idle (call Close or StopAndWait first). Waits for a content
-  // search of the last find still under way. Returns false when the drive
-  // cannot be queried or the file can neither be opened nor made.
+  // search of the last find still under way. Waits up to 5 s for another
+  // process that holds the file. Returns false when the drive cannot be
+  // queried or the file can neither be opened nor made; the cause is then
+  // the calling thread's platform::LastFileError() (none for the drive).
   bool Open(const std::string& index_path, const std::string& look_in_text,
             IndexCallback callback, void* user_data, bool rebuild);
 

@@ -134,9 +134,9 @@ bool IndexStore::SaveForUndo(std::uint32_t offset, std::size_t count) {
 }
 
 bool IndexStore::RollBack() {
-  std::uint64_t size = 0;
+  std::uint64_t size = 0, index_size = 0;
   char magic[sizeof kUndoMagic];
-  if (!undo_.Size(&size)) return false;
+  if (!undo_.Size(&size) || !file_.Size(&index_size)) return false;
   if (size < kUndoStart || !undo_.ReadExact(0, magic, sizeof magic) ||
       std::memcmp(magic, kUndoMagic, sizeof magic) != 0) {
     return true;  // nothing saved (or not an undo file of ours)
@@ -151,6 +151,8 @@ bool IndexStore::RollBack() {
     if (!undo_.ReadExact(at, head, sizeof head)) return false;
     const Saved one{at + kUndoRecordHeader, GetU32(head), GetU32(head + 4)};
     if (one.at + one.length > size) break;  // cut short: its write never began
+    // Saved bytes always lie inside the file (below its committed end).
+    if (std::uint64_t{one.offset} + one.length > index_size) return true;
     saved.push_back(one);
     at = one.at + one.length;
   }

@@ -88,12 +88,8 @@ bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wa
       // A link swapped in after the lstat above.
       return RecordFileError(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
     }
-    bool locked = false;
     for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        locked = true;
-        break;
-      }
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
       const int error = errno;
       if (error == EINTR) continue;
       if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
@@ -106,7 +102,7 @@ bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wa
     // its place (an index being rebuilt): the lock then guards a file that
     // the path no longer names, and the path is opened again.
     struct stat held, now;
-    if (locked && ::fstat(fd, &held) == 0 && ::lstat(native_path.c_str(), &now) == 0 &&
+    if (::fstat(fd, &held) == 0 && ::lstat(native_path.c_str(), &now) == 0 &&
         held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
       fd_ = fd;
       path_ = native_path;
@@ -126,8 +122,14 @@ bool File::OpenForReading(const std::string& native_path) {
   int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return RecordFileError(errno, native_path);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int error = S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegularFile;
+  int error = 0;
+  if (::fstat(fd, &st) != 0)
+    error = errno;
+  else if (S_ISDIR(st.st_mode))
+    error = EISDIR;
+  else if (!S_ISREG(st.st_mode))
+    error = kErrorNotRegularFile;
+  if (error != 0) {
     ::close(fd);
     return RecordFileError(error, native_path);
   }
