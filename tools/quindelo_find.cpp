@@ -699,6 +699,14 @@ int Run(const Options& o) {
     driver.Shutdown();
     return kExitError;
   };
+  // A failed index open says why on the line under its message.
+  auto fail_open = [&](const std::string& message) {
+    status.Message(message);
+    const std::string cause = driver.open_failure_cause();
+    if (!cause.empty()) status.Message(cause);
+    driver.Shutdown();
+    return kExitError;
+  };
 
   // Open (or rebuild) the drive's index first, so that the refresh flag set
   // after it reaches the find that the validation schedules.
@@ -706,12 +714,12 @@ int Run(const Options& o) {
       !driver.OpenDriveIndex(look_in, true)) {
     char message[quindelo::kPaneTextSize];
     std::snprintf(message, sizeof message, "Unable to open index for drive %.2s!", look_in.c_str());
-    return fail(message);
+    return fail_open(message);
   }
   driver.set_refresh_flag(o.refresh);
   quindelo::LookInValidator validator(&driver, &window);
   if (!validator.ValidateNow(look_in)) {
-    const int status_code = fail(validator.message());
+    const int status_code = fail_open(validator.message());
     if (LooksLikeEatenBackslashes(look_in))
       std::fprintf(stderr,
                    "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
@@ -746,6 +754,16 @@ int Run(const Options& o) {
   if (printer.reader_gone()) return kExitFound;
   if (const int error = printer.write_error())
     return fail(std::string("quindelo-find: cannot write the paths: ") + std::strerror(error));
+  // An index that could not be written gave a partial answer: say why, and
+  // fail (the index is rebuilt at the next open).
+  const std::string write_failure = driver.index_write_failure();
+  if (!write_failure.empty()) {
+    char message[quindelo::kPaneTextSize];
+    std::snprintf(message, sizeof message, "Unable to write index for drive %.2s!", look_in.c_str());
+    status.Message(message);
+    status.Message(write_failure);
+    return kExitError;
+  }
 
   const int printed = printer.printed();
   if (!o.quiet) status.Message(EndMessage(end, printed, stopped_at_limit));

@@ -111,8 +111,10 @@ class DriveIndex {
   // change watcher on look_in_text (when it names one folder), sets the
   // change flag and, unless index-only, requests a refresh.
   // REQUIRES: idle (call Close or StopAndWait first). Waits for a content
-  // search of the last find still under way. Returns false when the drive
-  // cannot be queried or the file can neither be opened nor made.
+  // search of the last find still under way. Waits up to 5 s for another
+  // process that holds the file. Returns false when the drive cannot be
+  // queried or the file can neither be opened nor made; the cause is then
+  // the calling thread's platform::LastFileError() (none for the drive).
   bool Open(const std::string& index_path, const std::string& look_in_text,
             IndexCallback callback, void* user_data, bool rebuild);
 
@@ -167,6 +169,10 @@ class DriveIndex {
   bool watching() const { return watching_.load(); }
   // Folders listed from the disk by refreshes since construction.
   std::uint64_t folders_listed() const { return folders_listed_.load(); }
+  // The first failed write of the index file since it was opened ("path:
+  // cause"), or empty. The file is then condemned and rebuilt at its next
+  // open. Kept after Close; may be called from any thread.
+  std::string write_failure() const { return store_.write_failure(); }
 
  private:
   friend class DriveScanner;

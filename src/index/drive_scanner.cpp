@@ -1,6 +1,7 @@
 #include "index/drive_scanner.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "index/drive_index.h"
 #include "index/index_records.h"
@@ -12,6 +13,10 @@ namespace {
 
 constexpr int kEntriesPerCheck = 10;
 constexpr std::uint32_t kEntryListGrowth = 4096;
+// Between two folders of the walk the records agree with each other; the
+// store commits there at most this long after its last commit, so that a
+// process killed in a long walk loses no more than this much of it.
+constexpr auto kCheckpointInterval = std::chrono::seconds(2);
 
 // Folder names are compared byte for byte: Windows and windows are two
 // folders here.
@@ -87,6 +92,7 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     if (!index_->MayContinue()) return -1;
     top.next += entry.size;
     if (!entry.is_folder) continue;
+    index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
     std::uint16_t child = entry.child_id;
@@ -99,8 +105,10 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
         index_format::PutU16(top.rec.data() + entry.position + 1, child);
         SetChildId(index_->store_, top.id, entry.position, child);
       } else {
+        // A record that could not be written (the store keeps the cause and
+        // is condemned) is not a drive with too many folders.
         ids_left_ = false;
-        index_->NoteIdsExhausted();
+        if (!index_->store_.write_failed()) index_->NoteIdsExhausted();
       }
     }
     if (child == 0) continue;

@@ -14,6 +14,17 @@ using fmt::PutU16;
 using fmt::PutU32;
 using fmt::Round8;
 
+namespace {
+
+// The undo file (see "Crash safety" in index_store.h).
+constexpr char kUndoMagic[8] = {'Q', 'I', 'd', 'x', 'U', 'n', 'd', 'o'};
+constexpr std::uint64_t kUndoStart = sizeof kUndoMagic;
+constexpr std::uint32_t kUndoRecordHeader = 8;  // file offset, length
+
+std::string UndoPath(const std::string& index_path) { return index_path + ".undo"; }
+
+}  // namespace
+
 IndexStore::IndexStore() = default;
 
 IndexStore::~IndexStore() { Close(); }
@@ -83,7 +94,98 @@ bool IndexStore::ReadBytes(std::uint32_t offset, void* buffer, std::size_t count
 
 bool IndexStore::WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count) {
   window_mode_ = false;
-  return file_.WriteExact(offset, buffer, count);
+  if (write_failed_) return false;
+  if (!SaveForUndo(offset, count) || !file_.WriteExact(offset, buffer, count)) return FailWrite();
+  return true;
+}
+
+bool IndexStore::FailWrite() {
+  if (!write_failed_.exchange(true)) {
+    std::string cause = platform::DescribeFileError(platform::LastFileError());
+    if (cause.empty()) cause = file_.path() + ": write failed";
+    std::lock_guard<std::mutex> lock(failure_lock_);
+    write_failure_ = cause;
+  }
+  MarkDamaged();
+  return false;
+}
+
+std::string IndexStore::write_failure() const {
+  std::lock_guard<std::mutex> lock(failure_lock_);
+  return write_failure_;
+}
+
+bool IndexStore::SaveForUndo(std::uint32_t offset, std::size_t count) {
+  if (!undo_.IsOpen() || offset >= committed_end_ || count == 0) return true;
+  // The header is written whole, often several times between commits; its
+  // state at the commit is the one to keep.
+  if (offset == 0 && header_saved_) return true;
+  const std::size_t n = std::min<std::size_t>(count, committed_end_ - offset);
+  std::vector<std::uint8_t> record(kUndoRecordHeader + n);
+  const long long got = file_.ReadAt(offset, record.data() + kUndoRecordHeader, n);
+  if (got < 0) return false;
+  record.resize(kUndoRecordHeader + static_cast<std::size_t>(got));
+  PutU32(record.data(), offset);
+  PutU32(record.data() + 4, static_cast<std::uint32_t>(got));
+  if (!undo_.WriteExact(undo_size_, record.data(), record.size())) return false;
+  undo_size_ += record.size();
+  if (offset == 0) header_saved_ = true;
+  return true;
+}
+
+bool IndexStore::RollBack() {
+  std::uint64_t size = 0, index_size = 0;
+  char magic[sizeof kUndoMagic];
+  if (!undo_.Size(&size) || !file_.Size(&index_size)) return false;
+  if (size < kUndoStart || !undo_.ReadExact(0, magic, sizeof magic) ||
+      std::memcmp(magic, kUndoMagic, sizeof magic) != 0) {
+    return true;  // nothing saved (or not an undo file of ours)
+  }
+  struct Saved {
+    std::uint64_t at;
+    std::uint32_t offset, length;
+  };
+  std::vector<Saved> saved;
+  std::uint8_t head[kUndoRecordHeader];
+  for (std::uint64_t at = kUndoStart; at + kUndoRecordHeader <= size;) {
+    if (!undo_.ReadExact(at, head, sizeof head)) return false;
+    const Saved one{at + kUndoRecordHeader, GetU32(head), GetU32(head + 4)};
+    if (one.at + one.length > size) break;  // cut short: its write never began
+    // Saved bytes always lie inside the file (below its committed end).
+    if (std::uint64_t{one.offset} + one.length > index_size) return true;
+    saved.push_back(one);
+    at = one.at + one.length;
+  }
+  std::vector<std::uint8_t> bytes;
+  for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+    bytes.resize(it->length);
+    if (!undo_.ReadExact(it->at, bytes.data(), bytes.size()) ||
+        !file_.WriteExact(it->offset, bytes.data(), bytes.size())) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IndexStore::Commit(bool sync) {
+  if (sync && !file_.Sync()) return FailWrite();
+  if (undo_.IsOpen() && undo_size_ != kUndoStart) {
+    if (!undo_.Truncate(kUndoStart)) return FailWrite();
+    undo_size_ = kUndoStart;
+  }
+  committed_end_ = end_offset();
+  header_saved_ = false;
+  last_commit_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+void IndexStore::WriteDamagedFlag() {
+  MarkDamaged();
+  // Straight to the file: saving the old header would need room that a full
+  // disk does not have, and a roll-back would take the flag away again.
+  if (!file_.WriteExact(0, header_.data(), header_.size())) return;
+  header_dirty_ = false;
+  if (undo_.IsOpen() && undo_.Truncate(kUndoStart)) undo_size_ = kUndoStart;
 }
 
 // Positioning inside [window offset, window offset + count] only moves the
@@ -138,7 +240,7 @@ bool IndexStore::WriteHeader() {
   return true;
 }
 
-bool IndexStore::Truncate() { return file_.Truncate(end_offset()); }
+bool IndexStore::Truncate() { return file_.Truncate(end_offset()) || FailWrite(); }
 
 void IndexStore::ResetState() {
   std::vector<std::uint32_t>().swap(table_);
@@ -150,6 +252,9 @@ void IndexStore::ResetState() {
   compaction_resume_id_ = 0;
   window_mode_ = false;
   window_offset_ = window_position_ = window_count_ = 0;
+  undo_size_ = 0;
+  committed_end_ = 0;
+  header_saved_ = false;
 }
 
 // ---- Open, close, flush ---------------------------------------------------------
@@ -159,9 +264,30 @@ bool IndexStore::Open(const std::string& native_path) {
   ResetState();
   header_.fill(0);
   new_file_ = false;
+  write_failed_ = false;
+  {
+    std::lock_guard<std::mutex> lock(failure_lock_);
+    write_failure_.clear();
+  }
   bool existed = false;
-  if (!file_.OpenAlways(native_path, &existed)) return false;
+  if (!file_.OpenAlways(native_path, &existed, static_cast<int>(lock_wait_.count()))) return false;
   new_file_ = !existed;
+
+  // The undo file is guarded by the index file's lock, held from here on.
+  // What it saved is put back before the file is looked at.
+  bool undo_existed = false;
+  if (!undo_.OpenAlways(UndoPath(native_path), &undo_existed) ||
+      (!new_file_ && undo_existed && !RollBack()) || !undo_.Truncate(0) ||
+      !undo_.WriteExact(0, kUndoMagic, sizeof kUndoMagic)) {
+    const platform::FileError cause = platform::LastFileError();
+    undo_.Close();
+    file_.Close();
+    if (new_file_) platform::RemoveFile(native_path);
+    platform::RecordFileError(cause.number, cause.path);
+    ResetState();
+    return false;
+  }
+  undo_size_ = kUndoStart;
 
   if (new_file_) {
     std::memcpy(header_.data() + fmt::kBannerOffset, fmt::kBanner, sizeof(fmt::kBanner));
@@ -174,9 +300,12 @@ bool IndexStore::Open(const std::string& native_path) {
     table_dirty_ = true;
     // The table write places page 0 at offset 192; the header is written
     // again so that the file on disk is complete at once.
-    if (!WriteHeader() || !WriteTable() || !WriteHeader() || !Truncate()) {
+    if (!WriteHeader() || !WriteTable() || !WriteHeader() || !Commit(false) || !Truncate()) {
+      const platform::FileError cause = platform::LastFileError();
+      undo_.Close();
       file_.Close();
       platform::RemoveFile(native_path);
+      platform::RecordFileError(cause.number, cause.path);
       ResetState();
       return false;
     }
@@ -186,14 +315,24 @@ bool IndexStore::Open(const std::string& native_path) {
   std::uint64_t size = 0;
   bool accepted = file_.ReadExact(0, header_.data(), header_.size()) && file_.Size(&size) &&
                   GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic &&
-                  GetU32(header_.data() + fmt::kVersionOffset) == fmt::kVersion &&
-                  !is_damaged() && std::uint64_t{end_offset()} == fmt::Round8Wide(size) &&
-                  end_offset() >= fmt::kNewFileSize && LoadTable();
+                  GetU32(header_.data() + fmt::kVersionOffset) == fmt::kVersion && !is_damaged();
+  if (accepted && open_flag() != 0 && size > end_offset() && end_offset() >= fmt::kNewFileSize &&
+      end_offset() % 8 == 0) {
+    // A process that died after its last commit leaves the records it wrote
+    // since then beyond the committed end offset: they are not part of the
+    // file.
+    accepted = file_.Truncate(end_offset());
+    size = end_offset();
+  }
+  accepted = accepted && std::uint64_t{end_offset()} == fmt::Round8Wide(size) &&
+             end_offset() >= fmt::kNewFileSize && LoadTable();
   if (accepted) {
+    committed_end_ = end_offset();
     set_open_flag(1);
-    accepted = (!table_dirty_ || WriteTable()) && WriteHeader() && Truncate();
+    accepted = (!table_dirty_ || WriteTable()) && WriteHeader() && Commit(false) && Truncate();
   }
   if (!accepted) {
+    undo_.Close();
     file_.Close();
     ResetState();
     return false;
@@ -205,22 +344,34 @@ bool IndexStore::Close() {
   bool ok = true;
   if (file_.IsOpen()) {
     set_open_flag(0);
-    if (table_dirty_ && !WriteTable()) ok = false;
-    if (!WriteHeader()) ok = false;
-    if (!Truncate()) ok = false;
+    ok = FlushAndCommit(true, true);
+    // An undo file still holding saved bytes (a write failed and even the
+    // damaged flag could not be written) is what the next open needs.
+    if (undo_.IsOpen() && undo_size_ == kUndoStart) platform::RemoveFile(undo_.path());
+    undo_.Close();
     file_.Close();
   }
   ResetState();
   return ok;
 }
 
-bool IndexStore::Flush() {
+bool IndexStore::Flush() { return FlushAndCommit(false, false); }
+
+bool IndexStore::CheckpointIfOlderThan(std::chrono::milliseconds min_age) {
+  if (!file_.IsOpen() || std::chrono::steady_clock::now() - last_commit_ < min_age) return true;
+  return FlushAndCommit(true, false);
+}
+
+bool IndexStore::FlushAndCommit(bool sync, bool header_always) {
   if (!file_.IsOpen()) return false;
   bool ok = true;
   if (table_dirty_ && !WriteTable()) ok = false;
-  if (header_dirty_ && !WriteHeader()) ok = false;
-  if (!Truncate()) ok = false;
-  return ok;
+  if ((header_always || header_dirty_) && !write_failed_ && !WriteHeader()) ok = false;
+  if (write_failed_ || !Commit(sync)) {
+    WriteDamagedFlag();
+    return false;
+  }
+  return Truncate() && ok;
 }
 
 // ---- Record table -----------------------------------------------------------------

@@ -22,15 +22,34 @@
 // A damaged file never makes the store loop, hang or allocate more than the
 // file holds.
 //
+// A write that fails (a full disk, a size limit, an I/O error, a failed
+// fsync or truncation) sets the damaged flag too, and is kept as the store's
+// write failure (the error number and the path) for the caller to report;
+// after it the store writes nothing more but the damaged flag.
+//
 // Lifecycle: closed -> Open() -> open -> Close() -> closed. While open the
 // file carries open flag 1 on disk; a clean Close() writes 0. The header and
 // the record table in memory are the truth while open and reach the disk at
 // Flush() and Close(). The destructor closes cleanly.
+//
+// Crash safety: every Flush() (and Close()) is a commit point. Between two
+// commits, each write that would overwrite bytes below the end offset of
+// the last commit first saves the old bytes in an undo file beside the index
+// ("DriveC.idx.undo"); a commit empties it. When a process dies between
+// commits (kill -9, a crash), the next Open puts the saved bytes back, in
+// reverse order, and cuts the file at the committed end offset: the file is
+// then exactly as it was at the last commit and passes the consistency
+// check. Undo file: the 8 bytes kUndoMagic, then records of a 4-byte file
+// offset, a 4-byte length and that many old bytes (little-endian); a record
+// cut short by the crash is ignored (the write it guards never started).
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -53,18 +72,40 @@ class IndexStore {
   // An existing file is accepted only when its magic and version match, its
   // damaged flag is 0, its end offset equals its size rounded up to 8, its
   // table-page chain loads, and (when its open flag says it was not closed
-  // cleanly) every block agrees with the table. A refused file is left on
-  // disk untouched and false is returned.
+  // cleanly) every block agrees with the table. A file that was not closed
+  // cleanly is first brought back to its last commit (see Crash safety).
+  // A refused file is left on disk and false is returned. While another
+  // holder has the file open, waits for it up to the lock wait.
+  // On failure the cause is the thread's platform::LastFileError() when a
+  // file operation failed (a refused file records none).
   bool Open(const std::string& native_path);
+
+  // How long Open waits for another holder of the file (default 5 s).
+  void set_lock_wait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
 
   // Writes the table and header back with open flag 0, truncates the file
   // at the end offset and closes it. Does nothing when closed. Returns false
   // when a write failed (the file is closed all the same).
   bool Close();
 
-  // Writes the table if dirty and the header if dirty, and truncates the
-  // file at the end offset. REQUIRES: IsOpen().
+  // Writes the table if dirty and the header if dirty, commits (see Crash
+  // safety), and truncates the file at the end offset. Callers flush only
+  // where the records agree with each other. After a write failure it only
+  // writes the damaged flag and returns false. REQUIRES: IsOpen().
   bool Flush();
+
+  // A Flush with the file's data synced to disk (fsync), made only when the
+  // last commit is at least min_age old; true when nothing had to be done.
+  // Long walks call it between folders, so that a kill costs at most that
+  // much work.
+  bool CheckpointIfOlderThan(std::chrono::milliseconds min_age);
+
+  // True once a write of this store failed since it was opened.
+  bool write_failed() const { return write_failed_.load(); }
+  // The first write failure since the last Open: "path: cause" (for example
+  // ".../DriveC.idx: No space left on device"), or empty. Kept after Close.
+  // May be called from any thread.
+  std::string write_failure() const;
 
   // Reads the whole block of record id (block header included) into
   // *buffer, which is resized to exactly the block's length.
@@ -173,12 +214,38 @@ class IndexStore {
 
   bool WriteHeader();
   bool WriteTable();
+  // Records the calling thread's last file error as the write failure (the
+  // first one counts), sets the damaged flag and returns false.
+  bool FailWrite();
+  // Saves the bytes that a write of count bytes at offset will overwrite,
+  // when they lie below the committed end offset.
+  bool SaveForUndo(std::uint32_t offset, std::size_t count);
+  // Puts back what the undo file saved and empties it; false when a file
+  // operation failed.
+  bool RollBack();
+  // Empties the undo file: the file as it is now is the one to come back to.
+  bool Commit(bool sync);
+  // Writes the table if dirty and the header (if dirty, or always), commits
+  // (with the data synced to disk when sync is set) and truncates the file.
+  bool FlushAndCommit(bool sync, bool header_always);
+  // After a write failure: the damaged flag alone is written to the header,
+  // and the undo file is emptied so that it does not take the flag back.
+  void WriteDamagedFlag();
   bool LoadTable();
   bool CheckConsistency();
   bool Truncate();
   void ResetState();
 
   platform::File file_;
+  platform::File undo_;
+  std::uint64_t undo_size_ = 0;        // bytes in the undo file
+  std::uint32_t committed_end_ = 0;    // end offset at the last commit
+  bool header_saved_ = false;          // the header is in the undo file since the last commit
+  std::chrono::steady_clock::time_point last_commit_{};
+  std::chrono::milliseconds lock_wait_{5000};
+  std::atomic<bool> write_failed_{false};
+  mutable std::mutex failure_lock_;
+  std::string write_failure_;          // guarded by failure_lock_
   std::array<std::uint8_t, index_format::kHeaderSize> header_{};
   std::vector<std::uint32_t> table_;
   bool header_dirty_ = false;

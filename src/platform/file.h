@@ -3,7 +3,10 @@
 // whole-file operations the system needs.
 //
 // All paths here are native paths (see paths.h for drive paths).
-// Operations never throw; they report failure through their result.
+// Operations never throw; they report failure through their result, and
+// every failure also records its cause (the error number and the path) as
+// the calling thread's last file error, which callers turn into a message
+// with DescribeFileError.
 // A File object is not thread-safe: one thread uses it at a time.
 #pragma once
 
@@ -12,6 +15,32 @@
 #include <string>
 
 namespace quindelo::platform {
+
+// Error numbers of the last file error beyond errno's: the file is locked by
+// another holder longer than the caller waited, the path names something
+// other than a regular file (a FIFO, socket, device or link), or a transfer
+// moved fewer bytes than asked without an error from the system.
+inline constexpr int kErrorFileInUse = -1;
+inline constexpr int kErrorNotRegularFile = -2;
+inline constexpr int kErrorShortTransfer = -3;
+
+// The cause of the last failed file operation of the calling thread.
+// number is 0 when no failure was recorded since ClearFileError.
+struct FileError {
+  int number = 0;
+  std::string path;
+};
+
+// The calling thread's last file error (thread-local: failures of other
+// threads never show here).
+const FileError& LastFileError();
+void ClearFileError();
+// Records a failure as the calling thread's last file error; returns false so
+// that callers can write `return RecordFileError(errno, path);`.
+bool RecordFileError(int number, const std::string& path);
+// "path: text", the system's text for the error number (strerror) or this
+// layer's for its own numbers. Empty when number is 0.
+std::string DescribeFileError(const FileError& error);
 
 class File {
  public:
@@ -23,11 +52,16 @@ class File {
   File& operator=(File&& other) noexcept;
 
   // Opens the file for reading and writing, creating it (mode 0600) when it
-  // does not exist, and takes an exclusive lock so that no other process
-  // can open it the same way meanwhile. *existed (may be null) tells whether
-  // the file was there before. Fails when the path cannot be opened or is
-  // locked by another holder. Any file held before is closed first.
-  bool OpenAlways(const std::string& native_path, bool* existed);
+  // does not exist, and takes an exclusive lock (flock) so that no other
+  // holder can open it the same way meanwhile. *existed (may be null) tells
+  // whether the file was there before. While another holder keeps the lock,
+  // waits for it up to lock_wait_ms milliseconds (0: not at all); a file
+  // that its holder deleted or replaced meanwhile is opened again by its
+  // path. Fails (last error kErrorFileInUse) when the lock stays taken, and
+  // for anything but a regular file: a folder (EISDIR), a FIFO, socket,
+  // device or link (kErrorNotRegularFile). Any file held before is closed
+  // first.
+  bool OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms = 0);
 
   // Opens an existing regular file for reading only, without a lock.
   // Never opens FIFOs, sockets or devices (fails for them without blocking).
@@ -52,10 +86,17 @@ class File {
 
   bool Truncate(std::uint64_t size);
   bool Size(std::uint64_t* size) const;
+  // Flushes the file's data to the storage device (fsync).
+  bool Sync();
+
+  // The path the file was opened by (for messages).
+  const std::string& path() const { return path_; }
 
  private:
   friend bool ReplaceFileContents(const std::string&, const std::string&, unsigned);
+  bool Fail(int number) const;
   int fd_ = -1;
+  std::string path_;
 };
 
 // Replaces the contents of the file at native_path in one step: the data go

@@ -1,46 +1,118 @@
 // File operations on POSIX: open(2) with flock(2) for exclusive use,
-// pread/pwrite with retries on EINTR.
+// pread/pwrite with retries on EINTR. Every failure records errno (or one of
+// this layer's numbers) and the path as the thread's last file error.
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "platform/file.h"
 
 namespace quindelo::platform {
+namespace {
+
+thread_local FileError last_error;
+
+constexpr auto kLockRetryPause = std::chrono::milliseconds(20);
+
+}  // namespace
+
+const FileError& LastFileError() { return last_error; }
+
+void ClearFileError() {
+  last_error.number = 0;
+  last_error.path.clear();
+}
+
+bool RecordFileError(int number, const std::string& path) {
+  last_error.number = number;
+  last_error.path = path;
+  return false;
+}
+
+std::string DescribeFileError(const FileError& error) {
+  std::string text;
+  switch (error.number) {
+    case 0: return std::string();
+    case kErrorFileInUse: text = "the index is in use by another process"; break;
+    case kErrorNotRegularFile: text = "not a regular file"; break;
+    case kErrorShortTransfer: text = "incomplete transfer"; break;
+    default: {
+      char buffer[256];
+      // GNU strerror_r returns the text, which may or may not be buffer.
+      text = ::strerror_r(error.number, buffer, sizeof buffer);
+      break;
+    }
+  }
+  return error.path.empty() ? text : error.path + ": " + text;
+}
 
 File::~File() { Close(); }
 
-File::File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+File::File(File&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
 
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();
     fd_ = other.fd_;
+    path_ = std::move(other.path_);
     other.fd_ = -1;
   }
   return *this;
 }
 
-bool File::OpenAlways(const std::string& native_path, bool* existed) {
+bool File::Fail(int number) const { return RecordFileError(number, path_); }
+
+bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms) {
   Close();
-  struct stat st;
-  bool was_there = ::lstat(native_path.c_str(), &st) == 0;
-  if (was_there && !S_ISREG(st.st_mode)) return false;
-  int fd = ::open(native_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return false;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(lock_wait_ms, 0));
+  for (;;) {
+    struct stat st;
+    const bool was_there = ::lstat(native_path.c_str(), &st) == 0;
+    if (was_there && S_ISDIR(st.st_mode)) return RecordFileError(EISDIR, native_path);
+    if (was_there && !S_ISREG(st.st_mode)) return RecordFileError(kErrorNotRegularFile, native_path);
+    int fd = ::open(native_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+      // A link swapped in after the lstat above.
+      return RecordFileError(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
+    }
+    for (;;) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
+      const int error = errno;
+      if (error == EINTR) continue;
+      if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
+        ::close(fd);
+        return RecordFileError(error == EWOULDBLOCK ? kErrorFileInUse : error, native_path);
+      }
+      std::this_thread::sleep_for(kLockRetryPause);
+    }
+    // The holder we waited for may have deleted the file or put another in
+    // its place (an index being rebuilt): the lock then guards a file that
+    // the path no longer names, and the path is opened again.
+    struct stat held, now;
+    if (::fstat(fd, &held) == 0 && ::lstat(native_path.c_str(), &now) == 0 &&
+        held.st_dev == now.st_dev && held.st_ino == now.st_ino) {
+      fd_ = fd;
+      path_ = native_path;
+      if (existed) *existed = was_there;
+      return true;
+    }
     ::close(fd);
-    return false;
+    if (std::chrono::steady_clock::now() >= deadline)
+      return RecordFileError(kErrorFileInUse, native_path);
   }
-  fd_ = fd;
-  if (existed) *existed = was_there;
-  return true;
 }
 
 bool File::OpenForReading(const std::string& native_path) {
@@ -48,15 +120,23 @@ bool File::OpenForReading(const std::string& native_path) {
   // O_NONBLOCK keeps an open of a FIFO from waiting for a writer; the type
   // check below then refuses it before any read.
   int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return false;
+  if (fd < 0) return RecordFileError(errno, native_path);
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  int error = 0;
+  if (::fstat(fd, &st) != 0)
+    error = errno;
+  else if (S_ISDIR(st.st_mode))
+    error = EISDIR;
+  else if (!S_ISREG(st.st_mode))
+    error = kErrorNotRegularFile;
+  if (error != 0) {
     ::close(fd);
-    return false;
+    return RecordFileError(error, native_path);
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   fd_ = fd;
+  path_ = native_path;
   return true;
 }
 
@@ -65,16 +145,21 @@ void File::Close() {
     ::close(fd_);  // also releases the flock
     fd_ = -1;
   }
+  path_.clear();
 }
 
 long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
-  if (fd_ < 0) return -1;
+  if (fd_ < 0) {
+    Fail(EBADF);
+    return -1;
+  }
   std::size_t done = 0;
   auto* out = static_cast<char*>(buffer);
   while (done < count) {
     ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
+      Fail(errno);
       return -1;
     }
     if (n == 0) break;
@@ -84,13 +169,19 @@ long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
 }
 
 long long File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-  if (fd_ < 0) return -1;
+  if (fd_ < 0) {
+    Fail(EBADF);
+    return -1;
+  }
   std::size_t done = 0;
   auto* in = static_cast<const char*>(buffer);
   while (done < count) {
     ssize_t n = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
+      // A write that ran into a full disk or a size limit moved part of the
+      // data and then fails with ENOSPC, EFBIG or EDQUOT: that is the cause.
       if (errno == EINTR) continue;
+      Fail(errno);
       return -1;
     }
     if (n == 0) break;
@@ -100,33 +191,49 @@ long long File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t co
 }
 
 bool File::ReadExact(std::uint64_t offset, void* buffer, std::size_t count) {
-  return ReadAt(offset, buffer, count) == static_cast<long long>(count);
+  const long long n = ReadAt(offset, buffer, count);
+  if (n < 0) return false;
+  return n == static_cast<long long>(count) || Fail(kErrorShortTransfer);
 }
 
 bool File::WriteExact(std::uint64_t offset, const void* buffer, std::size_t count) {
-  return WriteAt(offset, buffer, count) == static_cast<long long>(count);
+  const long long n = WriteAt(offset, buffer, count);
+  if (n < 0) return false;
+  return n == static_cast<long long>(count) || Fail(kErrorShortTransfer);
 }
 
 long long File::Read(void* buffer, std::size_t count) {
-  if (fd_ < 0) return -1;
+  if (fd_ < 0) {
+    Fail(EBADF);
+    return -1;
+  }
   for (;;) {
     ssize_t n = ::read(fd_, buffer, count);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0) Fail(errno);
     return n;
   }
 }
 
 bool File::Truncate(std::uint64_t size) {
-  if (fd_ < 0) return false;
-  return ::ftruncate(fd_, static_cast<off_t>(size)) == 0;
+  if (fd_ < 0) return Fail(EBADF);
+  return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 || Fail(errno);
 }
 
 bool File::Size(std::uint64_t* size) const {
-  if (fd_ < 0) return false;
+  if (fd_ < 0) return Fail(EBADF);
   struct stat st;
-  if (::fstat(fd_, &st) != 0) return false;
+  if (::fstat(fd_, &st) != 0) return Fail(errno);
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
+}
+
+bool File::Sync() {
+  if (fd_ < 0) return Fail(EBADF);
+  for (;;) {
+    if (::fsync(fd_) == 0) return true;
+    if (errno != EINTR) return Fail(errno);
+  }
 }
 
 bool ReplaceFileContents(const std::string& native_path, const std::string& data,
@@ -186,14 +293,15 @@ bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::
 }
 
 bool RemoveFile(const std::string& native_path) {
-  return ::unlink(native_path.c_str()) == 0;
+  return ::unlink(native_path.c_str()) == 0 || RecordFileError(errno, native_path);
 }
 
 bool CreateFolders(const std::string& native_path) {
   std::error_code ec;
   std::filesystem::create_directories(native_path, ec);
   struct stat st;
-  return ::stat(native_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  if (::stat(native_path.c_str(), &st) != 0) return RecordFileError(errno, native_path);
+  return S_ISDIR(st.st_mode) || RecordFileError(ENOTDIR, native_path);
 }
 
 bool PathExists(const std::string& native_path) {

@@ -6,6 +6,8 @@
 #include <new>
 
 #include "app/settings_store.h"
+#include "platform/drive_table.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "search/message_report.h"
 
@@ -45,6 +47,19 @@ DriveIndex::Options IndexOptions(const SearchDriver::Options& options) {
   DriveIndex::Options index_options = options.index_options;
   if (options.index_only) index_options.index_only = true;
   return index_options;
+}
+
+// The cause of a failed index open, read on the thread that opened: the
+// last file error when a file operation failed, else what is wrong with the
+// drive.
+std::string OpenFailureCause(char letter) {
+  std::string cause = platform::DescribeFileError(platform::LastFileError());
+  if (!cause.empty()) return cause;
+  platform::DriveEntry entry;
+  if (letter < 'A' || letter > 'Z' || !platform::LookUpDrive(letter, &entry, false))
+    return std::string(1, letter) + ": is not a drive";
+  if (!platform::PathExists(entry.root)) return entry.root + ": the drive's folder does not exist";
+  return entry.root + ": the drive cannot be read";
 }
 
 }  // namespace
@@ -182,8 +197,13 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     Show(message, nullptr);
 
     bool letter_ok = (letter >= 'A' && letter <= 'Z') && text.size() >= 2 && text[1] == ':';
+    platform::ClearFileError();
     opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
                                       rebuild);
+    {
+      std::lock_guard<std::mutex> lock(request_lock_);
+      open_failure_cause_ = opened ? std::string() : OpenFailureCause(letter);
+    }
     if (opened) {
       // The refresh flag stays: the open's own refresh goes by the folder
       // stamps, and a relisting asked for (--refresh before the validation's
@@ -199,6 +219,11 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 
   window_->RunOnWindowThread([this] { window_->SetWaitCursor(false); });
   return opened;
+}
+
+std::string SearchDriver::open_failure_cause() const {
+  std::lock_guard<std::mutex> lock(request_lock_);
+  return open_failure_cause_;
 }
 
 // ---------------------------------------------------------------------------

@@ -118,6 +118,16 @@ class SearchDriver {
   // whether a drive is now open. Waits for the index: see find_window.h.
   bool OpenDriveIndex(const std::string& look_in_text, bool rebuild);
 
+  // Why the last OpenDriveIndex failed, for the line under its message:
+  // the path and the system's error text ("/x/DriveT.idx: Permission
+  // denied"), or what is wrong with the drive. Empty after a success.
+  std::string open_failure_cause() const;
+
+  // The first failed write of the open (or last closed) index file: "path:
+  // cause", or empty. Such an index gave a partial answer and is rebuilt at
+  // its next open.
+  std::string index_write_failure() const { return index_.write_failure(); }
+
   // Upper-case letter of the drive whose index is open, or ' '.
   char open_drive_letter() const { return open_drive_letter_.load(); }
 
@@ -260,6 +270,7 @@ class SearchDriver {
 
   mutable std::mutex request_lock_;
   StringList look_in_list_;  // guarded by request_lock_
+  std::string open_failure_cause_;  // guarded by request_lock_
 
   std::atomic<char> open_drive_letter_{' '};
   std::atomic<bool> running_{false};         // changed under state_lock_

@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "index/raw_index_file.h"
+#include "platform/file.h"
 #include "support/test_env.h"
 
 namespace quindelo {
@@ -480,6 +484,115 @@ TEST(IndexStoreCompact, StoppedPassLeavesASoundFileAndResumes) {
   ASSERT_TRUE(store.Open(path));
   EXPECT_FALSE(store.is_damaged());
   for (const auto& [id, bytes] : kept) EXPECT_EQ(Read(store, id), bytes);
+}
+
+// A process killed between two commits leaves the index file and its undo
+// file as they are at that moment (copied here while the store goes on).
+// Whatever was written since the last commit, the next open finds the file
+// exactly as it was committed: the same records, the same end offset.
+TEST(IndexStoreCrash, KillBetweenCommitsBringsBackTheLastCommit) {
+  test::ScopedTestEnv env;
+  const std::string path = env.Path("x.idx");
+  const std::string copy = env.Path("killed.idx");
+  IndexStore store;
+  ASSERT_TRUE(store.Open(path));
+  std::map<std::uint16_t, std::vector<std::uint8_t>> committed;
+  auto add = [&](std::uint32_t size, std::uint8_t fill) {
+    const std::uint16_t id = AddRecord(store, size, fill);
+    committed[id] = MakeBlock(id, size, fill);
+    committed[id].resize(size);
+    return id;
+  };
+  for (int i = 0; i < 40; ++i) add(60 + 29 * i, static_cast<std::uint8_t>(i));
+  ASSERT_TRUE(store.Flush());
+  std::uint32_t committed_end = store.end_offset();
+
+  auto expect_committed_state = [&](const std::string& what) {
+    namespace fs = std::filesystem;
+    fs::copy_file(path, copy, fs::copy_options::overwrite_existing);
+    fs::remove(copy + ".undo");
+    if (fs::exists(path + ".undo")) fs::copy_file(path + ".undo", copy + ".undo");
+    IndexStore killed;
+    ASSERT_TRUE(killed.Open(copy)) << what;
+    EXPECT_FALSE(killed.is_damaged()) << what;
+    EXPECT_EQ(killed.end_offset(), committed_end) << what;
+    for (const auto& [id, bytes] : committed) EXPECT_EQ(Read(killed, id), bytes) << what;
+    for (std::uint32_t id = 4; id < killed.table_length(); ++id) {
+      if (!committed.count(static_cast<std::uint16_t>(id)) && id % 1024 != 0) {
+        EXPECT_EQ(killed.table_entry(id), 0u) << what << ": id " << id;
+      }
+    }
+  };
+
+  const std::vector<std::pair<std::string, std::function<bool()>>> changes = {
+      {"rewritten in place", [&] { return store.WriteRecord(MakeBlock(5, 60 + 29, 0xA0)); }},
+      {"shrunk", [&] { return store.WriteRecord(MakeBlock(6, 20, 0xA1)); }},
+      {"grown and moved", [&] { return store.WriteRecord(MakeBlock(7, 3000, 0xA2)); }},
+      {"patched", [&] { return store.PatchRecord(8, 10, "xyz", 3); }},
+      {"deleted", [&] { return store.DeleteRecord(9); }},
+      {"added", [&] { return AddRecord(store, 500, 0xA3) != 0; }},
+  };
+  for (const auto& [what, change] : changes) {
+    ASSERT_TRUE(change()) << what;
+    expect_committed_state(what);
+  }
+  // A pass of compaction killed half-way. The deletions that make it run
+  // are committed first.
+  for (std::uint16_t id = 10; id < 44; id += 2) {
+    ASSERT_TRUE(store.DeleteRecord(id));
+    committed.erase(id);
+  }
+  committed.erase(9);
+  for (std::uint16_t id : {5, 6, 7, 8}) ASSERT_TRUE(store.ReadRecord(id, &committed[id]));
+  ASSERT_TRUE(store.WriteRecord(MakeBlock(7, 40, 0xA4)));  // frees its 3000 bytes
+  ASSERT_TRUE(store.ReadRecord(7, &committed[7]));
+  ASSERT_TRUE(store.Flush());
+  committed_end = store.end_offset();
+  for (std::uint16_t id = 4; id < store.table_length(); ++id) {
+    if (store.table_entry(id) != 0 && id % 1024 != 0 && !committed.count(id)) {
+      ASSERT_TRUE(store.ReadRecord(id, &committed[id]));
+    }
+  }
+  int blocks = 0;
+  store.Compact([&] {
+    if (++blocks == 12) expect_committed_state("compaction");
+    return 0;
+  });
+  EXPECT_GE(blocks, 12);
+  EXPECT_LT(store.end_offset(), committed_end);  // the pass did move records
+  ASSERT_TRUE(store.Close());
+  EXPECT_FALSE(std::filesystem::exists(path + ".undo"));  // a clean close leaves none
+}
+
+// One holder at a time: a second open of the same file (another open file
+// description, as another process has) waits for the holder, and gives up
+// after its lock wait with a cause that says the index is in use.
+TEST(IndexStoreLock, SecondOpenWaitsForTheHolderThenSaysInUse) {
+  test::ScopedTestEnv env;
+  const std::string path = env.Path("x.idx");
+  IndexStore holder;
+  ASSERT_TRUE(holder.Open(path));
+  const std::uint16_t id = AddRecord(holder, 100, 0x33);
+
+  IndexStore second;
+  second.set_lock_wait(std::chrono::milliseconds(100));
+  platform::ClearFileError();
+  EXPECT_FALSE(second.Open(path));
+  EXPECT_EQ(platform::LastFileError().number, platform::kErrorFileInUse);
+  EXPECT_EQ(platform::DescribeFileError(platform::LastFileError()),
+            path + ": the index is in use by another process");
+
+  second.set_lock_wait(std::chrono::seconds(20));
+  std::thread release([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    holder.Close();
+  });
+  const bool opened = second.Open(path);
+  release.join();
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(second.is_new_file());
+  std::vector<std::uint8_t> buffer;
+  EXPECT_TRUE(second.ReadRecord(id, &buffer));  // the holder's work, closed cleanly
 }
 
 }  // namespace

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <map>
 #include <string>
+#include <thread>
 
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -34,6 +37,75 @@ TEST(FileTest, OpenAlwaysCreatesOnceAndLocksOutASecondHolder) {
   first.Close();
   ASSERT_TRUE(second.OpenAlways(path, &existed));
   EXPECT_TRUE(existed);
+}
+
+// Every failed open says why, with the path: what stands at the path, what
+// the system answered, or that another holder keeps the lock.
+TEST(FileTest, FailedOpensRecordTheirCauseAndPath) {
+  test::ScopedTestEnv env;
+  const std::string held = env.Path("held");
+  File holder;
+  ASSERT_TRUE(holder.OpenAlways(held, nullptr));
+  test::WriteTextFile(env.Path("plain"), "x");
+  test::MakeFolder(env.Path("folder"));
+  test::MakeFolder(env.Path("locked-up"));
+  ASSERT_EQ(mkfifo(env.Path("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(env.Path("plain").c_str(), env.Path("link").c_str()), 0);
+  ASSERT_EQ(chmod(env.Path("locked-up").c_str(), 0500), 0);
+  struct Case {
+    std::string path;
+    std::string cause;
+  };
+  std::vector<Case> cases = {
+      {env.Path("folder"), "Is a directory"},
+      {env.Path("fifo"), "not a regular file"},
+      {env.Path("link"), "not a regular file"},
+      {env.Path("missing/x"), "No such file or directory"},
+      {env.Path("plain/x"), "Not a directory"},
+      {held, "the index is in use by another process"},
+  };
+  // The superuser writes into read-only folders all the same.
+  if (geteuid() != 0) cases.push_back({env.Path("locked-up/x"), "Permission denied"});
+  for (const Case& c : cases) {
+    ClearFileError();
+    File f;
+    EXPECT_FALSE(f.OpenAlways(c.path, nullptr, 50)) << c.path;
+    EXPECT_FALSE(f.IsOpen());
+    EXPECT_EQ(DescribeFileError(LastFileError()), c.path + ": " + c.cause);
+  }
+  chmod(env.Path("locked-up").c_str(), 0700);
+  ClearFileError();
+  EXPECT_EQ(DescribeFileError(LastFileError()), "");
+}
+
+// A second holder waits for the lock instead of failing at once; when the
+// first holder deleted the file meanwhile (an index being rebuilt), the
+// waiter opens what the path names now, not the deleted file.
+TEST(FileTest, OpenAlwaysWaitsForTheLockAndFollowsAReplacedFile) {
+  test::ScopedTestEnv env;
+  const std::string path = env.Path("store.bin");
+  for (const bool replace : {false, true}) {
+    File first;
+    ASSERT_TRUE(first.OpenAlways(path, nullptr));
+    ASSERT_TRUE(first.WriteExact(0, "old", 3));
+    std::thread release([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      if (replace) RemoveFile(path);
+      first.Close();
+    });
+    File second;
+    bool existed = false;
+    const bool opened = second.OpenAlways(path, &existed, 10000);
+    release.join();
+    ASSERT_TRUE(opened) << DescribeFileError(LastFileError());
+    std::uint64_t size = 0;
+    ASSERT_TRUE(second.Size(&size));
+    EXPECT_EQ(size, replace ? 0u : 3u) << "replace " << replace;
+    ASSERT_TRUE(second.WriteExact(0, "new", 3));
+    second.Close();
+    EXPECT_EQ(test::ReadWholeFile(path), "new");
+    RemoveFile(path);
+  }
 }
 
 TEST(FileTest, TransfersReportShortCountsAndTruncateAndSizeAgree) {

@@ -11,12 +11,17 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/file.h"
+#include "platform/paths.h"
 #include "support/test_env.h"
 
 namespace {
@@ -47,9 +52,11 @@ FinderRun Shell(const quindelo::test::ScopedTestEnv& env, const std::string& com
   return run;
 }
 
-// Runs the finder with the given arguments (shell words).
-FinderRun Finder(const quindelo::test::ScopedTestEnv& env, const std::string& args) {
-  return Shell(env, std::string(QUINDELO_FIND) + " " + args);
+// Runs the finder with the given arguments (shell words); shell_prefix runs
+// first in the same shell (limits for the finder).
+FinderRun Finder(const quindelo::test::ScopedTestEnv& env, const std::string& args,
+                 const std::string& shell_prefix = "") {
+  return Shell(env, shell_prefix + "exec " + std::string(QUINDELO_FIND) + " " + args);
 }
 
 // The lines of a run's standard output.
@@ -153,6 +160,74 @@ TEST_F(QuindeloFindTest, BadInputGetsTheSystemsMessageAndStatusTwo) {
   EXPECT_EQ(Finder(env_, drive_ + "--look-in T:").status, 2);  // --named missing
   EXPECT_EQ(Finder(env_, "--drive relative --drives").status, 2);
   EXPECT_EQ(Finder(env_, drive_ + "--named x --sort colour").status, 2);
+}
+
+// An index that cannot be opened is reported with the system's message and,
+// on the next line, the index file and the cause.
+TEST_F(QuindeloFindTest, UnopenableIndexSaysWhyOnTheNextLine) {
+  const std::string index = quindelo::platform::IndexFilePath('T');
+  MakeFolder(quindelo::platform::DataFolder());
+  std::thread holder_release;
+  quindelo::platform::File holder;
+  struct Case {
+    const char* what;
+    std::function<void()> set_up;
+    std::string cause;
+  };
+  const Case cases[] = {
+      {"a folder", [&] { MakeFolder(index); }, "Is a directory"},
+      {"a FIFO", [&] { ASSERT_EQ(mkfifo(index.c_str(), 0600), 0); }, "not a regular file"},
+      // Held by another finder for longer than the finder waits (5 s).
+      {"in use", [&] { ASSERT_TRUE(holder.OpenAlways(index, nullptr)); },
+       "the index is in use by another process"},
+  };
+  for (const Case& c : cases) {
+    c.set_up();
+    FinderRun r = Finder(env_, drive_ + "--look-in T: --named '*.c' --quiet");
+    EXPECT_EQ(r.status, 2) << c.what;
+    EXPECT_EQ(r.err, "Unable to open index for drive T:!\n" + index + ": " + c.cause + "\n")
+        << c.what;
+    holder.Close();
+    quindelo::test::RemoveTree(index);
+  }
+  // Held for a moment only: the finder waits for it and answers.
+  ASSERT_TRUE(holder.OpenAlways(index, nullptr));
+  holder_release = std::thread([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    holder.Close();
+  });
+  FinderRun r = Finder(env_, drive_ + "--look-in T: --named '*.c' --quiet");
+  holder_release.join();
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "T:\\src\\main.c\nT:\\src\\lib\\util.c\n");
+}
+
+// A write of the index that fails (here: a file size limit, as a full disk
+// does) makes the find fail with the cause instead of a partial answer
+// reported as success; the next run, with room again, rebuilds the index
+// and answers in full.
+TEST_F(QuindeloFindTest, FailedIndexWriteIsAnErrorAndTheNextRunHeals) {
+  std::string expected;
+  for (int i = 0; i < 600; ++i) {
+    const std::string folder = "many/f" + std::to_string(1000 + i);
+    MakeFolder(root_ + "/" + folder);
+    quindelo::test::WriteTextFile(root_ + "/" + folder + "/x.txt", "");
+  }
+  // Limits are in blocks of 512 bytes: an index of 10 KB at most. The signal
+  // that the limit raises is ignored, so the write fails with EFBIG.
+  FinderRun r = Finder(env_, drive_ + "--look-in T: --named x.txt --quiet",
+                       "trap '' XFSZ; ulimit -f 20; ");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("Unable to write index for drive T:!\n" +
+                       quindelo::platform::IndexFilePath('T') + ": File too large\n"),
+            std::string::npos)
+      << r.err;
+
+  r = Finder(env_, drive_ + "--look-in T: --named x.txt --quiet");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 600) << r.err;
+  r = Finder(env_, drive_ + "--look-in T: --named x.txt --quiet");
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 600) << r.err;
 }
 
 TEST_F(QuindeloFindTest, DrivesListsOnlyTheGivenDrives) {
