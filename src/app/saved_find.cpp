@@ -115,7 +115,7 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 }
 
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find) {
-  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0666);
+  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0600);
 }
 
 SavedFind LoadDefaultFind() {

@@ -59,8 +59,9 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 // Writes the 17 lines byte for byte into a temporary file beside the target,
 // flushes it and renames it over the target, so a failed save leaves the old
 // file whole. A text's CR and LF bytes are written as spaces (they would
-// shift every later line) and a text ends at its first NUL. False when the
-// file could not be written.
+// shift every later line) and a text ends at its first NUL. A new file is
+// private to the user (mode 0600); one that exists keeps its mode. False when
+// the file could not be written.
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find);
 
 // The 17-line file contents for a find (what SaveSavedFind writes).

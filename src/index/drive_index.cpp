@@ -179,8 +179,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   platform::DriveEntry entry;
   if (!platform::LookUpDrive(drive[0], &entry, false)) return false;
 
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(index_path).parent_path(), ec);
+  platform::CreateFolders(std::filesystem::path(index_path).parent_path().string());
 
   bool accepted = false;
   std::vector<std::uint8_t> record;
