@@ -10,9 +10,10 @@
 //
 // Reading is bounded: at most kSavedFindMaxRead bytes are looked at, so a
 // huge or binary file costs no more than a small one. Lines may end in LF or
-// CR LF. A file that ends early reads its missing texts as empty and its
-// missing numbers as 0; a number line is read as an optional sign and leading
-// digits (text that is no number gives 0, values beyond 32 bits saturate).
+// CR LF; a CR inside a text line reads as a space (as it is written). A file
+// that ends early reads its missing texts as empty and its missing numbers
+// as 0; a number line is read as an optional sign and leading digits (text
+// that is no number gives 0, values beyond 32 bits saturate).
 //
 // Thread-safety: the functions keep no state; FindDocument belongs to the
 // user-interface thread.
