@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 
 #include "app/settings_store.h"
