@@ -2,9 +2,9 @@
 # Builds the libFuzzer harnesses of fuzz/ with clang into build-fuzz/ and
 # runs each for SECONDS seconds (default 60) on a copy of its seed corpus in
 # fuzz/corpus/<name>/, so that the repository is never written. A crash,
-# leak, timeout or broken check stops the script with the reproducer's path.
-# New inputs found are left in the copy (printed at the end); add the
-# interesting ones to fuzz/corpus/ by hand.
+# leak, timeout or broken check stops the script with the reproducer's path
+# (the copies are then kept). After a clean run the copies are removed unless
+# QUINDELO_FUZZ_KEEP=1, which keeps them to pick new seeds from.
 # Usage: scripts/fuzz.sh [SECONDS [NAME...]]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -51,4 +51,9 @@ for name in "${names[@]}"; do
   fi
   grep -E "^stat::number_of_executed_units|^Done" "$work/$name/log" || true
 done
-echo "Fuzzing passed; corpora grown in $work"
+if [ "${QUINDELO_FUZZ_KEEP:-0}" = 1 ]; then
+  echo "Fuzzing passed; corpora grown in $work"
+else
+  rm -rf "$work"
+  echo "Fuzzing passed"
+fi
