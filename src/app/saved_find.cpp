@@ -33,12 +33,18 @@ std::int32_t ToInt32(std::string_view s) {
   return static_cast<std::int32_t>(v);
 }
 
-// A text as it is held downstream: up to its first NUL, at most 259 bytes.
+// A text as it is held downstream: up to its first NUL, at most 259 bytes,
+// and a CR inside the line read as a space, as it would be written (a text
+// never holds a line break), so that a find read and saved again reads back
+// the same.
 std::string CutText(std::string_view line) {
   std::size_t nul = line.find('\0');
   if (nul != std::string_view::npos) line = line.substr(0, nul);
   if (line.size() > kSavedFindTextMax) line = line.substr(0, kSavedFindTextMax);
-  return std::string(line);
+  std::string text(line);
+  for (char& c : text)
+    if (c == '\r') c = ' ';
+  return text;
 }
 
 // A text as it is written: one line, no NUL.
@@ -115,7 +121,7 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 }
 
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find) {
-  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0666);
+  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0600);
 }
 
 SavedFind LoadDefaultFind() {

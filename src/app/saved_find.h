@@ -10,9 +10,10 @@
 //
 // Reading is bounded: at most kSavedFindMaxRead bytes are looked at, so a
 // huge or binary file costs no more than a small one. Lines may end in LF or
-// CR LF. A file that ends early reads its missing texts as empty and its
-// missing numbers as 0; a number line is read as an optional sign and leading
-// digits (text that is no number gives 0, values beyond 32 bits saturate).
+// CR LF; a CR inside a text line reads as a space (as it is written). A file
+// that ends early reads its missing texts as empty and its missing numbers
+// as 0; a number line is read as an optional sign and leading digits (text
+// that is no number gives 0, values beyond 32 bits saturate).
 //
 // Thread-safety: the functions keep no state; FindDocument belongs to the
 // user-interface thread.
@@ -59,8 +60,9 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 // Writes the 17 lines byte for byte into a temporary file beside the target,
 // flushes it and renames it over the target, so a failed save leaves the old
 // file whole. A text's CR and LF bytes are written as spaces (they would
-// shift every later line) and a text ends at its first NUL. False when the
-// file could not be written.
+// shift every later line) and a text ends at its first NUL. A new file is
+// private to the user (mode 0600); one that exists keeps its mode. False when
+// the file could not be written.
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find);
 
 // The 17-line file contents for a find (what SaveSavedFind writes).

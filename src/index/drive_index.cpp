@@ -200,8 +200,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
 
   const std::uint32_t root_id = RootFolderId(entry.root);
 
-  std::error_code ec;
-  std::filesystem::create_directories(std::filesystem::path(index_path).parent_path(), ec);
+  platform::CreateFolders(std::filesystem::path(index_path).parent_path().string());
 
   // An index is accepted only for the volume and the root folder it was
   // built for. One written without the root's identification (0) cannot

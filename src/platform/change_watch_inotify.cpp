@@ -55,7 +55,9 @@ bool ChangeNotification::AddTree(const std::string& folder, int depth) {
     const char* n = e->d_name;
     if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0))) continue;
     if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN) continue;
-    std::string child = folder == "/" ? "/" + std::string(n) : folder + "/" + n;
+    std::string child = folder;
+    if (child != "/") child += '/';
+    child += n;
     struct stat st;
     // Folders only, never through links, and not onto other file systems.
     if (::lstat(child.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_dev != top.st_dev)
@@ -101,7 +103,9 @@ ChangeNotification::WaitResult ChangeNotification::Wait(int timeout_ms) {
       } else if ((ev.mask & IN_CREATE || ev.mask & IN_MOVED_TO) && (ev.mask & IN_ISDIR) && ev.len) {
         auto it = folders_.find(ev.wd);
         if (it != folders_.end()) {
-          std::string child = it->second == "/" ? "/" + std::string(name) : it->second + "/" + name;
+          std::string child = it->second;
+          if (child != "/") child += '/';
+          child += name;
           if (!AddTree(child, 0)) failed = true;
         }
       } else if (ev.mask & IN_IGNORED) {

@@ -168,7 +168,9 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   if (SettingsReadInt("Drives", "Auto", &automatic) && automatic == 0) return table;
 
   *mounts = ReadMounts();
-  if (table[2].root.empty()) table[2].root = "/";
+  // assign(1, '/') rather than = "/": GCC 12 at -O3 warns falsely about the
+  // literal's copy (GCC bug 105329).
+  if (table[2].root.empty()) table[2].root.assign(1, '/');
   std::set<std::pair<unsigned, unsigned>> devices;
   std::vector<const Mount*> candidates;
   for (const Mount& m : *mounts) {

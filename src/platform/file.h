@@ -115,8 +115,11 @@ bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::
 // Deletes a file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& native_path);
 
-// Creates a folder and any missing parents (mode 0700). True when the folder
-// exists afterwards.
+// Creates a folder and any missing parents, each with mode 0700 whatever the
+// umask, so that the user's indexes, settings and finds are private to the
+// user. Folders that already exist keep their mode (they may be folders the
+// user chose and shares). True when the folder exists afterwards; on failure
+// errno tells why. Every folder the system creates is created here.
 bool CreateFolders(const std::string& native_path);
 
 // True when something (of any kind) exists at the path; links not followed.

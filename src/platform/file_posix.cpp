@@ -297,9 +297,23 @@ bool RemoveFile(const std::string& native_path) {
 }
 
 bool CreateFolders(const std::string& native_path) {
-  std::error_code ec;
-  std::filesystem::create_directories(native_path, ec);
+  // Each missing folder is made and then set to exactly 0700: the umask can
+  // only take bits away from mkdir's mode, and one that takes the owner's
+  // own bits (0277) would leave a folder nobody can write into.
   struct stat st;
+  for (std::size_t pos = 1; pos <= native_path.size(); ++pos) {
+    if (pos < native_path.size() && native_path[pos] != '/') continue;
+    const std::string part = native_path.substr(0, pos);
+    if (::mkdir(part.c_str(), 0700) == 0) {
+      if (::chmod(part.c_str(), 0700) != 0) return RecordFileError(errno, part);
+    } else if (errno != EEXIST) {
+      // A folder that exists may still refuse mkdir (EACCES, EROFS).
+      const int error = errno;
+      if (::stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        return RecordFileError(error, part);
+      }
+    }
+  }
   if (::stat(native_path.c_str(), &st) != 0) return RecordFileError(errno, native_path);
   return S_ISDIR(st.st_mode) || RecordFileError(ENOTDIR, native_path);
 }

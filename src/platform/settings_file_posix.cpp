@@ -191,7 +191,7 @@ Line ParseLine(std::string_view raw, std::string* current_section) {
       // The values below a broken header belong to no section that can be
       // named; they are unreadable and dropped at the next write.
       line.kind = LineKind::kBad;
-      *current_section = kNoSection;
+      current_section->assign(1, kNoSection[0]);
       return line;
     }
     std::string_view name = Trim(t.substr(1, close - 1));
@@ -294,21 +294,11 @@ long FindValue(const Document& doc, std::string_view section, std::string_view n
   return -1;
 }
 
-bool MakeFolders(const std::string& path) {
-  for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos < path.size() && path[pos] != '/') continue;
-    std::string part = path.substr(0, pos);
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  }
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // Writes doc to a temporary file beside the settings file, flushes it to
 // disk and renames it over the old file. Bad lines are dropped.
 bool StoreDocument(const Document& doc) {
   std::string folder = FolderPath();
-  if (!MakeFolders(folder)) return false;
+  if (!CreateFolders(folder)) return false;
   std::string data;
   for (const Line& l : doc.lines) {
     if (l.kind == LineKind::kBad) continue;

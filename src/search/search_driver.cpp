@@ -2,7 +2,6 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <filesystem>
 #include <new>
 
 #include "app/settings_store.h"
@@ -165,10 +164,7 @@ bool SearchDriver::DriveNeedsOpening(char drive) {
 bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild) {
   const std::string text = Cut(look_in_text, kMaxFindText);
   const char letter = Upper(text.empty() ? ' ' : text[0]);
-  {
-    std::error_code ec;
-    std::filesystem::create_directories(platform::DataFolder(), ec);
-  }
+  platform::CreateFolders(platform::DataFolder());
   const std::string index_path = platform::IndexFilePath(letter);
 
   window_->RunOnWindowThread([this] {

@@ -83,6 +83,16 @@ TEST(SavedFindTest, TextsThatWouldBreakTheLinesAreFlattened) {
   EXPECT_EQ(back.named, "a  b");
   EXPECT_EQ(back.containing, "x");
   EXPECT_EQ(back.options, f.options);
+
+  // A CR inside a line of a file reads as the space it would be written as,
+  // so the find saved again reads back the same (the last CR ends the line).
+  std::string file = FormatSavedFind(SampleFind());
+  file.replace(file.find("mutex\r\n"), 7, "mu\rtex\r\r\n");
+  ASSERT_EQ(ParseSavedFind(file, &back), SavedFindLoad::kOk);
+  EXPECT_EQ(back.containing, "\"lock\" NEAR mu tex ");
+  SavedFind again;
+  ASSERT_EQ(ParseSavedFind(FormatSavedFind(back), &again), SavedFindLoad::kOk);
+  EXPECT_EQ(again, back);
 }
 
 TEST(SavedFindTest, WrongFirstLineIsRefusedWithTheWarning) {

@@ -196,9 +196,9 @@ TEST(FolderRecordTest, MalformedRecordsNeverReadPastTheBuffer) {
   // Each list is the exact record buffer (no slack), so a reader running
   // past it is caught by AddressSanitizer.
   auto record_with_list = [](std::vector<std::uint8_t> list) {
-    std::vector<std::uint8_t> r(15, 0);
-    fmt::EncodeBlockHeader(r.data(), {static_cast<std::uint32_t>(15 + list.size()), 4, 3});
-    r.insert(r.end(), list.begin(), list.end());
+    std::vector<std::uint8_t> r(15 + list.size(), 0);
+    fmt::EncodeBlockHeader(r.data(), {static_cast<std::uint32_t>(r.size()), 4, 3});
+    std::copy(list.begin(), list.end(), r.begin() + 15);
     return r;
   };
   const std::vector<std::vector<std::uint8_t>> bad_lists = {

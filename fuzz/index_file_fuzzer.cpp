@@ -1,0 +1,107 @@
+// The index file reader on arbitrary file contents: the bytes become an
+// index file, which is opened (and checked when it was not closed cleanly),
+// scanned, read record by record, walked from the root along child ids with
+// folder paths built for every folder, trimmed by a subtree deletion,
+// compacted, closed and opened again. Whatever the bytes, nothing may crash,
+// loop, read out of bounds or allocate beyond the file's size.
+#include <cstddef>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "index/index_records.h"
+#include "index/index_store.h"
+#include "index/name_cache.h"
+#include "index/string_pool.h"
+
+namespace quindelo {
+namespace {
+
+// Every entry of every folder record met in a scan of the whole file.
+void ScanAll(IndexStore& store) {
+  std::vector<std::uint8_t> buffer;
+  store.BeginScan();
+  // A scan ends by itself; the bound only turns a looping scan into a crash
+  // report instead of a timeout.
+  for (long n = 0; store.NextRecord(&buffer); ++n) {
+    if (n > 1000000) fuzz::Fail("scan does not end");
+    FolderRecordView view;
+    if (!view.Parse(buffer)) continue;
+    EntryIterator it(view);
+    FolderEntry entry;
+    while (it.Next(&entry)) {
+    }
+  }
+}
+
+// From the drive record's root folder along child ids, never visiting a
+// folder twice; builds the path of each folder reached. Returns the id of a
+// folder below the root with a record, or 0.
+std::uint16_t WalkTree(IndexStore& store) {
+  DriveRecord drive;
+  if (!ReadDriveRecord(store, &drive) || drive.root_folder_id == 0) return 0;
+  NameCache cache(store.table_length());
+  StringPool pool;
+  std::set<std::uint16_t> seen;
+  std::vector<std::uint16_t> pending = {drive.root_folder_id};
+  std::uint16_t below_root = 0;
+  while (!pending.empty()) {
+    std::uint16_t id = pending.back();
+    pending.pop_back();
+    if (!seen.insert(id).second) continue;
+    std::vector<std::uint8_t> record;
+    FolderRecordView view;
+    if (!ReadFolderRecord(store, id, &record, &view)) continue;
+    std::string path;
+    BuildFolderPath(store, id, &cache, &pool, &path);
+    if (id != drive.root_folder_id && below_root == 0) below_root = id;
+    EntryIterator it(view);
+    FolderEntry entry;
+    while (it.Next(&entry))
+      if (entry.is_folder && entry.child_id != 0) pending.push_back(entry.child_id);
+  }
+  return below_root;
+}
+
+void ReadEveryRecord(IndexStore& store) {
+  std::vector<std::uint8_t> buffer;
+  for (std::uint32_t id = 1; id < store.table_length(); ++id) {
+    if (store.table_entry(id) == 0) continue;
+    store.ReadRecord(static_cast<std::uint16_t>(id), &buffer);
+  }
+}
+
+}  // namespace
+}  // namespace quindelo
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace quindelo;
+  static const std::string path = fuzz::ScratchFolder() + "/DriveT.idx";
+  fuzz::WriteWholeFile(path, data, size);
+  bool sound_after_close = false;
+  {
+    IndexStore store;
+    if (store.Open(path)) {
+      ScanAll(store);
+      ReadEveryRecord(store);
+      std::uint16_t folder = WalkTree(store);
+      if (folder != 0) DeleteFolderSubtree(store, folder);
+      store.Compact(std::function<int()>());
+      const bool damaged = store.is_damaged();
+      sound_after_close = store.Close() && !damaged;
+    }
+  }
+  // A file closed cleanly without damage opens again; any other file is
+  // opened or refused, never a crash.
+  IndexStore store;
+  const bool reopened = store.Open(path);
+  if (sound_after_close && !reopened) fuzz::Fail("a sound index closed cleanly does not reopen");
+  if (reopened) {
+    ScanAll(store);
+    WalkTree(store);
+    store.Close();
+  }
+  return 0;
+}
