@@ -217,10 +217,14 @@ void DriveScanner::ReportNew(std::string_view name, int* result) {
 
 // Merges the sorted listing into the record copy. Returns 0, or -1 when
 // asked to stop (the merge then ends where it is).
-int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
-                        std::vector<std::uint8_t>* rec, bool* dirty) {
+int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec,
+                        bool* dirty) {
   FolderRecordView view;
   if (!view.Parse(*rec)) return 0;
+  // Whether new names are reported is decided by the find under way, which
+  // may have changed while the walk was paused (a pass paused for a find goes
+  // on as that find's refresh, with its look-in folders and patterns).
+  bool in_scope = false, ancestor = false;
   std::uint32_t cursor = view.entries_offset();
   std::vector<std::uint8_t> bytes;
   int result = 0;
@@ -231,11 +235,13 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, bool in_scope,
     // Unwritten, the names inserted before the pause would be missed by the
     // next find (its index phase cannot see them, and the resumed merge no
     // longer finds them new).
-    if (n++ % kEntriesPerCheck == 0 &&
-        !index_->MayContinue([&] {
-          if (*dirty) WriteRecord(rec, dirty);
-        }))
-      return -1;
+    if (n++ % kEntriesPerCheck == 0) {
+      if (!index_->MayContinue([&] {
+            if (*dirty) WriteRecord(rec, dirty);
+          }))
+        return -1;
+      Scope(&in_scope, &ancestor);
+    }
     for (;;) {
       FolderEntry entry;
       bool have = EntryAt(*rec, cursor, &entry);
@@ -337,7 +343,7 @@ DriveScanner::Visit DriveScanner::VisitFolder(std::uint16_t parent_id, std::stri
         // A walk that was told to give up writes nothing more: the store may
         // be closed (or another walk's) by now. What a pause had to keep, it
         // wrote.
-        if (Merge(listing, in_scope, rec, &dirty) != 0) return Visit::kStopped;
+        if (Merge(listing, rec, &dirty) != 0) return Visit::kStopped;
         index_format::PutU32(rec->data() + index_format::kFolderStampOffset, stamp);
         dirty = true;
         break;

@@ -73,8 +73,7 @@ class DriveScanner {
                     std::size_t depth, bool look_in_only, std::vector<std::uint8_t>* rec);
   void Scope(bool* in_scope, bool* ancestor) const;
   Listing List(std::vector<ListingEntry>* listing, class StringPool* pool);
-  int Merge(const std::vector<ListingEntry>& listing, bool in_scope, std::vector<std::uint8_t>* rec,
-            bool* dirty);
+  int Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec, bool* dirty);
   bool RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from, std::uint32_t to);
   void WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty);
   void ReportNew(std::string_view name, int* result);
