@@ -311,7 +311,11 @@ class StatusLine {
     if (same_phase && now - last_draw_ < std::chrono::milliseconds(kRedrawMs)) return;
     last_draw_ = now;
     drawn_ = line;
-    line = "\r" + Fit(line) + "\033[K";
+    // Built by appending: GCC 12 at -O3 warns falsely of an overlapping copy
+    // in "text" + std::string (its bug 105329).
+    std::string shown = "\r";
+    shown.append(Fit(line)).append("\033[K");
+    line = std::move(shown);
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);
     shown_ = true;
