@@ -614,22 +614,6 @@ bool ResolveLookIn(const Options& o, std::string* look_in) {
 // ---------------------------------------------------------------------------
 // The end
 
-// The window's end message for the paths actually printed.
-std::string EndMessage(const quindelo::FindEnd& end, int printed, bool stopped_at_limit) {
-  char text[quindelo::kPaneTextSize];
-  if (stopped_at_limit)
-    std::snprintf(text, sizeof text, "Stopped after maximum of %d files found.", printed);
-  else if (printed == 1)
-    std::snprintf(text, sizeof text, "Found one file.");
-  else if (printed > 1)
-    std::snprintf(text, sizeof text, "Found %d files.", printed);
-  else if (end.message == "Disk drive is not ready.")
-    std::snprintf(text, sizeof text, "%s", end.message.c_str());
-  else
-    std::snprintf(text, sizeof text, "No files found.  Check your search criteria.");
-  return text;
-}
-
 // Orders rows as the window's sorted insertion would (rows that compare
 // equal keep their order of arrival). Rows mostly arrive in order, the
 // index's names first: the sorted run they start with is merged with the
@@ -770,7 +754,8 @@ int Run(const Options& o) {
   }
 
   const int printed = printer.printed();
-  if (!o.quiet) status.Message(EndMessage(end, printed, stopped_at_limit));
+  if (!o.quiet) status.Message(quindelo::FindEndMessage(printed, stopped_at_limit,
+                                           end.message == "Disk drive is not ready."));
   return printed > 0 ? kExitFound : kExitNoneFound;
 }
 

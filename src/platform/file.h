@@ -63,8 +63,11 @@ class File {
   // first.
   bool OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms = 0);
 
-  // Opens an existing regular file for reading only, without a lock.
-  // Never opens FIFOs, sockets or devices (fails for them without blocking).
+  // Opens an existing regular file for reading only, without a lock. A link
+  // is followed, but only to a regular file: FIFOs, sockets, devices and
+  // folders, named directly or through links, are never opened (opening a
+  // device can act on it), and the opened file is checked again in case the
+  // path changed meanwhile.
   bool OpenForReading(const std::string& native_path);
 
   bool IsOpen() const { return fd_ >= 0; }
@@ -118,8 +121,9 @@ bool RemoveFile(const std::string& native_path);
 // Creates a folder and any missing parents, each with mode 0700 whatever the
 // umask, so that the user's indexes, settings and finds are private to the
 // user. Folders that already exist keep their mode (they may be folders the
-// user chose and shares). True when the folder exists afterwards; on failure
-// errno tells why. Every folder the system creates is created here.
+// user chose and shares). True when the folder exists afterwards; a failure
+// is recorded as the last file error. Every folder the system creates is
+// created here.
 bool CreateFolders(const std::string& native_path);
 
 // True when something (of any kind) exists at the path; links not followed.

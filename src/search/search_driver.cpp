@@ -63,6 +63,21 @@ std::string OpenFailureCause(char letter) {
 
 }  // namespace
 
+std::string FindEndMessage(int rows, bool stopped_at_limit, bool medium_gone) {
+  char message[kMessageSize];
+  if (stopped_at_limit)
+    Format(message, sizeof message, "Stopped after maximum of %d files found.", rows);
+  else if (rows == 1)
+    Format(message, sizeof message, "Found one file.");
+  else if (rows > 1)
+    Format(message, sizeof message, "Found %d files.", rows);
+  else if (medium_gone)
+    Format(message, sizeof message, "Disk drive is not ready.");
+  else
+    Format(message, sizeof message, "No files found.  Check your search criteria.");
+  return message;
+}
+
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
@@ -516,16 +531,11 @@ int SearchDriver::OnIndexCallback(int code, const char* text) {
       else if (!find_active_)
         rows == 0 ? Format(message, kMessageSize, "User stopped.")
                   : Format(message, kMessageSize, "User stopped after finding %d file(s).", rows);
-      else if (row_limit_ > 0 && rows >= row_limit_)
-        Format(message, kMessageSize, "Stopped after maximum of %d files found.", rows);
-      else if (rows == 1)
-        Format(message, kMessageSize, "Found one file.");
-      else if (rows > 1)
-        Format(message, kMessageSize, "Found %d files.", rows);
-      else if (IndexMediumChanged())
-        Format(message, kMessageSize, "Disk drive is not ready.");
       else
-        Format(message, kMessageSize, "No files found.  Check your search criteria.");
+        Format(message, kMessageSize, "%s",
+               FindEndMessage(rows, row_limit_ > 0 && rows >= row_limit_,
+                              rows == 0 && IndexMediumChanged())
+                   .c_str());
       shown = message;
       indicator = " ";
       break;

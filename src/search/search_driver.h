@@ -64,6 +64,13 @@ class DriverClock {
   virtual void Sleep(std::uint32_t ms) = 0;
 };
 
+// The end message of a find that ran to its end with rows rows:
+// "Stopped after maximum of %d files found." when it stopped at the row
+// limit, "Found one file." or "Found %d files.", and for none "Disk drive is
+// not ready." when the drive's medium went away, else "No files found.  Check
+// your search criteria.".
+std::string FindEndMessage(int rows, bool stopped_at_limit, bool medium_gone);
+
 // How a find (or a find start that ran no find) ended: the end message and
 // the indicator it was shown with.
 struct FindEnd {
