@@ -574,7 +574,7 @@ void DriveIndex::IndexFind() {
   while (store_.NextRecord(&record)) {
     if (requested_phase_ != kPhaseIndexFind) break;
     if (Poll()) break;
-    FolderRecordView folder;
+    FolderRecordView folder(store_.layout());
     if (!folder.Parse(record)) continue;
     NameCache::Slot& slot = cache.slot(folder.id());
     if (!slot.name) {
@@ -664,8 +664,11 @@ void DriveIndex::RefreshPass() {
         result = scanner.WalkRoot(root_folder_id_, true);
         relisting_ = false;
       }
-      if (result == 0) scanner.WalkRoot(root_folder_id_, false);
+      if (result == 0) result = scanner.WalkRoot(root_folder_id_, false);
       relisting_ = false;
+      // A narrow index whose ids ran out moves to the wide variant and the
+      // pass starts over, going quickly over the folders it already holds.
+      if (result == DriveScanner::kOutOfIds && WidenStore()) restart_flag_ = true;
     } while (restart_flag_ && current_phase_ == kPhaseRefresh);
     if (requested_phase_ == kPhaseRefresh) last_refresh_ = pass_start;
     if (requested_phase_ != kPhaseStopped && store_open_) SaveDriveRecord();
@@ -694,6 +697,15 @@ bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
     }
     refresh_event_.Wait();
   }
+  return false;
+}
+
+bool DriveIndex::WidenStore() {
+  ReportStatus("Drive %s holds more folders than a standard index can number; "
+               "moving its index to the wide format.",
+               drive_root_text_.c_str());
+  if (WidenIndex(store_)) return true;
+  NoteIdsExhausted();
   return false;
 }
 

@@ -220,6 +220,10 @@ class DriveIndex {
   void ReportResult(const std::string& path);  // code 3, or the content queue
   void SaveDriveRecord();
   bool FolderInScope(const std::string& folder_path) const;
+  // Moves the store to the wide variant (with one status message); false,
+  // with the message that the rest of the drive is not listed, when that
+  // failed.
+  bool WidenStore();
   void NoteIdsExhausted();
   void StartWatcher(const std::string& look_in_text);
   void StopWatcher();
@@ -259,7 +263,7 @@ class DriveIndex {
   std::string native_root_;      // root folder of the drive ("/" or "/media/x")
   std::uint64_t root_device_ = 0;
   std::uint32_t last_refresh_ = 0;
-  std::uint16_t root_folder_id_ = 0;
+  index_format::RecordId root_folder_id_ = 0;
   std::atomic<bool> change_flag_{false};
   std::atomic<bool> restart_flag_{false};
   // A find asked for its scope to be listed whatever the stamps (set by

@@ -34,21 +34,13 @@ std::uint32_t FolderStamp(const platform::FindData& data) {
          static_cast<std::uint32_t>(data.last_write_time >> 32);
 }
 
-// Parses the entry at pos of the record; false at the terminator or when the
-// list is damaged.
-bool EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos, FolderEntry* entry) {
-  EntryIterator it(rec.data(), pos, static_cast<std::uint32_t>(rec.size()));
-  return it.Next(entry);
-}
-
 // Bytes of a new entry.
-void EncodeEntry(std::string_view name, bool is_folder,
+void EncodeEntry(std::string_view name, bool is_folder, const index_format::Layout& layout,
                  std::vector<std::uint8_t>* out) {
   out->clear();
   if (is_folder) {
     out->push_back(0xFF);
-    out->push_back(0);
-    out->push_back(0);
+    out->insert(out->end(), layout.id_bytes, 0);  // no child record yet
   }
   out->push_back(static_cast<std::uint8_t>(name.size()));
   out->insert(out->end(), name.begin(), name.end());
@@ -58,7 +50,14 @@ void EncodeEntry(std::string_view name, bool is_folder,
 
 DriveScanner::DriveScanner(DriveIndex* index) : index_(index) {}
 
-int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
+bool DriveScanner::EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos,
+                           FolderEntry* entry) const {
+  EntryIterator it(rec.data(), pos, static_cast<std::uint32_t>(rec.size()),
+                   index_->store_.layout());
+  return it.Next(entry);
+}
+
+int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
   drive_path_ = index_->drive_root_text_ + "\\";
   native_path_ = index_->native_root_;
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
@@ -73,7 +72,7 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
   auto enter = [this](Frame* frame) {
     // The copy was parsed and checked by the visit; should it no longer
     // parse, nothing of it is descended into.
-    FolderRecordView view;
+    FolderRecordView view(index_->store_.layout());
     frame->next = view.Parse(frame->rec) ? view.entries_offset()
                                          : static_cast<std::uint32_t>(frame->rec.size());
     frame->drive_length = drive_path_.size();
@@ -95,20 +94,27 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
-    std::uint16_t child = entry.child_id;
+    index_format::RecordId child = entry.child_id;
     if (child == 0 && ids_left_) {
       child = CreateFolderRecord(index_->store_, top.id, entry.name);
       if (child != 0) {
         index_->PostProgress(kCodeRefresh, drive_path_);
         // The copy and the stored record both get the new child id; the copy
         // is not dirty for it.
-        index_format::PutU16(top.rec.data() + entry.position + 1, child);
+        index_format::PutId(top.rec.data() + entry.position + 1, child, index_->store_.layout());
         SetChildId(index_->store_, top.id, entry.position, child);
+      } else if (!index_->store_.write_failed()) {
+        // Every id of a narrow index is taken. Every record written so far
+        // agrees with the others (this entry keeps child id 0), so the walk
+        // ends here; once the index is wide, the next walk goes on from here
+        // (folders it has seen keep their stamps and are not listed again).
+        if (!index_->store_.wide()) return kOutOfIds;
+        ids_left_ = false;
+        index_->NoteIdsExhausted();
       } else {
         // A record that could not be written (the store keeps the cause and
         // is condemned) is not a drive with too many folders.
         ids_left_ = false;
-        if (!index_->store_.write_failed()) index_->NoteIdsExhausted();
       }
     }
     if (child == 0) continue;
@@ -197,7 +203,8 @@ void DriveScanner::WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty) {
 bool DriveScanner::RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from,
                                std::uint32_t to) {
   FolderEntry entry;
-  const std::uint16_t folder_id = index_format::DecodeBlockHeader(rec->data()).id;
+  const index_format::RecordId folder_id =
+      index_format::DecodeBlockHeader(rec->data(), index_->store_.layout()).id;
   for (std::uint32_t pos = from; pos < to && EntryAt(*rec, pos, &entry); pos += entry.size)
     if (entry.is_folder && entry.child_id != 0)
       DeleteFolderSubtree(index_->store_, entry.child_id, folder_id, entry.name);
@@ -219,7 +226,7 @@ void DriveScanner::ReportNew(std::string_view name, int* result) {
 // asked to stop (the merge then ends where it is).
 int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec,
                         bool* dirty) {
-  FolderRecordView view;
+  FolderRecordView view(index_->store_.layout());
   if (!view.Parse(*rec)) return 0;
   // Whether new names are reported is decided by the find under way, which
   // may have changed while the walk was paused (a pass paused for a find goes
@@ -270,7 +277,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
         WriteRecord(rec, dirty);
       }
       // A new name.
-      EncodeEntry(item.name, item.is_folder, &bytes);
+      EncodeEntry(item.name, item.is_folder, index_->store_.layout(), &bytes);
       if (rec->capacity() < rec->size() + bytes.size())
         rec->reserve(rec->size() + bytes.size() + kEntryListGrowth);
       rec->insert(rec->begin() + cursor, bytes.begin(), bytes.end());
@@ -292,8 +299,9 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
   return result;
 }
 
-DriveScanner::Visit DriveScanner::VisitFolder(std::uint16_t parent_id, std::string_view name,
-                                              std::uint16_t folder_id, std::size_t depth,
+DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
+                                              std::string_view name,
+                                              index_format::RecordId folder_id, std::size_t depth,
                                               bool look_in_only, std::vector<std::uint8_t>* rec) {
   if (depth == 1) index_->PostProgress(kCodeRefresh, drive_path_);
   if (!index_->MayContinue()) return Visit::kStopped;

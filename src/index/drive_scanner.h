@@ -34,18 +34,27 @@
 #include <string_view>
 #include <vector>
 
+#include "index/index_format.h"
+
 namespace quindelo {
 
 class DriveIndex;
+struct FolderEntry;
 
 class DriveScanner {
  public:
   explicit DriveScanner(DriveIndex* index);
 
+  // What WalkRoot returns when a narrow index has no record id left for a
+  // new folder: the walk ended there with the index sound, and goes on from
+  // there once the index is wide.
+  static constexpr int kOutOfIds = 1;
+
   // Walks from the root folder record. With look_in_only, only the look-in
   // folders (and what lies below them) and the folders above them are
-  // walked. Returns 0 when the walk completed, -1 when it was stopped.
-  int WalkRoot(std::uint16_t root_id, bool look_in_only);
+  // walked. Returns 0 when the walk completed, -1 when it was stopped, or
+  // kOutOfIds.
+  int WalkRoot(index_format::RecordId root_id, bool look_in_only);
 
  private:
   struct ListingEntry {
@@ -59,7 +68,7 @@ class DriveScanner {
   // A folder on the walk's way down: its record copy and the offset of its
   // next entry, with the lengths of its drive and native paths.
   struct Frame {
-    std::uint16_t id = 0;
+    index_format::RecordId id = 0;
     std::vector<std::uint8_t> rec;
     std::uint32_t next = 0;
     std::size_t drive_length = 0;
@@ -69,8 +78,13 @@ class DriveScanner {
   // Reads, checks, lists and merges the folder at the current paths, which
   // the entry name of folder parent_id leads to (the root: parent 0 and an
   // empty name). *rec receives the record copy to descend through.
-  Visit VisitFolder(std::uint16_t parent_id, std::string_view name, std::uint16_t folder_id,
-                    std::size_t depth, bool look_in_only, std::vector<std::uint8_t>* rec);
+  Visit VisitFolder(index_format::RecordId parent_id, std::string_view name,
+                    index_format::RecordId folder_id, std::size_t depth, bool look_in_only,
+                    std::vector<std::uint8_t>* rec);
+  // Parses the entry at pos of a record copy; false at the terminator or
+  // when the list is damaged.
+  bool EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos,
+               FolderEntry* entry) const;
   void Scope(bool* in_scope, bool* ancestor) const;
   Listing List(std::vector<ListingEntry>* listing, class StringPool* pool);
   int Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec, bool* dirty);

@@ -7,6 +7,28 @@
 // blocks up to the end offset, each starting at a multiple of 8 with an
 // 8-byte block header (length, record id, kind). A block occupies
 // Round8(length) bytes.
+//
+// Two variants share this layout and differ only in the width of record ids:
+//
+//   narrow (version 0x00010001): 16-bit ids, at most 60 table pages, so at
+//     most 61,377 folders. Every drive that fits is stored in it, byte for
+//     byte as it always was.
+//   wide (version 0x00020001): 24-bit ids, for drives with more folders.
+//     Up to 16,383 table pages (16,776,192 ids). Besides the version, it
+//     changes exactly the places that hold a record id:
+//       block header  bits 16-23 of the id in byte 7; the kind is byte 6
+//                     alone (bytes 4-5 keep bits 0-15)
+//       drive record  root folder id 4 bytes at offset 20 (narrow: 2 bytes
+//                     and 2 reserved zero bytes)
+//       folder record parent id 3 bytes at offset 12, name length at 15,
+//                     name at 16, fixed length 17 (narrow: 2 bytes, 14, 15, 16)
+//       folder entry  0xFF, child id 3 bytes, length, name (narrow: 2 bytes)
+//     Table pages, offsets, lengths, stamps and names are as in the narrow
+//     variant. Its own version number makes a reader that knows only the
+//     narrow variant refuse the file (and rebuild) instead of misreading
+//     3-byte ids as 2-byte ones. An index switches to it when its ids run
+//     out: the records are copied, ids unchanged, into a wide file that
+//     replaces the narrow one.
 #pragma once
 
 #include <cstddef>
@@ -28,7 +50,8 @@ inline constexpr std::uint32_t kReservedOffset = 148;
 inline constexpr std::uint32_t kReservedSize = 44;
 
 inline constexpr std::uint32_t kMagic = 0x43218765;
-inline constexpr std::uint32_t kVersion = 0x00010001;
+inline constexpr std::uint32_t kVersion = 0x00010001;      // narrow variant
+inline constexpr std::uint32_t kWideVersion = 0x00020001;  // wide variant
 inline constexpr char kBanner[] =
     "Quindelo File\r\n"
     "Index of folder and file names; rebuilt automatically when damaged.\r\n";
@@ -47,23 +70,28 @@ inline constexpr std::uint16_t kKindTablePage = 1;
 inline constexpr std::uint16_t kKindDriveRecord = 2;
 inline constexpr std::uint16_t kKindFolderRecord = 3;
 
+// A record id. Narrow files hold 16 bits of it, wide files 24.
+using RecordId = std::uint32_t;
+
 // ---- Record table and table pages -------------------------------------------
 inline constexpr std::uint32_t kEntriesPerPage = 1024;
 inline constexpr std::uint32_t kPageDataSize = kEntriesPerPage * 4;               // 4096
 inline constexpr std::uint32_t kPageLength = kBlockHeaderSize + kPageDataSize;    // 4104
 inline constexpr std::uint32_t kMaxPages = 60;
 inline constexpr std::uint32_t kMaxTableLength = kMaxPages * kEntriesPerPage;     // 61440
-inline constexpr std::uint16_t kLargestId = kMaxTableLength - 1;                  // 61439
+inline constexpr RecordId kLargestId = kMaxTableLength - 1;                       // 61439
+inline constexpr std::uint32_t kWideMaxPages = 16383;
+inline constexpr std::uint32_t kWideMaxTableLength = kWideMaxPages * kEntriesPerPage;  // 16776192
 inline constexpr std::uint32_t kFirstBlockOffset = kHeaderSize;                  // page 0
 inline constexpr std::uint32_t kNewFileSize = kHeaderSize + kPageLength;          // 4296
 
 // Reserved record ids: 0 none, 1 and 2 table pages 0 and 1, 3 the drive
 // record, every multiple of 1024 a table page from page 2 on.
-inline constexpr std::uint16_t kNoId = 0;
-inline constexpr std::uint16_t kPage0Id = 1;
-inline constexpr std::uint16_t kPage1Id = 2;
-inline constexpr std::uint16_t kDriveRecordId = 3;
-inline constexpr std::uint16_t kFirstFreshId = 4;
+inline constexpr RecordId kNoId = 0;
+inline constexpr RecordId kPage0Id = 1;
+inline constexpr RecordId kPage1Id = 2;
+inline constexpr RecordId kDriveRecordId = 3;
+inline constexpr RecordId kFirstFreshId = 4;
 
 static_assert(kPageLength == 4104);
 static_assert(kMaxTableLength == 61440);
@@ -74,6 +102,7 @@ constexpr std::uint32_t PageRecordId(std::uint32_t page) {
   return page == 0 ? kPage0Id : page == 1 ? kPage1Id : kEntriesPerPage * (page - 1);
 }
 static_assert(PageRecordId(2) == 1024 && PageRecordId(59) == 59392);
+static_assert(PageRecordId(kWideMaxPages - 1) < (1u << 24));
 
 // ---- Compaction ---------------------------------------------------------------
 inline constexpr std::uint32_t kCompactMinEndOffset = 16384;
@@ -115,6 +144,38 @@ inline constexpr std::uint8_t kEntryListEnd = 0;
 inline constexpr std::size_t kMaxFileNameLength = 254;    // 255 would read as the marker
 inline constexpr std::size_t kMaxFolderNameLength = 255;
 
+// ---- Variant layouts ----------------------------------------------------------------
+// Where the two variants place what depends on the width of record ids.
+struct Layout {
+  bool wide;
+  std::uint32_t version;
+  std::uint32_t max_pages;
+  std::uint32_t max_table_length;
+  std::uint32_t id_bytes;                  // parent and child ids in folder records
+  std::uint32_t folder_parent_offset;      // 12
+  std::uint32_t folder_name_length_offset;
+  std::uint32_t folder_name_offset;
+  std::uint32_t folder_fixed_length;       // 16 + n + entry bytes, or 17 + ...
+  std::uint32_t folder_entry_header;       // marker, child id and length
+};
+inline constexpr Layout kNarrow{false, kVersion, kMaxPages, kMaxTableLength, 2,
+                                kFolderParentOffset, kFolderNameLengthOffset,
+                                kFolderNameOffset, kFolderFixedLength, 4};
+inline constexpr Layout kWide{true, kWideVersion, kWideMaxPages, kWideMaxTableLength, 3,
+                              12, 15, 16, 17, 5};
+
+// A record id of id_bytes bytes, little-endian.
+inline RecordId GetId(const std::uint8_t* p, const Layout& layout) {
+  RecordId id = static_cast<RecordId>(p[0] | (p[1] << 8));
+  if (layout.id_bytes == 3) id |= RecordId{p[2]} << 16;
+  return id;
+}
+inline void PutId(std::uint8_t* p, RecordId id, const Layout& layout) {
+  p[0] = static_cast<std::uint8_t>(id);
+  p[1] = static_cast<std::uint8_t>(id >> 8);
+  if (layout.id_bytes == 3) p[2] = static_cast<std::uint8_t>(id >> 16);
+}
+
 // ---- Helpers --------------------------------------------------------------------
 constexpr std::uint32_t Round8(std::uint32_t n) { return (n + 7u) & ~7u; }
 constexpr std::uint64_t Round8Wide(std::uint64_t n) { return (n + 7u) & ~std::uint64_t{7}; }
@@ -137,18 +198,29 @@ inline void PutU32(std::uint8_t* p, std::uint32_t v) {
 // The 8-byte header that starts every block.
 struct BlockHeader {
   std::uint32_t length = 0;
-  std::uint16_t id = 0;
+  RecordId id = 0;
   std::uint16_t kind = 0;
 };
 
-inline BlockHeader DecodeBlockHeader(const std::uint8_t* p) {
+inline BlockHeader DecodeBlockHeader(const std::uint8_t* p, const Layout& layout = kNarrow) {
+  if (layout.wide) {
+    return BlockHeader{GetU32(p + kBlockLengthOffset),
+                       GetU16(p + kBlockIdOffset) | RecordId{p[kBlockKindOffset + 1]} << 16,
+                       p[kBlockKindOffset]};
+  }
   return BlockHeader{GetU32(p + kBlockLengthOffset), GetU16(p + kBlockIdOffset),
                      GetU16(p + kBlockKindOffset)};
 }
-inline void EncodeBlockHeader(std::uint8_t* p, const BlockHeader& h) {
+inline void EncodeBlockHeader(std::uint8_t* p, const BlockHeader& h,
+                              const Layout& layout = kNarrow) {
   PutU32(p + kBlockLengthOffset, h.length);
-  PutU16(p + kBlockIdOffset, h.id);
-  PutU16(p + kBlockKindOffset, h.kind);
+  PutU16(p + kBlockIdOffset, static_cast<std::uint16_t>(h.id));
+  if (layout.wide) {
+    p[kBlockKindOffset] = static_cast<std::uint8_t>(h.kind);
+    p[kBlockKindOffset + 1] = static_cast<std::uint8_t>(h.id >> 16);
+  } else {
+    PutU16(p + kBlockKindOffset, h.kind);
+  }
 }
 
 }  // namespace quindelo::index_format

@@ -8,8 +8,11 @@
 // FolderRecord (kind 3, ids from 4): a folder's stamp, parent id, own name
 // and its sorted entry list. Entries:
 //   file    length m (1..254), m name bytes
-//   folder  0xFF, child folder id (2 bytes, 0 = no record yet), length m, m name bytes
+//   folder  0xFF, child folder id (2 bytes, 3 in a wide file; 0 = no record
+//           yet), length m, m name bytes
 // and the list ends with one 0 byte. Offsets and sizes: index_format.h.
+// Every encoder and parser takes the variant's layout from the store (or is
+// given it); the narrow one is the default.
 //
 // Parsing is bounds-checked: a damaged record never makes a reader look
 // past its buffer; the reader reports it as damaged instead.
@@ -49,23 +52,24 @@ struct DriveRecord {
   std::uint32_t created = 0;       // time() when the index was created
   std::uint32_t last_refresh = 0;  // start of the last complete refresh; 0 = never
   std::uint32_t last_saved = 0;    // time() of the last save
-  std::uint16_t root_folder_id = 0;
+  index_format::RecordId root_folder_id = 0;
   DriveDescription description;
   // Which folder the drive's root was when the index was created: a hash of
   // its canonical native path, never 0; 0 = not recorded.
   std::uint32_t root_id = 0;
 
   // The 192 bytes of the record, block header included.
-  std::vector<std::uint8_t> Encode() const;
+  std::vector<std::uint8_t> Encode(const index_format::Layout& layout = index_format::kNarrow) const;
   // False unless data holds a block of length 192, record id 3, kind 2.
-  static bool Decode(const std::uint8_t* data, std::size_t size, DriveRecord* out);
+  static bool Decode(const std::uint8_t* data, std::size_t size, DriveRecord* out,
+                     const index_format::Layout& layout = index_format::kNarrow);
 };
 
 // ---- FolderRecord ------------------------------------------------------------------
 
 struct FolderEntry {
   bool is_folder = false;
-  std::uint16_t child_id = 0;  // folders only
+  index_format::RecordId child_id = 0;  // folders only
   std::string_view name;       // points into the record buffer
   std::uint32_t position = 0;  // offset of the entry inside the record
   std::uint32_t size = 0;      // bytes the entry takes in the list
@@ -75,6 +79,9 @@ struct FolderEntry {
 // The view points into the buffer; it is valid while the buffer is unchanged.
 class FolderRecordView {
  public:
+  explicit FolderRecordView(const index_format::Layout& layout = index_format::kNarrow)
+      : layout_(&layout) {}
+
   // Checks kind 3, a length within the buffer and at least 16 + n, and reads
   // the fixed fields. False when the record is malformed.
   bool Parse(const std::uint8_t* data, std::size_t size);
@@ -82,21 +89,23 @@ class FolderRecordView {
     return Parse(buffer.data(), buffer.size());
   }
 
-  std::uint16_t id() const { return id_; }
+  index_format::RecordId id() const { return id_; }
   std::uint32_t length() const { return length_; }
   std::uint32_t stamp() const { return stamp_; }
-  std::uint16_t parent_id() const { return parent_id_; }
+  index_format::RecordId parent_id() const { return parent_id_; }
   std::string_view name() const { return name_; }
-  // Offset of the first entry inside the record (15 + n).
+  // Offset of the first entry inside the record (15 + n; 16 + n when wide).
   std::uint32_t entries_offset() const { return entries_offset_; }
   const std::uint8_t* data() const { return data_; }
+  const index_format::Layout& layout() const { return *layout_; }
 
  private:
+  const index_format::Layout* layout_;
   const std::uint8_t* data_ = nullptr;
   std::uint32_t length_ = 0;
-  std::uint16_t id_ = 0;
+  index_format::RecordId id_ = 0;
   std::uint32_t stamp_ = 0;
-  std::uint16_t parent_id_ = 0;
+  index_format::RecordId parent_id_ = 0;
   std::string_view name_;
   std::uint32_t entries_offset_ = 0;
 };
@@ -105,11 +114,15 @@ class FolderRecordView {
 class EntryIterator {
  public:
   explicit EntryIterator(const FolderRecordView& record)
-      : data_(record.data()), pos_(record.entries_offset()), limit_(record.length()) {}
+      : data_(record.data()),
+        pos_(record.entries_offset()),
+        limit_(record.length()),
+        id_bytes_(record.layout().id_bytes) {}
   // Walks the list that starts at offset begin of data and must end (with its
   // 0 byte) before offset limit.
-  EntryIterator(const std::uint8_t* data, std::uint32_t begin, std::uint32_t limit)
-      : data_(data), pos_(begin), limit_(limit) {}
+  EntryIterator(const std::uint8_t* data, std::uint32_t begin, std::uint32_t limit,
+                const index_format::Layout& layout = index_format::kNarrow)
+      : data_(data), pos_(begin), limit_(limit), id_bytes_(layout.id_bytes) {}
 
   // The next entry; false at the end of the list or when the list is
   // malformed (then damaged() is true).
@@ -122,6 +135,7 @@ class EntryIterator {
   const std::uint8_t* data_;
   std::uint32_t pos_;
   std::uint32_t limit_;
+  std::uint32_t id_bytes_;
   bool done_ = false;
   bool damaged_ = false;
 };
@@ -137,14 +151,16 @@ bool EntryListIsSound(const FolderRecordView& record);
 // IndexStore::WriteRecord.
 class FolderRecordBuilder {
  public:
+  explicit FolderRecordBuilder(const index_format::Layout& layout = index_format::kNarrow)
+      : layout_(&layout) {}
   // False (and nothing begun) when the name is longer than 255 bytes.
-  bool Begin(std::uint16_t id, std::uint32_t stamp, std::uint16_t parent_id,
+  bool Begin(index_format::RecordId id, std::uint32_t stamp, index_format::RecordId parent_id,
              std::string_view name);
   // Append an entry and return its position inside the record, or 0 when
   // the name cannot be stored (empty, or longer than 254 bytes for a file,
   // 255 for a folder).
   std::uint32_t AddFile(std::string_view name);
-  std::uint32_t AddFolder(std::string_view name, std::uint16_t child_id);
+  std::uint32_t AddFolder(std::string_view name, index_format::RecordId child_id);
   std::uint32_t Add(const FolderEntry& entry) {
     return entry.is_folder ? AddFolder(entry.name, entry.child_id) : AddFile(entry.name);
   }
@@ -153,12 +169,15 @@ class FolderRecordBuilder {
   const std::vector<std::uint8_t>& Finish();
 
  private:
+  const index_format::Layout* layout_;
   std::vector<std::uint8_t> buffer_;
 };
 
-// Encodes a complete record with an empty entry list (length 16 + n).
-std::vector<std::uint8_t> EncodeEmptyFolderRecord(std::uint16_t id, std::uint16_t parent_id,
-                                                  std::string_view name);
+// Encodes a complete record with an empty entry list (length 16 + n, or
+// 17 + n when wide).
+std::vector<std::uint8_t> EncodeEmptyFolderRecord(
+    index_format::RecordId id, index_format::RecordId parent_id, std::string_view name,
+    const index_format::Layout& layout = index_format::kNarrow);
 
 // ---- Record-level operations on an open store ----------------------------------
 
@@ -170,17 +189,18 @@ bool ReadDriveRecord(IndexStore& store, DriveRecord* record);
 // now, writes it and flushes the store. Saves nothing when record 3 cannot
 // be read.
 bool SaveDriveRecord(IndexStore& store, std::uint32_t last_refresh,
-                     std::uint16_t root_folder_id);
+                     index_format::RecordId root_folder_id);
 
 // Writes the record 3 of a new index: created = now, the description, the
 // root folder's identification, all else zero.
 bool CreateDriveRecord(IndexStore& store, const DriveDescription& description,
                        std::uint32_t root_id = 0);
 
-// Reads folder record id into *buffer and parses it into *view. False when
+// Reads folder record id into *buffer and parses it into *view (in the
+// store's variant, whatever view was set up with). False when
 // the record cannot be read, is not kind 3 or is malformed (a malformed
 // record also marks the store damaged).
-bool ReadFolderRecord(IndexStore& store, std::uint16_t id, std::vector<std::uint8_t>* buffer,
+bool ReadFolderRecord(IndexStore& store, index_format::RecordId id, std::vector<std::uint8_t>* buffer,
                       FolderRecordView* view);
 
 // Allocates an id and writes an empty folder record (stamp 0) with the
@@ -188,8 +208,8 @@ bool ReadFolderRecord(IndexStore& store, std::uint16_t id, std::vector<std::uint
 // written and the store stays undamaged: the caller keeps the folder entry's
 // child id at 0), when the name is longer than 255 bytes, or when the write
 // failed.
-std::uint16_t CreateFolderRecord(IndexStore& store, std::uint16_t parent_id,
-                                 std::string_view name);
+index_format::RecordId CreateFolderRecord(IndexStore& store, index_format::RecordId parent_id,
+                                          std::string_view name);
 
 // Deletes the records of every folder below id that has one (depth first,
 // in list order), then the record id itself. Never recurses on the call
@@ -198,25 +218,34 @@ std::uint16_t CreateFolderRecord(IndexStore& store, std::uint16_t parent_id,
 // or names another parent or another name than its entry, is left alone
 // (and marks the store damaged). False when anything could not be read or
 // deleted.
-bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id);
+bool DeleteFolderSubtree(IndexStore& store, index_format::RecordId id);
 // The same for the folder entry named name of folder parent_id: when record
 // id does not name that parent and that name (a child link pointing
 // elsewhere, up the tree perhaps), nothing is deleted, the store is marked
 // damaged and false is returned.
-bool DeleteFolderSubtree(IndexStore& store, std::uint16_t id, std::uint16_t parent_id,
-                         std::string_view name);
+bool DeleteFolderSubtree(IndexStore& store, index_format::RecordId id,
+                         index_format::RecordId parent_id, std::string_view name);
 
 // The folder path of id relative to the drive root: "\" for the root,
 // "\a\b\" for folder b in folder a. Fills the cache slots of the folders it
 // reads, copying their names into pool. False when a record cannot be read
 // or the parent chain loops or runs longer than the table (the store is then
 // marked damaged).
-bool BuildFolderPath(IndexStore& store, std::uint16_t id, NameCache* cache, StringPool* pool,
-                     std::string* path);
+bool BuildFolderPath(IndexStore& store, index_format::RecordId id, NameCache* cache,
+                     StringPool* pool, std::string* path);
 
 // Sets the child id of the folder entry at entry_position (the entry's
 // offset inside the record) in the stored record, without rewriting it.
-bool SetChildId(IndexStore& store, std::uint16_t folder_id, std::uint32_t entry_position,
-                std::uint16_t child_id);
+bool SetChildId(IndexStore& store, index_format::RecordId folder_id,
+                std::uint32_t entry_position, index_format::RecordId child_id);
+
+// Moves the open narrow store to the wide variant: every record is copied,
+// under its id, into a new wide file beside it, which then replaces the
+// narrow file, and the store is opened on it. The narrow file stays in use
+// until the wide one is complete, so that a failure (or a kill) leaves the
+// store as it was. False when the store is not open and narrow, when a
+// record cannot be read or parsed (the store is then marked damaged), or
+// when the new file cannot be written (the store stays open on the old one).
+bool WidenIndex(IndexStore& store);
 
 }  // namespace quindelo

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_set>
 
 namespace quindelo {
 
@@ -13,6 +14,7 @@ using fmt::GetU32;
 using fmt::PutU16;
 using fmt::PutU32;
 using fmt::Round8;
+using fmt::RecordId;
 
 namespace {
 
@@ -66,7 +68,7 @@ bool IndexStore::IsValidOffset(std::uint32_t offset) const {
   return offset >= fmt::kFirstBlockOffset && offset < end_offset() && offset % 8 == 0;
 }
 
-std::uint32_t IndexStore::ValidEntry(std::uint16_t id, bool* damaged_entry) const {
+std::uint32_t IndexStore::ValidEntry(RecordId id, bool* damaged_entry) const {
   *damaged_entry = false;
   if (id >= table_.size()) {
     *damaged_entry = true;
@@ -224,13 +226,13 @@ bool IndexStore::ReadWindowed(std::uint32_t offset, std::uint8_t* out, std::size
 bool IndexStore::ReadBlockHeader(std::uint32_t offset, BlockHeader* header) {
   std::uint8_t bytes[fmt::kBlockHeaderSize];
   if (!ReadBytes(offset, bytes, sizeof bytes)) return false;
-  *header = fmt::DecodeBlockHeader(bytes);
+  *header = fmt::DecodeBlockHeader(bytes, *layout_);
   return true;
 }
 
 bool IndexStore::WriteBlockHeader(std::uint32_t offset, const BlockHeader& header) {
   std::uint8_t bytes[fmt::kBlockHeaderSize];
-  fmt::EncodeBlockHeader(bytes, header);
+  fmt::EncodeBlockHeader(bytes, header, *layout_);
   return WriteBytes(offset, bytes, sizeof bytes);
 }
 
@@ -243,6 +245,7 @@ bool IndexStore::WriteHeader() {
 bool IndexStore::Truncate() { return file_.Truncate(end_offset()) || FailWrite(); }
 
 void IndexStore::ResetState() {
+  layout_ = &fmt::kNarrow;
   std::vector<std::uint32_t>().swap(table_);
   std::vector<std::uint8_t>().swap(window_);
   header_dirty_ = false;
@@ -259,7 +262,7 @@ void IndexStore::ResetState() {
 
 // ---- Open, close, flush ---------------------------------------------------------
 
-bool IndexStore::Open(const std::string& native_path) {
+bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_file_layout) {
   Close();
   ResetState();
   header_.fill(0);
@@ -290,9 +293,10 @@ bool IndexStore::Open(const std::string& native_path) {
   undo_size_ = kUndoStart;
 
   if (new_file_) {
+    layout_ = &new_file_layout;
     std::memcpy(header_.data() + fmt::kBannerOffset, fmt::kBanner, sizeof(fmt::kBanner));
     PutU32(header_.data() + fmt::kMagicOffset, fmt::kMagic);
-    PutU32(header_.data() + fmt::kVersionOffset, fmt::kVersion);
+    PutU32(header_.data() + fmt::kVersionOffset, layout_->version);
     set_end_offset(fmt::kHeaderSize);
     set_live_bytes(static_cast<std::int32_t>(fmt::kHeaderSize));
     set_open_flag(1);
@@ -314,8 +318,14 @@ bool IndexStore::Open(const std::string& native_path) {
 
   std::uint64_t size = 0;
   bool accepted = file_.ReadExact(0, header_.data(), header_.size()) && file_.Size(&size) &&
-                  GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic &&
-                  GetU32(header_.data() + fmt::kVersionOffset) == fmt::kVersion && !is_damaged();
+                  GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic && !is_damaged();
+  if (accepted) {
+    const std::uint32_t version = GetU32(header_.data() + fmt::kVersionOffset);
+    if (version == fmt::kWide.version)
+      layout_ = &fmt::kWide;
+    else if (version != fmt::kNarrow.version)
+      accepted = false;
+  }
   if (accepted && open_flag() != 0 && size > end_offset() && end_offset() >= fmt::kNewFileSize &&
       end_offset() % 8 == 0) {
     // A process that died after its last commit leaves the records it wrote
@@ -378,21 +388,24 @@ bool IndexStore::FlushAndCommit(bool sync, bool header_always) {
 
 // Follows the page chain from offset 192. Besides what every page must be
 // (kind 1, the page's own id), a page must have the page length, lie inside
-// the file, and the chain must not revisit a page or exceed 60 pages.
+// the file, and the chain must not revisit a page or exceed the variant's
+// page count (60 in a narrow file).
 bool IndexStore::LoadTable() {
   table_.clear();
   const bool unclean = open_flag() != 0;
-  std::vector<std::uint32_t> page_offsets;
+  std::unordered_set<std::uint32_t> page_offsets;
   std::uint8_t data[fmt::kPageDataSize];
   std::uint32_t offset = fmt::kFirstBlockOffset;
   for (std::uint32_t page = 0;; ++page) {
-    if (page >= fmt::kMaxPages || !IsValidOffset(offset) ||
-        !BlockFits(offset, fmt::kPageLength) ||
-        std::find(page_offsets.begin(), page_offsets.end(), offset) != page_offsets.end()) {
+    if (page >= layout_->max_pages || !IsValidOffset(offset) ||
+        !BlockFits(offset, fmt::kPageLength)) {
       MarkDamaged();
       return false;
     }
-    page_offsets.push_back(offset);
+    if (!page_offsets.insert(offset).second) {  // the chain comes back: it loops
+      MarkDamaged();
+      return false;
+    }
     BlockHeader h;
     if (!ReadBlockHeader(offset, &h) ||
         !file_.ReadExact(offset + fmt::kBlockHeaderSize, data, sizeof data)) {
@@ -415,10 +428,10 @@ bool IndexStore::LoadTable() {
     offset = next;
   }
 
-  next_id_hint_ = static_cast<std::uint16_t>(table_.size());
+  next_id_hint_ = static_cast<RecordId>(table_.size());
   for (std::uint32_t id = fmt::kFirstFreshId; id < table_.size(); ++id) {
     if (table_[id] == 0) {
-      next_id_hint_ = static_cast<std::uint16_t>(id);
+      next_id_hint_ = id;
       break;
     }
   }
@@ -492,8 +505,7 @@ bool IndexStore::WriteTable() {
         PutU32(link, place);
         if (!WriteBytes(link_at, link, sizeof link)) return false;
       }
-      if (!WriteBlockHeader(place, {fmt::kPageLength, static_cast<std::uint16_t>(page_id),
-                                    fmt::kKindTablePage})) {
+      if (!WriteBlockHeader(place, {fmt::kPageLength, page_id, fmt::kKindTablePage})) {
         return false;
       }
       set_live_bytes(live_bytes() + static_cast<std::int32_t>(fmt::kPageLength));
@@ -515,7 +527,7 @@ void IndexStore::UseReadWindow() {
   window_offset_ = window_position_ = window_count_ = 0;
 }
 
-bool IndexStore::ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer) {
+bool IndexStore::ReadRecord(RecordId id, std::vector<std::uint8_t>* buffer) {
   if (!file_.IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
@@ -526,7 +538,7 @@ bool IndexStore::ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer)
     return false;
   }
   buffer->resize(h.length);
-  fmt::EncodeBlockHeader(buffer->data(), h);
+  fmt::EncodeBlockHeader(buffer->data(), h, *layout_);
   if (!ReadBytes(place + fmt::kBlockHeaderSize, buffer->data() + fmt::kBlockHeaderSize,
                  h.length - fmt::kBlockHeaderSize)) {
     MarkDamaged();
@@ -537,7 +549,7 @@ bool IndexStore::ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer)
 
 bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
   if (!file_.IsOpen() || size < fmt::kBlockHeaderSize) return false;
-  const BlockHeader in = fmt::DecodeBlockHeader(data);
+  const BlockHeader in = fmt::DecodeBlockHeader(data, *layout_);
   if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > 0xFFFFFFF0u ||
       in.id == 0 || in.kind == fmt::kKindFree || in.kind == fmt::kKindTablePage ||
       in.id == fmt::kPage0Id || in.id == fmt::kPage1Id || in.id % fmt::kEntriesPerPage == 0) {
@@ -628,7 +640,7 @@ bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool IndexStore::PatchRecord(std::uint16_t id, std::uint32_t offset, const void* bytes,
+bool IndexStore::PatchRecord(RecordId id, std::uint32_t offset, const void* bytes,
                              std::uint32_t count) {
   if (!file_.IsOpen() || id == 0) return false;
   bool bad = false;
@@ -639,7 +651,7 @@ bool IndexStore::PatchRecord(std::uint16_t id, std::uint32_t offset, const void*
   return WriteBytes(place + offset, bytes, count);
 }
 
-bool IndexStore::DeleteRecord(std::uint16_t id) {
+bool IndexStore::DeleteRecord(RecordId id) {
   if (!file_.IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
@@ -658,33 +670,37 @@ bool IndexStore::DeleteRecord(std::uint16_t id) {
   return true;
 }
 
-std::uint16_t IndexStore::AllocateId() {
+RecordId IndexStore::AllocateId() {
   if (!file_.IsOpen()) return 0;
-  std::uint32_t id = std::max<std::uint32_t>(next_id_hint_, fmt::kFirstFreshId);
+  RecordId id = std::max<RecordId>(next_id_hint_, fmt::kFirstFreshId);
   for (;;) {
     if (id % fmt::kEntriesPerPage == 0) {
-      // Reaching 61440 means every id is taken. That is a full index, not a
-      // damaged one: the caller stops creating records and the file stays
-      // sound.
-      if (id >= fmt::kMaxTableLength) {
-        next_id_hint_ = static_cast<std::uint16_t>(fmt::kMaxTableLength);
+      // Reaching the variant's table length means every id is taken. That
+      // is a full index, not a damaged one: the caller stops creating
+      // records (or moves to the wide variant) and the file stays sound.
+      if (id >= layout_->max_table_length) {
+        next_id_hint_ = layout_->max_table_length;
         return 0;
       }
       ++id;
       continue;
     }
-    if (id >= table_.size()) {
-      std::size_t grown = std::min<std::size_t>(table_.size() + fmt::kEntriesPerPage,
-                                                fmt::kMaxTableLength);
-      table_.resize(grown, 0);
-      table_dirty_ = true;
-    }
+    if (id >= table_.size() && !ExtendTable(id)) return 0;
     if (table_[id] == 0) {
-      next_id_hint_ = static_cast<std::uint16_t>(id + 1);
-      return static_cast<std::uint16_t>(id);
+      next_id_hint_ = id + 1;
+      return id;
     }
     ++id;
   }
+}
+
+bool IndexStore::ExtendTable(RecordId id) {
+  if (!file_.IsOpen() || id >= layout_->max_table_length) return false;
+  if (id < table_.size()) return true;
+  const std::size_t pages = id / fmt::kEntriesPerPage + 1;
+  table_.resize(pages * fmt::kEntriesPerPage, 0);
+  table_dirty_ = true;
+  return true;
 }
 
 // ---- Sequential scan ------------------------------------------------------------------
@@ -715,7 +731,7 @@ bool IndexStore::NextRecord(std::vector<std::uint8_t>* buffer) {
     scan_cursor_ = at + Round8(h.length);
     if (h.id == 0 || h.kind < fmt::kKindDriveRecord) continue;
     buffer->resize(h.length);
-    fmt::EncodeBlockHeader(buffer->data(), h);
+    fmt::EncodeBlockHeader(buffer->data(), h, *layout_);
     if (!ReadBytes(at + fmt::kBlockHeaderSize, buffer->data() + fmt::kBlockHeaderSize,
                    h.length - fmt::kBlockHeaderSize)) {
       MarkDamaged();

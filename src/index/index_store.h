@@ -1,5 +1,6 @@
 // IndexStore: the paged index file of one drive, seen as a store of
-// variable-length records addressed by a 16-bit record id.
+// variable-length records addressed by a record id (16 bits wide in a
+// narrow file, 24 in a wide one; see index_format.h).
 //
 // The store knows nothing of folders or names (index_records.h does). It
 // reads a record by id, writes a record (in place, grown in place, or moved
@@ -78,7 +79,18 @@ class IndexStore {
   // holder has the file open, waits for it up to the lock wait.
   // On failure the cause is the thread's platform::LastFileError() when a
   // file operation failed (a refused file records none).
-  bool Open(const std::string& native_path);
+  // A new file is created in the given variant; an existing file is opened
+  // in the variant its version names.
+  bool Open(const std::string& native_path, const index_format::Layout& new_file_layout =
+                                                 index_format::kNarrow);
+
+  // The variant of the open file (narrow while closed).
+  const index_format::Layout& layout() const { return *layout_; }
+  bool wide() const { return layout_->wide; }
+
+  // Grows the table so that it holds id (for copying records under their
+  // ids into a new file). False when id lies beyond the variant's largest.
+  bool ExtendTable(index_format::RecordId id);
 
   // How long Open waits for another holder of the file (default 5 s).
   void set_lock_wait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
@@ -113,7 +125,7 @@ class IndexStore {
   // record, an invalid table entry, a block with another id, kind 0, or a
   // length below 8 or past the end offset set the damaged flag and fail;
   // nothing is allocated beyond what the file holds.
-  bool ReadRecord(std::uint16_t id, std::vector<std::uint8_t>* buffer);
+  bool ReadRecord(index_format::RecordId id, std::vector<std::uint8_t>* buffer);
 
   // Stores the block in data, whose first 8 bytes are its block header
   // (length, record id, kind). Round8(length) bytes are written; when size
@@ -133,19 +145,19 @@ class IndexStore {
   // without reading it. Fails quietly for id 0 or an id without a record;
   // an id beyond the table or an invalid entry sets the damaged flag.
   // Fails when offset + count would reach past the end offset.
-  bool PatchRecord(std::uint16_t id, std::uint32_t offset, const void* bytes,
+  bool PatchRecord(index_format::RecordId id, std::uint32_t offset, const void* bytes,
                    std::uint32_t count);
 
   // Frees the record's block. Fails quietly for id 0 or an id without a
   // record; an id beyond the table, an invalid entry or a block that does
   // not carry the id sets the damaged flag and fails.
-  bool DeleteRecord(std::uint16_t id);
+  bool DeleteRecord(index_format::RecordId id);
 
   // Returns a fresh record id that no record holds (from 4 up, multiples of
   // 1024 skipped), growing the table by a page when needed, or 0 when every
-  // id up to 61439 is taken. Running out of ids is not damage: the damaged
+  // id of the variant is taken (up to 61439 in a narrow file). Running out of ids is not damage: the damaged
   // flag stays as it was. The id is not reserved until a record is written.
-  std::uint16_t AllocateId();
+  index_format::RecordId AllocateId();
 
   // Sequential scan of every record of kind 2 or more in file order, read
   // through an 8192-byte window. NextRecord fills *buffer with the next
@@ -174,6 +186,8 @@ class IndexStore {
   void MarkDamaged();
 
   bool IsOpen() const { return file_.IsOpen(); }
+  // Native path of the open file.
+  const std::string& path() const { return file_.path(); }
   // True when the file did not exist when this store opened it.
   bool is_new_file() const { return new_file_; }
 
@@ -186,8 +200,8 @@ class IndexStore {
   std::uint32_t table_entry(std::uint32_t id) const {
     return id < table_.size() ? table_[id] : 0;
   }
-  std::uint16_t compaction_resume_id() const { return compaction_resume_id_; }
-  std::uint16_t next_id_hint() const { return next_id_hint_; }
+  index_format::RecordId compaction_resume_id() const { return compaction_resume_id_; }
+  index_format::RecordId next_id_hint() const { return next_id_hint_; }
 
  private:
   using BlockHeader = index_format::BlockHeader;
@@ -201,7 +215,7 @@ class IndexStore {
   bool IsValidOffset(std::uint32_t offset) const;
   // Table entry of id when it is a valid offset; sets *damaged_entry when the
   // id is beyond the table or its entry is nonzero but invalid.
-  std::uint32_t ValidEntry(std::uint16_t id, bool* damaged_entry) const;
+  std::uint32_t ValidEntry(index_format::RecordId id, bool* damaged_entry) const;
 
   // File access. Reads go through the window while window mode is on.
   bool ReadBytes(std::uint32_t offset, void* buffer, std::size_t count);
@@ -250,9 +264,10 @@ class IndexStore {
   std::vector<std::uint32_t> table_;
   bool header_dirty_ = false;
   bool table_dirty_ = false;
-  std::uint16_t next_id_hint_ = index_format::kFirstFreshId;
+  const index_format::Layout* layout_ = &index_format::kNarrow;
+  index_format::RecordId next_id_hint_ = index_format::kFirstFreshId;
   std::uint32_t scan_cursor_ = 0;
-  std::uint16_t compaction_resume_id_ = 0;
+  index_format::RecordId compaction_resume_id_ = 0;
   bool new_file_ = false;
 
   bool window_mode_ = false;

@@ -16,7 +16,7 @@ namespace quindelo {
 class NameCache {
  public:
   struct Slot {
-    std::uint16_t parent_id = 0;
+    std::uint32_t parent_id = 0;
     const char* name = nullptr;  // null: not cached yet
   };
 
@@ -27,7 +27,7 @@ class NameCache {
   void Reset(std::size_t slots) { slots_.assign(slots, Slot{}); }
 
   // The slot of id, growing the cache when id lies beyond it.
-  Slot& slot(std::uint16_t id) {
+  Slot& slot(std::uint32_t id) {
     if (id >= slots_.size()) slots_.resize(std::size_t{id} + 1);
     return slots_[id];
   }

@@ -118,6 +118,11 @@ bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::
 // Deletes a file. False when it did not exist or could not be removed.
 bool RemoveFile(const std::string& native_path);
 
+// Renames a file over another of the same folder in one step (a reader or a
+// crash sees the old file or the new one) and makes the rename durable.
+// False (the error recorded) when the rename failed.
+bool ReplaceFileWith(const std::string& native_path, const std::string& replacement_path);
+
 // Creates a folder and any missing parents, each with mode 0700 whatever the
 // umask, so that the user's indexes, settings and finds are private to the
 // user. Folders that already exist keep their mode (they may be folders the

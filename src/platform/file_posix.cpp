@@ -295,6 +295,19 @@ bool RemoveFile(const std::string& native_path) {
   return ::unlink(native_path.c_str()) == 0 || RecordFileError(errno, native_path);
 }
 
+bool ReplaceFileWith(const std::string& native_path, const std::string& replacement_path) {
+  if (::rename(replacement_path.c_str(), native_path.c_str()) != 0)
+    return RecordFileError(errno, native_path);
+  const std::size_t slash = native_path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : native_path.substr(0, slash + 1);
+  int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
+  return true;
+}
+
 bool CreateFolders(const std::string& native_path) {
   // Each missing folder is made and then set to exactly 0700: the umask can
   // only take bits away from mkdir's mode, and one that takes the owner's

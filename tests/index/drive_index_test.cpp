@@ -231,7 +231,7 @@ void ExpectChildLinksSound(const std::string& index_path) {
   IndexStore store;
   ASSERT_TRUE(store.Open(index_path));
   std::vector<std::uint8_t> record;
-  std::vector<std::pair<std::uint16_t, std::pair<std::uint16_t, std::string>>> links;
+  std::vector<std::pair<std::uint32_t, std::pair<std::uint32_t, std::string>>> links;
   store.BeginScan();
   while (store.NextRecord(&record)) {
     FolderRecordView folder;

@@ -1,10 +1,13 @@
-// A drive with more folders than an index can hold records for: the index
-// stays sound and usable, the folders beyond the limit are not listed, the
-// user is told once, and the next open does not rebuild the index.
+// A drive with more folders than a narrow index has record ids for: the
+// index moves to the wide variant by itself, says so once, and holds every
+// name of the drive, whether the limit is passed by a first build or by a
+// refresh; the wide index is accepted as it is at the next open.
 #include <gtest/gtest.h>
 
+#include <ftw.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -24,17 +27,19 @@ class StatusRecorder : public MessageSink {
   void SetIndicator(const char*) override {}
   void SetStatus(const char* text) override {
     std::lock_guard<std::mutex> lock(lock_);
-    statuses.push_back(text ? text : "");
+    statuses_.push_back(text ? text : "");
   }
   int ShowWarning(const char*, const char*) override { return 1; }
-  std::vector<std::string> Take() {
+  int Count(const std::string& part) {
     std::lock_guard<std::mutex> lock(lock_);
-    return statuses;
+    return static_cast<int>(std::count_if(statuses_.begin(), statuses_.end(), [&](auto& s) {
+      return s.find(part) != std::string::npos;
+    }));
   }
 
  private:
   std::mutex lock_;
-  std::vector<std::string> statuses;
+  std::vector<std::string> statuses_;
 };
 
 struct EndWaiter {
@@ -44,12 +49,9 @@ struct EndWaiter {
   std::vector<std::string> found;
   static int Callback(int code, const char* text, void* user) {
     auto* self = static_cast<EndWaiter*>(user);
-    if (code == kCodeFound) {
-      std::lock_guard<std::mutex> l(self->lock);
-      self->found.push_back(text);
-    }
+    std::lock_guard<std::mutex> l(self->lock);
+    if (code == kCodeFound) self->found.push_back(text);
     if (code == kCodeIdle) {
-      std::lock_guard<std::mutex> l(self->lock);
       ++self->ends;
       self->cv.notify_all();
     }
@@ -61,53 +63,94 @@ struct EndWaiter {
   }
 };
 
-TEST(RecordIdLimitTest, MoreFoldersThanIdsKeepsTheIndexSoundAndSaysSoOnce) {
+// Every name below root as the index reports it ("T:\a\b"), like find.
+std::vector<std::string> g_listed;
+std::size_t g_root_length = 0;
+std::vector<std::string> ListTree(const std::string& root) {
+  g_listed.clear();
+  g_root_length = root.size();
+  nftw(
+      root.c_str(),
+      [](const char* path, const struct stat*, int, struct FTW*) {
+        std::string rel(path + g_root_length);
+        if (rel.empty()) return 0;
+        std::replace(rel.begin(), rel.end(), '/', '\\');
+        g_listed.push_back("T:" + rel);
+        return 0;
+      },
+      64, FTW_PHYS);
+  std::sort(g_listed.begin(), g_listed.end());
+  return g_listed;
+}
+
+// Folders top/s0 .. top/s(count-1), every tenth with a file in it.
+void MakeFolders(const std::string& top, int count) {
+  test::MakeFolder(top);
+  for (int j = 0; j < count; ++j) {
+    const std::string folder = top + "/s" + std::to_string(j);
+    ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+    if (j % 10 == 0) test::WriteTextFile(folder + "/f" + std::to_string(j) + ".txt", "x");
+  }
+}
+
+// Opens the index (building or refreshing it), then finds every name.
+std::vector<std::string> FindEverything(const std::string& path, bool rebuild, bool refresh,
+                                        std::uint64_t* folders_listed) {
+  DriveIndex::Options options;
+  options.watch_changes = false;
+  DriveIndex index(options);
+  EndWaiter waiter;
+  EXPECT_TRUE(index.Open(path, "T:", &EndWaiter::Callback, &waiter, rebuild));
+  waiter.WaitFor(1);
+  *folders_listed = index.folders_listed();
+  EXPECT_FALSE(index.ids_exhausted());
+  index.StopAndWait();
+  std::string message;
+  EXPECT_TRUE(index.StartFind("*", {}, "", true, refresh, &message)) << message;
+  waiter.WaitFor(2);
+  index.Shutdown();
+  std::sort(waiter.found.begin(), waiter.found.end());
+  waiter.found.erase(std::unique(waiter.found.begin(), waiter.found.end()), waiter.found.end());
+  return waiter.found;
+}
+
+bool IsWide(const std::string& path) {
+  IndexStore store;
+  EXPECT_TRUE(store.Open(path));
+  EXPECT_FALSE(store.is_damaged());
+  return store.wide();
+}
+
+TEST(RecordIdLimitTest, DrivesPastTheNarrowLimitAreIndexedWhole) {
   test::ScopedTestEnv env;
   const std::string root = env.MakeDrive('T', "drive");
-  // 62 x 1000 + 62 folders: more than the 61,377 records an index can hold.
-  for (int i = 0; i < 62; ++i) {
-    std::string top = root + "/d" + std::to_string(i);
-    ASSERT_EQ(mkdir(top.c_str(), 0700), 0);
-    for (int j = 0; j < 1000; ++j)
-      ASSERT_EQ(mkdir((top + "/s" + std::to_string(j)).c_str(), 0700), 0);
-  }
-  test::WriteTextFile(root + "/d0/s0/found.txt", "x");
-
   StatusRecorder sink;
   MessageSink* old = SetMessageSink(&sink);
   const std::string path = platform::IndexFilePath('T');
-  DriveIndex::Options options;
-  options.watch_changes = false;
-  {
-    DriveIndex index(options);
-    EndWaiter waiter;
-    ASSERT_TRUE(index.Open(path, "T:", &EndWaiter::Callback, &waiter, false));
-    waiter.WaitFor(1);
-    EXPECT_TRUE(index.ids_exhausted());
-    index.Close();
-  }
-  int told = 0;
-  for (const std::string& s : sink.Take()) told += s.find("more folders than its index") != std::string::npos;
-  EXPECT_EQ(told, 1);
+  const char kWidening[] = "moving its index to the wide format";
+  std::uint64_t listed = 0;
 
-  {
-    IndexStore store;
-    ASSERT_TRUE(store.Open(path));
-    EXPECT_FALSE(store.is_damaged());
-  }
-  // Reopened: accepted as it is, so nothing is listed again, and the names
-  // it holds are found.
-  DriveIndex index(options);
-  EndWaiter waiter;
-  ASSERT_TRUE(index.Open(path, "T:", &EndWaiter::Callback, &waiter, false));
-  waiter.WaitFor(1);
-  EXPECT_LT(index.folders_listed(), 100u);
-  index.StopAndWait();
-  std::string message;
-  ASSERT_TRUE(index.StartFind("found.txt", {}, "", true, false, &message));
-  waiter.WaitFor(2);
-  index.Shutdown();
-  EXPECT_EQ(waiter.found, (std::vector<std::string>{"T:\\d0\\s0\\found.txt"}));
+  // Below the limit the index stays narrow.
+  for (int i = 0; i < 6; ++i) MakeFolders(root + "/d" + std::to_string(i), 9000);
+  EXPECT_EQ(FindEverything(path, false, false, &listed), ListTree(root));
+  EXPECT_FALSE(IsWide(path));
+
+  // A refresh that meets more folders than narrow ids widens the index in
+  // the middle of its walk and goes on to the end.
+  MakeFolders(root + "/d6", 9000);
+  EXPECT_EQ(FindEverything(path, false, true, &listed), ListTree(root));
+  EXPECT_TRUE(IsWide(path));
+  EXPECT_EQ(sink.Count(kWidening), 1);
+
+  // Accepted as it is at the next open: nothing is listed again.
+  EXPECT_EQ(FindEverything(path, false, false, &listed), ListTree(root));
+  EXPECT_LT(listed, 100u);
+
+  // A first build of the whole drive widens as well, and is whole.
+  EXPECT_EQ(FindEverything(path, true, false, &listed), ListTree(root));
+  EXPECT_TRUE(IsWide(path));
+  EXPECT_EQ(sink.Count(kWidening), 2);
+  EXPECT_EQ(sink.Count("the rest are not listed"), 0);
   SetMessageSink(old);
 }
 
