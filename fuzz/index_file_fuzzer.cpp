@@ -2,7 +2,8 @@
 // index file, which is opened (and checked when it was not closed cleanly),
 // scanned, read record by record, walked from the root along child ids with
 // folder paths built for every folder, trimmed by a subtree deletion,
-// compacted, closed and opened again. Whatever the bytes, nothing may crash,
+// compacted, closed and opened again; narrow and wide files alike (the seeds
+// hold both). Whatever the bytes, nothing may crash,
 // loop, read out of bounds or allocate beyond the file's size.
 #include <cstddef>
 #include <cstdint>
@@ -27,7 +28,7 @@ void ScanAll(IndexStore& store) {
   // report instead of a timeout.
   for (long n = 0; store.NextRecord(&buffer); ++n) {
     if (n > 1000000) fuzz::Fail("scan does not end");
-    FolderRecordView view;
+    FolderRecordView view(store.layout());
     if (!view.Parse(buffer)) continue;
     EntryIterator it(view);
     FolderEntry entry;
@@ -39,16 +40,16 @@ void ScanAll(IndexStore& store) {
 // From the drive record's root folder along child ids, never visiting a
 // folder twice; builds the path of each folder reached. Returns the id of a
 // folder below the root with a record, or 0.
-std::uint16_t WalkTree(IndexStore& store) {
+std::uint32_t WalkTree(IndexStore& store) {
   DriveRecord drive;
   if (!ReadDriveRecord(store, &drive) || drive.root_folder_id == 0) return 0;
   NameCache cache(store.table_length());
   StringPool pool;
-  std::set<std::uint16_t> seen;
-  std::vector<std::uint16_t> pending = {drive.root_folder_id};
-  std::uint16_t below_root = 0;
+  std::set<std::uint32_t> seen;
+  std::vector<std::uint32_t> pending = {drive.root_folder_id};
+  std::uint32_t below_root = 0;
   while (!pending.empty()) {
-    std::uint16_t id = pending.back();
+    std::uint32_t id = pending.back();
     pending.pop_back();
     if (!seen.insert(id).second) continue;
     std::vector<std::uint8_t> record;
@@ -69,7 +70,7 @@ void ReadEveryRecord(IndexStore& store) {
   std::vector<std::uint8_t> buffer;
   for (std::uint32_t id = 1; id < store.table_length(); ++id) {
     if (store.table_entry(id) == 0) continue;
-    store.ReadRecord(static_cast<std::uint16_t>(id), &buffer);
+    store.ReadRecord(id, &buffer);
   }
 }
 
@@ -86,7 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (store.Open(path)) {
       ScanAll(store);
       ReadEveryRecord(store);
-      std::uint16_t folder = WalkTree(store);
+      std::uint32_t folder = WalkTree(store);
       if (folder != 0) DeleteFolderSubtree(store, folder);
       store.Compact(std::function<int()>());
       const bool damaged = store.is_damaged();

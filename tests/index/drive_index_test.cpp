@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -20,6 +21,7 @@
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
+#include "index/raw_index_file.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
 
@@ -545,6 +547,62 @@ TEST_F(DriveIndexTest, IndexOfAnotherVolumeOrDamagedIsRebuilt) {
   WriteTextFile(index_path_, std::string(5000, '\x7f'));
   OpenAndSettle(&index);
   EXPECT_EQ(Find(&index, "one").size(), 1u);
+}
+
+// A wide index is rebuilt from its damage as a narrow one is (a small drive
+// then gets a narrow index again).
+TEST_F(DriveIndexTest, DamagedWideIndexIsRebuilt) {
+  MakeFolder(P("x"));
+  WriteTextFile(P("x/one.txt"), "x");
+  struct Damage {
+    const char* what;
+    std::function<void(std::uint32_t drive_record_at)> apply;
+  };
+  const Damage damages[] = {
+      {"damaged flag", [&](std::uint32_t) { test::PatchRawU16(index_path_, 146, 1); }},
+      {"block id beyond the table, not closed cleanly",
+       [&](std::uint32_t drive_record_at) {
+         auto raw = test::ReadRaw(index_path_);
+         raw[drive_record_at + 7] = 0x7F;
+         index_format::PutU16(raw.data() + 144, 1);
+         test::WriteRaw(index_path_, raw);
+       }},
+      {"cut short", [&](std::uint32_t) { ASSERT_EQ(::truncate(index_path_.c_str(), 4400), 0); }},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    {
+      DriveIndex index(NoWatcher());
+      OpenAndSettle(&index, true);
+      index.Close();
+    }
+    IndexStore store;
+    ASSERT_TRUE(store.Open(index_path_));
+    ASSERT_TRUE(WidenIndex(store));
+    ASSERT_TRUE(store.Close());
+    {
+      // Sound, the wide index is used as it is.
+      DriveIndex index(NoWatcher());
+      OpenAndSettle(&index);
+      EXPECT_EQ(Find(&index, "one"), std::vector<std::string>{"T:\\x\\one.txt"});
+      EXPECT_EQ(index.folders_listed(), 0u);
+      index.Close();
+    }
+    ASSERT_TRUE(store.Open(index_path_));
+    EXPECT_TRUE(store.wide());
+    const std::uint32_t drive_record_at = store.table_entry(index_format::kDriveRecordId);
+    store.Close();
+    d.apply(drive_record_at);
+    DriveIndex index(NoWatcher());
+    OpenAndSettle(&index);
+    EXPECT_EQ(Find(&index, "one"), std::vector<std::string>{"T:\\x\\one.txt"});
+    EXPECT_GT(index.folders_listed(), 0u);  // listed anew
+    index.Close();
+    ASSERT_TRUE(store.Open(index_path_));
+    EXPECT_FALSE(store.wide());
+    EXPECT_FALSE(store.is_damaged());
+    store.Close();
+  }
 }
 
 // Sets the access and modification times of path.
