@@ -246,6 +246,7 @@ bool IndexStore::Truncate() { return file_.Truncate(end_offset()) || FailWrite()
 
 void IndexStore::ResetState() {
   layout_ = &fmt::kNarrow;
+  std::vector<std::uint8_t>().swap(dirty_pages_);
   std::vector<std::uint32_t>().swap(table_);
   std::vector<std::uint8_t>().swap(window_);
   header_dirty_ = false;
@@ -301,7 +302,7 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
     set_live_bytes(static_cast<std::int32_t>(fmt::kHeaderSize));
     set_open_flag(1);
     table_.assign(fmt::kEntriesPerPage, 0);
-    table_dirty_ = true;
+    SetEntry(fmt::kPage0Id, 0);
     // The table write places page 0 at offset 192; the header is written
     // again so that the file on disk is complete at once.
     if (!WriteHeader() || !WriteTable() || !WriteHeader() || !Commit(false) || !Truncate()) {
@@ -477,12 +478,23 @@ bool IndexStore::CheckConsistency() {
   return !damage;
 }
 
+void IndexStore::SetEntry(RecordId id, std::uint32_t value) {
+  table_[id] = value;
+  const std::size_t page = id / fmt::kEntriesPerPage;
+  if (dirty_pages_.size() <= page) dirty_pages_.resize(page + 1, 0);
+  dirty_pages_[page] = 1;
+  table_dirty_ = true;
+}
+
+// Writes the pages whose entries changed since the last write, and places
+// new pages at the end of the file, linked from the page before.
 bool IndexStore::WriteTable() {
   const std::uint32_t pages = static_cast<std::uint32_t>(table_.size()) / fmt::kEntriesPerPage;
   std::uint8_t data[fmt::kPageDataSize];
   for (std::uint32_t k = 0; k < pages; ++k) {
     const std::uint32_t page_id = fmt::PageRecordId(k);
     std::uint32_t place = table_[page_id];
+    if (place != 0 && (k >= dirty_pages_.size() || !dirty_pages_[k])) continue;
     if (place != 0) {
       BlockHeader h;
       if (!IsValidOffset(place) || !ReadBlockHeader(place, &h) || h.id != page_id ||
@@ -515,6 +527,7 @@ bool IndexStore::WriteTable() {
     }
     if (!WriteBytes(place + fmt::kBlockHeaderSize, data, sizeof data)) return false;
   }
+  dirty_pages_.clear();
   table_dirty_ = false;
   return true;
 }
@@ -618,8 +631,7 @@ bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
     place = end;
     room = new_size;
     set_end_offset(end + new_size);
-    table_[id] = place;
-    table_dirty_ = true;
+    SetEntry(id, place);
   }
 
   if (size >= new_size) {
@@ -663,8 +675,7 @@ bool IndexStore::DeleteRecord(RecordId id) {
     return false;
   }
   if (!WriteBlockHeader(place, {h.length, 0, fmt::kKindFree})) return false;
-  table_[id] = 0;
-  table_dirty_ = true;
+  SetEntry(id, 0);
   if (id < next_id_hint_) next_id_hint_ = id;
   set_live_bytes(live_bytes() - static_cast<std::int32_t>(Round8(h.length)));
   return true;
@@ -802,10 +813,7 @@ int IndexStore::Compact(const std::function<int()>& stop_test) {
           early = true;
           break;
         }
-        if (h.id < table_.size()) {
-          table_[h.id] = write;
-          table_dirty_ = true;
-        }
+        if (h.id < table_.size()) SetEntry(h.id, write);
       }
       write += span;
       compaction_resume_id_ = h.id;

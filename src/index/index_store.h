@@ -228,6 +228,8 @@ class IndexStore {
 
   bool WriteHeader();
   bool WriteTable();
+  // Changes a table entry and marks its page for the next table write.
+  void SetEntry(index_format::RecordId id, std::uint32_t value);
   // Records the calling thread's last file error as the write failure (the
   // first one counts), sets the damaged flag and returns false.
   bool FailWrite();
@@ -264,6 +266,7 @@ class IndexStore {
   std::vector<std::uint32_t> table_;
   bool header_dirty_ = false;
   bool table_dirty_ = false;
+  std::vector<std::uint8_t> dirty_pages_;  // one flag a page: entries changed since written
   const index_format::Layout* layout_ = &index_format::kNarrow;
   index_format::RecordId next_id_hint_ = index_format::kFirstFreshId;
   std::uint32_t scan_cursor_ = 0;
