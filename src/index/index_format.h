@@ -176,6 +176,13 @@ inline void PutId(std::uint8_t* p, RecordId id, const Layout& layout) {
   if (layout.id_bytes == 3) p[2] = static_cast<std::uint8_t>(id >> 16);
 }
 
+// ---- Size limits ------------------------------------------------------------------
+// Offsets and lengths are 32-bit. The largest record length leaves room to
+// round it up to a multiple of 8; the largest end offset is the last multiple
+// of 8 a 32-bit offset holds, so a file grows no further than that.
+inline constexpr std::uint32_t kMaxRecordLength = 0xFFFFFFF0u;
+inline constexpr std::uint32_t kMaxEndOffset = 0xFFFFFFF8u;
+
 // ---- Helpers --------------------------------------------------------------------
 constexpr std::uint32_t Round8(std::uint32_t n) { return (n + 7u) & ~7u; }
 constexpr std::uint64_t Round8Wide(std::uint64_t n) { return (n + 7u) & ~std::uint64_t{7}; }

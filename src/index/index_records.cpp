@@ -197,7 +197,7 @@ std::uint32_t FolderRecordBuilder::AddFolder(std::string_view name, RecordId chi
 const std::vector<std::uint8_t>& FolderRecordBuilder::Finish() {
   if (buffer_.empty()) return buffer_;
   buffer_.push_back(fmt::kEntryListEnd);
-  if (buffer_.size() > 0xFFFFFFF0u) {
+  if (buffer_.size() > fmt::kMaxRecordLength) {
     buffer_.clear();
     return buffer_;
   }

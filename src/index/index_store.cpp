@@ -504,7 +504,7 @@ bool IndexStore::WriteTable() {
       }
     } else {
       place = end_offset();
-      if (std::uint64_t{place} + fmt::kPageLength > 0xFFFFFFF8u) {
+      if (std::uint64_t{place} + fmt::kPageLength > fmt::kMaxEndOffset) {
         MarkDamaged();
         return false;
       }
@@ -563,7 +563,7 @@ bool IndexStore::ReadRecord(RecordId id, std::vector<std::uint8_t>* buffer) {
 bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
   if (!file_.IsOpen() || size < fmt::kBlockHeaderSize) return false;
   const BlockHeader in = fmt::DecodeBlockHeader(data, *layout_);
-  if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > 0xFFFFFFF0u ||
+  if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > fmt::kMaxRecordLength ||
       in.id == 0 || in.kind == fmt::kKindFree || in.kind == fmt::kKindTablePage ||
       in.id == fmt::kPage0Id || in.id == fmt::kPage1Id || in.id % fmt::kEntriesPerPage == 0) {
     return false;
@@ -623,7 +623,7 @@ bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
   }
 
   if (room == 0) {
-    if (std::uint64_t{end} + new_size > 0xFFFFFFF8u) return false;  // the file cannot grow
+    if (std::uint64_t{end} + new_size > fmt::kMaxEndOffset) return false;  // the file cannot grow
     if (place != 0 &&
         !WriteBlockHeader(place, {old_size, 0, fmt::kKindFree})) {
       return false;
