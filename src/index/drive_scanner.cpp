@@ -28,7 +28,7 @@ void SetLength(std::vector<std::uint8_t>* rec) {
   index_format::PutU32(rec->data(), static_cast<std::uint32_t>(rec->size()));
 }
 
-std::uint32_t FolderStamp(const platform::FindData& data) {
+std::uint32_t FolderStamp(const platform::FolderTimes& data) {
   if (static_cast<std::uint32_t>(data.creation_time) == 0) return 0;
   return static_cast<std::uint32_t>(data.last_write_time) ^
          static_cast<std::uint32_t>(data.last_write_time >> 32);
@@ -86,12 +86,13 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     native_path_.resize(top.native_length);
     FolderEntry entry;
     if (!EntryAt(top.rec, top.next, &entry)) {
+      spare_records_.push_back(std::move(top.rec));
       stack.pop_back();
       continue;
     }
-    if (!index_->MayContinue()) return -1;
     top.next += entry.size;
     if (!entry.is_folder) continue;
+    if (!index_->MayContinue()) return -1;
     index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
@@ -114,9 +115,15 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     if (child == 0) continue;
     Frame frame;
     frame.id = child;
+    if (!spare_records_.empty()) {
+      frame.rec = std::move(spare_records_.back());
+      spare_records_.pop_back();
+    }
     switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, &frame.rec)) {
       case Visit::kStopped: return -1;
-      case Visit::kSkip: continue;
+      case Visit::kSkip:
+        spare_records_.push_back(std::move(frame.rec));
+        continue;
       case Visit::kDescend: break;
     }
     enter(&frame);
@@ -316,8 +323,8 @@ DriveScanner::Visit DriveScanner::VisitFolder(std::uint16_t parent_id, std::stri
   rec->resize(view.length());
   bool dirty = false;
 
-  platform::FindData own;
-  const bool have_own = platform::GetFindData(native_path_, &own);
+  platform::FolderTimes own;
+  const bool have_own = times_.Get(native_path_, &own);
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != index_->root_device_) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;

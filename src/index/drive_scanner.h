@@ -34,6 +34,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/folder.h"
+
 namespace quindelo {
 
 class DriveIndex;
@@ -84,6 +86,10 @@ class DriveScanner {
   std::string drive_path_;
   std::string native_path_;
   bool ids_left_ = true;  // false once no record id was left in this pass
+  // Record copies of folders the walk has left, kept for the next folders
+  // so that a walk does not allocate a buffer per folder.
+  std::vector<std::vector<std::uint8_t>> spare_records_;
+  platform::FolderTimesReader times_;  // the status of each folder walked
 };
 
 }  // namespace quindelo
