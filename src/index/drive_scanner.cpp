@@ -17,6 +17,10 @@ constexpr std::uint32_t kEntryListGrowth = 4096;
 // store commits there at most this long after its last commit, so that a
 // process killed in a long walk loses no more than this much of it.
 constexpr auto kCheckpointInterval = std::chrono::seconds(2);
+// Reading the clock costs more than the visit of a folder that did not
+// change: after such folders the clock is read every this many folders,
+// after a folder that was listed at once.
+constexpr unsigned kUnchangedFoldersPerCheckpointTest = 32;
 
 // Folder names are compared byte for byte: Windows and windows are two
 // folders here.
@@ -93,7 +97,12 @@ int DriveScanner::WalkRoot(std::uint16_t root_id, bool look_in_only) {
     top.next += entry.size;
     if (!entry.is_folder) continue;
     if (!index_->MayContinue()) return -1;
-    index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
+    if (index_->folders_listed_ != listed_at_checkpoint_test_ ||
+        ++unchanged_since_checkpoint_test_ >= kUnchangedFoldersPerCheckpointTest) {
+      index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
+      listed_at_checkpoint_test_ = index_->folders_listed_;
+      unchanged_since_checkpoint_test_ = 0;
+    }
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
     std::uint16_t child = entry.child_id;

@@ -90,6 +90,10 @@ class DriveScanner {
   // so that a walk does not allocate a buffer per folder.
   std::vector<std::vector<std::uint8_t>> spare_records_;
   platform::FolderTimesReader times_;  // the status of each folder walked
+  // When the store's checkpoint was last asked for: the folders listed by
+  // then, and the folders visited since.
+  std::uint64_t listed_at_checkpoint_test_ = 0;
+  unsigned unchanged_since_checkpoint_test_ = 0;
 };
 
 }  // namespace quindelo
