@@ -138,28 +138,36 @@ bool GetFindData(const std::string& native_path, FindData* data) {
   return true;
 }
 
-bool GetFolderTimes(const std::string& native_path, FolderTimes* times) {
-  if (native_path.empty()) return false;
-  constexpr int kFlags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT;
-  constexpr unsigned kMask = STATX_MTIME | STATX_BTIME;
+namespace {
+
+// The times of the entry name inside the folder open as dirfd (or of a whole
+// path with AT_FDCWD), asking the file system for nothing else.
+bool ExamineTimes(int dirfd, const char* name, FolderTimes* times) {
   struct statx sx;
-  // A path that fits one system call is used as it is, without a copy.
-  if (native_path.size() < PATH_MAX) {
-    if (::statx(AT_FDCWD, native_path.c_str(), kFlags, kMask, &sx) != 0) return false;
-  } else {
-    PathAt at(native_path);
-    if (!at.ok() || ::statx(at.dir(), at.rest(), kFlags, kMask, &sx) != 0) return false;
-  }
+  if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MTIME | STATX_BTIME,
+              &sx) != 0)
+    return false;
   TimesOf(sx, &times->creation_time, &times->last_write_time);
   times->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);  // as st_dev
   return true;
+}
+
+}  // namespace
+
+bool GetFolderTimes(const std::string& native_path, FolderTimes* times) {
+  if (native_path.empty()) return false;
+  // A path that fits one system call is used as it is, without a copy.
+  if (native_path.size() < PATH_MAX) return ExamineTimes(AT_FDCWD, native_path.c_str(), times);
+  PathAt at(native_path);
+  return at.ok() && ExamineTimes(at.dir(), at.rest(), times);
 }
 
 namespace {
 
 // Levels between two folders a FolderTimesReader holds open: a path is looked
 // up from its deepest open folder in at most this many names, and a folder is
-// opened (and closed) for about every 4**depth folders of a tree.
+// opened (and closed again) only at every fourth level and only when the
+// walk goes below it.
 constexpr int kLevelsPerAnchor = 4;
 // Open folders per reader at most; below the deepest the paths grow longer.
 constexpr std::size_t kMaxAnchors = 64;
@@ -210,13 +218,7 @@ bool FolderTimesReader::Get(const std::string& native_path, FolderTimes* times) 
   const std::size_t start = anchors_.empty() ? 0 : anchors_.back().length;
   if (native_path.size() - start >= PATH_MAX) return GetFolderTimes(native_path, times);
   const int dir = anchors_.empty() ? AT_FDCWD : anchors_.back().fd;
-  struct statx sx;
-  if (::statx(dir, native_path.c_str() + start, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT,
-              STATX_MTIME | STATX_BTIME, &sx) != 0)
-    return false;
-  TimesOf(sx, &times->creation_time, &times->last_write_time);
-  times->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);
-  return true;
+  return ExamineTimes(dir, native_path.c_str() + start, times);
 }
 
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {
