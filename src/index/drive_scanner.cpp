@@ -17,6 +17,10 @@ constexpr std::uint32_t kEntryListGrowth = 4096;
 // store commits there at most this long after its last commit, so that a
 // process killed in a long walk loses no more than this much of it.
 constexpr auto kCheckpointInterval = std::chrono::seconds(2);
+// Reading the clock costs more than the visit of a folder that did not
+// change: after such folders the clock is read every this many folders,
+// after a folder that was listed at once.
+constexpr unsigned kUnchangedFoldersPerCheckpointTest = 32;
 
 // Folder names are compared byte for byte: Windows and windows are two
 // folders here.
@@ -28,7 +32,7 @@ void SetLength(std::vector<std::uint8_t>* rec) {
   index_format::PutU32(rec->data(), static_cast<std::uint32_t>(rec->size()));
 }
 
-std::uint32_t FolderStamp(const platform::FindData& data) {
+std::uint32_t FolderStamp(const platform::FolderTimes& data) {
   if (static_cast<std::uint32_t>(data.creation_time) == 0) return 0;
   return static_cast<std::uint32_t>(data.last_write_time) ^
          static_cast<std::uint32_t>(data.last_write_time >> 32);
@@ -85,13 +89,19 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
     native_path_.resize(top.native_length);
     FolderEntry entry;
     if (!EntryAt(top.rec, top.next, &entry)) {
+      spare_records_.push_back(std::move(top.rec));
       stack.pop_back();
       continue;
     }
-    if (!index_->MayContinue()) return -1;
     top.next += entry.size;
     if (!entry.is_folder) continue;
-    index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
+    if (!index_->MayContinue()) return -1;
+    if (index_->folders_listed_ != listed_at_checkpoint_test_ ||
+        ++unchanged_since_checkpoint_test_ >= kUnchangedFoldersPerCheckpointTest) {
+      index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
+      listed_at_checkpoint_test_ = index_->folders_listed_;
+      unchanged_since_checkpoint_test_ = 0;
+    }
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
     index_format::RecordId child = entry.child_id;
@@ -120,9 +130,15 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
     if (child == 0) continue;
     Frame frame;
     frame.id = child;
+    if (!spare_records_.empty()) {
+      frame.rec = std::move(spare_records_.back());
+      spare_records_.pop_back();
+    }
     switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, &frame.rec)) {
       case Visit::kStopped: return -1;
-      case Visit::kSkip: continue;
+      case Visit::kSkip:
+        spare_records_.push_back(std::move(frame.rec));
+        continue;
       case Visit::kDescend: break;
     }
     enter(&frame);
@@ -324,8 +340,8 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   rec->resize(view.length());
   bool dirty = false;
 
-  platform::FindData own;
-  const bool have_own = platform::GetFindData(native_path_, &own);
+  platform::FolderTimes own;
+  const bool have_own = times_.Get(native_path_, &own);
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != index_->root_device_) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "index/index_format.h"
+#include "platform/folder.h"
 
 namespace quindelo {
 
@@ -98,6 +99,14 @@ class DriveScanner {
   std::string drive_path_;
   std::string native_path_;
   bool ids_left_ = true;  // false once no record id was left in this pass
+  // Record copies of folders the walk has left, kept for the next folders
+  // so that a walk does not allocate a buffer per folder.
+  std::vector<std::vector<std::uint8_t>> spare_records_;
+  platform::FolderTimesReader times_;  // the status of each folder walked
+  // When the store's checkpoint was last asked for: the folders listed by
+  // then, and the folders visited since.
+  std::uint64_t listed_at_checkpoint_test_ = 0;
+  unsigned unchanged_since_checkpoint_test_ = 0;
 };
 
 }  // namespace quindelo

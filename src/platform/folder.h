@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <dirent.h>
 #include <string>
+#include <vector>
 
 namespace quindelo::platform {
 
@@ -40,6 +41,50 @@ struct FindData {
 // Fills data for the entry at path itself (folder or file), without following
 // a final link. False when the path does not exist or cannot be examined.
 bool GetFindData(const std::string& native_path, FindData* data);
+
+// What a walk needs of a folder to tell whether it changed since it was last
+// listed: its times and its file system, the same values GetFindData gives.
+struct FolderTimes {
+  std::uint64_t creation_time = 0;    // birth time; nonzero stand-in when unknown
+  std::uint64_t last_write_time = 0;  // modification time
+  std::uint64_t device = 0;           // file system the entry lives on
+};
+
+// The times of the entry at path itself (a final link is not followed), as
+// GetFindData fills them, at the cost of one status call that asks the file
+// system for the times alone and builds no name. False when the path does
+// not exist or cannot be examined.
+bool GetFolderTimes(const std::string& native_path, FolderTimes* times);
+
+// GetFolderTimes for the folders of a depth-first walk, one after another.
+// A whole path costs the file system a lookup of every folder on it; this
+// reader keeps a few folders of the current path open (every fourth level)
+// and looks each path up from the deepest of them that lies on it, so that
+// a deep tree costs a few names per folder. The answers are those of
+// GetFolderTimes for the same paths; where a folder on the way cannot be
+// held open, the whole path is used. Folders left by the walk (no longer on
+// the path asked for) are let go. Not thread-safe; one reader per walk.
+class FolderTimesReader {
+ public:
+  FolderTimesReader() = default;
+  ~FolderTimesReader();
+  FolderTimesReader(const FolderTimesReader&) = delete;
+  FolderTimesReader& operator=(const FolderTimesReader&) = delete;
+
+  // As GetFolderTimes(native_path, times).
+  bool Get(const std::string& native_path, FolderTimes* times);
+
+ private:
+  struct Anchor {
+    std::size_t length;  // of the folder's path in anchored_, its final slash included
+    int fd;              // the folder, opened with O_PATH
+  };
+  void LetGoBeyond(std::size_t length);  // closes the anchors longer than length
+
+  std::string anchored_;  // the path of the deepest anchor
+  std::vector<Anchor> anchors_;
+  std::string piece_;  // the names from an anchor down to the next one
+};
 
 // GetFileAttributes: false when the path does not exist.
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes);

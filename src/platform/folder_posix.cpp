@@ -28,6 +28,18 @@ std::uint64_t ToFileTime(const struct statx_timestamp& t) {
          t.tv_nsec / 100;
 }
 
+// The modification and creation times of a status. Without a birth time the
+// creation time counts as nonzero, so that the folder stamp built from the
+// last-write time stays usable.
+void TimesOf(const struct statx& sx, std::uint64_t* creation_time,
+             std::uint64_t* last_write_time) {
+  *last_write_time = ToFileTime(sx.stx_mtime);
+  if (sx.stx_mask & STATX_BTIME)
+    *creation_time = ToFileTime(sx.stx_btime);
+  else
+    *creation_time = *last_write_time ? *last_write_time : 1;
+}
+
 // Fills data from the entry named name inside the folder open as dirfd (or
 // from a whole path with AT_FDCWD).
 bool Examine(int dirfd, const char* name, FindData* data) {
@@ -44,13 +56,7 @@ bool Examine(int dirfd, const char* name, FindData* data) {
   else
     data->attributes |= kFileAttributeArchive;
   if (!(mode & S_IWUSR) && !S_ISDIR(mode)) data->attributes |= kFileAttributeReadOnly;
-  data->last_write_time = ToFileTime(sx.stx_mtime);
-  // Without a birth time the creation time counts as nonzero, so that the
-  // folder stamp built from the last-write time stays usable.
-  if (sx.stx_mask & STATX_BTIME)
-    data->creation_time = ToFileTime(sx.stx_btime);
-  else
-    data->creation_time = data->last_write_time ? data->last_write_time : 1;
+  TimesOf(sx, &data->creation_time, &data->last_write_time);
   // A folder's size is 0, as the find data of other platforms gives it:
   // its st_size (4096 on most file systems) is no size a user would know.
   data->size = S_ISDIR(mode) ? 0 : sx.stx_size;
@@ -130,6 +136,89 @@ bool GetFindData(const std::string& native_path, FindData* data) {
   data->name = BaseName(native_path);
   if (data->name.size() > 1 && data->name[0] == '.') data->attributes |= kFileAttributeHidden;
   return true;
+}
+
+namespace {
+
+// The times of the entry name inside the folder open as dirfd (or of a whole
+// path with AT_FDCWD), asking the file system for nothing else.
+bool ExamineTimes(int dirfd, const char* name, FolderTimes* times) {
+  struct statx sx;
+  if (::statx(dirfd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_MTIME | STATX_BTIME,
+              &sx) != 0)
+    return false;
+  TimesOf(sx, &times->creation_time, &times->last_write_time);
+  times->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);  // as st_dev
+  return true;
+}
+
+}  // namespace
+
+bool GetFolderTimes(const std::string& native_path, FolderTimes* times) {
+  if (native_path.empty()) return false;
+  // A path that fits one system call is used as it is, without a copy.
+  if (native_path.size() < PATH_MAX) return ExamineTimes(AT_FDCWD, native_path.c_str(), times);
+  PathAt at(native_path);
+  return at.ok() && ExamineTimes(at.dir(), at.rest(), times);
+}
+
+namespace {
+
+// Levels between two folders a FolderTimesReader holds open: a path is looked
+// up from its deepest open folder in at most this many names, and a folder is
+// opened (and closed again) only at every fourth level and only when the
+// walk goes below it.
+constexpr int kLevelsPerAnchor = 4;
+// Open folders per reader at most; below the deepest the paths grow longer.
+constexpr std::size_t kMaxAnchors = 64;
+
+}  // namespace
+
+FolderTimesReader::~FolderTimesReader() { LetGoBeyond(0); }
+
+void FolderTimesReader::LetGoBeyond(std::size_t length) {
+  while (!anchors_.empty() && anchors_.back().length > length) {
+    ::close(anchors_.back().fd);
+    anchors_.pop_back();
+  }
+  anchored_.resize(anchors_.empty() ? 0 : anchors_.back().length);
+}
+
+bool FolderTimesReader::Get(const std::string& native_path, FolderTimes* times) {
+  if (native_path.empty() || native_path[0] != '/') return GetFolderTimes(native_path, times);
+  // The anchors that lie above this path stay; the others are behind the
+  // walk. Each anchor's path is a piece of the deepest one's, up to a slash.
+  while (!anchors_.empty() &&
+         (native_path.size() <= anchors_.back().length ||
+          native_path.compare(0, anchors_.back().length, anchored_, 0, anchors_.back().length) != 0))
+    LetGoBeyond(anchors_.back().length - 1);
+  // Open further anchors while the path reaches more than kLevelsPerAnchor
+  // names below the deepest one.
+  for (;;) {
+    // From the root the first piece is the absolute path of the anchor.
+    const std::size_t start = anchors_.empty() ? 0 : anchors_.back().length;
+    std::size_t end = start == 0 ? 1 : start;
+    int names = 0;
+    while (names < kLevelsPerAnchor) {
+      const std::size_t slash = native_path.find('/', end);
+      if (slash == std::string::npos) break;
+      end = slash + 1;
+      ++names;
+    }
+    // An anchor is opened only for a folder with names still below it.
+    if (names < kLevelsPerAnchor || end >= native_path.size() || anchors_.size() >= kMaxAnchors)
+      break;
+    piece_.assign(native_path, start, end - start);
+    const int dir = anchors_.empty() ? AT_FDCWD : anchors_.back().fd;
+    const int fd = ::openat(dir, piece_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) break;  // looked up from the anchor above, or as a whole path
+    anchors_.push_back({end, fd});
+    anchored_.assign(native_path, 0, end);
+  }
+  const std::size_t start = anchors_.empty() ? 0 : anchors_.back().length;
+  if (native_path.size() - start >= PATH_MAX) return GetFolderTimes(native_path, times);
+  const int dir = anchors_.empty() ? AT_FDCWD : anchors_.back().fd;
+  return ExamineTimes(dir, native_path.c_str() + start, times);
 }
 
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <ctime>
 #include <condition_variable>
 #include <functional>
@@ -180,6 +181,70 @@ TEST_F(DriveIndexTest, RefreshOfUnchangedDriveListsNothingEvenWithCaseTwins) {
   auto found = Sorted(Find(&index, "makefile"));
   EXPECT_EQ(found, (std::vector<std::string>{"T:\\src\\Makefile", "T:\\src\\makefile"}));
   EXPECT_EQ(index.folders_listed(), listed);
+}
+
+// The walk looks each folder's status up from folders it holds open on its
+// way down, letting them go as it leaves them. Whatever the depth of the
+// drive's root, a refresh of a deep tree lists exactly the folders that
+// changed, in every branch, however deep, and after the walk came back up.
+TEST_F(DriveIndexTest, RefreshOfADeepTreeListsExactlyTheFoldersThatChanged) {
+  std::string base = "deep";
+  for (int level = 1; level <= 4; ++level) {
+    base += "/r" + std::to_string(level);
+    SCOPED_TRACE(base);
+    root_ = env_.MakeDrive('T', base);
+    // Two branches twelve folders deep, and a side folder in the middle of
+    // the first that the walk reaches after coming back from its bottom (its
+    // path longer than those of the folders it left).
+    std::string a = "a1", b = "b1";
+    for (int i = 2; i <= 12; ++i) {
+      a += "/a" + std::to_string(i);
+      b += "/b" + std::to_string(i);
+    }
+    const std::string side = "a1/a2/a3/a4/side_folder_with_a_long_name";
+    MakeFolder(P(a));
+    MakeFolder(P(b));
+    MakeFolder(P(side));
+    WriteTextFile(P(a + "/old.txt"), "x");
+    WriteTextFile(P("a1/a2/a3/a4/a5/a6/gone.txt"), "x");
+    std::vector<std::string> expected = {a + "/old.txt"};
+    {
+      DriveIndex index(NoWatcher());
+      OpenAndSettle(&index, true);
+    }
+    // Five folders change: two deep in a, the side folder, b's bottom and a
+    // folder near b's top.
+    for (const std::string& f : {a + "/new.txt", side + "/new.txt", b + "/new.txt",
+                                 std::string("b1/b2/new.txt")}) {
+      WriteTextFile(P(f), "x");
+      expected.push_back(f);
+    }
+    ASSERT_EQ(std::remove(P("a1/a2/a3/a4/a5/a6/gone.txt").c_str()), 0);
+    {
+      // Every open walks the drive by the stamps.
+      DriveIndex index(NoWatcher());
+      OpenAndSettle(&index);
+      EXPECT_EQ(index.folders_listed(), 5u);
+      // A refresh of a look-in folder lists its scope and the folders above
+      // it (root, a1), then walks the whole drive by the stamps again: only
+      // b's changed bottom is listed there.
+      WriteTextFile(P(b + "/later.txt"), "x");
+      expected.push_back(b + "/later.txt");
+      const auto listed = index.folders_listed();
+      Find(&index, "*.txt", {"\\a1\\a2"}, true, true);
+      EXPECT_EQ(index.folders_listed() - listed, 11u + 1u + 2u + 1u);
+      std::vector<std::string> want;
+      for (std::string f : expected) {
+        std::replace(f.begin(), f.end(), '/', '\\');
+        want.push_back("T:\\" + f);
+      }
+      rec_.SetAnswer([](int code, const std::string& text) {
+        return code == kCodeRefresh && text.empty() ? 1 : 0;  // the index alone
+      });
+      EXPECT_EQ(Sorted(Find(&index, "*.txt")), Sorted(want));
+      rec_.SetAnswer(nullptr);
+    }
+  }
 }
 
 TEST_F(DriveIndexTest, NewFileDuringFindIsReportedOnceByRefreshThenByIndex) {
