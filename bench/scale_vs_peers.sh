@@ -58,6 +58,7 @@ make_tree=$(realpath bench/make_tree.py)
 base=${BENCH_DIR:-${TMPDIR:-/tmp}}
 work=$(mktemp -d "$base/quindelo-scale-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+trap 'exit 130' INT TERM  # so that the EXIT trap removes the tree
 work=$(realpath "$work")
 export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 
@@ -112,7 +113,7 @@ measure() {
   shift 2
   local a=("$@")
   local args=(--style basic -i --warmup 1 --runs "$runs" --export-json "$work/$size.$group.json")
-  [ -n "$prep" ] && args+=(--prepare "$prep")
+  if [ -n "$prep" ]; then args+=(--prepare "$prep"); fi
   for ((i = 0; i < ${#a[@]}; i += 2)); do args+=(-n "${a[i]}" "${a[i + 1]} >/dev/null"); done
   hyperfine "${args[@]}" >"$work/hyperfine.log" 2>&1 || { cat "$work/hyperfine.log" >&2; exit 1; }
   for ((i = 0; i < ${#a[@]}; i += 2)); do
