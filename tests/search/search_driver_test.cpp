@@ -31,6 +31,7 @@ using test::FakeWindow;
 // A window whose row hand-overs can run a hook (on the notify thread).
 class HookedWindow : public FakeWindow {
  public:
+  using FakeWindow::FakeWindow;
   std::function<void(int rows)> on_insert;
   std::function<void(const std::string&)> on_status;
 
@@ -105,6 +106,17 @@ class SearchDriverTest : public ::testing::Test {
   std::string root_;
 };
 
+// The stop rules, run with window calls on the caller's thread and again on
+// a window thread of the window's own, where the notify thread waits for
+// the window thread while the test's requests wait for the index.
+class DriverThreadsTest : public SearchDriverTest, public ::testing::WithParamInterface<bool> {};
+
+INSTANTIATE_TEST_SUITE_P(Window, DriverThreadsTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? std::string("OwnThread")
+                                             : std::string("CallersThread");
+                         });
+
 // ---------------------------------------------------------------------------
 // End messages of a find
 
@@ -166,9 +178,9 @@ TEST_F(SearchDriverTest, PhaseMessagesOfARunningFind) {
   EXPECT_FALSE(driver.running());
 }
 
-TEST_F(SearchDriverTest, UserStoppedBeforeAnyRow) {
+TEST_P(DriverThreadsTest, UserStoppedBeforeAnyRow) {
   for (int i = 0; i < 20; ++i) File("f" + std::to_string(i) + ".txt");
-  HookedWindow window;
+  HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
   // Stop as soon as the name phase begins: no row is ever inserted. (Set
   // before the open, whose background refresh writes the status too.)
@@ -182,9 +194,9 @@ TEST_F(SearchDriverTest, UserStoppedBeforeAnyRow) {
   EXPECT_TRUE(window.Rows().empty());
 }
 
-TEST_F(SearchDriverTest, UserStoppedAfterTheFirstRow) {
+TEST_P(DriverThreadsTest, UserStoppedAfterTheFirstRow) {
   for (int i = 0; i < 30; ++i) File("f" + std::to_string(i) + ".txt");
-  HookedWindow window;
+  HookedWindow window(GetParam());
   // Time stands still, so only the first row is handed over before the end.
   FakeClock clock;
   SearchDriver::Options options = QuickOptions();
@@ -702,9 +714,9 @@ TEST_F(SearchDriverTest, EditsClearTheRefreshFlag) {
 // ---------------------------------------------------------------------------
 // Refresh and closing during a find
 
-TEST_F(SearchDriverTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
+TEST_P(DriverThreadsTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
   for (int i = 0; i < 40; ++i) File("f" + std::to_string(100 + i) + ".txt");
-  HookedWindow window;
+  HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
@@ -741,9 +753,9 @@ TEST_F(SearchDriverTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
   EXPECT_EQ(window.selected_row(), 39);
 }
 
-TEST_F(SearchDriverTest, ClosingDuringAFindClosesAfterItsEnd) {
+TEST_P(DriverThreadsTest, ClosingDuringAFindClosesAfterItsEnd) {
   for (int i = 0; i < 40; ++i) File("f" + std::to_string(i) + ".txt");
-  HookedWindow window;
+  HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
@@ -821,10 +833,10 @@ TEST_F(SearchDriverTest, CloseOrRefreshDeferredToARefusedFindIsNotLost) {
   }
 }
 
-TEST_F(SearchDriverTest, NewTypingReplacesARunningFind) {
+TEST_P(DriverThreadsTest, NewTypingReplacesARunningFind) {
   for (int i = 0; i < 40; ++i) File("f" + std::to_string(i) + ".txt");
   File("other.dat");
-  HookedWindow window;
+  HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
