@@ -1,15 +1,24 @@
 // Found files of a find inserted into the sorted results list through the
-// search driver's found-file path (the index callback's code 3 with a
-// window that keeps its rows), for 10,000 names:
+// search driver's found-file path (the index callback's found files, then
+// its end, with a window that keeps its rows), for 10,000 names:
 //   arg 0: names arrive in index order (folder by folder);
-//   arg 1: names arrive already in the list's order.
+//   arg 1: names arrive already in the list's order;
+//   arg 2, 3: the same with a window whose calls run on a thread of its own
+//   (each window call from the driver waits for that thread, as the Qt
+//   form's blocking queued calls do).
 // Reports rows per second (a row's time is its inverse).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "index/drive_index.h"
@@ -38,14 +47,67 @@ std::vector<std::string> MakePaths(bool in_list_order) {
   return paths;
 }
 
+// Runs every window call on its own thread; the caller waits for it.
+class ThreadedWindow : public quindelo::HeadlessFindWindow {
+ public:
+  ThreadedWindow() : thread_([this] { Loop(); }) {}
+  ~ThreadedWindow() override {
+    {
+      std::lock_guard<std::mutex> lock(queue_lock_);
+      quit_ = true;
+    }
+    queue_cv_.notify_all();
+    thread_.join();
+  }
+  void RunOnWindowThread(const std::function<void()>& work) override {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+      work();
+      return;
+    }
+    std::unique_lock<std::mutex> lock(queue_lock_);
+    const std::uint64_t ticket = ++posted_;
+    works_.push_back(&work);
+    queue_cv_.notify_all();
+    queue_cv_.wait(lock, [&] { return done_ >= ticket; });
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(queue_lock_);
+    for (;;) {
+      queue_cv_.wait(lock, [this] { return quit_ || !works_.empty(); });
+      if (works_.empty()) return;
+      const std::function<void()>* work = works_.front();
+      works_.pop_front();
+      lock.unlock();
+      (*work)();
+      lock.lock();
+      ++done_;
+      queue_cv_.notify_all();
+    }
+  }
+  std::mutex queue_lock_;
+  std::condition_variable queue_cv_;
+  std::deque<const std::function<void()>*> works_;
+  std::uint64_t posted_ = 0;
+  std::uint64_t done_ = 0;
+  bool quit_ = false;
+  std::thread thread_;
+};
+
 void BM_DriverInsertRows(benchmark::State& state) {
-  const std::vector<std::string> paths = MakePaths(state.range(0) == 1);
+  const bool threaded = state.range(0) >= 2;
+  const std::vector<std::string> paths = MakePaths(state.range(0) % 2 == 1);
   quindelo::SearchDriver::Options options;
   options.find_delay_ms = 0;
   options.index_options.watch_changes = false;
   for (auto _ : state) {
     state.PauseTiming();
-    auto window = std::make_unique<quindelo::HeadlessFindWindow>();
+    std::unique_ptr<quindelo::HeadlessFindWindow> window;
+    if (threaded)
+      window = std::make_unique<ThreadedWindow>();
+    else
+      window = std::make_unique<quindelo::HeadlessFindWindow>();
     auto driver = std::make_unique<quindelo::SearchDriver>(window.get(), options);
     // An index that cannot be opened leaves the find active with no index
     // thread calling back, so the found-file path can be fed directly.
@@ -53,6 +115,8 @@ void BM_DriverInsertRows(benchmark::State& state) {
     driver->set_sort_order({quindelo::SortKey::kName, false});
     state.ResumeTiming();
     for (const std::string& p : paths) driver->OnIndexCallback(quindelo::kCodeFound, p.c_str());
+    // The end hands over the rows still held back.
+    driver->OnIndexCallback(quindelo::kCodeIdle, "");
     state.PauseTiming();
     if (window->Rows().size() != paths.size()) state.SkipWithError("rows were lost");
     driver.reset();
@@ -61,7 +125,7 @@ void BM_DriverInsertRows(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * kFiles);
 }
-BENCHMARK(BM_DriverInsertRows)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DriverInsertRows)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -511,21 +511,26 @@ class ConsoleWindow : public HeadlessFindWindow {
     if (setup_.stream) printer_->Flush();
   }
 
-  void InsertRow(int, FoundFile* record) override {
-    const auto taken = seen_.insert(record);
-    if (!taken.second) return;
-    if (setup_.stream || setup_.check_on_arrival) {
-      const std::string path = quindelo::UncutPath(*record);
-      if (Gone(path, &checker_)) {
-        seen_.erase(taken.first);  // a later report of the same path may be a new entry
-        return;
+  void InsertRows(const std::vector<quindelo::RowInsert>& rows) override {
+    std::vector<quindelo::RowInsert> kept;
+    int count = RowCount();
+    for (const quindelo::RowInsert& row : rows) {
+      const auto taken = seen_.insert(row.record);
+      if (!taken.second) continue;
+      if (setup_.stream || setup_.check_on_arrival) {
+        const std::string path = quindelo::UncutPath(*row.record);
+        if (Gone(path, &checker_)) {
+          seen_.erase(taken.first);  // a later report of the same path may be a new entry
+          continue;
+        }
+        if (setup_.stream && !printer_->Print(Shown(path))) {
+          stop_();
+          break;
+        }
       }
-      if (setup_.stream && !printer_->Print(Shown(path))) {
-        stop_();
-        return;
-      }
+      kept.push_back({count++, row.record});
     }
-    HeadlessFindWindow::InsertRow(RowCount(), record);
+    HeadlessFindWindow::InsertRows(kept);
   }
 
   void DeleteAllRows() override {
@@ -720,7 +725,7 @@ int Run(const Options& o) {
     driver.Shutdown();
     return kExitFound;  // something was printed, and the reader has what it wanted
   }
-  if (end.indicator == "ERR") return fail(end.message);
+  if (end.outcome == quindelo::FindOutcome::kError) return fail(end.message);
   const bool stopped_at_limit = o.limit > 0 && window.RowCount() >= o.limit;
 
   if (!o.unsorted) {
@@ -755,7 +760,7 @@ int Run(const Options& o) {
 
   const int printed = printer.printed();
   if (!o.quiet) status.Message(quindelo::FindEndMessage(printed, stopped_at_limit,
-                                           end.message == "Disk drive is not ready."));
+                                           end.outcome == quindelo::FindOutcome::kDriveNotReady));
   return printed > 0 ? kExitFound : kExitNoneFound;
 }
 

@@ -22,6 +22,14 @@
 //   PostCommand. They must not wait for the window thread (the Qt form queues
 //   them); the status texts must appear in the order of the calls.
 //
+// Rows: the driver keeps the rows found since its last hand-over and hands
+// them to the window in one InsertRows call, at most every 50 ms while a
+// find runs, at its end, and before a message that must show after them. So
+// the notify thread waits for the window thread once per batch, not once
+// per found file. The driver has no timer of its own: rows found less than
+// 50 ms after a hand-over wait for the index's next found file or message,
+// or the end of the find.
+//
 // Waiting: RunOnWindowThread from the notify thread waits for the window
 // thread, and the driver's OpenDriveIndex, Refresh and Shutdown wait for the
 // notify thread. A window whose RunOnWindowThread blocks must therefore make
@@ -34,6 +42,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "search/found_file.h"
 
@@ -42,6 +51,13 @@ namespace quindelo {
 // The Refresh command, posted when a find that was running when Refresh was
 // asked for has ended.
 inline constexpr int kCommandRefresh = 32784;
+
+// One row of a batch handed to the window: where it stands once the whole
+// batch is in, and its record.
+struct RowInsert {
+  int position;
+  FoundFile* record;
+};
 
 class FindWindow {
  public:
@@ -69,10 +85,14 @@ class FindWindow {
   virtual int RowCount() = 0;
   // The record of a row; null when the row cannot be read.
   virtual FoundFile* RowRecord(int row) = 0;
-  // Inserts a row showing record before row position (0 <= position <=
-  // RowCount()). Its texts (and its image, while icons are shown) are
-  // supplied on demand.
-  virtual void InsertRow(int position, FoundFile* record) = 0;
+  // Inserts a batch of rows. rows is in ascending order of position, and
+  // each position is the row's place in the list once the whole batch is in
+  // (0 <= position < RowCount() + rows.size()); inserting them one by one in
+  // this order, each before the row now at its position, gives that list.
+  // Each row's texts (and its image, while icons are shown) are supplied on
+  // demand. A window may leave rows out (the command-line finder drops names
+  // that are gone from the disk); RowCount() afterwards tells what it kept.
+  virtual void InsertRows(const std::vector<RowInsert>& rows) = 0;
   // Deletes every row and repaints the list at once. After it returns the
   // window holds no record pointer.
   virtual void DeleteAllRows() = 0;

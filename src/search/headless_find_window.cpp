@@ -95,11 +95,20 @@ FoundFile* HeadlessFindWindow::RowRecord(int row) {
   return rows_[static_cast<std::size_t>(row)];
 }
 
-void HeadlessFindWindow::InsertRow(int position, FoundFile* record) {
+void HeadlessFindWindow::InsertRows(const std::vector<RowInsert>& rows) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (position < 0) position = 0;
-  if (static_cast<std::size_t>(position) > rows_.size()) position = static_cast<int>(rows_.size());
-  rows_.insert(rows_.begin() + position, record);
+  // One merge of the old rows with the batch, instead of a vector insert per
+  // row. A position out of order or out of range goes as far as it can.
+  std::vector<FoundFile*> merged;
+  merged.reserve(rows_.size() + rows.size());
+  std::size_t old = 0;
+  for (const RowInsert& row : rows) {
+    const std::size_t position = row.position < 0 ? 0 : static_cast<std::size_t>(row.position);
+    while (merged.size() < position && old < rows_.size()) merged.push_back(rows_[old++]);
+    merged.push_back(row.record);
+  }
+  merged.insert(merged.end(), rows_.begin() + static_cast<std::ptrdiff_t>(old), rows_.end());
+  rows_.swap(merged);
 }
 
 void HeadlessFindWindow::DeleteAllRows() {

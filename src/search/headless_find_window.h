@@ -51,7 +51,7 @@ class HeadlessFindWindow : public FindWindow {
   void PostCommand(int command) override;
   int RowCount() override;
   FoundFile* RowRecord(int row) override;
-  void InsertRow(int position, FoundFile* record) override;
+  void InsertRows(const std::vector<RowInsert>& rows) override;
   void DeleteAllRows() override;
   int FocusedRow() override;
   bool SelectRow(int row) override;

@@ -1,7 +1,6 @@
 #include "search/search_driver.h"
 
-#include <cstdarg>
-#include <cstdio>
+#include <algorithm>
 #include <new>
 
 #include "app/settings_store.h"
@@ -17,9 +16,6 @@ constexpr int kContinue = 0;
 constexpr int kStop = 1;
 constexpr int kProgressEvery = 100;
 constexpr std::int32_t kDefaultFindDelay = 500;
-// Message buffers: texts with a path, and the others.
-constexpr std::size_t kPathMessageSize = 388;
-constexpr std::size_t kMessageSize = 256;
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -33,13 +29,16 @@ bool TickReached(std::uint32_t now, std::uint32_t deadline) {
   return static_cast<std::int32_t>(deadline - now) <= 0;
 }
 
-void Format(char* buffer, std::size_t size, const char* format, ...)
-    __attribute__((format(printf, 3, 4)));
-void Format(char* buffer, std::size_t size, const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::vsnprintf(buffer, size, format, args);
-  va_end(args);
+// The drive of a look-in text as messages name it: its first two
+// characters, right-aligned in two columns.
+std::string DriveText(const std::string& look_in_text) {
+  std::string drive = look_in_text.substr(0, 2);
+  drive.insert(0, 2 - drive.size(), ' ');
+  return drive;
+}
+
+std::string ProgressMessage(int rows) {
+  return "Found " + std::to_string(rows) + " files (press Esc key to stop)...";
 }
 
 DriveIndex::Options IndexOptions(const SearchDriver::Options& options) {
@@ -64,18 +63,22 @@ std::string OpenFailureCause(char letter) {
 }  // namespace
 
 std::string FindEndMessage(int rows, bool stopped_at_limit, bool medium_gone) {
-  char message[kMessageSize];
-  if (stopped_at_limit)
-    Format(message, sizeof message, "Stopped after maximum of %d files found.", rows);
-  else if (rows == 1)
-    Format(message, sizeof message, "Found one file.");
-  else if (rows > 1)
-    Format(message, sizeof message, "Found %d files.", rows);
-  else if (medium_gone)
-    Format(message, sizeof message, "Disk drive is not ready.");
-  else
-    Format(message, sizeof message, "No files found.  Check your search criteria.");
-  return message;
+  switch (FindEndOutcome(rows, stopped_at_limit, medium_gone)) {
+    case FindOutcome::kRowLimit:
+      return "Stopped after maximum of " + std::to_string(rows) + " files found.";
+    case FindOutcome::kFound:
+      return rows == 1 ? "Found one file." : "Found " + std::to_string(rows) + " files.";
+    case FindOutcome::kDriveNotReady:
+      return "Disk drive is not ready.";
+    default:
+      return "No files found.  Check your search criteria.";
+  }
+}
+
+FindOutcome FindEndOutcome(int rows, bool stopped_at_limit, bool medium_gone) {
+  if (stopped_at_limit) return FindOutcome::kRowLimit;
+  if (rows > 0) return FindOutcome::kFound;
+  return medium_gone ? FindOutcome::kDriveNotReady : FindOutcome::kNoneFound;
 }
 
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
@@ -111,14 +114,12 @@ void SearchDriver::SleepTicks(std::uint32_t ms) {
   sleep_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return closing_.load(); });
 }
 
-void SearchDriver::Show(const char* message, const char* indicator) {
-  if (message) {
-    char text[kPaneTextSize];
-    Format(text, sizeof text, "%s", message);
-    window_->SetStatusText(text);
-  }
+void SearchDriver::Show(const std::string& message, const char* indicator) {
+  if (!message.empty()) window_->SetStatusText(Cut(message, kPaneTextSize - 1).c_str());
   if (indicator) window_->SetIndicatorText(indicator);
 }
+
+void SearchDriver::ShowEnd(const FindEnd& end) { Show(end.message, end.indicator.c_str()); }
 
 void SearchDriver::SetRunning(bool on) {
   {
@@ -128,15 +129,17 @@ void SearchDriver::SetRunning(bool on) {
   state_cv_.notify_all();
 }
 
-void SearchDriver::RecordEnd(const char* message, const char* indicator) {
+void SearchDriver::RecordEnd(const FindEnd& end) {
   std::lock_guard<std::mutex> lock(state_lock_);
-  last_end_.message = message;
-  last_end_.indicator = indicator;
+  last_end_ = end;
 }
 
 void SearchDriver::EmptyResults() {
   std::lock_guard<std::mutex> lock(insert_lock_);
   window_->RunOnWindowThread([this] { window_->DeleteAllRows(); });
+  pending_rows_.clear();
+  shown_rows_ = 0;
+  handed_over_ = false;
   pool_.Clear();
   current_folder_.Forget();
 }
@@ -202,10 +205,9 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     EmptyResults();
     find_active_ = true;
 
-    char message[kMessageSize];
-    Format(message, sizeof message, "%s index for drive %2.2s...",
-           rebuild ? "Rebuilding" : "Opening", text.c_str());
-    Show(message, nullptr);
+    Show(std::string(rebuild ? "Rebuilding" : "Opening") + " index for drive " + DriveText(text) +
+             "...",
+         nullptr);
 
     bool letter_ok = (letter >= 'A' && letter <= 'Z') && text.size() >= 2 && text[1] == ':';
     platform::ClearFileError();
@@ -223,8 +225,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
       Show("Ready.", " ");
     } else {
       open_drive_letter_ = ' ';
-      Format(message, sizeof message, "Unable to open index for drive %2.2s!", text.c_str());
-      Show(message, "ERR");
+      Show("Unable to open index for drive " + DriveText(text) + "!", "ERR");
     }
   }
 
@@ -335,14 +336,15 @@ void SearchDriver::StartFindLocked() {
   EmptyResults();
 
   if (request.named_text.empty()) {
-    Show("Ready.", " ");
-    RecordEnd("Ready.", " ");
+    const FindEnd end{"Ready.", " ", FindOutcome::kReady};
+    ShowEnd(end);
+    RecordEnd(end);
     return;
   }
   if (request.named_text.find('\\') != std::string::npos) {
-    const char* message = "Name must be a simple name, path not allowed.";
-    Show(message, "ERR");
-    RecordEnd(message, "ERR");
+    const FindEnd end{"Name must be a simple name, path not allowed.", "ERR", FindOutcome::kError};
+    ShowEnd(end);
+    RecordEnd(end);
     return;
   }
 
@@ -385,10 +387,9 @@ void SearchDriver::StartFindLocked() {
   }
   state_cv_.notify_all();
   if (error.empty()) error = LastError().text;
-  char message[kMessageSize];
-  Format(message, sizeof message, "%s!", error.c_str());
-  Show(message, "ERR");
-  RecordEnd(message, "ERR");
+  const FindEnd end{Cut(error + "!", kPaneTextSize - 1), "ERR", FindOutcome::kError};
+  ShowEnd(end);
+  RecordEnd(end);
   if (post_close) window_->PostCloseRequest();
   if (post_refresh) window_->PostCommand(kCommandRefresh);
 }
@@ -483,181 +484,230 @@ int SearchDriver::IndexCallbackThunk(int code, const char* text, void* user_data
 }
 
 int SearchDriver::OnIndexCallback(int code, const char* text) {
-  if (!text) text = "";
-  // Gate 1: a stopped find answers stop to everything but its end.
-  if (!find_active_ && code != kCodeIdle) return kStop;
+  if (code == kCodeIdle) return OnFindEnd();
+  // A stopped find, a closing form and a Refresh waiting for the end answer
+  // stop to everything but the end.
+  if (!find_active_ || closing_ || restart_pending_) return kStop;
+  switch (code) {
+    case kCodePoll:
+      return kContinue;
+    case kCodeFound:
+      return OnFoundFile(text ? text : "");
+    default:
+      return OnPhaseMessage(code, text ? text : "");
+  }
+}
 
+int SearchDriver::OnFindEnd() {
   bool was_running = false;
   bool post_close = false;
   bool post_refresh = false;
-  bool gated = false;
-  if (code == kCodeIdle) {
+  bool deferred = false;
+  {
     std::lock_guard<std::mutex> lock(state_lock_);
     was_running = running_.exchange(false);
     if (closing_) {
-      // Gate 2: the form asked to close during the find; close now.
-      gated = true;
+      // The form asked to close during the find; it closes now.
+      deferred = true;
       post_close = close_deferred_;
       close_deferred_ = false;
     } else if (restart_pending_) {
-      // Gate 3: Refresh was asked for during the find; it runs anew.
-      gated = true;
+      // Refresh was asked for during the find; it runs anew, and this end
+      // shows no message.
+      deferred = true;
       post_refresh = true;
     } else {
       ending_ = was_running;
     }
-  } else if (closing_ || restart_pending_) {
-    return kStop;
   }
-  if (gated) {
+  if (deferred) {
     state_cv_.notify_all();
     if (post_close) window_->PostCloseRequest();
     if (post_refresh) window_->PostCommand(kCommandRefresh);
     return kStop;
   }
 
-  const bool running = running_.load();
-  char message[kPathMessageSize];
-  const char* shown = nullptr;
-  const char* indicator = nullptr;
-  int answer = kContinue;
-
-  switch (code) {
-    case kCodeIdle: {
-      int rows = 0;
-      window_->RunOnWindowThread([&] { rows = window_->RowCount(); });
-      if (!was_running)
-        Format(message, kMessageSize, "Ready.");
-      else if (!find_active_)
-        rows == 0 ? Format(message, kMessageSize, "User stopped.")
-                  : Format(message, kMessageSize, "User stopped after finding %d file(s).", rows);
-      else
-        Format(message, kMessageSize, "%s",
-               FindEndMessage(rows, row_limit_ > 0 && rows >= row_limit_,
-                              rows == 0 && IndexMediumChanged())
-                   .c_str());
-      shown = message;
-      indicator = " ";
-      break;
-    }
-    case kCodePoll:
-      return kContinue;
-    case kCodeFound: {
-      bool show = false;
-      answer = OnFound(text, &show, message, kMessageSize);
-      if (answer == kStop) return kStop;
-      if (show) shown = message;
-      break;
-    }
-    case kCodeIndexFind:
-      Format(message, kMessageSize, "Finding matching file names...");
-      shown = message;
-      indicator = "BUSY";
-      deferred_details_ = true;
-      repainted_ = false;
-      break;
-    case kCodeRefresh:
-      if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
-      if (*text)
-        Format(message, kPathMessageSize,
-               running ? "Finding while updating \"%s*\"..." : "Updating \"%s*\"...", text);
-      else
-        Format(message, kMessageSize,
-               running ? "Finding while updating..." : "Updating name information.");
-      shown = message;
-      indicator = "BUSY";
-      break;
-    case kCodeCompaction:
-      Format(message, kMessageSize,
-             running ? "Find completed.  Compressing index file." : "Compressing index file.");
-      shown = message;
-      indicator = " ";
-      break;
-    case kCodeContent:
-      if (*text)
-        Format(message, kPathMessageSize, "Searching file \"%s\"...", text);
-      else
-        Format(message, kMessageSize, "Searching files...");
-      shown = message;
-      indicator = "BUSY";
-      break;
-    default:
-      break;
+  // Every row found reaches the window before the end message counts them.
+  int rows = 0;
+  {
+    std::lock_guard<std::mutex> lock(insert_lock_);
+    HandOverRowsLocked(RowsDue::kNow);
+    rows = shown_rows_;
   }
-
-  // The tail.
-  Show(shown, indicator);
-  if (code == kCodeIdle && was_running) {
-    // The end of a find: select the row Refresh remembered.
-    int row = reselect_row_.exchange(-1);
-    if (row >= 0) {
-      window_->RunOnWindowThread([&] {
-        int last = window_->RowCount() - 1;
-        if (last < 0) return;
-        if (row > last) row = last;
-        if (window_->SelectRow(row)) window_->ScrollRowIntoView(row);
-      });
-    }
-  }
-  if (code != kCodeFound && code != kCodeIndexFind && deferred_details_.exchange(false)) {
+  const FindEnd end = EndOfFind(was_running, rows);
+  ShowEnd(end);
+  if (was_running) ReselectRow();
+  if (deferred_details_.exchange(false)) {
     // The name phase is over: the visible rows fetch their details now.
     window_->RunOnWindowThread([this] {
       window_->FitColumns();
       window_->RepaintList(false);
     });
   }
-  if (code == kCodeIdle) {
-    {
-      std::lock_guard<std::mutex> lock(state_lock_);
-      if (was_running) last_end_ = FindEnd{shown, indicator};
-      ending_ = false;
-    }
-    state_cv_.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(state_lock_);
+    if (was_running) last_end_ = end;
+    ending_ = false;
   }
-  return answer;
+  state_cv_.notify_all();
+  return kContinue;
 }
 
-int SearchDriver::OnFound(const char* path, bool* show, char* message, std::size_t size) {
-  std::lock_guard<std::mutex> lock(insert_lock_);
-  int answer = kContinue;
+FindEnd SearchDriver::EndOfFind(bool was_running, int rows) {
+  if (!was_running) return FindEnd{"Ready.", " ", FindOutcome::kReady};
+  if (!find_active_) {
+    if (rows == 0) return FindEnd{"User stopped.", " ", FindOutcome::kUserStopped};
+    return FindEnd{"User stopped after finding " + std::to_string(rows) + " file(s).", " ",
+                   FindOutcome::kUserStopped};
+  }
+  const bool at_limit = row_limit_ > 0 && rows >= row_limit_;
+  const bool medium_gone = rows == 0 && IndexMediumChanged();
+  return FindEnd{FindEndMessage(rows, at_limit, medium_gone), " ",
+                 FindEndOutcome(rows, at_limit, medium_gone)};
+}
+
+void SearchDriver::ReselectRow() {
+  int row = reselect_row_.exchange(-1);
+  if (row < 0) return;
   window_->RunOnWindowThread([&] {
-    const int rows = window_->RowCount();
-    if (row_limit_ > 0 && rows >= row_limit_) {
-      answer = kStop;
-      return;
-    }
-    FoundFile* record = nullptr;
-    try {
-      record = pool_.AddFoundFile(path, &current_folder_);
-    } catch (const std::bad_alloc&) {
-      answer = kStop;  // the found file cannot be stored: end the find
-      return;
-    }
-    const SortOrder order = sort_order();
-    bool unreadable = false;
-    std::size_t row = static_cast<std::size_t>(rows);
-    bool placed = !sorted_insert_ || FindInsertRow(
-        static_cast<std::size_t>(rows),
+    const int last = window_->RowCount() - 1;
+    if (last < 0) return;
+    if (row > last) row = last;
+    if (window_->SelectRow(row)) window_->ScrollRowIntoView(row);
+  });
+}
+
+int SearchDriver::OnPhaseMessage(int code, const char* text) {
+  const bool running = running_.load();
+  const bool has_text = *text != '\0';
+  std::string message;
+  const char* indicator = nullptr;
+  switch (code) {
+    case kCodeIndexFind:
+      message = "Finding matching file names...";
+      indicator = "BUSY";
+      deferred_details_ = true;
+      repainted_ = false;
+      break;
+    case kCodeRefresh:
+      if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
+      if (has_text)
+        message = (running ? "Finding while updating \"" : "Updating \"") + std::string(text) + "*\"...";
+      else
+        message = running ? "Finding while updating..." : "Updating name information.";
+      indicator = "BUSY";
+      break;
+    case kCodeCompaction:
+      message = running ? "Find completed.  Compressing index file." : "Compressing index file.";
+      indicator = " ";
+      break;
+    case kCodeContent:
+      message = has_text ? "Searching file \"" + std::string(text) + "\"..." : "Searching files...";
+      indicator = "BUSY";
+      break;
+    default:
+      break;
+  }
+  if (HandOverRows(message.empty() ? RowsDue::kWhenDue : RowsDue::kBeforeMessage) == kStop)
+    return kStop;
+  Show(message, indicator);
+  if (code != kCodeIndexFind && deferred_details_.exchange(false)) {
+    // The name phase is over: the visible rows fetch their details now.
+    window_->RunOnWindowThread([this] {
+      window_->FitColumns();
+      window_->RepaintList(false);
+    });
+  }
+  return kContinue;
+}
+
+int SearchDriver::OnFoundFile(const char* path) {
+  std::lock_guard<std::mutex> lock(insert_lock_);
+  if (row_limit_ > 0 && shown_rows_ + static_cast<int>(pending_rows_.size()) >= row_limit_) {
+    // The window may have left out rows it was handed: the limit counts the
+    // rows it kept.
+    if (HandOverRowsLocked(RowsDue::kNow) == kStop) return kStop;
+    if (shown_rows_ >= row_limit_) return kStop;
+  }
+  try {
+    pending_rows_.push_back(pool_.AddFoundFile(path, &current_folder_));
+  } catch (const std::bad_alloc&) {
+    return kStop;  // the found file cannot be stored: end the find
+  }
+  return HandOverRowsLocked(RowsDue::kWhenDue);
+}
+
+int SearchDriver::HandOverRows(RowsDue due) {
+  std::lock_guard<std::mutex> lock(insert_lock_);
+  return HandOverRowsLocked(due);
+}
+
+int SearchDriver::HandOverRowsLocked(RowsDue due) {
+  if (pending_rows_.empty()) return kContinue;
+  const int before = shown_rows_;
+  const std::uint32_t now = Ticks();
+  if (due != RowsDue::kNow) {
+    const bool time_due = !handed_over_ || TickReached(now, last_hand_over_ + kRowHandOverMs);
+    const int found = before + static_cast<int>(pending_rows_.size());
+    const bool progress_due =
+        due == RowsDue::kBeforeMessage && found / kProgressEvery > before / kProgressEvery;
+    if (!time_due && !progress_due) return kContinue;
+  }
+  std::vector<FoundFile*> batch;
+  batch.swap(pending_rows_);
+  bool unreadable = false;
+  int after = before;
+  window_->RunOnWindowThread([&] {
+    const std::vector<RowInsert> rows = PlaceRows(&batch, &unreadable);
+    if (!rows.empty()) window_->InsertRows(rows);
+    after = window_->RowCount();
+  });
+  shown_rows_ = after;
+  handed_over_ = true;
+  last_hand_over_ = now;
+  for (int n = (before / kProgressEvery + 1) * kProgressEvery; n <= after; n += kProgressEvery)
+    Show(ProgressMessage(n), nullptr);
+  return unreadable ? kStop : kContinue;
+}
+
+std::vector<RowInsert> SearchDriver::PlaceRows(std::vector<FoundFile*>* batch, bool* unreadable) {
+  const int count = window_->RowCount();
+  std::vector<RowInsert> rows;
+  rows.reserve(batch->size());
+  if (!sorted_insert_) {
+    for (FoundFile* record : *batch) rows.push_back({count + static_cast<int>(rows.size()), record});
+    return rows;
+  }
+  const SortOrder order = sort_order();
+  auto before = [&](FoundFile* a, FoundFile* b) { return CompareFoundFiles(a, b, order, &pool_) < 0; };
+  // The batch in list order, equal rows in their order of arrival. Rows
+  // mostly arrive in order: the sorted run they start with is merged with
+  // the rest, sorted on its own.
+  const auto rest = std::is_sorted_until(batch->begin(), batch->end(), before);
+  std::stable_sort(rest, batch->end(), before);
+  std::inplace_merge(batch->begin(), rest, batch->end(), before);
+  // Each row goes after every row of the list that does not come after it
+  // (those arrived earlier). The batch is sorted, so each search starts
+  // where the one before it ended.
+  std::size_t base = 0;
+  for (FoundFile* record : *batch) {
+    std::size_t at = 0;
+    FindInsertRow(
+        static_cast<std::size_t>(count) - base,
         [&](std::size_t probe) {
-          FoundFile* other = window_->RowRecord(static_cast<int>(probe));
+          FoundFile* other = window_->RowRecord(static_cast<int>(base + probe));
           if (!other) {
-            unreadable = true;
+            *unreadable = true;
             return 0;
           }
           return CompareFoundFiles(record, other, order, &pool_);
         },
-        [&] { return find_active_.load() && !unreadable; }, &row);
-    if (!placed || unreadable) {
-      answer = kStop;
-      return;
-    }
-    window_->InsertRow(static_cast<int>(row), record);
-    if ((rows + 1) % kProgressEvery == 0) {
-      Format(message, size, "Found %d files (press Esc key to stop)...", rows + 1);
-      *show = true;
-    }
-  });
-  return answer;
+        [&] { return !*unreadable; }, &at);
+    if (*unreadable) break;  // a row that cannot be read ends the find
+    base += at;
+    rows.push_back({static_cast<int>(base + rows.size()), record});
+  }
+  return rows;
 }
 
 }  // namespace quindelo

@@ -12,9 +12,10 @@
 //   - find_lock_: held by the find starter while it prepares and starts a
 //     find, and by OpenDriveIndex and Shutdown, so that the DriveIndex is
 //     driven by one thread at a time.
-//   - insert_lock_: guards the ResultsPool and the current folder text; held
-//     by the notify thread while it stores a found file, and by whoever
-//     empties the results.
+//   - insert_lock_: guards the ResultsPool, the current folder text and the
+//     rows not yet handed to the window; held by the notify thread while it
+//     stores a found file or hands rows over, and by whoever empties the
+//     results.
 //   - state_lock_: makes the running, closing, restart-pending and deferred
 //     close decisions one step each (so a close or Refresh asked for just as
 //     a find ends is never lost); never held while calling the window.
@@ -50,11 +51,14 @@ namespace quindelo {
 
 // The row limit of the results list.
 inline constexpr int kMaxResultRows = 10000;
+// Rows found while a find runs reach the window at most this often (and at
+// the end of the find).
+inline constexpr std::uint32_t kRowHandOverMs = 50;
 // Longest named, containing or look-in text (a 260-byte buffer).
 inline constexpr std::size_t kMaxFindText = 259;
 
-// Milliseconds for the find delay. The default reads a steady clock and
-// sleeps for real; tests supply their own.
+// Milliseconds for the find delay and the row hand-overs. The default reads
+// a steady clock and sleeps for real; tests supply their own.
 class DriverClock {
  public:
   virtual ~DriverClock() = default;
@@ -71,11 +75,27 @@ class DriverClock {
 // your search criteria.".
 std::string FindEndMessage(int rows, bool stopped_at_limit, bool medium_gone);
 
-// How a find (or a find start that ran no find) ended: the end message and
-// the indicator it was shown with.
+// How a find (or a find start that ran no find) ended.
+enum class FindOutcome {
+  kReady,          // nothing to find (an empty named text): "Ready."
+  kFound,          // "Found one file." or "Found %d files."
+  kRowLimit,       // "Stopped after maximum of %d files found."
+  kNoneFound,      // "No files found.  Check your search criteria."
+  kDriveNotReady,  // "Disk drive is not ready." (the medium went away)
+  kUserStopped,    // "User stopped." or "User stopped after finding %d file(s)."
+  kError,          // refused: a path in the named text, a containing text
+                   // that does not compile, with indicator "ERR"
+};
+
+// The outcome that goes with FindEndMessage's message.
+FindOutcome FindEndOutcome(int rows, bool stopped_at_limit, bool medium_gone);
+
+// The end of a find: its message, the indicator it was shown with, and the
+// outcome.
 struct FindEnd {
   std::string message;
   std::string indicator;
+  FindOutcome outcome = FindOutcome::kReady;
 };
 
 class SearchDriver {
@@ -233,6 +253,8 @@ class SearchDriver {
   // ---- The index's callback.
 
   // (code, text) from the DriveIndex: 0 to continue, 1 to ask it to stop.
+  // Found files are kept until their hand-over to the window (see
+  // find_window.h); the clock of Options decides when one is due.
   int OnIndexCallback(int code, const char* text);
   // The IndexCallback given to DriveIndex::Open; user_data is the driver.
   static int IndexCallbackThunk(int code, const char* text, void* user_data);
@@ -257,10 +279,32 @@ class SearchDriver {
   std::uint32_t Ticks();
   void EmptyResults();  // DeleteAllRows, pool cleared, folder forgotten
   void SetRunning(bool on);
-  void RecordEnd(const char* message, const char* indicator);
-  int OnFound(const char* path, bool* show, char* message, std::size_t size);
-  int OnIdle(std::string* message);
-  void Show(const char* message, const char* indicator);
+  void RecordEnd(const FindEnd& end);
+  void Show(const std::string& message, const char* indicator);
+  void ShowEnd(const FindEnd& end);
+
+  // The index's notifications, after the gates of OnIndexCallback.
+  int OnFindEnd();
+  int OnFoundFile(const char* path);
+  int OnPhaseMessage(int code, const char* text);
+  // The end message of a find that ends with rows rows.
+  FindEnd EndOfFind(bool was_running, int rows);
+  // Selects the row Refresh remembered, clamped to the last row.
+  void ReselectRow();
+
+  // When the rows found since the last hand-over go to the window: now; when
+  // kRowHandOverMs have passed since the last one (or none was made since
+  // the results were emptied); or before a status message, also when the
+  // rows reach a multiple of the progress step, so that the progress
+  // messages keep their place before it.
+  enum class RowsDue { kNow, kWhenDue, kBeforeMessage };
+  // Hands the pending rows over when due, in one window call, and shows a
+  // progress message for every hundredth row they bring. Answers stop when
+  // a row of the list cannot be read. insert_lock_ held.
+  int HandOverRowsLocked(RowsDue due);
+  int HandOverRows(RowsDue due);
+  // Window thread: the batch's rows with their places in the list.
+  std::vector<RowInsert> PlaceRows(std::vector<FoundFile*>* batch, bool* unreadable);
 
   FindWindow* const window_;
   const int row_limit_;
@@ -274,6 +318,12 @@ class SearchDriver {
   std::mutex insert_lock_;
   ResultsPool pool_;            // records guarded by insert_lock_ (and the window thread)
   CurrentFolder current_folder_;  // guarded by insert_lock_
+  // Rows found since the last hand-over, in order of arrival; the rows the
+  // window held after it; and when it was made.
+  std::vector<FoundFile*> pending_rows_;  // guarded by insert_lock_
+  int shown_rows_ = 0;                    // guarded by insert_lock_
+  bool handed_over_ = false;              // guarded by insert_lock_
+  std::uint32_t last_hand_over_ = 0;      // guarded by insert_lock_
 
   mutable std::mutex request_lock_;
   StringList look_in_list_;  // guarded by request_lock_

@@ -1,16 +1,22 @@
 // Test doubles for the search driver: a window that records every pane text
-// and posted request, and a clock whose time only moves when the test says.
+// and posted request (on the caller's thread, or on a window thread of its
+// own), and a clock whose time only moves when the test says.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "search/found_file.h"
 #include "search/headless_find_window.h"
@@ -18,8 +24,121 @@
 
 namespace quindelo::test {
 
+// A thread with an event queue, as a window's own thread: Send runs work on
+// it and waits (at once when called on it), Post queues work and returns.
+// Events still queued when it is destroyed run first.
+class EventThread {
+ public:
+  EventThread() : thread_([this] { Loop(); }) {}
+  ~EventThread() {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      quit_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  EventThread(const EventThread&) = delete;
+  EventThread& operator=(const EventThread&) = delete;
+
+  void Send(const std::function<void()>& work) {
+    if (OnThread()) {
+      work();
+      return;
+    }
+    bool done = false;
+    std::unique_lock<std::mutex> lock(lock_);
+    events_.push_back([&] {
+      work();
+      std::lock_guard<std::mutex> done_lock(lock_);
+      done = true;
+    });
+    cv_.notify_all();
+    cv_.wait(lock, [&] { return done; });
+  }
+  bool OnThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+
+  void Post(std::function<void()> event) {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      events_.push_back(std::move(event));
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(lock_);
+    for (;;) {
+      cv_.wait(lock, [this] { return quit_ || !events_.empty(); });
+      if (events_.empty()) return;
+      std::function<void()> event = std::move(events_.front());
+      events_.pop_front();
+      lock.unlock();
+      event();
+      lock.lock();
+      cv_.notify_all();
+    }
+  }
+
+  std::mutex lock_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> events_;  // guarded by lock_
+  bool quit_ = false;                         // guarded by lock_
+  std::thread thread_;                        // last: starts once the rest exists
+};
+
 class FakeWindow : public HeadlessFindWindow {
  public:
+  // With own_thread, window calls run on a thread of the window's own and
+  // close requests and commands are posted to it; otherwise everything runs
+  // on the caller's thread.
+  explicit FakeWindow(bool own_thread = false)
+      : window_thread_(own_thread ? std::make_unique<EventThread>() : nullptr) {}
+  // The window thread ends (running what is still queued) while the window
+  // is whole.
+  ~FakeWindow() override { window_thread_.reset(); }
+
+  void RunOnWindowThread(const std::function<void()>& work) override {
+    if (window_thread_)
+      window_thread_->Send(work);
+    else
+      HeadlessFindWindow::RunOnWindowThread(work);
+  }
+  // With a window thread, the calls that belong to it fail the test when
+  // made on any other thread.
+  int RowCount() override {
+    CheckWindowThread("RowCount");
+    return HeadlessFindWindow::RowCount();
+  }
+  FoundFile* RowRecord(int row) override {
+    CheckWindowThread("RowRecord");
+    return HeadlessFindWindow::RowRecord(row);
+  }
+  void InsertRows(const std::vector<RowInsert>& rows) override {
+    CheckWindowThread("InsertRows");
+    HeadlessFindWindow::InsertRows(rows);
+  }
+  void DeleteAllRows() override {
+    CheckWindowThread("DeleteAllRows");
+    HeadlessFindWindow::DeleteAllRows();
+  }
+  int FocusedRow() override {
+    CheckWindowThread("FocusedRow");
+    return HeadlessFindWindow::FocusedRow();
+  }
+  bool SelectRow(int row) override {
+    CheckWindowThread("SelectRow");
+    return HeadlessFindWindow::SelectRow(row);
+  }
+  std::string NamedText() override {
+    CheckWindowThread("NamedText");
+    return HeadlessFindWindow::NamedText();
+  }
+  std::string ContainingText() override {
+    CheckWindowThread("ContainingText");
+    return HeadlessFindWindow::ContainingText();
+  }
   void SetStatusText(const char* text) override {
     HeadlessFindWindow::SetStatusText(text);
     std::lock_guard<std::mutex> lock(history_lock_);
@@ -34,14 +153,10 @@ class FakeWindow : public HeadlessFindWindow {
     indicator_threads_.push_back(std::this_thread::get_id());
   }
   void PostCloseRequest() override {
-    HeadlessFindWindow::PostCloseRequest();
-    std::lock_guard<std::mutex> lock(history_lock_);
-    cv_.notify_all();
+    Posted([this] { HeadlessFindWindow::PostCloseRequest(); });
   }
   void PostCommand(int command) override {
-    HeadlessFindWindow::PostCommand(command);
-    std::lock_guard<std::mutex> lock(history_lock_);
-    cv_.notify_all();
+    Posted([this, command] { HeadlessFindWindow::PostCommand(command); });
   }
   void FocusLookIn() override {
     std::lock_guard<std::mutex> lock(history_lock_);
@@ -114,6 +229,25 @@ class FakeWindow : public HeadlessFindWindow {
   }
 
  private:
+  void CheckWindowThread(const char* call) const {
+    if (window_thread_ && !window_thread_->OnThread())
+      ADD_FAILURE() << call << " was called off the window thread";
+  }
+
+  // Records a posted request: on the window thread when there is one (the
+  // poster does not wait), else at once.
+  void Posted(std::function<void()> record) {
+    auto event = [this, record = std::move(record)] {
+      record();
+      std::lock_guard<std::mutex> lock(history_lock_);
+      cv_.notify_all();
+    };
+    if (window_thread_)
+      window_thread_->Post(std::move(event));
+    else
+      event();
+  }
+
   mutable std::mutex history_lock_;
   std::condition_variable cv_;
   std::vector<std::string> statuses_;
@@ -121,6 +255,7 @@ class FakeWindow : public HeadlessFindWindow {
   std::vector<std::thread::id> status_threads_;
   std::vector<std::thread::id> indicator_threads_;
   int look_in_focus_count_ = 0;
+  std::unique_ptr<EventThread> window_thread_;
 };
 
 // Time that moves only through Advance. Sleep blocks until the time has
