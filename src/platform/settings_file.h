@@ -8,9 +8,14 @@
 // file atomically (temporary file, then rename), so a reader never sees a
 // half-written file. Section and value names compare without regard to case.
 // A damaged line reads as a missing value; it is never a crash.
-// All functions are thread-safe (one process-wide lock). Two processes that
-// write at the same moment may lose one of the two updates; neither sees a
-// torn file.
+// All functions are thread-safe (one process-wide lock). Writes from several
+// processes at once are taken one at a time (an exclusive lock on a lock file
+// beside the settings file, held while the file is read, changed and
+// rewritten, and deleted by its last holder), so every write that reports
+// success is kept. A write that cannot take the lock within a few seconds
+// fails and changes nothing; the last file error (file.h) is then
+// kErrorFileInUse on the lock file's path. Reads do not take the lock file:
+// they see the file as it was before a rewrite or after it.
 //
 // File format (8-bit text, lines end in LF; a CR before the LF is ignored):
 //

@@ -1,223 +1,28 @@
-// The settings file on POSIX: a small INI reader and an atomic rewriter.
-// The whole file is read at every call (it is small), so that a change made
-// by another process or a moved XDG_CONFIG_HOME is seen at once.
+// The settings file on POSIX: where it is, reading it whole, replacing it
+// atomically, and the lock file that lets one writer at a time rewrite it.
+// The INI text itself is settings_file.cpp's.
 #include <cerrno>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
+#include <chrono>
 #include <cstdlib>
-#include <mutex>
 #include <string>
-#include <string_view>
-#include <unordered_map>
+#include <thread>
 #include <vector>
 
 #include "platform/settings_file.h"
-#include "platform/file.h"
+#include "platform/settings_file_io.h"
 
 namespace quindelo::platform {
 namespace {
 
 constexpr char kFolderName[] = "Pemblet Software";
 constexpr char kFileName[] = "Quindelo.conf";
-constexpr char kDwordPrefix[] = "dword:";
-// Section of the lines below a broken header; no valid name equals it.
-constexpr char kNoSection[] = "\n";
-
-std::mutex& SettingsMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool HasControlByte(std::string_view s) {
-  for (char c : s) {
-    unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) return true;
-  }
-  return false;
-}
-
-// Names that can be written so that they read back unchanged.
-bool ValidSectionName(std::string_view s) {
-  return !HasControlByte(s) && s.find(']') == std::string_view::npos && Trim(s) == s;
-}
-
-bool ValidValueName(std::string_view s) {
-  return !s.empty() && !HasControlByte(s) && s.find('=') == std::string_view::npos &&
-         Trim(s) == s && s[0] != '[' && s[0] != ';' && s[0] != '#';
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string EscapeString(std::string_view text) {
-  static const char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(text.size() + 2);
-  out += '"';
-  for (char c : text) {
-    unsigned char u = static_cast<unsigned char>(c);
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (u < 0x20 || u == 0x7F) {
-          out += "\\x";
-          out += kHex[u >> 4];
-          out += kHex[u & 15];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
-// Parses a quoted, escaped string; nothing but blanks may follow it.
-bool UnescapeString(std::string_view text, std::string* out) {
-  if (text.size() < 2 || text.front() != '"') return false;
-  std::string value;
-  std::size_t i = 1;
-  for (;;) {
-    if (i >= text.size()) return false;  // no closing quote
-    char c = text[i++];
-    if (c == '"') break;
-    if (c != '\\') {
-      value += c;
-      continue;
-    }
-    if (i >= text.size()) return false;
-    char e = text[i++];
-    switch (e) {
-      case '"': value += '"'; break;
-      case '\\': value += '\\'; break;
-      case 'n': value += '\n'; break;
-      case 'r': value += '\r'; break;
-      case 't': value += '\t'; break;
-      case 'x': {
-        if (i + 2 > text.size()) return false;
-        int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        value += static_cast<char>(hi * 16 + lo);
-        i += 2;
-        break;
-      }
-      default: return false;
-    }
-  }
-  if (!Trim(text.substr(i)).empty()) return false;
-  *out = std::move(value);
-  return true;
-}
-
-std::string FormatDword(std::int32_t value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%s%08x", kDwordPrefix, static_cast<std::uint32_t>(value));
-  return buf;
-}
-
-bool ParseDword(std::string_view text, std::int32_t* out) {
-  constexpr std::size_t prefix = sizeof(kDwordPrefix) - 1;
-  if (text.size() <= prefix || !EqualNoCase(text.substr(0, prefix), kDwordPrefix)) return false;
-  std::string_view digits = text.substr(prefix);
-  if (digits.size() > 8) return false;
-  std::uint32_t v = 0;
-  for (char c : digits) {
-    int d = HexDigit(c);
-    if (d < 0) return false;
-    v = v * 16 + static_cast<std::uint32_t>(d);
-  }
-  *out = static_cast<std::int32_t>(v);
-  return true;
-}
-
-enum class LineKind { kKeep, kSection, kValue, kBad };
-
-struct Line {
-  LineKind kind = LineKind::kKeep;
-  std::string raw;      // the line as it will be written back (no line end)
-  std::string name;     // section name (kSection) or value name (kValue)
-  std::string section;  // for kValue: the section the value belongs to
-  std::string_view text() const {  // kValue: the text after '='
-    return Trim(std::string_view(raw).substr(raw.find('=') + 1));
-  }
-};
-
-struct Document {
-  std::vector<Line> lines;
-};
-
-// Classifies one line. current_section is updated by section headers.
-Line ParseLine(std::string_view raw, std::string* current_section) {
-  Line line;
-  line.raw = std::string(raw);
-  if (raw.size() > kSettingsMaxLineLength || raw.find('\0') != std::string_view::npos) {
-    line.kind = LineKind::kBad;
-    return line;
-  }
-  std::string_view t = Trim(raw);
-  if (t.empty() || t[0] == ';' || t[0] == '#') return line;  // kept as it is
-  if (t[0] == '[') {
-    std::size_t close = t.find(']');
-    if (close == std::string_view::npos || !Trim(t.substr(close + 1)).empty()) {
-      // The values below a broken header belong to no section that can be
-      // named; they are unreadable and dropped at the next write.
-      line.kind = LineKind::kBad;
-      current_section->assign(1, kNoSection[0]);
-      return line;
-    }
-    std::string_view name = Trim(t.substr(1, close - 1));
-    line.kind = LineKind::kSection;
-    line.name = std::string(name);
-    *current_section = line.name;
-    return line;
-  }
-  std::size_t eq = t.find('=');
-  if (eq == std::string_view::npos) {
-    line.kind = LineKind::kBad;
-    return line;
-  }
-  std::string_view name = Trim(t.substr(0, eq));
-  std::string_view value = Trim(t.substr(eq + 1));
-  std::string s;
-  std::int32_t i;
-  if (name.empty() || *current_section == kNoSection || (!UnescapeString(value, &s) && !ParseDword(value, &i))) {
-    line.kind = LineKind::kBad;
-    return line;
-  }
-  line.kind = LineKind::kValue;
-  line.name = std::string(name);
-  line.section = *current_section;
-  return line;
-}
+constexpr char kLockSuffix[] = ".lock";
+constexpr auto kLockRetryPause = std::chrono::milliseconds(2);
 
 std::string ConfigHome() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -241,12 +46,15 @@ std::string ConfigHome() {
 
 std::string FolderPath() { return ConfigHome() + "/" + kFolderName; }
 
-// Reads the file into *doc. A missing file is an empty document. False when
-// the file exists but cannot be read or is too large: writes must then leave
-// it alone rather than replace it with a document that lost its contents.
-bool LoadDocument(const std::string& path, Document* doc) {
-  doc->lines.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+}  // namespace
+
+std::string SettingsFilePath() {
+  return ConfigHome() + "/" + kFolderName + "/" + kFileName;
+}
+
+bool ReadSettingsText(std::string* text) {
+  text->clear();
+  int fd = ::open(SettingsFilePath().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return errno == ENOENT || errno == ENOTDIR;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
@@ -254,7 +62,6 @@ bool LoadDocument(const std::string& path, Document* doc) {
     ::close(fd);
     return false;
   }
-  std::string data;
   char buf[65536];
   for (;;) {
     ssize_t n = ::read(fd, buf, sizeof buf);
@@ -264,239 +71,50 @@ bool LoadDocument(const std::string& path, Document* doc) {
       return false;
     }
     if (n == 0) break;
-    data.append(buf, static_cast<std::size_t>(n));
-    if (data.size() > kSettingsMaxFileSize) {  // grew while being read
+    text->append(buf, static_cast<std::size_t>(n));
+    if (text->size() > kSettingsMaxFileSize) {  // grew while being read
       ::close(fd);
       return false;
     }
   }
   ::close(fd);
-  std::string section;
-  std::size_t start = 0;
-  while (start < data.size()) {
-    std::size_t end = data.find('\n', start);
-    if (end == std::string::npos) end = data.size();
-    std::string_view raw(data.data() + start, end - start);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    doc->lines.push_back(ParseLine(raw, &section));
-    start = end + 1;
-  }
   return true;
 }
 
-// The first value line of (section, name), or -1.
-long FindValue(const Document& doc, std::string_view section, std::string_view name) {
-  for (std::size_t i = 0; i < doc.lines.size(); ++i) {
-    const Line& l = doc.lines[i];
-    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) && EqualNoCase(l.name, name))
-      return static_cast<long>(i);
-  }
-  return -1;
-}
-
-// Writes doc to a temporary file beside the settings file, flushes it to
-// disk and renames it over the old file. Bad lines are dropped.
-bool StoreDocument(const Document& doc) {
+bool WriteSettingsText(const std::string& text) {
   std::string folder = FolderPath();
   if (!CreateFolders(folder)) return false;
-  std::string data;
-  for (const Line& l : doc.lines) {
-    if (l.kind == LineKind::kBad) continue;
-    data += l.raw;
-    data += '\n';
+  return ReplaceFileContents(folder + "/" + kFileName, text, 0600);
+}
+
+// The lock is a flock on "Quindelo.conf.lock" beside the file, created 0600
+// in the private folder. Its holder deletes it before letting go, so that the
+// folder holds the settings file alone between writes. That is safe because
+// File::OpenAlways, having taken the lock, checks that the path still names
+// the file it locked and otherwise opens the path again: a waiter that locked
+// a deleted lock file moves on to the one now at the path, so no two writers
+// ever hold the lock file that the path names. A writer that dies holding the
+// lock releases it with its descriptors; its file is reused by the next.
+//
+// A writer that rewrites the file again and again takes the lock back within
+// microseconds of letting it go, so a waiter that looked only every few tens
+// of milliseconds (File::OpenAlways's own wait) would seldom find it free;
+// it looks every kLockRetryPause instead.
+SettingsWriteLock::SettingsWriteLock() : path_(SettingsFilePath() + kLockSuffix) {
+  if (!CreateFolders(FolderPath())) return;
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettingsLockWaitMs);
+  while (!file_.OpenAlways(path_, nullptr, 0)) {
+    if (LastFileError().number != kErrorFileInUse || std::chrono::steady_clock::now() >= deadline)
+      return;
+    std::this_thread::sleep_for(kLockRetryPause);
   }
-  return ReplaceFileContents(folder + "/" + kFileName, data, 0600);
 }
 
-// Marks every value line of (section, name) for dropping; true when any.
-bool DropValue(Document* doc, const std::string& section, const std::string& name) {
-  bool found = false;
-  for (Line& l : doc->lines) {
-    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
-        EqualNoCase(l.name, name)) {
-      l.kind = LineKind::kBad;  // dropped when the file is written
-      found = true;
-    }
-  }
-  return found;
-}
-
-// Sets (section, name) to the already formatted value text in doc.
-bool SetValue(Document* doc, const std::string& section, const std::string& name,
-              const std::string& text) {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  if (name.size() + 1 + text.size() > kSettingsMaxLineLength) return false;
-  long at = FindValue(*doc, section, name);
-  if (at >= 0) {
-    // The stored spelling of the name stays, as the registry keeps it.
-    Line& line = doc->lines[at];
-    line.raw = line.name + "=" + text;
-    // Later duplicates would never be read; drop them so the file says one thing.
-    for (std::size_t i = static_cast<std::size_t>(at) + 1; i < doc->lines.size(); ++i) {
-      Line& l = doc->lines[i];
-      if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
-          EqualNoCase(l.name, name))
-        l.kind = LineKind::kBad;
-    }
-    return true;
-  }
-  Line line;
-  line.kind = LineKind::kValue;
-  line.raw = name + "=" + text;
-  line.name = name;
-  line.section = section;
-  std::vector<Line>& lines = doc->lines;
-  // Insert after the last value of the section's first block; values of the
-  // unnamed section go before the first header.
-  std::size_t insert_at = lines.size();
-  bool found_section = section.empty();
-  if (section.empty()) {
-    for (std::size_t i = 0; i < lines.size(); ++i)
-      if (lines[i].kind == LineKind::kSection) {
-        insert_at = i;
-        break;
-      }
-  } else {
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].kind != LineKind::kSection || !EqualNoCase(lines[i].name, section)) continue;
-      found_section = true;
-      insert_at = i + 1;
-      for (std::size_t j = i + 1; j < lines.size() && lines[j].kind != LineKind::kSection; ++j)
-        if (lines[j].kind == LineKind::kValue) insert_at = j + 1;
-      break;
-    }
-  }
-  if (found_section) {
-    lines.insert(lines.begin() + static_cast<long>(insert_at), line);
-    return true;
-  }
-  bool has_content = false;
-  for (const Line& l : lines) has_content = has_content || l.kind != LineKind::kBad;
-  if (has_content && !lines.back().raw.empty()) lines.push_back(Line());
-  Line header;
-  header.kind = LineKind::kSection;
-  header.raw = "[" + section + "]";
-  header.name = section;
-  lines.push_back(header);
-  lines.push_back(line);
-  return true;
-}
-
-bool WriteValue(const std::string& section, const std::string& name, const std::string& text) {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  return SetValue(&doc, section, name, text) && StoreDocument(doc);
-}
-
-std::string FoldedKey(std::string_view section, std::string_view name) {
-  std::string key;
-  key.reserve(section.size() + name.size() + 1);
-  for (char c : section) key += FoldAscii(c);
-  key += '\n';  // never part of a valid name
-  for (char c : name) key += FoldAscii(c);
-  return key;
-}
-
-}  // namespace
-
-std::string SettingsFilePath() {
-  return ConfigHome() + "/" + kFolderName + "/" + kFileName;
-}
-
-bool SettingsReadString(const std::string& section, const std::string& name, std::string* value) {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  long at = FindValue(doc, section, name);
-  return at >= 0 && UnescapeString(doc.lines[at].text(), value);
-}
-
-bool SettingsReadInt(const std::string& section, const std::string& name, std::int32_t* value) {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  long at = FindValue(doc, section, name);
-  return at >= 0 && ParseDword(doc.lines[at].text(), value);
-}
-
-bool SettingsWriteString(const std::string& section, const std::string& name,
-                         const std::string& value) {
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  return WriteValue(section, name, EscapeString(value));
-}
-
-bool SettingsWriteInt(const std::string& section, const std::string& name, std::int32_t value) {
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  return WriteValue(section, name, FormatDword(value));
-}
-
-bool SettingsDeleteValue(const std::string& section, const std::string& name) {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  return DropValue(&doc, section, name) && StoreDocument(doc);
-}
-
-bool SettingsApply(const std::vector<SettingsChange>& changes) {
-  std::lock_guard<std::mutex> lock(SettingsMutex());
-  Document doc;
-  if (!LoadDocument(SettingsFilePath(), &doc)) return false;
-  for (const SettingsChange& c : changes) {
-    if (!ValidSectionName(c.section) || !ValidValueName(c.name)) return false;
-    switch (c.kind) {
-      case SettingsChange::kString:
-        if (!SetValue(&doc, c.section, c.name, EscapeString(c.text))) return false;
-        break;
-      case SettingsChange::kInt:
-        if (!SetValue(&doc, c.section, c.name, FormatDword(c.number))) return false;
-        break;
-      case SettingsChange::kDelete:
-        DropValue(&doc, c.section, c.name);
-        break;
-    }
-  }
-  return StoreDocument(doc);
-}
-
-struct SettingsSnapshot::Values {
-  // Folded "section\nname" to the value text of its first valid line.
-  std::unordered_map<std::string, std::string> by_name;
-};
-
-SettingsSnapshot::SettingsSnapshot() {
-  auto values = std::make_shared<Values>();
-  Document doc;
-  {
-    std::lock_guard<std::mutex> lock(SettingsMutex());
-    if (!LoadDocument(SettingsFilePath(), &doc)) doc.lines.clear();
-  }
-  for (const Line& l : doc.lines)
-    if (l.kind == LineKind::kValue)
-      values->by_name.emplace(FoldedKey(l.section, l.name), std::string(l.text()));
-  values_ = std::move(values);
-}
-
-bool SettingsSnapshot::ReadString(const std::string& section, const std::string& name,
-                                  std::string* value) const {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  auto it = values_->by_name.find(FoldedKey(section, name));
-  return it != values_->by_name.end() && UnescapeString(it->second, value);
-}
-
-bool SettingsSnapshot::ReadInt(const std::string& section, const std::string& name,
-                               std::int32_t* value) const {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  auto it = values_->by_name.find(FoldedKey(section, name));
-  return it != values_->by_name.end() && ParseDword(it->second, value);
-}
-
-bool SettingsSnapshot::Contains(const std::string& section, const std::string& name) const {
-  if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  return values_->by_name.count(FoldedKey(section, name)) != 0;
+SettingsWriteLock::~SettingsWriteLock() {
+  // Deleted while still held; a failure leaves a file the next writer reuses.
+  if (file_.IsOpen()) ::unlink(path_.c_str());
+  file_.Close();
 }
 
 }  // namespace quindelo::platform

@@ -3,13 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <climits>
+#include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/settings_file.h"
 #include "support/test_env.h"
 
@@ -354,6 +359,133 @@ TEST(SettingsFileTest, SnapshotAnswersLikeTheFileAtItsTime) {
   SettingsSnapshot fresh;
   ASSERT_TRUE(fresh.ReadString("Controls", "Named_1", &s));
   EXPECT_EQ(s, "later");
+}
+
+// Each row: a file as found, one change made through the public calls, and
+// the whole file as written afterwards, byte for byte.
+TEST(SettingsFileTest, RewritesProduceExactlyTheseBytes) {
+  struct Case {
+    const char* what;
+    std::string before;  // empty: no file
+    std::function<bool()> change;
+    std::string after;
+  };
+  SettingsChange batch_add{SettingsChange::kString, "Recent", "File2", "b", 0};
+  SettingsChange batch_drop{SettingsChange::kDelete, "Recent", "File1", "", 0};
+  const Case cases[] = {
+      {"new file", "", [] { return SettingsWriteInt("View", "SortColumn", 3); },
+       "[View]\nSortColumn=dword:00000003\n"},
+      {"escapes", "", [] { return SettingsWriteString("S", "T", std::string("a\"\\\n\r\t\x01\x7f\xe9", 9)); },
+       "[S]\nT=\"a\\\"\\\\\\n\\r\\t\\x01\\x7f\xe9\"\n"},
+      {"negative", "[S]\nA=\"x\"\n", [] { return SettingsWriteInt("S", "B", -2); },
+       "[S]\nA=\"x\"\nB=dword:fffffffe\n"},
+      {"joins its section before blank lines and comments",
+       "; top\r\n[ A ]\r\n  X = \"1\"  \r\n\r\n# c\r\n[B]\r\nY=dword:1\r\n",
+       [] { return SettingsWriteInt("a", "Z", 2); },
+       "; top\n[ A ]\n  X = \"1\"  \nZ=dword:00000002\n\n# c\n[B]\nY=dword:1\n"},
+      {"unnamed section goes before the first header", "; c\n[A]\nX=\"1\"\n",
+       [] { return SettingsWriteString("", "Top", "t"); },
+       "; c\nTop=\"t\"\n[A]\nX=\"1\"\n"},
+      {"new section after a blank line", "[A]\nX=\"1\"\n",
+       [] { return SettingsWriteInt("B", "N", 0); },
+       "[A]\nX=\"1\"\n\n[B]\nN=dword:00000000\n"},
+      {"overwrite keeps the first spelling and drops duplicates",
+       "[A]\nName=\"1\"\nNAME=\"2\"\nOther=dword:5\nname=\"3\"\n",
+       [] { return SettingsWriteString("a", "nAmE", "new"); },
+       "[A]\nName=\"new\"\nOther=dword:5\n"},
+      {"damaged lines dropped",
+       "[A]\nbad\nU=hello\nK=\"k\"\n[Broken\nH=dword:1\n[C]\nG=dword:7\n",
+       [] { return SettingsWriteInt("C", "G", 8); },
+       "[A]\nK=\"k\"\n[C]\nG=dword:00000008\n"},
+      {"delete removes every copy", "[L]\nX=\"a\"\nx=\"b\"\nY=\"c\"\n",
+       [] { return SettingsDeleteValue("l", "X"); }, "[L]\nY=\"c\"\n"},
+      {"batch", "[Recent]\nFile1=\"a\"\n",
+       [&] { return SettingsApply({batch_add, batch_drop}); }, "[Recent]\nFile2=\"b\"\n"},
+  };
+  for (const Case& c : cases) {
+    ScopedTestEnv env;
+    if (c.before.empty())
+      RemoveFile(SettingsFilePath());
+    else
+      WriteTextFile(SettingsFilePath(), c.before);
+    ASSERT_TRUE(c.change()) << c.what;
+    EXPECT_EQ(ReadWholeFile(SettingsFilePath()), c.after) << c.what;
+  }
+}
+
+// Writers in separate processes, all at once: every value written survives.
+TEST(SettingsFileTest, WritersInSeveralProcessesLoseNothing) {
+  ScopedTestEnv env;
+  ASSERT_TRUE(SettingsWriteString("Race", "Before", "kept"));
+  constexpr int kProcesses = 3, kEach = 100;
+  int start[2];
+  ASSERT_EQ(pipe(start), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Wait until every writer exists, then write as fast as possible.
+      close(start[1]);
+      char c;
+      while (read(start[0], &c, 1) < 0 && errno == EINTR) {
+      }
+      int failures = 0;
+      for (int i = 0; i < kEach; ++i) {
+        std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+        bool ok = (i % 2 == 0) ? SettingsWriteInt("Race", name, p * 1000 + i)
+                               : SettingsWriteString("Race", name, std::to_string(p * 1000 + i));
+        failures += ok ? 0 : 1;
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(start[0]);
+  close(start[1]);  // starts them all
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a write reported failure";
+  }
+  SettingsSnapshot snap;
+  int found = 0;
+  for (int p = 0; p < kProcesses; ++p)
+    for (int i = 0; i < kEach; ++i) {
+      std::string name = "P" + std::to_string(p) + "_" + std::to_string(i);
+      std::int32_t v = -1;
+      std::string s;
+      if (i % 2 == 0 ? snap.ReadInt("Race", name, &v) && v == p * 1000 + i
+                     : snap.ReadString("Race", name, &s) && s == std::to_string(p * 1000 + i))
+        ++found;
+    }
+  EXPECT_EQ(found, kProcesses * kEach);
+  std::string s;
+  EXPECT_TRUE(snap.ReadString("Race", "Before", &s));
+  // The lock file goes with its last holder.
+  EXPECT_EQ(FolderEntries(ConfFolder(env)), std::vector<std::string>{"Quindelo.conf"});
+}
+
+// A writer that cannot take the lock in time fails with the lock file as the
+// recorded cause, changes nothing, and leaves the holder's lock file alone.
+TEST(SettingsFileTest, WriteFailsWhenTheLockStaysTaken) {
+  ScopedTestEnv env;
+  ASSERT_TRUE(SettingsWriteInt("S", "A", 1));
+  const std::string before = ReadWholeFile(SettingsFilePath());
+  const std::string lock_path = SettingsFilePath() + ".lock";
+  {
+    File holder;
+    ASSERT_TRUE(holder.OpenAlways(lock_path, nullptr));
+    ClearFileError();
+    EXPECT_FALSE(SettingsWriteInt("S", "B", 2));
+    EXPECT_EQ(LastFileError().number, kErrorFileInUse);
+    EXPECT_EQ(LastFileError().path, lock_path);
+    EXPECT_EQ(ReadWholeFile(SettingsFilePath()), before);
+    EXPECT_TRUE(PathExists(lock_path));
+    std::int32_t v = 0;
+    EXPECT_TRUE(SettingsReadInt("S", "A", &v));  // reads never wait for the lock
+  }
+  EXPECT_TRUE(SettingsWriteInt("S", "B", 2));
 }
 
 }  // namespace
