@@ -43,7 +43,7 @@ std::string DescribeFileError(const FileError& error) {
   std::string text;
   switch (error.number) {
     case 0: return std::string();
-    case kErrorFileInUse: text = "the index is in use by another process"; break;
+    case kErrorFileInUse: text = "in use by another process"; break;
     case kErrorNotRegularFile: text = "not a regular file"; break;
     case kErrorShortTransfer: text = "incomplete transfer"; break;
     default: {

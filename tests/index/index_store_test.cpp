@@ -580,7 +580,7 @@ TEST(IndexStoreLock, SecondOpenWaitsForTheHolderThenSaysInUse) {
   EXPECT_FALSE(second.Open(path));
   EXPECT_EQ(platform::LastFileError().number, platform::kErrorFileInUse);
   EXPECT_EQ(platform::DescribeFileError(platform::LastFileError()),
-            path + ": the index is in use by another process");
+            path + ": in use by another process");
 
   second.set_lock_wait(std::chrono::seconds(20));
   std::thread release([&] {

@@ -62,7 +62,7 @@ TEST(FileTest, FailedOpensRecordTheirCauseAndPath) {
       {env.Path("link"), "not a regular file"},
       {env.Path("missing/x"), "No such file or directory"},
       {env.Path("plain/x"), "Not a directory"},
-      {held, "the index is in use by another process"},
+      {held, "in use by another process"},
   };
   // The superuser writes into read-only folders all the same.
   if (geteuid() != 0) cases.push_back({env.Path("locked-up/x"), "Permission denied"});

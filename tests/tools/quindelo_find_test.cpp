@@ -179,7 +179,7 @@ TEST_F(QuindeloFindTest, UnopenableIndexSaysWhyOnTheNextLine) {
       {"a FIFO", [&] { ASSERT_EQ(mkfifo(index.c_str(), 0600), 0); }, "not a regular file"},
       // Held by another finder for longer than the finder waits (5 s).
       {"in use", [&] { ASSERT_TRUE(holder.OpenAlways(index, nullptr)); },
-       "the index is in use by another process"},
+       "in use by another process"},
   };
   for (const Case& c : cases) {
     c.set_up();
