@@ -1,6 +1,6 @@
 // The index file reader on arbitrary file contents: the bytes become an
 // index file, which is opened (and checked when it was not closed cleanly),
-// scanned, read record by record, walked from the root along child ids with
+// scanned, scanned as the index find does it, read record by record, walked from the root along child ids with
 // folder paths built for every folder, trimmed by a subtree deletion,
 // compacted, closed and opened again; narrow and wide files alike (the seeds
 // hold both). Whatever the bytes, nothing may crash,
@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "fuzz_support.h"
+#include "index/folder_paths.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
 #include "index/name_cache.h"
+#include "index/name_filter.h"
+#include "index/pattern_set.h"
 #include "index/string_pool.h"
 
 namespace quindelo {
@@ -34,6 +37,39 @@ void ScanAll(IndexStore& store) {
     FolderEntry entry;
     while (it.Next(&entry)) {
     }
+  }
+}
+
+// The index find's pass: every record read in place, the names matched
+// through the literal search, the paths of folders with a match built. The
+// names it finds and where a list breaks must be what matching every name
+// finds.
+void FindAll(IndexStore& store) {
+  PatternSet patterns;
+  patterns.parse("*.txt;A?;e");
+  const NameFilter filter(patterns);
+  FolderPaths paths(&store);
+  std::string path;
+  const std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
+  store.BeginScan();
+  for (long n = 0; store.NextRecordInPlace(&data, &length); ++n) {
+    if (n > 1000000) fuzz::Fail("scan in place does not end");
+    FolderRecordView view(store.layout());
+    if (!view.Parse(data, length)) continue;
+    paths.Note(view);
+    std::vector<std::uint32_t> found, plain;
+    const NameFilter::Walk walk = filter.ForEachMatch(view, [&](const FolderEntry& entry) {
+      if (found.empty()) paths.Build(view.id(), &path);
+      found.push_back(entry.position);
+      return true;
+    });
+    EntryIterator it(view);
+    FolderEntry entry;
+    while (it.Next(&entry))
+      if (patterns.match(entry.name)) plain.push_back(entry.position);
+    if (found != plain || (walk == NameFilter::Walk::kBroken) != it.damaged())
+      fuzz::Fail("the index find's pass differs from matching every name");
   }
 }
 
@@ -86,6 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     IndexStore store;
     if (store.Open(path)) {
       ScanAll(store);
+      FindAll(store);
       ReadEveryRecord(store);
       std::uint32_t folder = WalkTree(store);
       if (folder != 0) DeleteFolderSubtree(store, folder);

@@ -11,8 +11,10 @@
 #include "content/content_matcher.h"
 #include "index/drive_query.h"
 #include "index/drive_scanner.h"
+#include "index/folder_paths.h"
 #include "index/index_records.h"
 #include "index/name_cache.h"
+#include "index/name_filter.h"
 #include "index/string_pool.h"
 #include "search/message_report.h"
 #include "platform/drive_table.h"
@@ -564,57 +566,53 @@ void DriveIndex::NotifyThread() {
 // Index find (phase 4)
 
 void DriveIndex::IndexFind() {
-  NameCache cache(store_.table_length());
-  StringPool pool;
-  std::vector<std::uint8_t> record;
+  FolderPaths paths(&store_);
   std::string folder_path;
   std::string full;
   const bool test_scope = !look_in_.empty() || !include_subfolders_;
+  // The names are searched for the patterns' literal parts in each record as
+  // it lies in the store's buffer; a folder's path is built, and its look-in
+  // test made, only when one of its names matches.
+  const NameFilter filter(patterns_);
+  const std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
   store_.BeginScan();
-  while (store_.NextRecord(&record)) {
+  while (store_.NextRecordInPlace(&data, &length)) {
     if (requested_phase_ != kPhaseIndexFind) break;
     if (Poll()) break;
     FolderRecordView folder(store_.layout());
-    if (!folder.Parse(record)) continue;
-    NameCache::Slot& slot = cache.slot(folder.id());
-    if (!slot.name) {
-      slot.parent_id = folder.parent_id();
-      slot.name = pool.Add(folder.name());
-    }
-    bool have_path = false;
-    if (test_scope) {
-      if (!BuildFolderPath(store_, folder.id(), &cache, &pool, &folder_path)) continue;
-      have_path = true;
-      if (!FolderInScope(folder_path)) continue;
-    }
+    if (!folder.Parse(data, length)) continue;
+    paths.Note(folder);
+    enum class Scope { kUntested, kIn, kOut } scope = Scope::kUntested;
     bool stop = false;
-    EntryIterator it(folder);
-    FolderEntry entry;
-    while (it.Next(&entry)) {
+    const NameFilter::Walk walk = filter.ForEachMatch(folder, [&](const FolderEntry& entry) {
       if (requested_phase_ != kPhaseIndexFind) {
         stop = true;
-        break;
+        return false;
       }
-      std::string_view name = entry.name;
-      if (!patterns_.match(name)) continue;
-      if (!have_path) {
-        if (!BuildFolderPath(store_, folder.id(), &cache, &pool, &folder_path)) break;
-        have_path = true;
+      if (scope == Scope::kUntested) {
+        // A folder whose path cannot be built is left out of the find.
+        scope = paths.Build(folder.id(), &folder_path) &&
+                        (!test_scope || FolderInScope(folder_path))
+                    ? Scope::kIn
+                    : Scope::kOut;
       }
+      if (scope == Scope::kOut) return false;
       full.clear();
       if (folder_path.size() < 2 || folder_path[1] != ':') full = drive_root_text_;
       full += folder_path;
-      full += name;
+      full += entry.name;
       if (requested_phase_ == kPhaseStopped) {
         stop = true;
-        break;
+        return false;
       }
       ReportResult(full);
-    }
+      return true;
+    });
     // A list that breaks off (an entry running past its record) is damage:
     // the names after the break are lost, and a merge would write the
     // folder's names again in front of it.
-    if (it.damaged()) store_.MarkDamaged();
+    if (walk == NameFilter::Walk::kBroken) store_.MarkDamaged();
     if (stop) break;
   }
 }

@@ -140,6 +140,81 @@ class EntryIterator {
   bool damaged_ = false;
 };
 
+// The same walk for a loop over every name of a drive (the index find): only
+// where each entry and its name lie, inline, by the rules of
+// EntryIterator::Next (the same end, the same damage). Keep the two in step.
+class EntryNameWalker {
+ public:
+  explicit EntryNameWalker(const FolderRecordView& record)
+      : data_(record.data()),
+        pos_(record.entries_offset()),
+        limit_(record.length()),
+        folder_head_(2 + record.layout().id_bytes) {}
+
+  // The next entry: where it starts and its name's bytes [*name_begin,
+  // *name_end); false at the end of the list or when the list is malformed
+  // (then damaged() is true).
+  bool Next(std::uint32_t* entry, std::uint32_t* name_begin, std::uint32_t* name_end) {
+    if (done_) return false;
+    const std::uint32_t pos = pos_;
+    if (pos >= limit_) return Stop(true);
+    const std::uint8_t first = data_[pos];
+    if (first == index_format::kEntryListEnd) return Stop(false);
+    std::uint64_t begin = std::uint64_t{pos} + 1;
+    std::uint64_t end = begin + first;
+    if (first == index_format::kFolderEntryMarker) {
+      // 0xFF, child id (2 or 3), length (1), name.
+      if (std::uint64_t{pos} + folder_head_ > limit_) return Stop(true);
+      begin = std::uint64_t{pos} + folder_head_;
+      end = begin + data_[pos + folder_head_ - 1];
+      if (end == begin) return Stop(true);
+    }
+    if (end > limit_) return Stop(true);
+    *entry = pos;
+    *name_begin = static_cast<std::uint32_t>(begin);
+    *name_end = static_cast<std::uint32_t>(end);
+    pos_ = static_cast<std::uint32_t>(end);
+    return true;
+  }
+  bool damaged() const { return damaged_; }
+
+  // Passes over the entries that end at or before offset, up to the first
+  // one that does not, or the end of the list, or anything Next would find
+  // malformed: that is what Next gives next. For loops that look at a few
+  // names of a list only. REQUIRES: offset <= the record's length.
+  void SkipEntriesEndingBy(std::uint32_t offset) {
+    if (done_) return;
+    std::uint32_t pos = pos_;
+    while (pos < offset) {
+      const std::uint8_t first = data_[pos];
+      std::uint64_t end = std::uint64_t{pos} + 1 + first;
+      if (first == index_format::kFolderEntryMarker) {
+        if (offset - pos < folder_head_ || data_[pos + folder_head_ - 1] == 0) break;
+        end = std::uint64_t{pos} + folder_head_ + data_[pos + folder_head_ - 1];
+      } else if (first == index_format::kEntryListEnd) {
+        break;
+      }
+      if (end > offset) break;
+      pos = static_cast<std::uint32_t>(end);
+    }
+    pos_ = pos;
+  }
+
+ private:
+  bool Stop(bool damaged) {
+    done_ = true;
+    damaged_ = damaged;
+    return false;
+  }
+
+  const std::uint8_t* data_;
+  std::uint32_t pos_;
+  std::uint32_t limit_;
+  std::uint32_t folder_head_;  // marker, child id and length of a folder entry
+  bool done_ = false;
+  bool damaged_ = false;
+};
+
 // True when the record's entry list runs whole to its terminator and its
 // names stand in strictly ascending CompareNames order, as every writer
 // leaves them. A list that fails this cannot be merged or walked safely:

@@ -393,6 +393,12 @@ bool IndexStore::FlushAndCommit(bool sync, bool header_always) {
 // page count (60 in a narrow file).
 bool IndexStore::LoadTable() {
   table_.clear();
+  // Room for as many pages as the file can hold (address space only: the
+  // memory is touched as the pages load), so that the table is not copied
+  // as it grows.
+  table_.reserve(std::min<std::size_t>(
+      layout_->max_table_length,
+      std::size_t{end_offset() / fmt::kPageLength + 1} * fmt::kEntriesPerPage));
   const bool unclean = open_flag() != 0;
   std::unordered_set<std::uint32_t> page_offsets;
   std::uint8_t data[fmt::kPageDataSize];
@@ -752,6 +758,63 @@ bool IndexStore::NextRecord(std::vector<std::uint8_t>* buffer) {
     return true;
   }
   window_mode_ = false;
+  return false;
+}
+
+const std::uint8_t* IndexStore::ScanBytes(std::uint32_t offset, std::uint32_t count) {
+  constexpr std::uint32_t kScanPieceSize = 64 * 1024;
+  if (offset >= scan_piece_offset_ &&
+      std::uint64_t{offset} + count <= std::uint64_t{scan_piece_offset_} + scan_piece_count_) {
+    return scan_piece_.data() + (offset - scan_piece_offset_);
+  }
+  const std::uint32_t end = end_offset();
+  if (offset >= end || count > end - offset) return nullptr;
+  const std::uint32_t want = std::min(std::max(count, kScanPieceSize), end - offset);
+  if (scan_piece_.size() < want) scan_piece_.resize(want);
+  scan_piece_count_ = 0;
+  const long long got = file_.ReadAt(offset, scan_piece_.data(), want);
+  if (got < 0 || static_cast<std::uint64_t>(got) < count) return nullptr;
+  scan_piece_offset_ = offset;
+  scan_piece_count_ = static_cast<std::uint32_t>(got);
+  return scan_piece_.data();
+}
+
+bool IndexStore::NextRecordInPlace(const std::uint8_t** data, std::uint32_t* length) {
+  if (!file_.IsOpen()) return false;
+  if (scan_cursor_ == 0) {
+    scan_cursor_ = fmt::kFirstBlockOffset;
+    scan_piece_count_ = 0;
+  }
+  const std::uint32_t end = end_offset();
+  while (scan_cursor_ < end) {
+    const std::uint32_t at = scan_cursor_;
+    const std::uint8_t* head = ScanBytes(at, fmt::kBlockHeaderSize);
+    const BlockHeader h = head ? fmt::DecodeBlockHeader(head, *layout_) : BlockHeader{};
+    if (!head || !BlockFits(at, h.length)) {
+      // Nothing after a broken block can be trusted: end the scan here.
+      MarkDamaged();
+      scan_cursor_ = end;
+      break;
+    }
+    if (h.id != 0) {
+      bool bad = false;
+      if (ValidEntry(h.id, &bad) == 0) MarkDamaged();
+    }
+    scan_cursor_ = at + Round8(h.length);
+    if (h.id == 0 || h.kind < fmt::kKindDriveRecord) continue;
+    const std::uint8_t* block = ScanBytes(at, h.length);
+    if (!block) {
+      MarkDamaged();
+      scan_cursor_ = end;
+      break;
+    }
+    *data = block;
+    *length = h.length;
+    return true;
+  }
+  window_mode_ = false;
+  std::vector<std::uint8_t>().swap(scan_piece_);
+  scan_piece_count_ = 0;
   return false;
 }
 

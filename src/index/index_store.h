@@ -166,6 +166,14 @@ class IndexStore {
   // the window off; the scan goes on reading directly.
   void BeginScan();
   bool NextRecord(std::vector<std::uint8_t>* buffer);
+  // The same scan without copying each record, for a reader that writes
+  // nothing until the scan ends (the index find): *data points at the whole
+  // block (header included, *length bytes) inside the store's own buffer,
+  // valid until the next NextRecordInPlace, BeginScan or write (ReadRecord
+  // leaves it alone). The file is read in pieces of 64 KiB, or of the
+  // record's length when that is more; the buffer is freed when the scan
+  // ends. Damage is met and marked as by NextRecord.
+  bool NextRecordInPlace(const std::uint8_t** data, std::uint32_t* length);
 
   // Incremental compaction: when the end offset is at least 16384 and less
   // than 75% of the file is live, slides live blocks down over free space,
@@ -278,6 +286,15 @@ class IndexStore {
   std::uint32_t window_offset_ = 0;
   std::uint32_t window_position_ = 0;
   std::uint32_t window_count_ = 0;
+
+  // The piece of the file that NextRecordInPlace reads from: scan_piece_
+  // holds bytes [scan_piece_offset_, + scan_piece_count_). ScanBytes returns
+  // bytes [offset, offset + count) of the file from it, reading a new piece
+  // from offset when needed, or null when they cannot be read.
+  const std::uint8_t* ScanBytes(std::uint32_t offset, std::uint32_t count);
+  std::vector<std::uint8_t> scan_piece_;
+  std::uint32_t scan_piece_offset_ = 0;
+  std::uint32_t scan_piece_count_ = 0;
 };
 
 }  // namespace quindelo
