@@ -636,6 +636,40 @@ bool DriveIndex::FolderInScope(const std::string& folder_path) const {
 // ---------------------------------------------------------------------------
 // Refresh pass (phase 5)
 
+// The refresh walk's view of this index: the store, the find under way, the
+// drive's root, and the refresh thread's answers.
+class DriveIndex::RefreshScanHost final : public ScanHost {
+ public:
+  explicit RefreshScanHost(DriveIndex* index) : index_(index) {}
+
+  IndexStore& store() override { return index_->store_; }
+  const std::vector<std::string>& look_in() const override { return index_->look_in_; }
+  bool include_subfolders() const override { return index_->include_subfolders_; }
+  const PatternSet& patterns() const override { return index_->patterns_; }
+  const std::string& drive_root_text() const override { return index_->drive_root_text_; }
+  const std::string& native_root() const override { return index_->native_root_; }
+  std::uint64_t root_device() const override { return index_->root_device_; }
+  bool relisting() const override { return index_->relisting_; }
+  bool MayContinue(const std::function<void()>& before_pause) override {
+    return index_->MayContinue(before_pause);
+  }
+  bool ReportResult(const std::string& path) override {
+    // An index being shut down reports nothing more.
+    if (index_->requested_phase_ == kPhaseStopped) return false;
+    index_->ReportResult(path);
+    return true;
+  }
+  void PostProgress(const std::string& folder) override {
+    index_->PostProgress(kCodeRefresh, folder);
+  }
+  void CountFolderListed() override { ++index_->folders_listed_; }
+  std::uint64_t folders_listed() const override { return index_->folders_listed_; }
+  void NoteIdsExhausted() override { index_->NoteIdsExhausted(); }
+
+ private:
+  DriveIndex* index_;
+};
+
 void DriveIndex::RefreshPass() {
   const auto now = static_cast<std::uint32_t>(std::time(nullptr));
   const bool recent = now - last_refresh_ < options_.refresh_interval_seconds;
@@ -653,7 +687,8 @@ void DriveIndex::RefreshPass() {
         SaveDriveRecord();
       }
       if (root_folder_id_ == 0) break;
-      DriveScanner scanner(this);
+      RefreshScanHost host(this);
+      DriveScanner scanner(&host);
       int result = 0;
       // The walk that covers the scope first relists it; the walk of the
       // whole drive after a look-in walk goes by the stamps again.

@@ -74,8 +74,6 @@ inline constexpr int kCodeFinalDelivery = 8;
 // characters that Windows drive paths allowed; they are kept whole).
 inline constexpr std::size_t kMaxReportedPath = 4095;
 
-class DriveScanner;
-
 class DriveIndex {
  public:
   struct Options {
@@ -175,7 +173,8 @@ class DriveIndex {
   std::string write_failure() const { return store_.write_failure(); }
 
  private:
-  friend class DriveScanner;
+  // What the refresh walk (DriveScanner) sees of this index.
+  class RefreshScanHost;
 
   // An auto-reset event with the waiting rule: a waiter that is woken while
   // others still wait signals the event again, so one signal wakes them all

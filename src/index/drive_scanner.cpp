@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <chrono>
 
-#include "index/drive_index.h"
 #include "index/index_records.h"
+#include "index/index_store.h"
+#include "index/pattern_set.h"
 #include "index/string_pool.h"
 #include "platform/folder.h"
 
@@ -52,18 +53,17 @@ void EncodeEntry(std::string_view name, bool is_folder, const index_format::Layo
 
 }  // namespace
 
-DriveScanner::DriveScanner(DriveIndex* index) : index_(index) {}
+DriveScanner::DriveScanner(ScanHost* host) : host_(host), store_(host->store()) {}
 
 bool DriveScanner::EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos,
                            FolderEntry* entry) const {
-  EntryIterator it(rec.data(), pos, static_cast<std::uint32_t>(rec.size()),
-                   index_->store_.layout());
+  EntryIterator it(rec.data(), pos, static_cast<std::uint32_t>(rec.size()), store_.layout());
   return it.Next(entry);
 }
 
 int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
-  drive_path_ = index_->drive_root_text_ + "\\";
-  native_path_ = index_->native_root_;
+  drive_path_ = host_->drive_root_text() + "\\";
+  native_path_ = host_->native_root();
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
 
   std::vector<Frame> stack(1);
@@ -76,7 +76,7 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
   auto enter = [this](Frame* frame) {
     // The copy was parsed and checked by the visit; should it no longer
     // parse, nothing of it is descended into.
-    FolderRecordView view(index_->store_.layout());
+    FolderRecordView view(store_.layout());
     frame->next = view.Parse(frame->rec) ? view.entries_offset()
                                          : static_cast<std::uint32_t>(frame->rec.size());
     frame->drive_length = drive_path_.size();
@@ -95,32 +95,32 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
     }
     top.next += entry.size;
     if (!entry.is_folder) continue;
-    if (!index_->MayContinue()) return -1;
-    if (index_->folders_listed_ != listed_at_checkpoint_test_ ||
+    if (!host_->MayContinue(nullptr)) return -1;
+    if (host_->folders_listed() != listed_at_checkpoint_test_ ||
         ++unchanged_since_checkpoint_test_ >= kUnchangedFoldersPerCheckpointTest) {
-      index_->store_.CheckpointIfOlderThan(kCheckpointInterval);
-      listed_at_checkpoint_test_ = index_->folders_listed_;
+      store_.CheckpointIfOlderThan(kCheckpointInterval);
+      listed_at_checkpoint_test_ = host_->folders_listed();
       unchanged_since_checkpoint_test_ = 0;
     }
     drive_path_.append(entry.name).push_back('\\');
     native_path_.append(entry.name).push_back('/');
     index_format::RecordId child = entry.child_id;
     if (child == 0 && ids_left_) {
-      child = CreateFolderRecord(index_->store_, top.id, entry.name);
+      child = CreateFolderRecord(store_, top.id, entry.name);
       if (child != 0) {
-        index_->PostProgress(kCodeRefresh, drive_path_);
+        host_->PostProgress(drive_path_);
         // The copy and the stored record both get the new child id; the copy
         // is not dirty for it.
-        index_format::PutId(top.rec.data() + entry.position + 1, child, index_->store_.layout());
-        SetChildId(index_->store_, top.id, entry.position, child);
-      } else if (!index_->store_.write_failed()) {
+        index_format::PutId(top.rec.data() + entry.position + 1, child, store_.layout());
+        SetChildId(store_, top.id, entry.position, child);
+      } else if (!store_.write_failed()) {
         // Every id of a narrow index is taken. Every record written so far
         // agrees with the others (this entry keeps child id 0), so the walk
         // ends here; once the index is wide, the next walk goes on from here
         // (folders it has seen keep their stamps and are not listed again).
-        if (!index_->store_.wide()) return kOutOfIds;
+        if (!store_.wide()) return kOutOfIds;
         ids_left_ = false;
-        index_->NoteIdsExhausted();
+        host_->NoteIdsExhausted();
       } else {
         // A record that could not be written (the store keeps the cause and
         // is condemned) is not a drive with too many folders.
@@ -150,8 +150,8 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
 // Scope of the current folder for the find: in scope (new names are
 // reported) and ancestor (it lies above a look-in folder).
 void DriveScanner::Scope(bool* in_scope, bool* ancestor) const {
-  const auto& look_in = index_->look_in_;
-  const bool include_subfolders = index_->include_subfolders_;
+  const auto& look_in = host_->look_in();
+  const bool include_subfolders = host_->include_subfolders();
   *in_scope = true;
   *ancestor = false;
   if (look_in.empty() && include_subfolders) return;
@@ -174,14 +174,14 @@ void DriveScanner::Scope(bool* in_scope, bool* ancestor) const {
 DriveScanner::Listing DriveScanner::List(std::vector<ListingEntry>* listing, StringPool* pool) {
   listing->clear();
   listing->reserve(1000);
-  if (!index_->MayContinue()) return Listing::kStopped;
+  if (!host_->MayContinue(nullptr)) return Listing::kStopped;
   platform::FolderEnumerator folder;
   if (!folder.Open(native_path_)) return Listing::kUnreadable;
   platform::FindData data;
   int count = 0;
   bool sorted = true;
   while (folder.NextName(&data)) {
-    if (++count % kEntriesPerCheck == 0 && !index_->MayContinue()) return Listing::kStopped;
+    if (++count % kEntriesPerCheck == 0 && !host_->MayContinue(nullptr)) return Listing::kStopped;
     const std::uint32_t a = data.attributes;
     if (a & platform::kFileAttributeTemporary) continue;
     if ((a & platform::kFileAttributeHidden) && (a & platform::kFileAttributeSystem)) continue;
@@ -210,7 +210,7 @@ void DriveScanner::WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty) {
   // A record that could not be written (a full disk) no longer agrees with
   // the walk's copy, whose entry positions the walk goes on using: the index
   // is condemned and rebuilt at its next open rather than patched wrongly.
-  if (!index_->store_.WriteRecord(rec->data(), rec->size())) index_->store_.MarkDamaged();
+  if (!store_.WriteRecord(rec->data(), rec->size())) store_.MarkDamaged();
   *dirty = false;
 }
 
@@ -220,10 +220,10 @@ bool DriveScanner::RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t fro
                                std::uint32_t to) {
   FolderEntry entry;
   const index_format::RecordId folder_id =
-      index_format::DecodeBlockHeader(rec->data(), index_->store_.layout()).id;
+      index_format::DecodeBlockHeader(rec->data(), store_.layout()).id;
   for (std::uint32_t pos = from; pos < to && EntryAt(*rec, pos, &entry); pos += entry.size)
     if (entry.is_folder && entry.child_id != 0)
-      DeleteFolderSubtree(index_->store_, entry.child_id, folder_id, entry.name);
+      DeleteFolderSubtree(store_, entry.child_id, folder_id, entry.name);
   rec->erase(rec->begin() + from, rec->begin() + to);
   return true;
 }
@@ -231,18 +231,14 @@ bool DriveScanner::RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t fro
 void DriveScanner::ReportNew(std::string_view name, int* result) {
   std::string full = drive_path_;
   full.append(name);
-  if (index_->requested_phase_ == kPhaseStopped) {
-    *result = -1;
-    return;
-  }
-  index_->ReportResult(full);
+  if (!host_->ReportResult(full)) *result = -1;
 }
 
 // Merges the sorted listing into the record copy. Returns 0, or -1 when
 // asked to stop (the merge then ends where it is).
 int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec,
                         bool* dirty) {
-  FolderRecordView view(index_->store_.layout());
+  FolderRecordView view(store_.layout());
   if (!view.Parse(*rec)) return 0;
   // Whether new names are reported is decided by the find under way, which
   // may have changed while the walk was paused (a pass paused for a find goes
@@ -259,7 +255,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
     // next find (its index phase cannot see them, and the resumed merge no
     // longer finds them new).
     if (n++ % kEntriesPerCheck == 0) {
-      if (!index_->MayContinue([&] {
+      if (!host_->MayContinue([&] {
             if (*dirty) WriteRecord(rec, dirty);
           }))
         return -1;
@@ -293,13 +289,13 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
         WriteRecord(rec, dirty);
       }
       // A new name.
-      EncodeEntry(item.name, item.is_folder, index_->store_.layout(), &bytes);
+      EncodeEntry(item.name, item.is_folder, store_.layout(), &bytes);
       if (rec->capacity() < rec->size() + bytes.size())
         rec->reserve(rec->size() + bytes.size() + kEntryListGrowth);
       rec->insert(rec->begin() + cursor, bytes.begin(), bytes.end());
       *dirty = true;
       cursor += static_cast<std::uint32_t>(bytes.size());
-      if (in_scope && index_->patterns_.match(item.name)) ReportNew(item.name, &result);
+      if (in_scope && host_->patterns().match(item.name)) ReportNew(item.name, &result);
       break;
     }
     if (result != 0) return result;
@@ -319,22 +315,22 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
                                               std::string_view name,
                                               index_format::RecordId folder_id, std::size_t depth,
                                               bool look_in_only, std::vector<std::uint8_t>* rec) {
-  if (depth == 1) index_->PostProgress(kCodeRefresh, drive_path_);
-  if (!index_->MayContinue()) return Visit::kStopped;
+  if (depth == 1) host_->PostProgress(drive_path_);
+  if (!host_->MayContinue(nullptr)) return Visit::kStopped;
 
   bool in_scope, ancestor;
   Scope(&in_scope, &ancestor);
   if (look_in_only && !in_scope && !ancestor) return Visit::kSkip;
 
   FolderRecordView view;
-  index_->store_.UseReadWindow();
-  if (!ReadFolderRecord(index_->store_, folder_id, rec, &view)) return Visit::kSkip;
+  store_.UseReadWindow();
+  if (!ReadFolderRecord(store_, folder_id, rec, &view)) return Visit::kSkip;
   // The entry that led here must be the one this record belongs to (a child
   // link pointing elsewhere, up the tree perhaps, would walk the wrong folder
   // or go round for ever), and a broken or unordered list would be merged
   // wrongly (names written again in front of the damage).
   if (view.parent_id() != parent_id || view.name() != name || !EntryListIsSound(view)) {
-    index_->store_.MarkDamaged();
+    store_.MarkDamaged();
     return Visit::kSkip;
   }
   rec->resize(view.length());
@@ -343,9 +339,9 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   platform::FolderTimes own;
   const bool have_own = times_.Get(native_path_, &own);
   // Folders on another file system are reached through their own drive.
-  if (have_own && parent_id != 0 && own.device != index_->root_device_) return Visit::kSkip;
+  if (have_own && parent_id != 0 && own.device != host_->root_device()) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;
-  const bool relist = index_->relisting_ && (in_scope || ancestor);
+  const bool relist = host_->relisting() && (in_scope || ancestor);
   if ((stamp != view.stamp() || stamp == 0 || relist) && (have_own || parent_id == 0)) {
     StringPool pool;
     std::vector<ListingEntry> listing;
@@ -363,7 +359,7 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
         }
         break;
       case Listing::kListed:
-        ++index_->folders_listed_;
+        host_->CountFolderListed();
         // A walk that was told to give up writes nothing more: the store may
         // be closed (or another walk's) by now. What a pause had to keep, it
         // wrote.
@@ -374,7 +370,7 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
     }
   }
   if (dirty) WriteRecord(rec, &dirty);
-  if (!index_->MayContinue()) return Visit::kStopped;
+  if (!host_->MayContinue(nullptr)) return Visit::kStopped;
   return Visit::kDescend;
 }
 

@@ -7,12 +7,14 @@
 // the subtrees of vanished ones, and reports new names that match the
 // current find. It knows nothing of file contents.
 //
-// Runs on the refresh thread of its DriveIndex during the refresh phase, as
-// the only user of the index store. It asks the index whether it may go on
-// before the first and after every tenth entry of a listing or merge and
-// before every subfolder; when the answer is no it unwinds without writing
-// anything more, having written every removal at once and every insertion
-// when its folder's merge ended.
+// It meets the index it keeps current only through a ScanHost: the store,
+// the find under way (scope and patterns), where the drive lies, and the
+// answers to "may I go on?". DriveIndex is the host of the refresh thread;
+// a test may be another. The walk runs on one thread as the only user of the
+// store. It asks the host whether it may go on before the first and after
+// every tenth entry of a listing or merge and before every subfolder; when
+// the answer is no it unwinds without writing anything more, having written
+// every removal at once and every insertion when its folder's merge ended.
 //
 // The walk keeps its way down on a stack of its own, not the call stack, so
 // a tree thousands of folders deep walks. It trusts no child link: a folder
@@ -30,6 +32,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,12 +42,66 @@
 
 namespace quindelo {
 
-class DriveIndex;
+class IndexStore;
+class PatternSet;
 struct FolderEntry;
+
+// What a walk needs of the index it keeps current. Every call comes from the
+// walk's thread. The answers about the find under way (look_in,
+// include_subfolders, patterns, relisting) may change while the walk is
+// paused inside MayContinue; the walk asks again after each pause. The
+// store and the drive's root (drive_root_text, native_root, root_device)
+// stay the same for the whole walk.
+class ScanHost {
+ public:
+  // The open store the walk reads and writes; no other thread uses it while
+  // the walk runs.
+  virtual IndexStore& store() = 0;
+
+  // The look-in folders of the find ("\a\b", no drive letter, no trailing
+  // backslash; empty: the whole drive) and whether their subfolders belong
+  // to it. New names are reported only from folders in that scope.
+  virtual const std::vector<std::string>& look_in() const = 0;
+  virtual bool include_subfolders() const = 0;
+  // The named patterns that a new name must match to be reported.
+  virtual const PatternSet& patterns() const = 0;
+
+  // The drive as the finder names it ("C:"), its root folder ("/" or
+  // "/media/x") and the file system the root lies on (folders on another
+  // are not descended into).
+  virtual const std::string& drive_root_text() const = 0;
+  virtual const std::string& native_root() const = 0;
+  virtual std::uint64_t root_device() const = 0;
+  // True while folders in scope (and those above the look-in folders) are
+  // listed whatever their stamps say.
+  virtual bool relisting() const = 0;
+
+  // The walk's question: go on (true) or give up (false: the walk unwinds
+  // and writes nothing more). An answer may wait while the walk is paused;
+  // before the pause, before_pause (when given) runs, while the walk still
+  // owns the store.
+  virtual bool MayContinue(const std::function<void()>& before_pause) = 0;
+  // A new name in scope that matches the patterns, as a drive path
+  // ("C:\a\b\name"). False when the host takes no more names (it is
+  // shutting down): the name is not reported and the walk gives up.
+  virtual bool ReportResult(const std::string& path) = 0;
+  // Progress: the folder (a drive path ending in a backslash) being listed.
+  virtual void PostProgress(const std::string& folder) = 0;
+  // The count of folders listed from the disk: one more listed, and the
+  // count so far (the walk commits the store more often while it lists).
+  virtual void CountFolderListed() = 0;
+  virtual std::uint64_t folders_listed() const = 0;
+  // A wide store has no record id left for a new folder: the folders beyond
+  // it are not listed in this walk.
+  virtual void NoteIdsExhausted() = 0;
+
+  virtual ~ScanHost() = default;
+};
 
 class DriveScanner {
  public:
-  explicit DriveScanner(DriveIndex* index);
+  // host must outlive the scanner.
+  explicit DriveScanner(ScanHost* host);
 
   // What WalkRoot returns when a narrow index has no record id left for a
   // new folder: the walk ended there with the index sound, and goes on from
@@ -93,7 +150,8 @@ class DriveScanner {
   void WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty);
   void ReportNew(std::string_view name, int* result);
 
-  DriveIndex* index_;
+  ScanHost* host_;
+  IndexStore& store_;  // the host's, for the whole walk
   // The current folder: its drive path ("C:\a\b\") and native path
   // ("/a/b/"), extended for each subfolder and cut back afterwards.
   std::string drive_path_;

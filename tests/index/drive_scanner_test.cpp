@@ -1,0 +1,228 @@
+// The refresh walk on its own: a host standing in for the drive index, a
+// real store, a folder tree on disk. A first walk builds the index, a second
+// one lists only what changed and reports only the new matching names, and a
+// walk stopped anywhere leaves a store that the next walk completes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "index/drive_scanner.h"
+#include "index/index_records.h"
+#include "index/index_store.h"
+#include "index/pattern_set.h"
+#include "platform/folder.h"
+#include "support/test_env.h"
+
+namespace quindelo {
+namespace {
+
+using index_format::RecordId;
+
+// Answers as the drive index does for a find of the whole drive, and
+// records what the walk tells it.
+class FakeHost final : public ScanHost {
+ public:
+  FakeHost(IndexStore* store, std::string native_root, std::uint64_t root_device)
+      : store_(store), native_root_(std::move(native_root)), root_device_(root_device) {
+    patterns_.parse("*.txt");
+  }
+
+  // The answer "stop" from the question after this many (-1: never).
+  int stop_after = -1;
+  // Refuse every name, as a stopped find does.
+  bool refuse_results = false;
+
+  std::vector<std::string> reported;
+  int questions = 0;
+
+  IndexStore& store() override { return *store_; }
+  const std::vector<std::string>& look_in() const override { return look_in_; }
+  bool include_subfolders() const override { return true; }
+  const PatternSet& patterns() const override { return patterns_; }
+  const std::string& drive_root_text() const override { return drive_root_text_; }
+  const std::string& native_root() const override { return native_root_; }
+  std::uint64_t root_device() const override { return root_device_; }
+  bool relisting() const override { return false; }
+  bool MayContinue(const std::function<void()>& before_pause) override {
+    if (stop_after < 0 || questions++ < stop_after) return true;
+    if (before_pause) before_pause();
+    return false;
+  }
+  bool ReportResult(const std::string& path) override {
+    if (refuse_results) return false;
+    reported.push_back(path);
+    return true;
+  }
+  void PostProgress(const std::string&) override {}
+  void CountFolderListed() override { ++listed_; }
+  std::uint64_t folders_listed() const override { return listed_; }
+  void NoteIdsExhausted() override { ADD_FAILURE() << "ids exhausted"; }
+
+ private:
+  IndexStore* store_;
+  std::vector<std::string> look_in_;
+  PatternSet patterns_;
+  std::string drive_root_text_ = "T:";
+  std::string native_root_;
+  std::uint64_t root_device_;
+  std::uint64_t listed_ = 0;
+};
+
+// The tree the store holds below folder id, one line per entry: "\a\" for a
+// folder with a record (whose entries follow), "\a\?" for one without,
+// "\a\f.txt" for a file. Every record must be sound and name its parent and
+// the entry leading to it.
+void DumpTree(IndexStore& store, RecordId id, RecordId parent, const std::string& name,
+              const std::string& path, std::vector<std::string>* out) {
+  std::vector<std::uint8_t> buffer;
+  FolderRecordView view;
+  ASSERT_TRUE(ReadFolderRecord(store, id, &buffer, &view)) << path;
+  EXPECT_EQ(view.parent_id(), parent) << path;
+  EXPECT_EQ(view.name(), name) << path;
+  EXPECT_TRUE(EntryListIsSound(view)) << path;
+  std::vector<std::pair<RecordId, std::string>> children;
+  EntryIterator it(view);
+  FolderEntry entry;
+  while (it.Next(&entry)) {
+    const std::string entry_path = path + std::string(entry.name);
+    if (!entry.is_folder) {
+      out->push_back(entry_path);
+    } else if (entry.child_id == 0) {
+      out->push_back(entry_path + "\\?");
+    } else {
+      out->push_back(entry_path + "\\");
+      children.emplace_back(entry.child_id, std::string(entry.name));
+    }
+  }
+  for (const auto& [child, child_name] : children)
+    DumpTree(store, child, id, child_name, path + child_name + "\\", out);
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+class DriveScannerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = env_.Path("drive");
+    for (const char* folder : {"", "/a", "/a/b", "/a/b/gone", "/c"})
+      test::MakeFolder(root_ + folder);
+    for (const char* file :
+         {"/top.txt", "/a/keep.txt", "/a/b/old.txt", "/a/b/skip.dat", "/a/b/gone/inner.txt"})
+      test::WriteTextFile(root_ + file, "x");
+    // Folders dated a day back: any change stamps its folder anew, however
+    // coarse the file system's clock.
+    const auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(24);
+    for (const char* folder : {"", "/a", "/a/b", "/a/b/gone", "/c"})
+      std::filesystem::last_write_time(root_ + folder, past);
+    platform::FolderTimes times;
+    ASSERT_TRUE(platform::GetFolderTimes(root_, &times));
+    root_device_ = times.device;
+  }
+
+  // Opens a new index file with an empty root record.
+  void OpenStore(IndexStore* store, const std::string& name, RecordId* root_id) {
+    ASSERT_TRUE(store->Open(env_.Path(name)));
+    *root_id = CreateFolderRecord(*store, 0, "");
+    ASSERT_NE(*root_id, 0u);
+  }
+
+  std::vector<std::string> Dump(IndexStore& store, RecordId root_id) {
+    std::vector<std::string> lines;
+    DumpTree(store, root_id, 0, "", "\\", &lines);
+    return Sorted(lines);
+  }
+
+  test::ScopedTestEnv env_;
+  std::string root_;
+  std::uint64_t root_device_ = 0;
+};
+
+const std::vector<std::string> kFirstTree = {
+    "\\a\\",           "\\a\\b\\",         "\\a\\b\\gone\\", "\\a\\b\\gone\\inner.txt",
+    "\\a\\b\\old.txt", "\\a\\b\\skip.dat", "\\a\\keep.txt",  "\\c\\",
+    "\\top.txt"};
+const std::vector<std::string> kFirstNames = {"T:\\a\\b\\gone\\inner.txt", "T:\\a\\b\\old.txt",
+                                              "T:\\a\\keep.txt", "T:\\top.txt"};
+
+TEST_F(DriveScannerTest, SecondWalkListsOnlyTheChangedFolderAndReportsItsNewNames) {
+  IndexStore store;
+  RecordId root_id = 0;
+  OpenStore(&store, "T.idx", &root_id);
+
+  FakeHost first(&store, root_, root_device_);
+  EXPECT_EQ(DriveScanner(&first).WalkRoot(root_id, false), 0);
+  EXPECT_EQ(first.folders_listed(), 5u);
+  EXPECT_EQ(Sorted(first.reported), kFirstNames);
+  EXPECT_EQ(Dump(store, root_id), kFirstTree);
+
+  test::WriteTextFile(root_ + "/a/b/new.txt", "x");
+  test::WriteTextFile(root_ + "/a/b/new.dat", "x");
+  std::filesystem::remove(root_ + "/a/b/old.txt");
+  test::RemoveTree(root_ + "/a/b/gone");
+
+  FakeHost second(&store, root_, root_device_);
+  EXPECT_EQ(DriveScanner(&second).WalkRoot(root_id, false), 0);
+  EXPECT_EQ(second.folders_listed(), 1u);
+  EXPECT_EQ(second.reported, std::vector<std::string>{"T:\\a\\b\\new.txt"});
+  EXPECT_EQ(Dump(store, root_id),
+            (std::vector<std::string>{"\\a\\", "\\a\\b\\", "\\a\\b\\new.dat", "\\a\\b\\new.txt",
+                                      "\\a\\b\\skip.dat", "\\a\\keep.txt", "\\c\\", "\\top.txt"}));
+  EXPECT_FALSE(store.is_damaged());
+}
+
+// Stopped at each of the walk's questions in turn, or by a find that takes
+// no more names, the walk ends with -1; the next walk completes the index,
+// and every name is reported exactly once by the two together.
+TEST_F(DriveScannerTest, StoppedWalkEndsWithMinusOneAndTheNextWalkCompletesIt) {
+  int questions = 0;
+  {
+    IndexStore store;
+    RecordId root_id = 0;
+    OpenStore(&store, "count.idx", &root_id);
+    FakeHost host(&store, root_, root_device_);
+    host.stop_after = 1 << 30;
+    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), 0);
+    questions = host.questions;
+  }
+  ASSERT_GT(questions, 5);
+
+  struct Case {
+    int stop_after;
+    bool refuse_results;
+  };
+  std::vector<Case> cases;
+  for (int k = 0; k < questions; ++k) cases.push_back({k, false});
+  cases.push_back({-1, true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.refuse_results ? std::string("refused names")
+                                  : "stop after " + std::to_string(c.stop_after));
+    IndexStore store;
+    RecordId root_id = 0;
+    OpenStore(&store, "stop" + std::to_string(c.stop_after) + ".idx", &root_id);
+    FakeHost stopped(&store, root_, root_device_);
+    stopped.stop_after = c.stop_after;
+    stopped.refuse_results = c.refuse_results;
+    EXPECT_EQ(DriveScanner(&stopped).WalkRoot(root_id, false), -1);
+
+    FakeHost next(&store, root_, root_device_);
+    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), 0);
+    EXPECT_EQ(Dump(store, root_id), kFirstTree);
+    std::vector<std::string> names = stopped.reported;
+    names.insert(names.end(), next.reported.begin(), next.reported.end());
+    EXPECT_EQ(Sorted(names), kFirstNames);
+    EXPECT_FALSE(store.is_damaged());
+  }
+}
+
+}  // namespace
+}  // namespace quindelo
