@@ -25,7 +25,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -35,6 +34,7 @@
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
 #include "platform/folder.h"
+#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "search/find_request.h"
 #include "search/found_file.h"
@@ -303,7 +303,7 @@ class StatusLine {
     if (quiet_ || !terminal_ || !text) return;
     std::string line = Tidy(text);
     if (line.empty() || line == " ") return;
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     // Within one phase (the same start of text, such as a folder being
     // listed), the line is redrawn at most every kRedrawMs; a new phase at once.
     const auto now = std::chrono::steady_clock::now();
@@ -322,7 +322,7 @@ class StatusLine {
   }
 
   void Message(const std::string& text) {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     ClearLocked();
     std::fprintf(stderr, "%s\n", text.c_str());
     std::fflush(stderr);
@@ -331,7 +331,7 @@ class StatusLine {
   // Takes the progress line away (before paths are written to the same
   // terminal, and at the end).
   void Clear() {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     ClearLocked();
   }
 
@@ -366,7 +366,7 @@ class StatusLine {
     return line;
   }
 
-  void ClearLocked() {
+  void ClearLocked() REQUIRES(lock_) {
     if (!shown_) return;
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
@@ -376,10 +376,10 @@ class StatusLine {
 
   const bool quiet_;
   const bool terminal_;
-  std::mutex lock_;
-  bool shown_ = false;  // guarded by lock_: the progress line is on the screen
-  std::string drawn_;   // guarded by lock_
-  std::chrono::steady_clock::time_point last_draw_{};  // guarded by lock_
+  quindelo::platform::Mutex lock_;
+  bool shown_ GUARDED_BY(lock_) = false;  // the progress line is on the screen
+  std::string drawn_ GUARDED_BY(lock_);
+  std::chrono::steady_clock::time_point last_draw_ GUARDED_BY(lock_) = {};
 };
 
 // Status messages from anywhere in the core (not only the search driver),
@@ -429,7 +429,7 @@ class PathPrinter {
 
   // False once the output is closed or failed: write no more.
   bool Print(const std::string& path) {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     if (error_) return false;
     if (shares_terminal_) status_->Clear();
     line_ = path;
@@ -445,33 +445,33 @@ class PathPrinter {
   }
 
   void Flush() {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     FlushLocked(std::chrono::steady_clock::now());
   }
 
   int printed() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     return printed_;
   }
   // The reader closed the output.
   bool reader_gone() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     return error_ == EPIPE;
   }
   // errno of a write that failed otherwise, or 0.
   int write_error() const {
-    std::lock_guard<std::mutex> lock(lock_);
+    quindelo::platform::MutexLock lock(&lock_);
     return error_ == EPIPE ? 0 : error_;
   }
 
  private:
   static constexpr int kFlushMs = 50;
 
-  void FlushLocked(std::chrono::steady_clock::time_point now) {
+  void FlushLocked(std::chrono::steady_clock::time_point now) REQUIRES(lock_) {
     last_flush_ = now;
     if (error_ == 0 && std::fflush(stdout) != 0) NoteErrorLocked();
   }
-  void NoteErrorLocked() {
+  void NoteErrorLocked() REQUIRES(lock_) {
     error_ = errno != 0 ? errno : EIO;
     std::clearerr(stdout);
   }
@@ -479,11 +479,11 @@ class PathPrinter {
   const char end_;
   StatusLine* const status_;
   const bool shares_terminal_;
-  mutable std::mutex lock_;
-  std::string line_;  // guarded by lock_
-  int printed_ = 0;   // guarded by lock_
-  int error_ = 0;     // guarded by lock_
-  std::chrono::steady_clock::time_point last_flush_{};  // guarded by lock_
+  mutable quindelo::platform::Mutex lock_;
+  std::string line_ GUARDED_BY(lock_);
+  int printed_ GUARDED_BY(lock_) = 0;
+  int error_ GUARDED_BY(lock_) = 0;
+  std::chrono::steady_clock::time_point last_flush_ GUARDED_BY(lock_) = {};
 };
 
 // ---------------------------------------------------------------------------

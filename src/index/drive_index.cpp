@@ -85,7 +85,7 @@ void DriveIndex::Shutdown() {
   for (std::thread* t : {&find_thread_, &refresh_thread_, &content_thread_, &notify_thread_})
     if (t->joinable()) t->join();
   {
-    std::lock_guard<std::mutex> lock(extra_lock_);
+    platform::MutexLock lock(&extra_lock_);
     if (extra_content_thread_.joinable()) extra_content_thread_.join();
   }
   shut_down_ = true;
@@ -112,7 +112,11 @@ void DriveIndex::SignalPhaseEvent(std::uint16_t phase) {
 }
 
 void DriveIndex::SetPhase(std::uint16_t next, std::uint16_t expected) {
-  std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+  platform::MutexLock lock(&phase_lock_);
+  SetPhaseLocked(next, expected);
+}
+
+void DriveIndex::SetPhaseLocked(std::uint16_t next, std::uint16_t expected) {
   if (next == kPhaseStopped) {
     requested_phase_ = kPhaseStopped;
     current_phase_ = kPhaseStopped;
@@ -131,10 +135,10 @@ void DriveIndex::SetPhase(std::uint16_t next, std::uint16_t expected) {
 }
 
 void DriveIndex::RequestPhase(std::uint16_t phase) {
-  std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+  platform::MutexLock lock(&phase_lock_);
   if (requested_phase_ == phase) return;
   requested_phase_ = phase;
-  SetPhase(phase, kPhaseIdle);
+  SetPhaseLocked(phase, kPhaseIdle);
 }
 
 void DriveIndex::Post(int code, const std::string& text) {
@@ -175,9 +179,10 @@ void DriveIndex::StopAndWait() {
   // Let the notify thread deliver the end (code 1) of the stopped find, so
   // that it cannot be taken for the end of the next find. Bounded, because a
   // callback that waits for this thread would otherwise never return.
-  std::unique_lock<std::mutex> lock(delivered_lock_);
-  delivered_cv_.wait_for(lock, kDeliveryWait,
-                         [this] { return notify_queue_.IsEmpty() && !notify_busy_; });
+  const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
+  platform::MutexLock lock(&delivered_lock_);
+  while (!notify_queue_.IsEmpty() || notify_busy_)
+    if (!delivered_lock_.WaitUntil(&delivered_cv_, deadline)) break;
 }
 
 // ---------------------------------------------------------------------------
@@ -275,8 +280,8 @@ void DriveIndex::Close() {
     // A refresh paused in its walk sees the store closed and gives up; wait
     // for it, so that no walk of this store outlives its close.
     refresh_event_.Signal();
-    std::unique_lock<std::mutex> lock(refresh_running_lock_);
-    refresh_running_cv_.wait(lock, [this] { return !refresh_running_; });
+    platform::MutexLock lock(&refresh_running_lock_);
+    while (refresh_running_) refresh_running_lock_.Wait(&refresh_running_cv_);
   }
   callback_ = nullptr;
   user_data_ = nullptr;
@@ -384,12 +389,12 @@ void DriveIndex::RefreshThread() {
     if (requested_phase_ == kPhaseStopped) break;
     if (current_phase_ == kPhaseRefresh) {
       {
-        std::lock_guard<std::mutex> lock(refresh_running_lock_);
+        platform::MutexLock lock(&refresh_running_lock_);
         refresh_running_ = true;
       }
       RefreshPass();
       {
-        std::lock_guard<std::mutex> lock(refresh_running_lock_);
+        platform::MutexLock lock(&refresh_running_lock_);
         refresh_running_ = false;
       }
       refresh_running_cv_.notify_all();
@@ -399,8 +404,8 @@ void DriveIndex::RefreshThread() {
 }
 
 void DriveIndex::WaitForContentThreads() {
-  std::unique_lock<std::mutex> lock(content_busy_lock_);
-  content_busy_cv_.wait(lock, [this] { return content_busy_ == 0; });
+  platform::MutexLock lock(&content_busy_lock_);
+  while (content_busy_ != 0) content_busy_lock_.Wait(&content_busy_cv_);
 }
 
 // Searches one queued path; returns false when the content thread is to stop
@@ -451,7 +456,7 @@ void DriveIndex::ContentThread(int number) {
     // Step 1 and 2: search queued paths while the find goes on.
     for (;;) {
       {
-        std::lock_guard<std::mutex> lock(content_busy_lock_);
+        platform::MutexLock lock(&content_busy_lock_);
         ++content_busy_;
       }
       bool got = content_queue_.Pop(buffer.data(), buffer.size(), &size);
@@ -460,7 +465,7 @@ void DriveIndex::ContentThread(int number) {
       if (got) {
         if (number == 1 && !extra_mark_ && requested_phase_ == kPhaseContent &&
             !content_queue_.IsEmpty()) {
-          std::lock_guard<std::mutex> lock(extra_lock_);
+          platform::MutexLock lock(&extra_lock_);
           if (extra_content_thread_.joinable()) extra_content_thread_.join();
           extra_content_thread_ = std::thread([this] { ContentThread(2); });
           extra_mark_ = true;
@@ -469,7 +474,7 @@ void DriveIndex::ContentThread(int number) {
         if (!go_on) content_queue_.Clear();
       }
       {
-        std::lock_guard<std::mutex> lock(content_busy_lock_);
+        platform::MutexLock lock(&content_busy_lock_);
         --content_busy_;
       }
       content_busy_cv_.notify_all();
@@ -486,7 +491,7 @@ void DriveIndex::ContentThread(int number) {
       // The extra thread may still be searching its last file; its result
       // must arrive before the end of this find.
       {
-        std::lock_guard<std::mutex> lock(extra_lock_);
+        platform::MutexLock lock(&extra_lock_);
         if (extra_content_thread_.joinable()) extra_content_thread_.join();
       }
       extra_mark_ = false;
@@ -546,7 +551,7 @@ void DriveIndex::NotifyThread() {
       SetPhase(kPhaseIdle, kPhaseFinalDelivery);
     }
     {
-      std::lock_guard<std::mutex> lock(delivered_lock_);
+      platform::MutexLock lock(&delivered_lock_);
       notify_busy_ = false;
     }
     delivered_cv_.notify_all();
@@ -718,9 +723,9 @@ bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
   // Pause: leave the file consistent for the find that comes next.
   SaveDriveRecord();
   {
-    std::lock_guard<std::recursive_mutex> lock(phase_lock_);
+    platform::MutexLock lock(&phase_lock_);
     std::uint16_t requested = requested_phase_;
-    if (requested != kPhaseStopped) SetPhase(requested, kPhaseRefresh);
+    if (requested != kPhaseStopped) SetPhaseLocked(requested, kPhaseRefresh);
   }
   while (requested_phase_ != kPhaseStopped && store_open_) {
     if (current_phase_ == kPhaseRefresh) {
@@ -758,7 +763,7 @@ void DriveIndex::StartWatcher(const std::string& look_in_text) {
   std::string native;
   if (!platform::ToNativePath(look_in_text + "\\", &native)) return;
   auto watch = std::make_shared<platform::ChangeNotification>();
-  std::lock_guard<std::mutex> lock(watcher_lock_);
+  platform::MutexLock lock(&watcher_lock_);
   watcher_ = watch;
   watcher_thread_ = std::thread([this, watch, native] {
     if (!watch->Start(native)) return;
@@ -774,7 +779,7 @@ void DriveIndex::StartWatcher(const std::string& look_in_text) {
 }
 
 void DriveIndex::StopWatcher() {
-  std::lock_guard<std::mutex> lock(watcher_lock_);
+  platform::MutexLock lock(&watcher_lock_);
   if (watcher_) watcher_->Cancel();
   if (watcher_thread_.joinable()) watcher_thread_.join();
   watcher_.reset();

@@ -40,7 +40,9 @@
 #include "index/item_queue.h"
 #include "index/pattern_set.h"
 #include "platform/change_watch.h"
+#include "platform/mutex.h"
 #include "platform/sync.h"
+#include "platform/thread_annotations.h"
 
 namespace quindelo {
 
@@ -189,8 +191,11 @@ class DriveIndex {
   };
 
   // Phase machine.
-  void SetPhase(std::uint16_t next, std::uint16_t expected);
-  void RequestPhase(std::uint16_t phase);
+  // Moves from phase expected to next (or to the phase requested meanwhile);
+  // a stale hand-over (the current phase is not expected) changes nothing.
+  void SetPhase(std::uint16_t next, std::uint16_t expected) EXCLUDES(phase_lock_);
+  void SetPhaseLocked(std::uint16_t next, std::uint16_t expected) REQUIRES(phase_lock_);
+  void RequestPhase(std::uint16_t phase) EXCLUDES(phase_lock_);
   void SignalPhaseEvent(std::uint16_t phase);
   void Post(int code, const std::string& text);
   // A progress message (code 5 with a folder, code 7 with a file): queued
@@ -231,7 +236,7 @@ class DriveIndex {
   const Options options_;
 
   // Guards both phase values and every phase change; taken before any queue lock.
-  std::recursive_mutex phase_lock_;
+  platform::Mutex phase_lock_;
   std::atomic<std::uint16_t> current_phase_{kPhaseIdle};    // written under phase_lock_
   std::atomic<std::uint16_t> requested_phase_{kPhaseIdle};  // written under phase_lock_
 
@@ -239,19 +244,19 @@ class DriveIndex {
   ItemQueue notify_queue_;
   ItemQueue content_queue_;
   std::atomic<bool> notify_busy_{false};
-  std::mutex delivered_lock_;  // with delivered_cv_: the notify thread has emptied its queue
+  platform::Mutex delivered_lock_;  // with delivered_cv_: the notify thread has emptied its queue
   std::condition_variable delivered_cv_;
 
   // The refresh thread is inside a refresh pass (Close waits for a paused
   // pass to give up before it returns).
-  std::mutex refresh_running_lock_;
+  platform::Mutex refresh_running_lock_;
   std::condition_variable refresh_running_cv_;
-  bool refresh_running_ = false;  // guarded by refresh_running_lock_
+  bool refresh_running_ GUARDED_BY(refresh_running_lock_) = false;
 
   // Content threads working on a queued path; StartFind waits for 0.
-  std::mutex content_busy_lock_;
+  platform::Mutex content_busy_lock_;
   std::condition_variable content_busy_cv_;
-  int content_busy_ = 0;  // guarded by content_busy_lock_
+  int content_busy_ GUARDED_BY(content_busy_lock_) = 0;
 
   // Used only by the worker of the current phase, or by the controlling
   // thread while idle.
@@ -289,15 +294,15 @@ class DriveIndex {
 
   // Threads.
   std::thread find_thread_, refresh_thread_, content_thread_, notify_thread_;
-  std::mutex extra_lock_;
-  std::thread extra_content_thread_;  // guarded by extra_lock_
+  platform::Mutex extra_lock_;
+  std::thread extra_content_thread_ GUARDED_BY(extra_lock_);
   bool extra_mark_ = false;           // content thread 1 only
   bool shut_down_ = false;            // controlling thread only
 
   // Change watcher: one thread per open; Close cancels and joins it.
-  std::mutex watcher_lock_;
-  std::thread watcher_thread_;                                // guarded by watcher_lock_
-  std::shared_ptr<platform::ChangeNotification> watcher_;  // guarded by watcher_lock_
+  platform::Mutex watcher_lock_;
+  std::thread watcher_thread_ GUARDED_BY(watcher_lock_);
+  std::shared_ptr<platform::ChangeNotification> watcher_ GUARDED_BY(watcher_lock_);
   std::atomic<bool> watching_{false};
 };
 

@@ -105,7 +105,7 @@ bool IndexStore::FailWrite() {
   if (!write_failed_.exchange(true)) {
     std::string cause = platform::DescribeFileError(platform::LastFileError());
     if (cause.empty()) cause = file_.path() + ": write failed";
-    std::lock_guard<std::mutex> lock(failure_lock_);
+    platform::MutexLock lock(&failure_lock_);
     write_failure_ = cause;
   }
   MarkDamaged();
@@ -113,7 +113,7 @@ bool IndexStore::FailWrite() {
 }
 
 std::string IndexStore::write_failure() const {
-  std::lock_guard<std::mutex> lock(failure_lock_);
+  platform::MutexLock lock(&failure_lock_);
   return write_failure_;
 }
 
@@ -270,7 +270,7 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
   new_file_ = false;
   write_failed_ = false;
   {
-    std::lock_guard<std::mutex> lock(failure_lock_);
+    platform::MutexLock lock(&failure_lock_);
     write_failure_.clear();
   }
   bool existed = false;

@@ -56,6 +56,7 @@
 
 #include "index/index_format.h"
 #include "platform/file.h"
+#include "platform/mutex.h"
 
 namespace quindelo {
 
@@ -268,8 +269,8 @@ class IndexStore {
   std::chrono::steady_clock::time_point last_commit_{};
   std::chrono::milliseconds lock_wait_{5000};
   std::atomic<bool> write_failed_{false};
-  mutable std::mutex failure_lock_;
-  std::string write_failure_;          // guarded by failure_lock_
+  mutable platform::Mutex failure_lock_;
+  std::string write_failure_ GUARDED_BY(failure_lock_);
   std::array<std::uint8_t, index_format::kHeaderSize> header_{};
   std::vector<std::uint32_t> table_;
   bool header_dirty_ = false;

@@ -29,7 +29,7 @@ void ItemQueue::FreeChain(Node* node) {
 }
 
 void ItemQueue::Link(Node* node) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   if (tail_) {
     tail_->next = node;
   } else {
@@ -70,7 +70,7 @@ bool ItemQueue::AppendPieces(const Piece* pieces, std::size_t count) {
 bool ItemQueue::Pop(void* buffer, std::size_t capacity, std::size_t* copied, bool* truncated) {
   Node* node;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(&mutex_);
     node = head_;
     if (node) {
       head_ = node->next;
@@ -93,7 +93,7 @@ bool ItemQueue::Pop(void* buffer, std::size_t capacity, std::size_t* copied, boo
 void ItemQueue::Clear() {
   Node* chain;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    platform::MutexLock lock(&mutex_);
     chain = head_;
     head_ = tail_ = nullptr;
   }
@@ -101,7 +101,7 @@ void ItemQueue::Clear() {
 }
 
 bool ItemQueue::IsEmpty() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return head_ == nullptr;
 }
 

@@ -16,7 +16,8 @@
 
 #include <cstddef>
 #include <initializer_list>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace quindelo {
 
@@ -73,9 +74,9 @@ class ItemQueue {
   static Node* NewNode(std::size_t size);
   static void FreeChain(Node* node);
 
-  mutable std::mutex mutex_;
-  Node* head_ = nullptr;  // guarded by mutex_
-  Node* tail_ = nullptr;  // guarded by mutex_
+  mutable platform::Mutex mutex_;
+  Node* head_ GUARDED_BY(mutex_) = nullptr;
+  Node* tail_ GUARDED_BY(mutex_) = nullptr;
 };
 
 }  // namespace quindelo

@@ -6,7 +6,7 @@ namespace quindelo {
 
 char* StringPool::Allocate(std::size_t size) {
   size = (size + 1) & ~std::size_t{1};
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   used_ += size;
   if (size > kChunkSize) {
     // An oversized string gets a block of its own; the current chunk stays
@@ -31,14 +31,14 @@ char* StringPool::Add(std::string_view text) {
 }
 
 void StringPool::Clear() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   chunks_.clear();
   fill_ = kChunkSize;
   used_ = 0;
 }
 
 std::size_t StringPool::bytes_used() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return used_;
 }
 

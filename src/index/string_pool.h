@@ -6,9 +6,10 @@
 
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
+
+#include "platform/mutex.h"
 
 namespace quindelo {
 
@@ -36,10 +37,10 @@ class StringPool {
   std::size_t bytes_used() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::unique_ptr<char[]>> chunks_;  // guarded by mutex_
-  std::size_t fill_ = kChunkSize;                // guarded by mutex_
-  std::size_t used_ = 0;                         // guarded by mutex_
+  mutable platform::Mutex mutex_;
+  std::vector<std::unique_ptr<char[]>> chunks_ GUARDED_BY(mutex_);
+  std::size_t fill_ GUARDED_BY(mutex_) = kChunkSize;
+  std::size_t used_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quindelo

@@ -11,12 +11,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <set>
 #include <sstream>
 #include <vector>
 
 #include "platform/drive_table.h"
+#include "platform/mutex.h"
 #include "platform/settings_file.h"
 
 namespace quindelo::platform {
@@ -139,15 +139,15 @@ struct Slot {
   const Mount* mount = nullptr;  // automatic drives only
 };
 
-std::mutex g_process_drives_lock;
-std::vector<std::pair<char, std::string>> g_process_drives;  // guarded by the lock above
+Mutex g_process_drives_lock;
+std::vector<std::pair<char, std::string>> g_process_drives GUARDED_BY(g_process_drives_lock);
 
 // Builds the whole table: mapped letters first, then the automatic drives
 // on the letters left free.
 std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   std::array<Slot, 26> table;
   {
-    std::lock_guard<std::mutex> lock(g_process_drives_lock);
+    MutexLock lock(&g_process_drives_lock);
     if (!g_process_drives.empty()) {
       for (const auto& [letter, folder] : g_process_drives) {
         int i = std::toupper(static_cast<unsigned char>(letter)) - 'A';
@@ -207,7 +207,7 @@ std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
 }  // namespace
 
 void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives) {
-  std::lock_guard<std::mutex> lock(g_process_drives_lock);
+  MutexLock lock(&g_process_drives_lock);
   g_process_drives.clear();
   for (auto [letter, folder] : drives) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();

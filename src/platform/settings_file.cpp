@@ -4,13 +4,13 @@
 // read at every call (it is small), so that a change made by another process
 // or a moved XDG_CONFIG_HOME is seen at once.
 #include <cstdio>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
 
+#include "platform/mutex.h"
 #include "platform/settings_file.h"
 #include "platform/settings_file_io.h"
 
@@ -21,10 +21,9 @@ constexpr char kDwordPrefix[] = "dword:";
 // Section of the lines below a broken header; no valid name equals it.
 constexpr char kNoSection[] = "\n";
 
-std::mutex& SettingsMutex() {
-  static std::mutex mutex;
-  return mutex;
-}
+// Serialises this process's reads and rewrites of the settings file (other
+// processes are kept out by the lock file).
+platform::Mutex g_settings_lock;
 
 char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -232,7 +231,7 @@ Document ParseDocument(const std::string& data) {
 
 // Reads the file into *doc. False when the file exists but cannot be read or
 // is too large: writes must then leave it alone.
-bool LoadDocument(Document* doc) {
+bool LoadDocument(Document* doc) REQUIRES(g_settings_lock) {
   std::string data;
   if (!ReadSettingsText(&data)) {
     doc->lines.clear();
@@ -345,7 +344,7 @@ template <typename Edit>
 bool RewriteDocument(Edit edit) {
   SettingsWriteLock file_lock;
   if (!file_lock.held()) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
+  platform::MutexLock lock(&g_settings_lock);
   Document doc;
   return LoadDocument(&doc) && edit(&doc) && WriteSettingsText(SerializeDocument(doc));
 }
@@ -369,7 +368,7 @@ std::string FoldedKey(std::string_view section, std::string_view name) {
 
 bool SettingsReadString(const std::string& section, const std::string& name, std::string* value) {
   if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
+  platform::MutexLock lock(&g_settings_lock);
   Document doc;
   if (!LoadDocument(&doc)) return false;
   long at = FindValue(doc, section, name);
@@ -378,7 +377,7 @@ bool SettingsReadString(const std::string& section, const std::string& name, std
 
 bool SettingsReadInt(const std::string& section, const std::string& name, std::int32_t* value) {
   if (!ValidSectionName(section) || !ValidValueName(name)) return false;
-  std::lock_guard<std::mutex> lock(SettingsMutex());
+  platform::MutexLock lock(&g_settings_lock);
   Document doc;
   if (!LoadDocument(&doc)) return false;
   long at = FindValue(doc, section, name);
@@ -430,7 +429,7 @@ SettingsSnapshot::SettingsSnapshot() {
   auto values = std::make_shared<Values>();
   Document doc;
   {
-    std::lock_guard<std::mutex> lock(SettingsMutex());
+    platform::MutexLock lock(&g_settings_lock);
     LoadDocument(&doc);  // an unreadable file gives an empty snapshot
   }
   for (const Line& l : doc.lines)

@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <mutex>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
+
 namespace quindelo::platform {
 
 // An auto-reset event: Set wakes one waiter (or the next one to wait), and
@@ -19,9 +22,9 @@ class AutoResetEvent {
   bool WaitFor(std::chrono::milliseconds timeout);
 
  private:
-  std::mutex mutex_;
+  Mutex mutex_;
   std::condition_variable cv_;
-  bool signalled_ = false;  // guarded by mutex_
+  bool signalled_ GUARDED_BY(mutex_) = false;
 };
 
 // Thread priorities as niceness of the calling thread; failures are ignored

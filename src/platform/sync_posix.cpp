@@ -9,22 +9,25 @@ namespace quindelo::platform {
 
 void AutoResetEvent::Set() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    MutexLock lock(&mutex_);
     signalled_ = true;
   }
   cv_.notify_one();
 }
 
 bool AutoResetEvent::Wait() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  cv_.wait(lock, [this] { return signalled_; });
+  MutexLock lock(&mutex_);
+  while (!signalled_) mutex_.Wait(&cv_);
   signalled_ = false;
   return true;
 }
 
 bool AutoResetEvent::WaitFor(std::chrono::milliseconds timeout) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (!cv_.wait_for(lock, timeout, [this] { return signalled_; })) return false;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  MutexLock lock(&mutex_);
+  while (!signalled_)
+    if (!mutex_.WaitUntil(&cv_, deadline)) break;
+  if (!signalled_) return false;
   signalled_ = false;
   return true;
 }

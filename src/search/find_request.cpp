@@ -49,28 +49,28 @@ LookInValidator::~LookInValidator() {
 }
 
 void LookInValidator::SetCopy(const std::string& text) {
-  std::lock_guard<std::mutex> lock(text_lock_);
+  platform::MutexLock lock(&text_lock_);
   text_copy_ = CutLookIn(text);
 }
 
 void LookInValidator::Report(const std::string& text) {
   window_->SetStatusText(text.c_str());
-  std::lock_guard<std::mutex> lock(text_lock_);
+  platform::MutexLock lock(&text_lock_);
   message_ = text;
 }
 
 std::string LookInValidator::message() const {
-  std::lock_guard<std::mutex> lock(text_lock_);
+  platform::MutexLock lock(&text_lock_);
   return message_;
 }
 
 std::string LookInValidator::look_in_text() const {
-  std::lock_guard<std::mutex> lock(text_lock_);
+  platform::MutexLock lock(&text_lock_);
   return text_copy_;
 }
 
 void LookInValidator::JoinThread() {
-  std::lock_guard<std::mutex> lock(thread_lock_);
+  platform::MutexLock lock(&thread_lock_);
   if (thread_.joinable()) thread_.join();
 }
 
@@ -79,7 +79,7 @@ void LookInValidator::Start(const std::string& look_in_box_text) {
   if (busy_.exchange(true)) return;  // the running validation sees the new text
   // The thread that ran before has cleared busy_ as its last step, so this
   // join does not wait for a validation.
-  std::lock_guard<std::mutex> lock(thread_lock_);
+  platform::MutexLock lock(&thread_lock_);
   if (thread_.joinable()) thread_.join();
   thread_ = std::thread([this] { ValidateLookIn(); });
 }
@@ -95,8 +95,8 @@ bool LookInValidator::ValidateNow(const std::string& look_in_box_text) {
 }
 
 void LookInValidator::WaitIdle() {
-  std::unique_lock<std::mutex> lock(idle_lock_);
-  idle_cv_.wait(lock, [this] { return !busy_.load(); });
+  platform::MutexLock lock(&idle_lock_);
+  while (busy_.load()) idle_lock_.Wait(&idle_cv_);
 }
 
 void LookInValidator::ValidateLookIn() {
@@ -106,7 +106,7 @@ void LookInValidator::ValidateLookIn() {
     ++passes_;
     if (look_in_text() != working) continue;  // the user went on typing
     {
-      std::lock_guard<std::mutex> lock(idle_lock_);
+      platform::MutexLock lock(&idle_lock_);
       busy_ = false;
     }
     idle_cv_.notify_all();
@@ -130,7 +130,7 @@ bool LookInValidator::ValidatePass(const std::string& working) {
       valid = driver_->OpenDriveIndex(working, false);
       if (!valid) {
         // The driver has shown the fault; keep it as this pass's message.
-        std::lock_guard<std::mutex> lock(text_lock_);
+        platform::MutexLock lock(&text_lock_);
         message_ = PaneText("Unable to open index for drive %2.2s!", working.c_str());
       }
     } else

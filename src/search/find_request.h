@@ -21,6 +21,8 @@
 #include <thread>
 
 #include "index/string_list.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace quindelo {
 
@@ -92,18 +94,18 @@ class LookInValidator {
   SearchDriver* const driver_;
   FindWindow* const window_;
 
-  mutable std::mutex text_lock_;
-  std::string text_copy_;  // guarded by text_lock_
-  std::string message_;    // guarded by text_lock_
+  mutable platform::Mutex text_lock_;
+  std::string text_copy_ GUARDED_BY(text_lock_);
+  std::string message_ GUARDED_BY(text_lock_);
 
   std::atomic<bool> valid_{false};
   std::atomic<bool> busy_{false};
   std::atomic<int> passes_{0};
-  std::mutex idle_lock_;  // with idle_cv_: busy_ became clear
+  platform::Mutex idle_lock_;  // with idle_cv_: busy_ became clear
   std::condition_variable idle_cv_;
 
-  std::mutex thread_lock_;
-  std::thread thread_;  // guarded by thread_lock_
+  platform::Mutex thread_lock_;
+  std::thread thread_ GUARDED_BY(thread_lock_);
 };
 
 }  // namespace quindelo

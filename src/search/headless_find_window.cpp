@@ -3,59 +3,59 @@
 namespace quindelo {
 
 void HeadlessFindWindow::SetNamedText(const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   named_ = text;
 }
 
 void HeadlessFindWindow::SetContainingText(const std::string& text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   containing_ = text;
 }
 
 std::vector<FoundFile*> HeadlessFindWindow::Rows() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return rows_;
 }
 
 std::string HeadlessFindWindow::status() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return status_;
 }
 
 std::string HeadlessFindWindow::indicator() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return indicator_;
 }
 
 bool HeadlessFindWindow::named_enabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return named_enabled_;
 }
 
 bool HeadlessFindWindow::containing_enabled() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return containing_enabled_;
 }
 
 int HeadlessFindWindow::selected_row() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return selected_row_;
 }
 
 void HeadlessFindWindow::SetFocusedRow(int row) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   focused_row_ = row;
 }
 
 std::vector<int> HeadlessFindWindow::TakePostedCommands() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   std::vector<int> taken;
   taken.swap(posted_commands_);
   return taken;
 }
 
 int HeadlessFindWindow::close_requests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return close_requests_;
 }
 
@@ -65,38 +65,38 @@ void HeadlessFindWindow::RunOnWindowThread(const std::function<void()>& work) {
 }
 
 void HeadlessFindWindow::SetStatusText(const char* text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   status_ = text ? text : " ";
 }
 
 void HeadlessFindWindow::SetIndicatorText(const char* text) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   indicator_ = text ? text : " ";
 }
 
 void HeadlessFindWindow::PostCloseRequest() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   ++close_requests_;
 }
 
 void HeadlessFindWindow::PostCommand(int command) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   posted_commands_.push_back(command);
 }
 
 int HeadlessFindWindow::RowCount() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return static_cast<int>(rows_.size());
 }
 
 FoundFile* HeadlessFindWindow::RowRecord(int row) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return nullptr;
   return rows_[static_cast<std::size_t>(row)];
 }
 
 void HeadlessFindWindow::InsertRows(const std::vector<RowInsert>& rows) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   // One merge of the old rows with the batch, instead of a vector insert per
   // row. A position out of order or out of range goes as far as it can.
   std::vector<FoundFile*> merged;
@@ -112,19 +112,19 @@ void HeadlessFindWindow::InsertRows(const std::vector<RowInsert>& rows) {
 }
 
 void HeadlessFindWindow::DeleteAllRows() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   rows_.clear();
   focused_row_ = -1;
   selected_row_ = -1;
 }
 
 int HeadlessFindWindow::FocusedRow() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return focused_row_;
 }
 
 bool HeadlessFindWindow::SelectRow(int row) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) return false;
   selected_row_ = row;
   focused_row_ = row;
@@ -134,22 +134,22 @@ bool HeadlessFindWindow::SelectRow(int row) {
 void HeadlessFindWindow::ScrollRowIntoView(int) {}
 
 std::string HeadlessFindWindow::NamedText() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return named_;
 }
 
 std::string HeadlessFindWindow::ContainingText() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   return containing_;
 }
 
 void HeadlessFindWindow::EnableNamed(bool enable) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   named_enabled_ = enable;
 }
 
 void HeadlessFindWindow::EnableContaining(bool enable) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  platform::MutexLock lock(&mutex_);
   containing_enabled_ = enable;
 }
 

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "search/find_window.h"
 
 namespace quindelo {
@@ -70,18 +72,18 @@ class HeadlessFindWindow : public FindWindow {
  protected:
   // Serialises the works of RunOnWindowThread, standing in for the thread.
   std::recursive_mutex window_thread_;
-  mutable std::mutex mutex_;  // guards everything below
-  std::vector<FoundFile*> rows_;
-  std::string status_;
-  std::string indicator_;
-  std::string named_;
-  std::string containing_;
-  bool named_enabled_ = false;
-  bool containing_enabled_ = false;
-  int focused_row_ = -1;
-  int selected_row_ = -1;
-  std::vector<int> posted_commands_;
-  int close_requests_ = 0;
+  mutable platform::Mutex mutex_;
+  std::vector<FoundFile*> rows_ GUARDED_BY(mutex_);
+  std::string status_ GUARDED_BY(mutex_);
+  std::string indicator_ GUARDED_BY(mutex_);
+  std::string named_ GUARDED_BY(mutex_);
+  std::string containing_ GUARDED_BY(mutex_);
+  bool named_enabled_ GUARDED_BY(mutex_) = false;
+  bool containing_enabled_ GUARDED_BY(mutex_) = false;
+  int focused_row_ GUARDED_BY(mutex_) = -1;
+  int selected_row_ GUARDED_BY(mutex_) = -1;
+  std::vector<int> posted_commands_ GUARDED_BY(mutex_);
+  int close_requests_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace quindelo

@@ -3,7 +3,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace quindelo {
 namespace {
@@ -27,11 +28,11 @@ std::atomic<MessageSink*> installed_sink{nullptr};
 
 // The last error record. A whole record is copied under the lock so that a
 // reader never sees half of one writer's text and half of another's.
-std::mutex last_error_mutex;
-ErrorStruct last_error;  // guarded by last_error_mutex
+platform::Mutex last_error_mutex;
+ErrorStruct last_error GUARDED_BY(last_error_mutex);
 
 void RecordLastError(const ErrorStruct& error) {
-  std::lock_guard<std::mutex> lock(last_error_mutex);
+  platform::MutexLock lock(&last_error_mutex);
   last_error = error;
 }
 
@@ -173,7 +174,7 @@ int ShowRaisedMessage(ErrorStruct& error) {
 }
 
 ErrorStruct LastError() {
-  std::lock_guard<std::mutex> lock(last_error_mutex);
+  platform::MutexLock lock(&last_error_mutex);
   return last_error;
 }
 

@@ -110,8 +110,10 @@ void SearchDriver::SleepTicks(std::uint32_t ms) {
     return;
   }
   // Closing ends the sleep at once, so Shutdown never waits out a long delay.
-  std::unique_lock<std::mutex> lock(sleep_lock_);
-  sleep_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return closing_.load(); });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  platform::MutexLock lock(&sleep_lock_);
+  while (!closing_)
+    if (!sleep_lock_.WaitUntil(&sleep_cv_, deadline)) break;
 }
 
 void SearchDriver::Show(const std::string& message, const char* indicator) {
@@ -123,19 +125,19 @@ void SearchDriver::ShowEnd(const FindEnd& end) { Show(end.message, end.indicator
 
 void SearchDriver::SetRunning(bool on) {
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     running_ = on;
   }
   state_cv_.notify_all();
 }
 
 void SearchDriver::RecordEnd(const FindEnd& end) {
-  std::lock_guard<std::mutex> lock(state_lock_);
+  platform::MutexLock lock(&state_lock_);
   last_end_ = end;
 }
 
 void SearchDriver::EmptyResults() {
-  std::lock_guard<std::mutex> lock(insert_lock_);
+  platform::MutexLock lock(&insert_lock_);
   window_->RunOnWindowThread([this] { window_->DeleteAllRows(); });
   pending_rows_.clear();
   shown_rows_ = 0;
@@ -145,12 +147,12 @@ void SearchDriver::EmptyResults() {
 }
 
 void SearchDriver::SetLookInList(const StringList& list) {
-  std::lock_guard<std::mutex> lock(request_lock_);
+  platform::MutexLock lock(&request_lock_);
   look_in_list_.CopyFrom(list);
 }
 
 StringList SearchDriver::look_in_list() const {
-  std::lock_guard<std::mutex> lock(request_lock_);
+  platform::MutexLock lock(&request_lock_);
   StringList copy;
   copy.CopyFrom(look_in_list_);
   return copy;
@@ -172,7 +174,7 @@ bool SearchDriver::IndexMediumChanged() { return index_.IsRemovable() && !index_
 
 bool SearchDriver::DriveNeedsOpening(char drive) {
   // Under the find lock, so that no open runs while the volume is compared.
-  std::lock_guard<std::mutex> find_lock(find_lock_);
+  platform::MutexLock find_lock(&find_lock_);
   return drive != open_drive_letter_ || IndexMediumChanged();
 }
 
@@ -193,7 +195,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 
   bool opened = false;
   {
-    std::lock_guard<std::mutex> find_lock(find_lock_);
+    platform::MutexLock find_lock(&find_lock_);
     find_active_ = false;
     if (index_.IsOpen()) {
       window_->SetStatusText("Closing index...");
@@ -214,7 +216,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
                                       rebuild);
     {
-      std::lock_guard<std::mutex> lock(request_lock_);
+      platform::MutexLock lock(&request_lock_);
       open_failure_cause_ = opened ? std::string() : OpenFailureCause(letter);
     }
     if (opened) {
@@ -234,7 +236,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 }
 
 std::string SearchDriver::open_failure_cause() const {
-  std::lock_guard<std::mutex> lock(request_lock_);
+  platform::MutexLock lock(&request_lock_);
   return open_failure_cause_;
 }
 
@@ -268,9 +270,9 @@ void SearchDriver::LaunchStarter() {
   // starters_lock_ is held from the shut-down check until the thread is in
   // starters_: otherwise Shutdown could take the list between the two and
   // never join this thread.
-  std::lock_guard<std::mutex> lock(starters_lock_);
+  platform::MutexLock lock(&starters_lock_);
   {
-    std::lock_guard<std::mutex> state(state_lock_);
+    platform::MutexLock state(&state_lock_);
     if (shut_down_) {
       deadline_ = 0;
       return;
@@ -289,7 +291,7 @@ void SearchDriver::LaunchStarter() {
   starters_.push_back(Starter{std::thread([this, done] {
                                 FindStarter();
                                 {
-                                  std::lock_guard<std::mutex> state(state_lock_);
+                                  platform::MutexLock state(&state_lock_);
                                   --starters_active_;
                                 }
                                 state_cv_.notify_all();
@@ -301,7 +303,7 @@ void SearchDriver::LaunchStarter() {
 void SearchDriver::FindStarter() {
   // A running find ends before the pause is timed.
   {
-    std::lock_guard<std::mutex> find_lock(find_lock_);
+    platform::MutexLock find_lock(&find_lock_);
     SetRunning(false);
     index_.StopAndWait();
   }
@@ -312,7 +314,7 @@ void SearchDriver::FindStarter() {
       SleepTicks(deadline - now);
       continue;
     }
-    std::lock_guard<std::mutex> find_lock(find_lock_);
+    platform::MutexLock find_lock(&find_lock_);
     // The deadline may have moved while this thread woke: only the deadline
     // it found due is taken, so the find starts the delay after the last
     // keystroke. From 0 on, a new edit starts a new starter.
@@ -358,7 +360,7 @@ void SearchDriver::StartFindLocked() {
   {
     // Decided together with RequestClose: either the form sees this find
     // running and defers its close, or this find is not started.
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     if (closing_) return;
     running_ = true;
   }
@@ -376,7 +378,7 @@ void SearchDriver::StartFindLocked() {
   bool post_close = false;
   bool post_refresh = false;
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     running_ = false;
     if (closing_) {
       post_close = close_deferred_;
@@ -405,7 +407,7 @@ bool SearchDriver::StartIndexFind(const std::string& named, const std::vector<st
 
 void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     restart_pending_ = true;
     if (running_) {
       // The running find ends without its end message and posts Refresh.
@@ -423,7 +425,7 @@ void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
 }
 
 bool SearchDriver::RequestClose() {
-  std::lock_guard<std::mutex> lock(state_lock_);
+  platform::MutexLock lock(&state_lock_);
   closing_ = true;
   if (running_) {
     find_active_ = false;
@@ -435,23 +437,23 @@ bool SearchDriver::RequestClose() {
 
 void SearchDriver::Shutdown() {
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     if (shut_down_) return;
     shut_down_ = true;
     closing_ = true;
     find_active_ = false;
   }
   {
-    std::lock_guard<std::mutex> lock(sleep_lock_);
+    platform::MutexLock lock(&sleep_lock_);
   }
   sleep_cv_.notify_all();
   std::list<Starter> starters;
   {
-    std::lock_guard<std::mutex> lock(starters_lock_);
+    platform::MutexLock lock(&starters_lock_);
     starters.swap(starters_);
   }
   for (Starter& starter : starters) starter.thread.join();
-  std::lock_guard<std::mutex> find_lock(find_lock_);
+  platform::MutexLock find_lock(&find_lock_);
   index_.Shutdown();
   open_drive_letter_ = ' ';
   SetRunning(false);
@@ -461,12 +463,17 @@ void SearchDriver::Shutdown() {
 // Waiting for the end of a find
 
 bool SearchDriver::WaitForFindEnd(std::chrono::milliseconds timeout, FindEnd* end) {
-  std::unique_lock<std::mutex> lock(state_lock_);
-  bool idle = state_cv_.wait_for(lock, timeout, [this] {
-    return deadline_.load() == 0 && starters_active_ == 0 && !running_ && !ending_;
-  });
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  platform::MutexLock lock(&state_lock_);
+  while (!FindIdleLocked())
+    if (!state_lock_.WaitUntil(&state_cv_, deadline)) break;
+  const bool idle = FindIdleLocked();
   if (idle && end) *end = last_end_;
   return idle;
+}
+
+bool SearchDriver::FindIdleLocked() const {
+  return deadline_.load() == 0 && starters_active_ == 0 && !running_ && !ending_;
 }
 
 FindEnd SearchDriver::WaitForFindEnd() {
@@ -504,7 +511,7 @@ int SearchDriver::OnFindEnd() {
   bool post_refresh = false;
   bool deferred = false;
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     was_running = running_.exchange(false);
     if (closing_) {
       // The form asked to close during the find; it closes now.
@@ -530,7 +537,7 @@ int SearchDriver::OnFindEnd() {
   // Every row found reaches the window before the end message counts them.
   int rows = 0;
   {
-    std::lock_guard<std::mutex> lock(insert_lock_);
+    platform::MutexLock lock(&insert_lock_);
     HandOverRowsLocked(RowsDue::kNow);
     rows = shown_rows_;
   }
@@ -545,7 +552,7 @@ int SearchDriver::OnFindEnd() {
     });
   }
   {
-    std::lock_guard<std::mutex> lock(state_lock_);
+    platform::MutexLock lock(&state_lock_);
     if (was_running) last_end_ = end;
     ending_ = false;
   }
@@ -622,7 +629,7 @@ int SearchDriver::OnPhaseMessage(int code, const char* text) {
 }
 
 int SearchDriver::OnFoundFile(const char* path) {
-  std::lock_guard<std::mutex> lock(insert_lock_);
+  platform::MutexLock lock(&insert_lock_);
   if (row_limit_ > 0 && shown_rows_ + static_cast<int>(pending_rows_.size()) >= row_limit_) {
     // The window may have left out rows it was handed: the limit counts the
     // rows it kept.
@@ -638,7 +645,7 @@ int SearchDriver::OnFoundFile(const char* path) {
 }
 
 int SearchDriver::HandOverRows(RowsDue due) {
-  std::lock_guard<std::mutex> lock(insert_lock_);
+  platform::MutexLock lock(&insert_lock_);
   return HandOverRowsLocked(due);
 }
 

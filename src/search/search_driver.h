@@ -43,6 +43,8 @@
 
 #include "index/drive_index.h"
 #include "index/string_list.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "search/find_request.h"
 #include "search/find_window.h"
 #include "search/found_file.h"
@@ -270,7 +272,9 @@ class SearchDriver {
 
  private:
   void FindStarter();
-  void StartFindLocked();  // step 4 of the starter; find_lock_ held
+  void StartFindLocked() REQUIRES(find_lock_);  // step 4 of the starter
+  // No find is due, starting, running or showing its end.
+  bool FindIdleLocked() const REQUIRES(state_lock_);
   void LaunchStarter();
   // While the first-find latch is set, an empty named box schedules nothing;
   // otherwise the latch is cleared. True when a find may be scheduled.
@@ -301,8 +305,8 @@ class SearchDriver {
   // Hands the pending rows over when due, in one window call, and shows a
   // progress message for every hundredth row they bring. Answers stop when
   // a row of the list cannot be read. insert_lock_ held.
-  int HandOverRowsLocked(RowsDue due);
-  int HandOverRows(RowsDue due);
+  int HandOverRowsLocked(RowsDue due) REQUIRES(insert_lock_);
+  int HandOverRows(RowsDue due) EXCLUDES(insert_lock_);
   // Window thread: the batch's rows with their places in the list.
   std::vector<RowInsert> PlaceRows(std::vector<FoundFile*>* batch, bool* unreadable);
 
@@ -314,20 +318,22 @@ class SearchDriver {
 
   DriveIndex index_;
 
-  std::mutex find_lock_;
-  std::mutex insert_lock_;
-  ResultsPool pool_;            // records guarded by insert_lock_ (and the window thread)
-  CurrentFolder current_folder_;  // guarded by insert_lock_
+  platform::Mutex find_lock_;
+  platform::Mutex insert_lock_;
+  // Records added under insert_lock_, read on the window thread while the
+  // hand-over holds it.
+  ResultsPool pool_;
+  CurrentFolder current_folder_ GUARDED_BY(insert_lock_);
   // Rows found since the last hand-over, in order of arrival; the rows the
   // window held after it; and when it was made.
-  std::vector<FoundFile*> pending_rows_;  // guarded by insert_lock_
-  int shown_rows_ = 0;                    // guarded by insert_lock_
-  bool handed_over_ = false;              // guarded by insert_lock_
-  std::uint32_t last_hand_over_ = 0;      // guarded by insert_lock_
+  std::vector<FoundFile*> pending_rows_ GUARDED_BY(insert_lock_);
+  int shown_rows_ GUARDED_BY(insert_lock_) = 0;
+  bool handed_over_ GUARDED_BY(insert_lock_) = false;
+  std::uint32_t last_hand_over_ GUARDED_BY(insert_lock_) = 0;
 
-  mutable std::mutex request_lock_;
-  StringList look_in_list_;  // guarded by request_lock_
-  std::string open_failure_cause_;  // guarded by request_lock_
+  mutable platform::Mutex request_lock_;
+  StringList look_in_list_ GUARDED_BY(request_lock_);
+  std::string open_failure_cause_ GUARDED_BY(request_lock_);
 
   std::atomic<char> open_drive_letter_{' '};
   std::atomic<bool> running_{false};         // changed under state_lock_
@@ -346,24 +352,24 @@ class SearchDriver {
   std::atomic<std::uint32_t> finds_started_{0};
 
   // Decisions that must be one step, and the find-end wait.
-  std::mutex state_lock_;
+  platform::Mutex state_lock_;
   std::condition_variable state_cv_;
-  bool close_deferred_ = false;  // guarded by state_lock_
-  bool ending_ = false;          // guarded by state_lock_: a find's end is being shown
-  int starters_active_ = 0;      // guarded by state_lock_
-  FindEnd last_end_;             // guarded by state_lock_
-  bool shut_down_ = false;       // guarded by state_lock_
+  bool close_deferred_ GUARDED_BY(state_lock_) = false;
+  bool ending_ GUARDED_BY(state_lock_) = false;  // a find's end is being shown
+  int starters_active_ GUARDED_BY(state_lock_) = 0;
+  FindEnd last_end_ GUARDED_BY(state_lock_);
+  bool shut_down_ GUARDED_BY(state_lock_) = false;
 
   // Find starter threads; a finished one is joined when the next starts.
   struct Starter {
     std::thread thread;
     std::shared_ptr<std::atomic<bool>> done;
   };
-  std::mutex starters_lock_;
-  std::list<Starter> starters_;  // guarded by starters_lock_
+  platform::Mutex starters_lock_;
+  std::list<Starter> starters_ GUARDED_BY(starters_lock_);
 
   // Interruptible sleep of the steady clock.
-  std::mutex sleep_lock_;
+  platform::Mutex sleep_lock_;
   std::condition_variable sleep_cv_;
 };
 

@@ -209,7 +209,7 @@ class FakeWindow : public HeadlessFindWindow {
       if (!taken.empty()) return taken.front();
       std::unique_lock<std::mutex> lock(history_lock_);
       if (!cv_.wait_for(lock, std::chrono::minutes(1), [this] {
-            std::lock_guard<std::mutex> inner(mutex_);
+            platform::MutexLock inner(&mutex_);
             return !posted_commands_.empty();
           }))
         return 0;
