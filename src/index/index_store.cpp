@@ -96,6 +96,7 @@ bool IndexStore::ReadBytes(std::uint32_t offset, void* buffer, std::size_t count
 
 bool IndexStore::WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count) {
   window_mode_ = false;
+  scan_piece_count_ = 0;  // a scan under way reads what was written
   if (write_failed_) return false;
   if (!SaveForUndo(offset, count) || !file_.WriteExact(offset, buffer, count)) return FailWrite();
   return true;
@@ -729,36 +730,11 @@ void IndexStore::BeginScan() {
 }
 
 bool IndexStore::NextRecord(std::vector<std::uint8_t>* buffer) {
-  if (!file_.IsOpen()) return false;
-  if (scan_cursor_ == 0) scan_cursor_ = fmt::kFirstBlockOffset;
-  const std::uint32_t end = end_offset();
-  while (scan_cursor_ < end) {
-    const std::uint32_t at = scan_cursor_;
-    BlockHeader h;
-    if (!ReadBlockHeader(at, &h) || !BlockFits(at, h.length)) {
-      // Nothing after a broken block can be trusted: end the scan here.
-      MarkDamaged();
-      scan_cursor_ = end;
-      break;
-    }
-    if (h.id != 0) {
-      bool bad = false;
-      if (ValidEntry(h.id, &bad) == 0) MarkDamaged();
-    }
-    scan_cursor_ = at + Round8(h.length);
-    if (h.id == 0 || h.kind < fmt::kKindDriveRecord) continue;
-    buffer->resize(h.length);
-    fmt::EncodeBlockHeader(buffer->data(), h, *layout_);
-    if (!ReadBytes(at + fmt::kBlockHeaderSize, buffer->data() + fmt::kBlockHeaderSize,
-                   h.length - fmt::kBlockHeaderSize)) {
-      MarkDamaged();
-      scan_cursor_ = end;
-      break;
-    }
-    return true;
-  }
-  window_mode_ = false;
-  return false;
+  const std::uint8_t* data = nullptr;
+  std::uint32_t length = 0;
+  if (!NextRecordInPlace(&data, &length)) return false;
+  buffer->assign(data, data + length);
+  return true;
 }
 
 const std::uint8_t* IndexStore::ScanBytes(std::uint32_t offset, std::uint32_t count) {

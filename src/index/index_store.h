@@ -160,21 +160,18 @@ class IndexStore {
   // flag stays as it was. The id is not reserved until a record is written.
   index_format::RecordId AllocateId();
 
-  // Sequential scan of every record of kind 2 or more in file order, read
-  // through an 8192-byte window. NextRecord fills *buffer with the next
-  // record (block header included) and returns true, or returns false at
-  // the end or on damage (damaged flag set). Any write during a scan turns
-  // the window off; the scan goes on reading directly.
+  // Sequential scan of every record of kind 2 or more in file order, the
+  // file read in pieces of 64 KiB (or of a record's length when that is
+  // more). NextRecordInPlace points *data at the next whole block (header
+  // included, *length bytes) inside the store's own buffer, valid until the
+  // next scan step, BeginScan or write (ReadRecord leaves it alone), and
+  // returns true; it returns false at the end or on damage (damaged flag
+  // set), freeing the buffer. A write during a scan empties the buffer, so
+  // the scan goes on reading what was written. NextRecord copies the block
+  // into *buffer instead.
   void BeginScan();
-  bool NextRecord(std::vector<std::uint8_t>* buffer);
-  // The same scan without copying each record, for a reader that writes
-  // nothing until the scan ends (the index find): *data points at the whole
-  // block (header included, *length bytes) inside the store's own buffer,
-  // valid until the next NextRecordInPlace, BeginScan or write (ReadRecord
-  // leaves it alone). The file is read in pieces of 64 KiB, or of the
-  // record's length when that is more; the buffer is freed when the scan
-  // ends. Damage is met and marked as by NextRecord.
   bool NextRecordInPlace(const std::uint8_t** data, std::uint32_t* length);
+  bool NextRecord(std::vector<std::uint8_t>* buffer);
 
   // Incremental compaction: when the end offset is at least 16384 and less
   // than 75% of the file is live, slides live blocks down over free space,
