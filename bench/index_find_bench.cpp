@@ -20,13 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "base/string_pool.h"
 #include "index/folder_paths.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
 #include "index/name_cache.h"
 #include "index/name_filter.h"
 #include "index/pattern_set.h"
-#include "index/string_pool.h"
 
 namespace quindelo {
 namespace {

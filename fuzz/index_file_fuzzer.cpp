@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "base/string_pool.h"
 #include "fuzz_support.h"
 #include "index/folder_paths.h"
 #include "index/index_records.h"
@@ -18,7 +19,6 @@
 #include "index/name_cache.h"
 #include "index/name_filter.h"
 #include "index/pattern_set.h"
-#include "index/string_pool.h"
 
 namespace quindelo {
 namespace {

@@ -31,15 +31,15 @@
 #include <utility>
 #include <vector>
 
+#include "base/message_report.h"
+#include "base/mutex.h"
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
 #include "platform/folder.h"
-#include "platform/mutex.h"
 #include "platform/paths.h"
 #include "search/find_request.h"
 #include "search/found_file.h"
 #include "search/headless_find_window.h"
-#include "search/message_report.h"
 #include "search/search_driver.h"
 
 namespace {

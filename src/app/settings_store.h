@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "index/string_list.h"
+#include "base/string_list.h"
 
 namespace quindelo {
 

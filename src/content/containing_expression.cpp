@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "search/message_report.h"
+#include "base/message_report.h"
 
 namespace quindelo {
 

@@ -8,6 +8,8 @@
 #include <ctime>
 #include <filesystem>
 
+#include "base/message_report.h"
+#include "base/string_pool.h"
 #include "content/content_matcher.h"
 #include "index/drive_query.h"
 #include "index/drive_scanner.h"
@@ -15,8 +17,6 @@
 #include "index/index_records.h"
 #include "index/name_cache.h"
 #include "index/name_filter.h"
-#include "index/string_pool.h"
-#include "search/message_report.h"
 #include "platform/drive_table.h"
 #include "platform/file.h"
 #include "platform/folder.h"

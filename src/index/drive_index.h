@@ -33,16 +33,16 @@
 #include <thread>
 #include <vector>
 
+#include "base/item_queue.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
 #include "index/drive_description.h"
 #include "index/index_store.h"
-#include "index/item_queue.h"
 #include "index/pattern_set.h"
 #include "platform/change_watch.h"
-#include "platform/mutex.h"
 #include "platform/sync.h"
-#include "platform/thread_annotations.h"
 
 namespace quindelo {
 

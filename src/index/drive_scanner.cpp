@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/string_pool.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
 #include "index/pattern_set.h"
-#include "index/string_pool.h"
 #include "platform/folder.h"
 
 namespace quindelo {

@@ -29,9 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "base/string_pool.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
-#include "index/string_pool.h"
 
 namespace quindelo {
 

@@ -27,11 +27,11 @@
 #include <string_view>
 #include <vector>
 
+#include "base/string_pool.h"
 #include "index/drive_description.h"
 #include "index/index_format.h"
 #include "index/index_store.h"
 #include "index/name_cache.h"
-#include "index/string_pool.h"
 
 namespace quindelo {
 

@@ -54,9 +54,9 @@
 #include <string>
 #include <vector>
 
+#include "base/mutex.h"
 #include "index/index_format.h"
 #include "platform/file.h"
-#include "platform/mutex.h"
 
 namespace quindelo {
 

@@ -15,8 +15,8 @@
 #include <sstream>
 #include <vector>
 
+#include "base/mutex.h"
 #include "platform/drive_table.h"
-#include "platform/mutex.h"
 #include "platform/settings_file.h"
 
 namespace quindelo::platform {

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/mutex.h"
+#include "base/mutex.h"
 #include "platform/settings_file.h"
 #include "platform/settings_file_io.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace quindelo::platform {
 

@@ -3,10 +3,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/message_report.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
 #include "search/find_window.h"
-#include "search/message_report.h"
 #include "search/search_driver.h"
 
 namespace quindelo {

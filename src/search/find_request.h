@@ -20,9 +20,9 @@
 #include <string>
 #include <thread>
 
-#include "index/string_list.h"
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/string_list.h"
+#include "base/thread_annotations.h"
 
 namespace quindelo {
 

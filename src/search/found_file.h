@@ -26,7 +26,7 @@
 #include <string>
 #include <string_view>
 
-#include "index/string_pool.h"
+#include "base/string_pool.h"
 
 namespace quindelo {
 

@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "search/find_window.h"
 
 namespace quindelo {

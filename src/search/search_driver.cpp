@@ -4,10 +4,10 @@
 #include <new>
 
 #include "app/settings_store.h"
+#include "base/message_report.h"
 #include "platform/drive_table.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "search/message_report.h"
 
 namespace quindelo {
 namespace {

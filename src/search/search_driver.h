@@ -41,10 +41,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/mutex.h"
+#include "base/string_list.h"
+#include "base/thread_annotations.h"
 #include "index/drive_index.h"
-#include "index/string_list.h"
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
 #include "search/find_request.h"
 #include "search/find_window.h"
 #include "search/found_file.h"

@@ -1,8 +1,8 @@
 // Compiling the Containing text: the shapes of the trees it builds, the
 // masks and states the matcher relies on, the first-byte table, and every
 // message for a malformed expression.
+#include "base/message_report.h"
 #include "content/containing_expression.h"
-#include "search/message_report.h"
 
 #include <gtest/gtest.h>
 

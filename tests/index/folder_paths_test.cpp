@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "base/string_pool.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
 #include "index/name_cache.h"
-#include "index/string_pool.h"
 #include "support/test_env.h"
 
 namespace quindelo {

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "base/message_report.h"
 #include "index/drive_index.h"
 #include "index/index_store.h"
 #include "platform/paths.h"
-#include "search/message_report.h"
 #include "support/test_env.h"
 
 namespace quindelo {

@@ -1,6 +1,6 @@
 // Promises of StringList: the block layout other code relies on, empty items
 // stored as a space and read back empty, item access, and copying.
-#include "index/string_list.h"
+#include "base/string_list.h"
 
 #include <gtest/gtest.h>
 

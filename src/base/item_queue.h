@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <initializer_list>
 
-#include "platform/mutex.h"
+#include "base/mutex.h"
 
 namespace quindelo {
 

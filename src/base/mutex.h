@@ -9,7 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/thread_annotations.h"
+#include "base/thread_annotations.h"
 
 namespace quindelo::platform {
 

@@ -1,4 +1,4 @@
-#include "index/string_pool.h"
+#include "base/string_pool.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Promises of ItemQueue: first in, first out; bytes copied in and out whole
 // or cut at the caller's capacity; pieces joined into one item; emptying;
 // safe use from several threads at once.
-#include "index/item_queue.h"
+#include "base/item_queue.h"
 
 #include <gtest/gtest.h>
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/mutex.h"
+#include "base/mutex.h"
 
 namespace quindelo {
 

@@ -1,4 +1,4 @@
-#include "index/string_list.h"
+#include "base/string_list.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Promises of message reporting: pane texts and their limits, warnings shown
 // once with the product caption, raised errors thrown with their record, the
 // last error record, the out-of-memory handler, and use from many threads.
-#include "search/message_report.h"
+#include "base/message_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
-#include "search/message_report.h"
+#include "base/message_report.h"
 
 #include <atomic>
 #include <cstdio>
 #include <cstring>
 
-#include "platform/mutex.h"
+#include "base/mutex.h"
 
 namespace quindelo {
 namespace {

@@ -1,4 +1,4 @@
-#include "index/item_queue.h"
+#include "base/item_queue.h"
 
 #include <cstdlib>
 #include <cstring>
