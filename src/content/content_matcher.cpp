@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "platform/file.h"
 
 namespace quindelo {
@@ -13,12 +14,8 @@ namespace {
 inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline bool IsAlpha(unsigned char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; }
 inline bool IsAlnum(unsigned char c) { return IsDigit(c) || IsAlpha(c); }
-inline unsigned char Upper(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
-}
-inline unsigned char Lower(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
+using ascii::ToLower;
+using ascii::ToUpper;
 
 // All helpers below read at most one byte past the byte they look at; the
 // buffer keeps 4 zero bytes behind the data, and every loop stops at a zero.
@@ -148,7 +145,7 @@ void ContentMatcher::CompileWord(int node) {
     } else if (c == '\\' && j + 1 < w.length && (w.text[j + 1] == '*' || w.text[j + 1] == '?')) {
       u.byte = w.text[++j];
     } else {
-      u.byte = n.case_sensitive ? c : Upper(c);
+      u.byte = n.case_sensitive ? c : ToUpper(c);
     }
     w.units.push_back(u);
   }
@@ -171,7 +168,7 @@ void ContentMatcher::CompileWord(int node) {
     w.has_required = true;
     w.required[0] = w.units[static_cast<std::size_t>(u)].byte;
   }
-  w.required[1] = w.case_sensitive ? w.required[0] : Lower(w.required[0]);
+  w.required[1] = w.case_sensitive ? w.required[0] : ToLower(w.required[0]);
   w.required_bound = w.units.size() + static_cast<std::size_t>(w.stars) * kMaxStarAbsorb;
   // Each star moves on by fewer than kMaxStarAbsorb bytes and its limit is
   // judged by at most the byte after them; then the word's end.
@@ -313,7 +310,7 @@ ContentMatcher::Verdict ContentMatcher::Verify(int node, const unsigned char* at
   } else {
     // The word holds no capital, so lower-casing the text is enough.
     for (int i = 0; i < w.prefix; ++i) {
-      if (Lower(at[i]) != w.text[i]) return Verdict::kNo;
+      if (ToLower(at[i]) != w.text[i]) return Verdict::kNo;
     }
   }
   const unsigned char* after = at + w.prefix;
@@ -387,7 +384,7 @@ bool ContentMatcher::MatchSegment(const WordInfo& w, int segment, const unsigned
     unsigned char c = *at;
     if (u->any) {
       if (c == 0) return false;
-    } else if ((w.case_sensitive ? c : Upper(c)) != u->byte) {
+    } else if ((w.case_sensitive ? c : ToUpper(c)) != u->byte) {
       return false;
     }
   }

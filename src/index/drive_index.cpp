@@ -3,11 +3,11 @@
 // drive_scanner.cpp.
 #include "index/drive_index.h"
 
-#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 
+#include "base/ascii.h"
 #include "base/message_report.h"
 #include "base/string_pool.h"
 #include "content/content_matcher.h"
@@ -49,15 +49,6 @@ std::uint32_t RootFolderId(const std::string& native_root) {
     hash *= 16777619u;
   }
   return hash == 0 ? 1 : hash;
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 }  // namespace
@@ -221,7 +212,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
       DriveRecord values;
       if (ReadDriveRecord(store_, &values) && values.root_folder_id != 0 &&
           values.root_id == root_id &&
-          EqualNoCase(values.description.label(), description.label()) &&
+          ascii::EqualNoCase(values.description.label(), description.label()) &&
           values.description.serial() == description.serial()) {
         accepted = true;
         last_refresh_ = values.last_refresh;
@@ -300,7 +291,8 @@ bool DriveIndex::SameVolume() const {
   if (!store_open_) return false;
   DriveDescription now;
   if (!QueryDrive(drive_root_text_.c_str(), &now, true)) return false;
-  return EqualNoCase(now.label(), description_.label()) && now.serial() == description_.serial();
+  return ascii::EqualNoCase(now.label(), description_.label()) &&
+         now.serial() == description_.serial();
 }
 
 int DriveIndex::ExpireOldIndexes(const std::string& data_folder) {

@@ -1,8 +1,8 @@
 #include "index/drive_query.h"
 
 #include <atomic>
-#include <cctype>
 
+#include "base/ascii.h"
 #include "platform/drive_table.h"
 
 namespace quindelo {
@@ -13,8 +13,8 @@ std::atomic<std::uint32_t> g_enumeration_mask{0};
 
 bool QueryDrive(const char* drive, DriveDescription* description, bool with_volume) {
   description->Clear();
-  if (!drive || !std::isalpha(static_cast<unsigned char>(drive[0])) || drive[1] != ':') return false;
-  char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(drive[0])));
+  if (!drive || !ascii::IsLetter(drive[0]) || drive[1] != ':') return false;
+  char letter = ascii::ToUpper(drive[0]);
   const char root[3] = {letter, ':', 0};
   description->set_root_text(root);
 

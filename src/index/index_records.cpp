@@ -1,10 +1,10 @@
 // Drive and folder records: see index_records.h.
 #include "index/index_records.h"
 
-#include <algorithm>
 #include <cstring>
 #include <ctime>
 
+#include "base/ascii.h"
 #include "platform/file.h"
 
 namespace quindelo {
@@ -20,23 +20,12 @@ namespace {
 
 std::uint32_t Now() { return static_cast<std::uint32_t>(std::time(nullptr)); }
 
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-
 }  // namespace
 
 // ---- Name order ---------------------------------------------------------------------
 
 int CompareNamesFolded(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  for (std::size_t i = 0; i < n; ++i) {
-    unsigned char x = Fold(static_cast<unsigned char>(a[i]));
-    unsigned char y = Fold(static_cast<unsigned char>(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
+  return ascii::CompareNoCase(a, b);
 }
 
 int CompareNames(std::string_view a, std::string_view b) {

@@ -1,3 +1,4 @@
+#include "base/ascii.h"
 #include "index/pattern_set.h"
 
 #include <cstring>
@@ -5,18 +6,7 @@
 namespace quindelo {
 namespace {
 
-// ASCII lowering of every byte value; other bytes map to themselves.
-struct LowerTable {
-  unsigned char map[256];
-  constexpr LowerTable() : map() {
-    for (int i = 0; i < 256; ++i) {
-      map[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + ('a' - 'A') : i);
-    }
-  }
-};
-constexpr LowerTable kLower;
-
-inline unsigned char Lower(char c) { return kLower.map[static_cast<unsigned char>(c)]; }
+inline unsigned char Lower(char c) { return ascii::kLower[c]; }
 
 inline bool IsSmallLetter(unsigned char c) { return c >= 'a' && c <= 'z'; }
 

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/mutex.h"
 #include "platform/drive_table.h"
 #include "platform/settings_file.h"
@@ -150,7 +151,7 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
     MutexLock lock(&g_process_drives_lock);
     if (!g_process_drives.empty()) {
       for (const auto& [letter, folder] : g_process_drives) {
-        int i = std::toupper(static_cast<unsigned char>(letter)) - 'A';
+        int i = ascii::ToUpper(letter) - 'A';
         if (i >= 0 && i < 26) table[i].root = folder;
       }
       return table;
@@ -226,7 +227,7 @@ std::uint32_t LogicalDriveMask() {
 
 bool LookUpDrive(char letter, DriveEntry* entry, bool with_volume) {
   *entry = DriveEntry{};
-  int index = std::toupper(static_cast<unsigned char>(letter)) - 'A';
+  int index = ascii::ToUpper(letter) - 'A';
   if (index < 0 || index >= 26) return false;
   std::vector<Mount> mounts;
   auto table = BuildTable(&mounts);

@@ -1,9 +1,9 @@
 // Drive paths to native paths, and the program's own folders.
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
+#include "base/ascii.h"
 #include "platform/drive_table.h"
 #include "platform/paths.h"
 #include "platform/settings_file.h"
@@ -16,7 +16,7 @@ bool ToNativePath(const std::string& drive_path, std::string* native_path) {
     return true;
   }
   if (drive_path.size() < 2 || drive_path[1] != ':' ||
-      !std::isalpha(static_cast<unsigned char>(drive_path[0])))
+      !ascii::IsLetter(drive_path[0]))
     return false;
   DriveEntry drive;
   if (!LookUpDrive(drive_path[0], &drive, false)) return false;
@@ -111,7 +111,7 @@ std::string DataFolder() { return StartupFolder() + "/Data"; }
 
 std::string IndexFilePath(char drive_letter) {
   return DataFolder() + "/Drive" +
-         std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(drive_letter)))) +
+         std::string(1, ascii::ToUpper(drive_letter)) +
          ".idx";
 }
 

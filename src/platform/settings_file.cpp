@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/mutex.h"
 #include "platform/settings_file.h"
 #include "platform/settings_file_io.h"
@@ -24,15 +25,6 @@ constexpr char kNoSection[] = "\n";
 // Serialises this process's reads and rewrites of the settings file (other
 // processes are kept out by the lock file).
 platform::Mutex g_settings_lock;
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  return true;
-}
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -139,7 +131,8 @@ std::string FormatDword(std::int32_t value) {
 
 bool ParseDword(std::string_view text, std::int32_t* out) {
   constexpr std::size_t prefix = sizeof(kDwordPrefix) - 1;
-  if (text.size() <= prefix || !EqualNoCase(text.substr(0, prefix), kDwordPrefix)) return false;
+  if (text.size() <= prefix || !ascii::EqualNoCase(text.substr(0, prefix), kDwordPrefix))
+    return false;
   std::string_view digits = text.substr(prefix);
   if (digits.size() > 8) return false;
   std::uint32_t v = 0;
@@ -256,7 +249,8 @@ std::string SerializeDocument(const Document& doc) {
 long FindValue(const Document& doc, std::string_view section, std::string_view name) {
   for (std::size_t i = 0; i < doc.lines.size(); ++i) {
     const Line& l = doc.lines[i];
-    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) && EqualNoCase(l.name, name))
+    if (l.kind == LineKind::kValue && ascii::EqualNoCase(l.section, section) &&
+        ascii::EqualNoCase(l.name, name))
       return static_cast<long>(i);
   }
   return -1;
@@ -266,8 +260,8 @@ long FindValue(const Document& doc, std::string_view section, std::string_view n
 bool DropValue(Document* doc, const std::string& section, const std::string& name) {
   bool found = false;
   for (Line& l : doc->lines) {
-    if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
-        EqualNoCase(l.name, name)) {
+    if (l.kind == LineKind::kValue && ascii::EqualNoCase(l.section, section) &&
+        ascii::EqualNoCase(l.name, name)) {
       l.kind = LineKind::kBad;  // dropped when the file is written
       found = true;
     }
@@ -288,8 +282,8 @@ bool SetValue(Document* doc, const std::string& section, const std::string& name
     // Later duplicates would never be read; drop them so the file says one thing.
     for (std::size_t i = static_cast<std::size_t>(at) + 1; i < doc->lines.size(); ++i) {
       Line& l = doc->lines[i];
-      if (l.kind == LineKind::kValue && EqualNoCase(l.section, section) &&
-          EqualNoCase(l.name, name))
+      if (l.kind == LineKind::kValue && ascii::EqualNoCase(l.section, section) &&
+          ascii::EqualNoCase(l.name, name))
         l.kind = LineKind::kBad;
     }
     return true;
@@ -312,7 +306,8 @@ bool SetValue(Document* doc, const std::string& section, const std::string& name
       }
   } else {
     for (std::size_t i = 0; i < lines.size(); ++i) {
-      if (lines[i].kind != LineKind::kSection || !EqualNoCase(lines[i].name, section)) continue;
+      if (lines[i].kind != LineKind::kSection || !ascii::EqualNoCase(lines[i].name, section))
+        continue;
       found_section = true;
       insert_at = i + 1;
       for (std::size_t j = i + 1; j < lines.size() && lines[j].kind != LineKind::kSection; ++j)
@@ -358,9 +353,9 @@ bool WriteValue(const std::string& section, const std::string& name, const std::
 std::string FoldedKey(std::string_view section, std::string_view name) {
   std::string key;
   key.reserve(section.size() + name.size() + 1);
-  for (char c : section) key += FoldAscii(c);
+  for (char c : section) key += ascii::ToLower(c);
   key += '\n';  // never part of a valid name
-  for (char c : name) key += FoldAscii(c);
+  for (char c : name) key += ascii::ToLower(c);
   return key;
 }
 

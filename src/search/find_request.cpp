@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/message_report.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
@@ -15,10 +16,6 @@ namespace {
 bool IsSpace(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-
-bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Formats a message-pane text into a buffer of 388 bytes, cut to the pane's
 // 255 characters.
@@ -120,12 +117,12 @@ void LookInValidator::ValidateLookIn() {
 bool LookInValidator::ValidatePass(const std::string& working) {
   valid_ = false;
   bool valid = false;
-  if (working.size() < 2 || !IsLetter(working[0]) || working[1] != ':') {
+  if (working.size() < 2 || !ascii::IsLetter(working[0]) || working[1] != ':') {
     Report("Look in folder does not start with drive letter!");
   } else {
     // Drive check: open the drive's index when it is not the open one, or
     // when the medium of a removable drive was exchanged.
-    char drive = Upper(working[0]);
+    char drive = ascii::ToUpper(working[0]);
     if (driver_->DriveNeedsOpening(drive)) {
       valid = driver_->OpenDriveIndex(working, false);
       if (!valid) {
@@ -175,8 +172,8 @@ bool LookInValidator::WalkFolders(const std::string& working, char drive, String
     std::string element = working.substr(at, last - at);
     if (!element.empty()) {
       std::string rest = element;
-      if (element.size() >= 2 && IsLetter(element[0]) && element[1] == ':') {
-        if (Upper(element[0]) != drive) {
+      if (element.size() >= 2 && ascii::IsLetter(element[0]) && element[1] == ':') {
+        if (ascii::ToUpper(element[0]) != drive) {
           Report(PaneText("Folder \"%s\" must be on drive %c:!", element.c_str(), drive));
           return false;
         }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "base/ascii.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
 
@@ -39,8 +40,6 @@ class CoreFileTypeProvider : public FileTypeProvider {
     return false;
   }
 };
-
-int FoldAscii(unsigned char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; }
 
 template <typename T>
 int ThreeWay(T a, T b) {
@@ -183,24 +182,13 @@ void FetchFileDetails(FoundFile* record, FileDetail what, ResultsPool* pool) {
   }
 }
 
-int CompareTextNoCase(const char* a, const char* b) {
-  const auto* x = reinterpret_cast<const unsigned char*>(a);
-  const auto* y = reinterpret_cast<const unsigned char*>(b);
-  for (;; ++x, ++y) {
-    int cx = FoldAscii(*x);
-    int cy = FoldAscii(*y);
-    if (cx != cy) return cx < cy ? -1 : 1;
-    if (cx == 0) return 0;
-  }
-}
-
 int CompareFoundFiles(FoundFile* a, FoundFile* b, SortOrder order, ResultsPool* pool) {
   int result = 0;
   switch (order.key) {
     case SortKey::kType:
       FetchFileDetails(a, FileDetail::kType, pool);
       FetchFileDetails(b, FileDetail::kType, pool);
-      result = CompareTextNoCase(a->type, b->type);
+      result = ascii::CompareNoCase(a->type, b->type);
       break;
     case SortKey::kSize:
       FetchFileDetails(a, FileDetail::kSizeAndDate, pool);
@@ -219,10 +207,11 @@ int CompareFoundFiles(FoundFile* a, FoundFile* b, SortOrder order, ResultsPool* 
     default:
       break;
   }
-  if (result == 0 && order.key == SortKey::kName) result = CompareTextNoCase(a->name(), b->name());
+  if (result == 0 && order.key == SortKey::kName)
+    result = ascii::CompareNoCase(a->name(), b->name());
   if (result == 0) {
-    result = a->folder == b->folder ? 0 : CompareTextNoCase(a->folder, b->folder);
-    if (result == 0) result = CompareTextNoCase(a->name(), b->name());
+    result = a->folder == b->folder ? 0 : ascii::CompareNoCase(a->folder, b->folder);
+    if (result == 0) result = ascii::CompareNoCase(a->name(), b->name());
   }
   return order.descending ? -result : result;
 }

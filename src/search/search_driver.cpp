@@ -4,6 +4,7 @@
 #include <new>
 
 #include "app/settings_store.h"
+#include "base/ascii.h"
 #include "base/message_report.h"
 #include "platform/drive_table.h"
 #include "platform/file.h"
@@ -16,8 +17,6 @@ constexpr int kContinue = 0;
 constexpr int kStop = 1;
 constexpr int kProgressEvery = 100;
 constexpr std::int32_t kDefaultFindDelay = 500;
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 std::string Cut(std::string text, std::size_t limit) {
   if (text.size() > limit) text.resize(limit);
@@ -183,7 +182,7 @@ bool SearchDriver::DriveNeedsOpening(char drive) {
 
 bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild) {
   const std::string text = Cut(look_in_text, kMaxFindText);
-  const char letter = Upper(text.empty() ? ' ' : text[0]);
+  const char letter = ascii::ToUpper(text.empty() ? ' ' : text[0]);
   platform::CreateFolders(platform::DataFolder());
   const std::string index_path = platform::IndexFilePath(letter);
 

@@ -10,6 +10,7 @@
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
 #include "platform/settings_file.h"
+#include "support/case_locale.h"
 #include "support/test_env.h"
 
 namespace quindelo {
@@ -50,6 +51,16 @@ TEST(DriveQueryTest, MissingDrivesAndRootsFail) {
   EXPECT_EQ(d.type(), platform::kDriveNoRootDir);
   EXPECT_FALSE(QueryDrive("", &d, false));
   EXPECT_FALSE(QueryDrive("1:", &d, false));
+}
+
+TEST(DriveQueryTest, ALowerCaseLetterNamesItsDriveUnderATurkishLocale) {
+  test::ScopedTestEnv env;
+  env.MakeDrive('I', "drive");
+  test::ScopedTurkishCase turkish;
+  if (!turkish.active()) GTEST_SKIP() << "no Turkish locale and no localedef to build one";
+  DriveDescription d;
+  ASSERT_TRUE(QueryDrive("i:", &d, false));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(d.bytes.data()), 3), std::string("I:\0", 3));
 }
 
 TEST(DriveQueryTest, NextDriveEnumeratesInLetterOrderThenResets) {

@@ -14,8 +14,10 @@
 #include <thread>
 
 #include "platform/file.h"
+#include "platform/drive_table.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
+#include "support/case_locale.h"
 #include "support/test_env.h"
 
 namespace quindelo::platform {
@@ -199,6 +201,27 @@ TEST(PathsTest, DrivePathsBecomeNativePathsThroughTheDriveTable) {
   EXPECT_EQ(native, "/already/native");
   // Index files live in the data folder under XDG_DATA_HOME.
   EXPECT_EQ(IndexFilePath('c'), env.root() + "/data/Pemblet Software/Quindelo/Data/DriveC.idx");
+}
+
+// A window toolkit sets the process's locale from the user's environment;
+// drive letters keep ASCII's case under every locale.
+TEST(PathsTest, DriveLettersOfEitherCaseNameOneDriveUnderATurkishLocale) {
+  test::ScopedTestEnv env;
+  const std::string root = env.MakeDrive('I', "drive");
+  test::ScopedTurkishCase turkish;
+  if (!turkish.active()) GTEST_SKIP() << "no Turkish locale and no localedef to build one";
+  for (char letter : {'I', 'i'}) {
+    SCOPED_TRACE(letter);
+    DriveEntry entry;
+    ASSERT_TRUE(LookUpDrive(letter, &entry, false));
+    EXPECT_EQ(entry.letter, 'I');
+    EXPECT_EQ(entry.root, root);
+    std::string native;
+    EXPECT_TRUE(ToNativePath(std::string(1, letter) + ":\\a", &native));
+    EXPECT_EQ(native, root + "/a");
+    EXPECT_EQ(IndexFilePath(letter),
+              env.root() + "/data/Pemblet Software/Quindelo/Data/DriveI.idx");
+  }
 }
 
 TEST(PathsTest, NativePathsBecomeDrivePathsOfTheDeepestDriveHoldingThem) {
