@@ -11,7 +11,7 @@
 #pragma once
 
 #include <cstdint>
-#include <dirent.h>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -115,7 +115,7 @@ class EntryChecker {
 // Not thread-safe; one enumerator per thread.
 class FolderEnumerator {
  public:
-  FolderEnumerator() = default;
+  FolderEnumerator();
   ~FolderEnumerator();
   FolderEnumerator(const FolderEnumerator&) = delete;
   FolderEnumerator& operator=(const FolderEnumerator&) = delete;
@@ -133,7 +133,8 @@ class FolderEnumerator {
   void Close();
 
  private:
-  DIR* dir_ = nullptr;
+  struct Listing;  // the open folder, as the platform's source keeps it
+  std::unique_ptr<Listing> listing_;  // made at the first Open, kept for the next
   std::string folder_;
 };
 

@@ -1,5 +1,6 @@
 // Folder enumeration on POSIX: readdir(3) plus fstatat(2) without following
 // links, and statx(2) for birth times where the file system keeps them.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -255,6 +256,11 @@ bool EntryChecker::Gone(const std::string& native_path) {
          MeansGone(errno);
 }
 
+struct FolderEnumerator::Listing {
+  DIR* dir = nullptr;
+};
+
+FolderEnumerator::FolderEnumerator() = default;
 FolderEnumerator::~FolderEnumerator() { Close(); }
 
 bool FolderEnumerator::Open(const std::string& native_folder) {
@@ -263,8 +269,9 @@ bool FolderEnumerator::Open(const std::string& native_folder) {
   if (!at.ok()) return false;
   int fd = ::openat(at.dir(), at.rest(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0) return false;
-  dir_ = ::fdopendir(fd);
-  if (!dir_) {
+  if (!listing_) listing_ = std::make_unique<Listing>();
+  listing_->dir = ::fdopendir(fd);
+  if (!listing_->dir) {
     ::close(fd);
     return false;
   }
@@ -273,16 +280,17 @@ bool FolderEnumerator::Open(const std::string& native_folder) {
 }
 
 bool FolderEnumerator::Next(FindData* data) {
-  if (!dir_) return false;
+  if (!listing_ || !listing_->dir) return false;
+  DIR* const dir = listing_->dir;
   for (;;) {
     errno = 0;
-    struct dirent* e = ::readdir(dir_);
+    struct dirent* e = ::readdir(dir);
     if (!e) return false;
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     // Names with a backslash cannot be written as drive paths.
     if (std::strchr(name, '\\')) continue;
-    if (!Examine(::dirfd(dir_), name, data)) continue;  // vanished meanwhile
+    if (!Examine(::dirfd(dir), name, data)) continue;  // vanished meanwhile
     data->name = name;
     if (name[0] == '.') data->attributes |= kFileAttributeHidden;
     return true;
@@ -290,9 +298,10 @@ bool FolderEnumerator::Next(FindData* data) {
 }
 
 bool FolderEnumerator::NextName(FindData* data) {
-  if (!dir_) return false;
+  if (!listing_ || !listing_->dir) return false;
+  DIR* const dir = listing_->dir;
   for (;;) {
-    struct dirent* e = ::readdir(dir_);
+    struct dirent* e = ::readdir(dir);
     if (!e) return false;
     const char* name = e->d_name;
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
@@ -300,7 +309,7 @@ bool FolderEnumerator::NextName(FindData* data) {
     bool is_folder;
     if (e->d_type == DT_UNKNOWN) {
       struct stat st;
-      if (::fstatat(::dirfd(dir_), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+      if (::fstatat(::dirfd(dir), name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
       is_folder = S_ISDIR(st.st_mode);
       data->is_link = S_ISLNK(st.st_mode);
     } else {
@@ -317,9 +326,9 @@ bool FolderEnumerator::NextName(FindData* data) {
 }
 
 void FolderEnumerator::Close() {
-  if (dir_) {
-    ::closedir(dir_);
-    dir_ = nullptr;
+  if (listing_ && listing_->dir) {
+    ::closedir(listing_->dir);
+    listing_->dir = nullptr;
   }
 }
 
