@@ -538,14 +538,119 @@ TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
       [](IndexEvent event, const std::string&) { return StopIf(event == IndexEvent::kPoll); });
   auto found = Find(&index, "*");
   EXPECT_TRUE(found.empty());
-  // Nothing of phases 5 to 8; the code 4 may already be dropped as stopped
-  // when the notify thread comes to it after the stop.
+  // Nothing of the phases after the index find; the index find's own start
+  // may already be dropped as stopped when the notify thread comes to it
+  // after the stop.
   auto events = rec_.Events();
   if (events.size() == 2) {
     EXPECT_EQ(events.front(), IndexEvent::kIndexFind);
   }
   EXPECT_EQ(events.back(), IndexEvent::kIdle);
   EXPECT_LE(events.size(), 2u);
+}
+
+// Each phase of a find reaches the callback as a message of its own, in the
+// order the phases run; names and progress arrive inside their phases, and
+// the end tells the phase the index left for idle.
+TEST_F(DriveIndexTest, EveryPhaseOfAFindReachesTheCallbackAsItsOwnMessage) {
+  MakeFolder(P("sub"));
+  WriteTextFile(P("sub/hit.txt"), "needle");
+  WriteTextFile(P("miss.txt"), "hay");
+  for (int i = 0; i < 12; ++i) WriteTextFile(P("sub/f" + std::to_string(i)), "x");
+  {
+    DriveIndex builder(NoWatcher());  // the index-only find needs the names
+    OpenAndSettle(&builder);
+  }
+  using Phase = FindPhase;
+  const std::vector<Phase> all = {Phase::kIndexFind, Phase::kRefresh, Phase::kContent,
+                                  Phase::kCompaction, Phase::kFinalDelivery};
+  const std::vector<std::string> both = {"T:\\miss.txt", "T:\\sub\\hit.txt"};
+  struct Case {
+    const char* name;
+    bool index_only;
+    const char* containing;
+    bool refresh;
+    Phase stop_in;  // polls in this phase answer stop (kIdle: none)
+    std::vector<Phase> phases;
+    std::vector<std::string> found;  // checked unless the find is stopped
+    std::vector<std::string> refreshed;
+    Phase left;
+  } cases[] = {
+      {"names, drive listed again", false, "", true, Phase::kIdle, all, both, {"T:\\sub\\"},
+       Phase::kFinalDelivery},
+      {"contents", false, "needle", false, Phase::kIdle, all, {"T:\\sub\\hit.txt"}, {},
+       Phase::kFinalDelivery},
+      {"index only", true, "needle", true, Phase::kIdle,
+       {Phase::kIndexFind, Phase::kContent, Phase::kFinalDelivery}, {"T:\\sub\\hit.txt"}, {},
+       Phase::kFinalDelivery},
+      {"stopped in the index find", false, "", true, Phase::kIndexFind, {Phase::kIndexFind}, {},
+       {}, Phase::kIndexFind},
+      {"stopped in the refresh", false, "", true, Phase::kRefresh,
+       {Phase::kIndexFind, Phase::kRefresh}, {}, {}, Phase::kRefresh},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriveIndex::Options options = NoWatcher();
+    options.index_only = c.index_only;
+    DriveIndex index(options);
+    if (c.index_only)  // opens without a refresh: nothing to wait for
+      ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+    else
+      OpenAndSettle(&index);
+    rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+      return StopIf(event == IndexEvent::kPoll && c.stop_in != Phase::kIdle &&
+                    index.current_phase() == c.stop_in);
+    });
+    Find(&index, "*.txt", {}, true, c.refresh, c.containing);
+    rec_.SetAnswer(nullptr);
+    const std::vector<IndexMessage> messages = rec_.messages();
+    ASSERT_FALSE(messages.empty());
+    ASSERT_TRUE(std::holds_alternative<FindEnded>(messages.back()));
+    EXPECT_EQ(std::get<FindEnded>(messages.back()).left, c.left);
+    EXPECT_EQ(std::get<FindEnded>(messages.back()).ran_to_end(), c.left == Phase::kFinalDelivery);
+
+    std::vector<Phase> phases;
+    std::vector<std::string> found, refreshed, searched;
+    for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
+      const IndexMessage& m = messages[i];
+      const Phase in = phases.empty() ? Phase::kIdle : phases.back();
+      if (const auto* started = std::get_if<PhaseStarted>(&m)) {
+        phases.push_back(started->phase);
+      } else if (const auto* name = std::get_if<FoundName>(&m)) {
+        // Names come from the index find, the refresh or the content search.
+        EXPECT_TRUE(in == Phase::kIndexFind || in == Phase::kRefresh || in == Phase::kContent)
+            << name->path;
+        found.push_back(name->path);
+      } else if (const auto* folder = std::get_if<RefreshProgress>(&m)) {
+        EXPECT_EQ(in, Phase::kRefresh) << folder->folder;
+        refreshed.push_back(folder->folder);
+      } else if (const auto* file = std::get_if<ContentProgress>(&m)) {
+        // A content thread may see the content phase begun an instant before
+        // its start is queued.
+        EXPECT_TRUE(in == Phase::kContent || in == Phase::kRefresh ||
+                    (c.index_only && in == Phase::kIndexFind))
+            << file->file;
+        searched.push_back(file->file);
+      } else {
+        ADD_FAILURE() << "unexpected message " << static_cast<int>(EventOf(m));
+      }
+    }
+    if (c.stop_in == Phase::kIdle) {
+      EXPECT_EQ(phases, c.phases);
+      EXPECT_EQ(Sorted(found), c.found);
+      EXPECT_EQ(refreshed, c.refreshed);
+      // Only a find with a containing text searches files, and only names
+      // that matched (files searched before the content phase are not told).
+      for (const std::string& f : searched)
+        EXPECT_TRUE(*c.containing && std::count(both.begin(), both.end(), f)) << f;
+    } else {
+      // Messages still queued at the stop are dropped: what arrived of the
+      // phases is where the find began.
+      ASSERT_LE(phases.size(), c.phases.size());
+      EXPECT_TRUE(std::equal(phases.begin(), phases.end(), c.phases.begin()));
+    }
+    EXPECT_EQ(index.current_phase(), Phase::kIdle);
+  }
 }
 
 TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterAChange) {
@@ -782,7 +887,7 @@ TEST_F(DriveIndexTest, ContentFindReportsOnlyMatchingFiles) {
   OpenAndSettle(&index);
   auto found = Find(&index, "*.txt", {}, true, false, "fox");
   EXPECT_EQ(Sorted(found), (std::vector<std::string>{"T:\\sub\\also.txt", "T:\\yes.txt"}));
-  // Every result arrives before the end, and phase 7 was announced.
+  // Every result arrives before the end, and the content phase was announced.
   auto events = rec_.Events();
   EXPECT_EQ(events.back(), IndexEvent::kIdle);
   EXPECT_NE(std::find(events.begin(), events.end(), IndexEvent::kContent), events.end());
