@@ -592,22 +592,21 @@ IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
     indicator = "BUSY";
     deferred_details_ = true;
     repainted_ = false;
-  } else if (const auto* refresh = std::get_if<RefreshProgress>(&message)) {
+  } else if (phase == FindPhase::kRefresh || std::holds_alternative<RefreshProgress>(message)) {
     if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
-    status = (running ? "Finding while updating \"" : "Updating \"") + refresh->folder + "*\"...";
-    indicator = "BUSY";
-  } else if (phase == FindPhase::kRefresh) {
-    if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
-    status = running ? "Finding while updating..." : "Updating name information.";
+    if (const auto* refresh = std::get_if<RefreshProgress>(&message))
+      status = (running ? "Finding while updating \"" : "Updating \"") + refresh->folder + "*\"...";
+    else
+      status = running ? "Finding while updating..." : "Updating name information.";
     indicator = "BUSY";
   } else if (phase == FindPhase::kCompaction) {
     status = running ? "Find completed.  Compressing index file." : "Compressing index file.";
     indicator = " ";
-  } else if (const auto* content = std::get_if<ContentProgress>(&message)) {
-    status = "Searching file \"" + content->file + "\"...";
-    indicator = "BUSY";
-  } else if (phase == FindPhase::kContent) {
-    status = "Searching files...";
+  } else if (phase == FindPhase::kContent || std::holds_alternative<ContentProgress>(message)) {
+    if (const auto* content = std::get_if<ContentProgress>(&message))
+      status = "Searching file \"" + content->file + "\"...";
+    else
+      status = "Searching files...";
     indicator = "BUSY";
   }
   // The final delivery shows nothing of its own.
