@@ -98,6 +98,10 @@ class ThreadedWindow : public quindelo::HeadlessFindWindow {
 void BM_DriverInsertRows(benchmark::State& state) {
   const bool threaded = state.range(0) >= 2;
   const std::vector<std::string> paths = MakePaths(state.range(0) % 2 == 1);
+  // The messages as the index's notify thread hands them over.
+  std::vector<quindelo::IndexMessage> found;
+  for (const std::string& p : paths) found.emplace_back(quindelo::FoundName{p});
+  const quindelo::IndexMessage end{quindelo::FindEnded{}};
   quindelo::SearchDriver::Options options;
   options.find_delay_ms = 0;
   options.index_options.watch_changes = false;
@@ -114,9 +118,9 @@ void BM_DriverInsertRows(benchmark::State& state) {
     driver->OpenDriveIndex("?:", false);
     driver->set_sort_order({quindelo::SortKey::kName, false});
     state.ResumeTiming();
-    for (const std::string& p : paths) driver->OnIndexCallback(quindelo::kCodeFound, p.c_str());
+    for (const quindelo::IndexMessage& m : found) driver->OnIndexCallback(m);
     // The end hands over the rows still held back.
-    driver->OnIndexCallback(quindelo::kCodeIdle, "");
+    driver->OnIndexCallback(end);
     state.PauseTiming();
     if (window->Rows().size() != paths.size()) state.SkipWithError("rows were lost");
     driver.reset();

@@ -25,7 +25,6 @@
 namespace quindelo {
 namespace {
 
-constexpr std::size_t kMaxNotifyMessage = 2 + kMaxReportedPath + 1;
 constexpr int kCloseRounds = 100;
 constexpr auto kCloseRoundTime = std::chrono::milliseconds(100);
 constexpr int kWatchTimeoutMs = 5000;
@@ -51,6 +50,11 @@ std::uint32_t RootFolderId(const std::string& native_root) {
   return hash == 0 ? 1 : hash;
 }
 
+// A path as the index reports it: cut to kMaxReportedPath bytes.
+std::string Reported(const std::string& path) {
+  return path.size() > kMaxReportedPath ? path.substr(0, kMaxReportedPath) : path;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -70,9 +74,10 @@ DriveIndex::~DriveIndex() { Shutdown(); }
 void DriveIndex::Shutdown() {
   if (shut_down_) return;
   Close();
-  SetPhase(kPhaseStopped, kPhaseIdle);
+  SetPhase(FindPhase::kStopped, FindPhase::kIdle);
   // Joining replaces a fixed sleep: every worker leaves its loop as soon as
-  // it sees phase 0, and the events it waits on have all been signalled.
+  // it sees the stopped phase, and the events it waits on have all been
+  // signalled.
   for (std::thread* t : {&find_thread_, &refresh_thread_, &content_thread_, &notify_thread_})
     if (t->joinable()) t->join();
   {
@@ -91,26 +96,26 @@ void DriveIndex::PhaseEvent::Wait() {
   if (--waiters > 0) event.Set();
 }
 
-void DriveIndex::SignalPhaseEvent(std::uint16_t phase) {
+void DriveIndex::SignalPhaseEvent(FindPhase phase) {
   switch (phase) {
-    case kPhaseIdle: idle_event_.Signal(); break;
-    case kPhaseIndexFind: find_event_.Signal(); break;
-    case kPhaseRefresh: refresh_event_.Signal(); break;
-    case kPhaseContent: content_event_.Signal(); break;
-    case kPhaseFinalDelivery: notify_event_.Signal(); break;
+    case FindPhase::kIdle: idle_event_.Signal(); break;
+    case FindPhase::kIndexFind: find_event_.Signal(); break;
+    case FindPhase::kRefresh: refresh_event_.Signal(); break;
+    case FindPhase::kContent: content_event_.Signal(); break;
+    case FindPhase::kFinalDelivery: notify_event_.Signal(); break;
     default: break;
   }
 }
 
-void DriveIndex::SetPhase(std::uint16_t next, std::uint16_t expected) {
+void DriveIndex::SetPhase(FindPhase next, FindPhase expected) {
   platform::MutexLock lock(&phase_lock_);
   SetPhaseLocked(next, expected);
 }
 
-void DriveIndex::SetPhaseLocked(std::uint16_t next, std::uint16_t expected) {
-  if (next == kPhaseStopped) {
-    requested_phase_ = kPhaseStopped;
-    current_phase_ = kPhaseStopped;
+void DriveIndex::SetPhaseLocked(FindPhase next, FindPhase expected) {
+  if (next == FindPhase::kStopped) {
+    requested_phase_ = FindPhase::kStopped;
+    current_phase_ = FindPhase::kStopped;
     for (PhaseEvent* e : {&idle_event_, &find_event_, &refresh_event_, &content_event_, &notify_event_})
       e->Signal();
     return;
@@ -121,30 +126,29 @@ void DriveIndex::SetPhaseLocked(std::uint16_t next, std::uint16_t expected) {
   else
     next = requested_phase_;
   current_phase_ = next;
-  if (callback_.load() != nullptr && requested_phase_ != kPhaseStopped) Post(next, std::string());
+  if (callback_.load() != nullptr && requested_phase_ != FindPhase::kStopped) {
+    if (next == FindPhase::kIdle)
+      Post(FindEnded{expected});
+    else
+      Post(PhaseStarted{next});
+  }
   SignalPhaseEvent(next);
 }
 
-void DriveIndex::RequestPhase(std::uint16_t phase) {
+void DriveIndex::RequestPhase(FindPhase phase) {
   platform::MutexLock lock(&phase_lock_);
   if (requested_phase_ == phase) return;
   requested_phase_ = phase;
-  SetPhaseLocked(phase, kPhaseIdle);
+  SetPhaseLocked(phase, FindPhase::kIdle);
 }
 
-void DriveIndex::Post(int code, const std::string& text) {
-  std::uint8_t head[2] = {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
-  std::size_t n = std::min(text.size(), kMaxReportedPath);
-  static const char kNul = 0;
-  notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
+void DriveIndex::Post(IndexMessage message) {
+  notify_queue_.Push(std::move(message));
   notify_event_.Signal();
 }
 
-void DriveIndex::PostProgress(int code, const std::string& text) {
-  std::uint8_t head[2] = {static_cast<std::uint8_t>(code), static_cast<std::uint8_t>(code >> 8)};
-  std::size_t n = std::min(text.size(), kMaxReportedPath);
-  static const char kNul = 0;
-  notify_queue_.AppendPieces({{head, 2}, {text.data(), n}, {&kNul, 1}});
+void DriveIndex::PostProgress(IndexMessage message) {
+  notify_queue_.Push(std::move(message));
   // Waking the notify thread for every folder listed or file searched costs
   // more than the work itself; progress is delivered with the next wake-up,
   // at most kProgressWakeMs later (the notify thread keeps waking every
@@ -156,18 +160,20 @@ void DriveIndex::PostProgress(int code, const std::string& text) {
     notify_event_.Signal();
 }
 
-int DriveIndex::Poll() {
+IndexAnswer DriveIndex::Poll() {
   IndexCallback cb = callback_.load();
-  if (!cb) return 0;
-  int answer = cb(kCodePoll, nullptr, user_data_.load());
-  if (answer) RequestPhase(kPhaseIdle);
+  if (!cb) return IndexAnswer::kGoOn;
+  static const IndexMessage kPoll{PollRequest{}};
+  const IndexAnswer answer = cb(kPoll, user_data_.load());
+  if (answer == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
   return answer;
 }
 
 void DriveIndex::StopAndWait() {
-  RequestPhase(kPhaseIdle);
-  while (current_phase_ != kPhaseIdle && current_phase_ != kPhaseStopped) idle_event_.Wait();
-  // Let the notify thread deliver the end (code 1) of the stopped find, so
+  RequestPhase(FindPhase::kIdle);
+  while (current_phase_ != FindPhase::kIdle && current_phase_ != FindPhase::kStopped)
+    idle_event_.Wait();
+  // Let the notify thread deliver the end (FindEnded) of the stopped find, so
   // that it cannot be taken for the end of the next find. Bounded, because a
   // callback that waits for this thread would otherwise never return.
   const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
@@ -250,7 +256,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   has_content_ = false;
   store_open_ = true;
   if (options_.watch_changes) StartWatcher(look_in_text);
-  if (!options_.index_only) RequestPhase(kPhaseRefresh);
+  if (!options_.index_only) RequestPhase(FindPhase::kRefresh);
   return true;
 }
 
@@ -318,7 +324,7 @@ bool DriveIndex::StartFind(const std::string& named, const std::vector<std::stri
                            const std::string& containing, bool include_subfolders,
                            bool refresh, std::string* message) {
   if (message) message->clear();
-  if (!store_open_ || current_phase_ != kPhaseIdle) return false;
+  if (!store_open_ || current_phase_ != FindPhase::kIdle) return false;
   // The content threads may still be finishing a file of the last find: let
   // them, so that nothing of that find reaches this one.
   content_queue_.Clear();
@@ -343,7 +349,7 @@ bool DriveIndex::StartFind(const std::string& named, const std::vector<std::stri
     }
     has_content_ = true;
   }
-  RequestPhase(kPhaseIndexFind);
+  RequestPhase(FindPhase::kIndexFind);
   return true;
 }
 
@@ -355,7 +361,7 @@ void DriveIndex::ReportResult(const std::string& path) {
     content_queue_.Append(path.data(), std::min(path.size(), kMaxReportedPath));
     content_event_.Signal();
   } else {
-    Post(kCodeFound, path);
+    Post(FoundName{Reported(path)});
   }
 }
 
@@ -363,12 +369,13 @@ void DriveIndex::ReportResult(const std::string& path) {
 // Worker threads
 
 void DriveIndex::FindThread() {
-  while (requested_phase_ != kPhaseStopped) {
+  while (requested_phase_ != FindPhase::kStopped) {
     find_event_.Wait();
-    if (requested_phase_ == kPhaseStopped) break;
-    if (current_phase_ == kPhaseIndexFind) {
+    if (requested_phase_ == FindPhase::kStopped) break;
+    if (current_phase_ == FindPhase::kIndexFind) {
       IndexFind();
-      SetPhase(options_.index_only ? kPhaseContent : kPhaseRefresh, kPhaseIndexFind);
+      SetPhase(options_.index_only ? FindPhase::kContent : FindPhase::kRefresh,
+               FindPhase::kIndexFind);
     }
   }
   idle_event_.Signal();
@@ -376,10 +383,10 @@ void DriveIndex::FindThread() {
 
 void DriveIndex::RefreshThread() {
   platform::SetCurrentThreadBelowNormal();
-  while (requested_phase_ != kPhaseStopped) {
+  while (requested_phase_ != FindPhase::kStopped) {
     refresh_event_.Wait();
-    if (requested_phase_ == kPhaseStopped) break;
-    if (current_phase_ == kPhaseRefresh) {
+    if (requested_phase_ == FindPhase::kStopped) break;
+    if (current_phase_ == FindPhase::kRefresh) {
       {
         platform::MutexLock lock(&refresh_running_lock_);
         refresh_running_ = true;
@@ -405,12 +412,12 @@ void DriveIndex::WaitForContentThreads() {
 bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                                   std::uint64_t* matcher_generation) {
   auto active = [this] {
-    std::uint16_t r = requested_phase_;
-    return r != kPhaseStopped && r != kPhaseIdle;
+    FindPhase r = requested_phase_;
+    return r != FindPhase::kStopped && r != FindPhase::kIdle;
   };
   if (active()) {
     Poll();
-    if (current_phase_ == kPhaseContent) PostProgress(kCodeContent, path);
+    if (current_phase_ == FindPhase::kContent) PostProgress(ContentProgress{Reported(path)});
     if (active() && has_content_) {
       // Each thread searches with its own copy of the find's expression.
       if (!*matcher || *matcher_generation != find_generation_) {
@@ -432,7 +439,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
       if ((*matcher)->SearchFile(platform::NativePathBelow(native_root_, path), &unused, stop_requested) ==
               ContentMatcher::FileResult::kMatch &&
           active())
-        Post(kCodeFound, path);
+        Post(FoundName{Reported(path)});
     }
   }
   return active() && has_content_;
@@ -445,7 +452,7 @@ void DriveIndex::ContentThread(int number) {
   std::vector<char> buffer(kMaxReportedPath);
   std::size_t size = 0;
   for (;;) {
-    // Step 1 and 2: search queued paths while the find goes on.
+    // Search queued paths while the find goes on.
     for (;;) {
       {
         platform::MutexLock lock(&content_busy_lock_);
@@ -455,7 +462,7 @@ void DriveIndex::ContentThread(int number) {
       if (got) path.assign(buffer.data(), size);
       bool go_on = false;
       if (got) {
-        if (number == 1 && !extra_mark_ && requested_phase_ == kPhaseContent &&
+        if (number == 1 && !extra_mark_ && requested_phase_ == FindPhase::kContent &&
             !content_queue_.IsEmpty()) {
           platform::MutexLock lock(&extra_lock_);
           if (extra_content_thread_.joinable()) extra_content_thread_.join();
@@ -473,13 +480,13 @@ void DriveIndex::ContentThread(int number) {
       if (!got || !go_on) break;
     }
     if (number != 1) return;
-    if (current_phase_ == kPhaseContent) {
+    if (current_phase_ == FindPhase::kContent) {
       // This thread may have left the loop above for the last find (stopped,
       // or its queue empty) while the next find reached its content phase
       // with paths queued: those are searched before the phase is handed on.
       // Nothing is queued during the content phase itself, so an empty queue
       // here stays empty.
-      if (!content_queue_.IsEmpty() && requested_phase_ == kPhaseContent) continue;
+      if (!content_queue_.IsEmpty() && requested_phase_ == FindPhase::kContent) continue;
       // The extra thread may still be searching its last file; its result
       // must arrive before the end of this find.
       {
@@ -488,45 +495,42 @@ void DriveIndex::ContentThread(int number) {
       }
       extra_mark_ = false;
       if (options_.index_only) {
-        SetPhase(kPhaseFinalDelivery, kPhaseContent);
+        SetPhase(FindPhase::kFinalDelivery, FindPhase::kContent);
       } else {
-        SetPhase(kPhaseCompaction, kPhaseContent);
+        SetPhase(FindPhase::kCompaction, FindPhase::kContent);
         CompactStore();
-        SetPhase(kPhaseFinalDelivery, kPhaseCompaction);
+        SetPhase(FindPhase::kFinalDelivery, FindPhase::kCompaction);
       }
     }
     content_event_.Wait();
-    if (requested_phase_ == kPhaseStopped) return;
+    if (requested_phase_ == FindPhase::kStopped) return;
   }
 }
 
 void DriveIndex::CompactStore() {
-  if (current_phase_ != kPhaseCompaction || !store_.IsOpen()) return;
-  store_.Compact([this] { return requested_phase_ != kPhaseCompaction ? 1 : 0; });
+  if (current_phase_ != FindPhase::kCompaction || !store_.IsOpen()) return;
+  store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
 }
 
-int DriveIndex::DeliverQueued(std::vector<char>* buffer) {
-  std::size_t size = 0;
+int DriveIndex::DeliverQueued() {
+  IndexMessage message;
   int popped = 0;
-  while (notify_queue_.Pop(buffer->data(), kMaxNotifyMessage, &size)) {
+  while (notify_queue_.Pop(&message)) {
     ++popped;
-    if (size < 2) continue;
-    (*buffer)[size] = 0;  // a message cut short still ends in a NUL
-    const char* bytes = buffer->data();
-    int code = static_cast<std::uint8_t>(bytes[0]) | static_cast<std::uint8_t>(bytes[1]) << 8;
-    std::uint16_t requested = requested_phase_;
-    // After a stop only the final code 1 gets through.
-    if (requested == kPhaseStopped) continue;
-    if (requested == kPhaseIdle && (code != kCodeIdle || !store_open_)) continue;
+    FindPhase requested = requested_phase_;
+    // After a stop only the end of the find gets through.
+    if (requested == FindPhase::kStopped) continue;
+    if (requested == FindPhase::kIdle &&
+        (!std::holds_alternative<FindEnded>(message) || !store_open_))
+      continue;
     IndexCallback cb = callback_.load();
-    if (cb && cb(code, bytes + 2, user_data_.load())) RequestPhase(kPhaseIdle);
+    if (cb && cb(message, user_data_.load()) == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
   }
   return popped;
 }
 
 void DriveIndex::NotifyThread() {
   platform::SetCurrentThreadAboveNormal();
-  std::vector<char> buffer(kMaxNotifyMessage + 1);
   // After every wake-up, wait at most kProgressWakeMs before sleeping without
   // limit: a progress message posted meanwhile does not wake this thread
   // (PostProgress), and the walk may then post nothing more for a long time.
@@ -536,11 +540,11 @@ void DriveIndex::NotifyThread() {
   // and wakes this thread itself.
   bool linger = false;
   for (;;) {
-    if (current_phase_ == kPhaseFinalDelivery) {
+    if (current_phase_ == FindPhase::kFinalDelivery) {
       // Whatever the find queued is delivered before it goes idle: going
       // idle first would make the messages still queued count as stopped.
-      DeliverQueued(&buffer);
-      SetPhase(kPhaseIdle, kPhaseFinalDelivery);
+      DeliverQueued();
+      SetPhase(FindPhase::kIdle, FindPhase::kFinalDelivery);
     }
     {
       platform::MutexLock lock(&delivered_lock_);
@@ -552,15 +556,15 @@ void DriveIndex::NotifyThread() {
       signalled = notify_event_.WaitFor(std::chrono::milliseconds(kProgressWakeMs));
     else
       notify_event_.Wait();
-    if (requested_phase_ == kPhaseStopped) break;
+    if (requested_phase_ == FindPhase::kStopped) break;
     notify_busy_ = true;
-    linger = DeliverQueued(&buffer) > 0 || signalled;
+    linger = DeliverQueued() > 0 || signalled;
   }
   notify_busy_ = false;
 }
 
 // ---------------------------------------------------------------------------
-// Index find (phase 4)
+// Index find
 
 void DriveIndex::IndexFind() {
   FolderPaths paths(&store_);
@@ -575,15 +579,15 @@ void DriveIndex::IndexFind() {
   std::uint32_t length = 0;
   store_.BeginScan();
   while (store_.NextRecordInPlace(&data, &length)) {
-    if (requested_phase_ != kPhaseIndexFind) break;
-    if (Poll()) break;
+    if (requested_phase_ != FindPhase::kIndexFind) break;
+    if (Poll() == IndexAnswer::kStop) break;
     FolderRecordView folder(store_.layout());
     if (!folder.Parse(data, length)) continue;
     paths.Note(folder);
     enum class Scope { kUntested, kIn, kOut } scope = Scope::kUntested;
     bool stop = false;
     const NameFilter::Walk walk = filter.ForEachMatch(folder, [&](const FolderEntry& entry) {
-      if (requested_phase_ != kPhaseIndexFind) {
+      if (requested_phase_ != FindPhase::kIndexFind) {
         stop = true;
         return false;
       }
@@ -599,7 +603,7 @@ void DriveIndex::IndexFind() {
       if (folder_path.size() < 2 || folder_path[1] != ':') full = drive_root_text_;
       full += folder_path;
       full += entry.name;
-      if (requested_phase_ == kPhaseStopped) {
+      if (requested_phase_ == FindPhase::kStopped) {
         stop = true;
         return false;
       }
@@ -631,7 +635,7 @@ bool DriveIndex::FolderInScope(const std::string& folder_path) const {
 }
 
 // ---------------------------------------------------------------------------
-// Refresh pass (phase 5)
+// Refresh pass
 
 // The refresh walk's view of this index: the store, the find under way, the
 // drive's root, and the refresh thread's answers.
@@ -652,12 +656,12 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   }
   bool ReportResult(const std::string& path) override {
     // An index being shut down reports nothing more.
-    if (index_->requested_phase_ == kPhaseStopped) return false;
+    if (index_->requested_phase_ == FindPhase::kStopped) return false;
     index_->ReportResult(path);
     return true;
   }
   void PostProgress(const std::string& folder) override {
-    index_->PostProgress(kCodeRefresh, folder);
+    index_->PostProgress(RefreshProgress{Reported(folder)});
   }
   void CountFolderListed() override { ++index_->folders_listed_; }
   std::uint64_t folders_listed() const override { return index_->folders_listed_; }
@@ -699,28 +703,28 @@ void DriveIndex::RefreshPass() {
       // A narrow index whose ids ran out moves to the wide variant and the
       // pass starts over, going quickly over the folders it already holds.
       if (result == DriveScanner::kOutOfIds && WidenStore()) restart_flag_ = true;
-    } while (restart_flag_ && current_phase_ == kPhaseRefresh);
-    if (requested_phase_ == kPhaseRefresh) last_refresh_ = pass_start;
-    if (requested_phase_ != kPhaseStopped && store_open_) SaveDriveRecord();
+    } while (restart_flag_ && current_phase_ == FindPhase::kRefresh);
+    if (requested_phase_ == FindPhase::kRefresh) last_refresh_ = pass_start;
+    if (requested_phase_ != FindPhase::kStopped && store_open_) SaveDriveRecord();
   }
-  SetPhase(kPhaseContent, kPhaseRefresh);
+  SetPhase(FindPhase::kContent, FindPhase::kRefresh);
 }
 
 bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
-  if (requested_phase_ == kPhaseRefresh) {
+  if (requested_phase_ == FindPhase::kRefresh) {
     Poll();
-    if (requested_phase_ == kPhaseRefresh) return true;
+    if (requested_phase_ == FindPhase::kRefresh) return true;
   }
   if (before_pause) before_pause();
   // Pause: leave the file consistent for the find that comes next.
   SaveDriveRecord();
   {
     platform::MutexLock lock(&phase_lock_);
-    std::uint16_t requested = requested_phase_;
-    if (requested != kPhaseStopped) SetPhaseLocked(requested, kPhaseRefresh);
+    FindPhase requested = requested_phase_;
+    if (requested != FindPhase::kStopped) SetPhaseLocked(requested, FindPhase::kRefresh);
   }
-  while (requested_phase_ != kPhaseStopped && store_open_) {
-    if (current_phase_ == kPhaseRefresh) {
+  while (requested_phase_ != FindPhase::kStopped && store_open_) {
+    if (current_phase_ == FindPhase::kRefresh) {
       if (!change_flag_) return true;
       restart_flag_ = true;
       return false;

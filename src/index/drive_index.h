@@ -1,23 +1,25 @@
 // DriveIndex: the index of one drive, with the worker threads that search
 // it, keep it current, search file contents and deliver results.
 //
-// A find runs as a chain of phases, each on its own worker thread, so that
-// only one thread uses the index file at a time:
-//   idle (1) -> index find (4, find thread) -> refresh (5, refresh thread)
-//   -> content (7, content thread) -> compaction (6, content thread)
-//   -> final delivery (8, notify thread) -> idle (1).
-// Opening an index requests phase 5 directly, so the index is brought up to
-// date in the background after every open. An index-only DriveIndex
-// (Options::index_only) skips phases 5 and 6 and never walks the drive.
+// A find runs as a chain of phases (FindPhase, index_events.h), each on its
+// own worker thread, so that only one thread uses the index file at a time:
+//   idle -> index find (find thread) -> refresh (refresh thread)
+//   -> content (content thread) -> compaction (content thread)
+//   -> final delivery (notify thread) -> idle.
+// Opening an index requests the refresh directly, so the index is brought up
+// to date in the background after every open. An index-only DriveIndex
+// (Options::index_only) skips the refresh and the compaction and never walks
+// the drive.
 //
 // Everything the index has to say travels through the IndexCallback given at
-// open: codes 1 and 3 to 8 are delivered in order by the notify thread; code
-// 2 (a poll: "should I stop?") is called directly from whichever worker polls.
-// Every found path (code 3) of a find is delivered before that find's code 1.
+// open, as IndexMessage values: the notify thread delivers them in the order
+// they were posted, except PollRequest ("should I stop?"), which is called
+// directly from whichever worker polls. Every FoundName of a find is
+// delivered before that find's FindEnded.
 //
 // Thread-safety: Open, StartFind, StopAndWait, Close and Shutdown are called
 // from one controlling thread (the user interface). The callback runs on the
-// notify thread (and, for code 2, on the workers); it is never called with
+// notify thread (and, for polls, on the workers); it is never called with
 // the phase lock held. The callback must not call Open, Close, StopAndWait
 // or Shutdown of the same index.
 #pragma once
@@ -39,38 +41,13 @@
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
 #include "index/drive_description.h"
+#include "index/index_events.h"
 #include "index/index_store.h"
 #include "index/pattern_set.h"
 #include "platform/change_watch.h"
 #include "platform/sync.h"
 
 namespace quindelo {
-
-// (code, text, user data) -> nonzero asks the index to stop the find.
-// Codes: 1 idle, 2 poll (text null), 3 found path, 4 index find started,
-// 5 refresh started (empty) or folder being listed (path ending in "\"),
-// 6 compaction started, 7 content phase started (empty) or file being
-// searched, 8 final delivery.
-using IndexCallback = int (*)(int code, const char* text, void* user_data);
-
-enum FindPhase : std::uint16_t {
-  kPhaseStopped = 0,
-  kPhaseIdle = 1,
-  kPhaseIndexFind = 4,
-  kPhaseRefresh = 5,
-  kPhaseCompaction = 6,
-  kPhaseContent = 7,
-  kPhaseFinalDelivery = 8,
-};
-
-inline constexpr int kCodeIdle = 1;
-inline constexpr int kCodePoll = 2;
-inline constexpr int kCodeFound = 3;
-inline constexpr int kCodeIndexFind = 4;
-inline constexpr int kCodeRefresh = 5;
-inline constexpr int kCodeCompaction = 6;
-inline constexpr int kCodeContent = 7;
-inline constexpr int kCodeFinalDelivery = 8;
 
 // Longest path the index reports or queues (Linux paths may exceed the 259
 // characters that Windows drive paths allowed; they are kept whole).
@@ -133,7 +110,7 @@ class DriveIndex {
 
   // Requests idle and blocks until the index is idle (or stopped) and, for at
   // most 2 seconds, until the notify thread has delivered what was queued
-  // (the stopped find's code 1).
+  // (the stopped find's FindEnded).
   void StopAndWait();
 
   // Stops any find and the watcher, saves the drive record and closes the
@@ -156,8 +133,8 @@ class DriveIndex {
   static int ExpireOldIndexes(const std::string& data_folder);
 
   // For the caller and tests.
-  std::uint16_t current_phase() const { return current_phase_.load(); }
-  std::uint16_t requested_phase() const { return requested_phase_.load(); }
+  FindPhase current_phase() const { return current_phase_.load(); }
+  FindPhase requested_phase() const { return requested_phase_.load(); }
   const DriveDescription& drive_description() const { return description_; }
   // True once the drive held more folders than the index can keep; the
   // folders beyond the limit are not listed.
@@ -193,15 +170,16 @@ class DriveIndex {
   // Phase machine.
   // Moves from phase expected to next (or to the phase requested meanwhile);
   // a stale hand-over (the current phase is not expected) changes nothing.
-  void SetPhase(std::uint16_t next, std::uint16_t expected) EXCLUDES(phase_lock_);
-  void SetPhaseLocked(std::uint16_t next, std::uint16_t expected) REQUIRES(phase_lock_);
-  void RequestPhase(std::uint16_t phase) EXCLUDES(phase_lock_);
-  void SignalPhaseEvent(std::uint16_t phase);
-  void Post(int code, const std::string& text);
-  // A progress message (code 5 with a folder, code 7 with a file): queued
+  void SetPhase(FindPhase next, FindPhase expected) EXCLUDES(phase_lock_);
+  void SetPhaseLocked(FindPhase next, FindPhase expected) REQUIRES(phase_lock_);
+  void RequestPhase(FindPhase phase) EXCLUDES(phase_lock_);
+  void SignalPhaseEvent(FindPhase phase);
+  void Post(IndexMessage message);
+  // A progress message (RefreshProgress or ContentProgress): queued
   // in order, with the notify thread woken at most every few milliseconds.
-  void PostProgress(int code, const std::string& text);
-  int Poll();  // code 2 to the callback; nonzero requests idle
+  void PostProgress(IndexMessage message);
+  // Asks the callback whether to go on; an answer to stop requests idle.
+  IndexAnswer Poll();
 
   // Worker threads.
   void FindThread();
@@ -210,7 +188,7 @@ class DriveIndex {
   void NotifyThread();
   // Notify thread: pops and delivers every queued message; returns how many
   // were popped.
-  int DeliverQueued(std::vector<char>* buffer);
+  int DeliverQueued();
   void WaitForContentThreads();
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                         std::uint64_t* matcher_generation);
@@ -221,7 +199,7 @@ class DriveIndex {
   // The walk's question: go on (true) or give up. When the walk must pause,
   // before_pause (if given) runs first, while the walk still owns the store.
   bool MayContinue(const std::function<void()>& before_pause = nullptr);
-  void ReportResult(const std::string& path);  // code 3, or the content queue
+  void ReportResult(const std::string& path);  // FoundName, or the content queue
   void SaveDriveRecord();
   bool FolderInScope(const std::string& folder_path) const;
   // Moves the store to the wide variant (with one status message); false,
@@ -237,11 +215,11 @@ class DriveIndex {
 
   // Guards both phase values and every phase change; taken before any queue lock.
   platform::Mutex phase_lock_;
-  std::atomic<std::uint16_t> current_phase_{kPhaseIdle};    // written under phase_lock_
-  std::atomic<std::uint16_t> requested_phase_{kPhaseIdle};  // written under phase_lock_
+  std::atomic<FindPhase> current_phase_{FindPhase::kIdle};    // written under phase_lock_
+  std::atomic<FindPhase> requested_phase_{FindPhase::kIdle};  // written under phase_lock_
 
   PhaseEvent idle_event_, find_event_, refresh_event_, content_event_, notify_event_;
-  ItemQueue notify_queue_;
+  IndexMessageQueue notify_queue_;
   ItemQueue content_queue_;
   std::atomic<bool> notify_busy_{false};
   platform::Mutex delivered_lock_;  // with delivered_cv_: the notify thread has emptied its queue

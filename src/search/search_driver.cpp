@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <new>
+#include <variant>
 
 #include "app/settings_store.h"
 #include "base/ascii.h"
@@ -13,8 +14,8 @@
 namespace quindelo {
 namespace {
 
-constexpr int kContinue = 0;
-constexpr int kStop = 1;
+constexpr IndexAnswer kContinue = IndexAnswer::kGoOn;
+constexpr IndexAnswer kStop = IndexAnswer::kStop;
 constexpr int kProgressEvery = 100;
 constexpr std::int32_t kDefaultFindDelay = 500;
 
@@ -371,7 +372,7 @@ void SearchDriver::StartFindLocked() {
     ++finds_started_;
     return;
   }
-  // The find never started, so no end (code 1) will come: a close or a
+  // The find never started, so no end (FindEnded) will come: a close or a
   // Refresh that deferred itself to that end while running_ was set is
   // carried out here instead of being lost.
   bool post_close = false;
@@ -485,26 +486,21 @@ FindEnd SearchDriver::WaitForFindEnd() {
 // ---------------------------------------------------------------------------
 // The index's callback
 
-int SearchDriver::IndexCallbackThunk(int code, const char* text, void* user_data) {
-  return static_cast<SearchDriver*>(user_data)->OnIndexCallback(code, text);
+IndexAnswer SearchDriver::IndexCallbackThunk(const IndexMessage& message, void* user_data) {
+  return static_cast<SearchDriver*>(user_data)->OnIndexCallback(message);
 }
 
-int SearchDriver::OnIndexCallback(int code, const char* text) {
-  if (code == kCodeIdle) return OnFindEnd();
+IndexAnswer SearchDriver::OnIndexCallback(const IndexMessage& message) {
+  if (std::holds_alternative<FindEnded>(message)) return OnFindEnd();
   // A stopped find, a closing form and a Refresh waiting for the end answer
   // stop to everything but the end.
   if (!find_active_ || closing_ || restart_pending_) return kStop;
-  switch (code) {
-    case kCodePoll:
-      return kContinue;
-    case kCodeFound:
-      return OnFoundFile(text ? text : "");
-    default:
-      return OnPhaseMessage(code, text ? text : "");
-  }
+  if (std::holds_alternative<PollRequest>(message)) return kContinue;
+  if (const auto* found = std::get_if<FoundName>(&message)) return OnFoundFile(found->path);
+  return OnPhaseMessage(message);
 }
 
-int SearchDriver::OnFindEnd() {
+IndexAnswer SearchDriver::OnFindEnd() {
   bool was_running = false;
   bool post_close = false;
   bool post_refresh = false;
@@ -583,41 +579,40 @@ void SearchDriver::ReselectRow() {
   });
 }
 
-int SearchDriver::OnPhaseMessage(int code, const char* text) {
+IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
   const bool running = running_.load();
-  const bool has_text = *text != '\0';
-  std::string message;
+  const PhaseStarted* started = std::get_if<PhaseStarted>(&message);
+  const FindPhase phase = started ? started->phase : FindPhase::kIdle;
+  const bool name_phase = phase == FindPhase::kIndexFind;
+  std::string status;
   const char* indicator = nullptr;
-  switch (code) {
-    case kCodeIndexFind:
-      message = "Finding matching file names...";
-      indicator = "BUSY";
-      deferred_details_ = true;
-      repainted_ = false;
-      break;
-    case kCodeRefresh:
-      if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
-      if (has_text)
-        message = (running ? "Finding while updating \"" : "Updating \"") + std::string(text) + "*\"...";
-      else
-        message = running ? "Finding while updating..." : "Updating name information.";
-      indicator = "BUSY";
-      break;
-    case kCodeCompaction:
-      message = running ? "Find completed.  Compressing index file." : "Compressing index file.";
-      indicator = " ";
-      break;
-    case kCodeContent:
-      message = has_text ? "Searching file \"" + std::string(text) + "\"..." : "Searching files...";
-      indicator = "BUSY";
-      break;
-    default:
-      break;
+  if (name_phase) {
+    status = "Finding matching file names...";
+    indicator = "BUSY";
+    deferred_details_ = true;
+    repainted_ = false;
+  } else if (phase == FindPhase::kRefresh || std::holds_alternative<RefreshProgress>(message)) {
+    if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
+    if (const auto* refresh = std::get_if<RefreshProgress>(&message))
+      status = (running ? "Finding while updating \"" : "Updating \"") + refresh->folder + "*\"...";
+    else
+      status = running ? "Finding while updating..." : "Updating name information.";
+    indicator = "BUSY";
+  } else if (phase == FindPhase::kCompaction) {
+    status = running ? "Find completed.  Compressing index file." : "Compressing index file.";
+    indicator = " ";
+  } else if (phase == FindPhase::kContent || std::holds_alternative<ContentProgress>(message)) {
+    if (const auto* content = std::get_if<ContentProgress>(&message))
+      status = "Searching file \"" + content->file + "\"...";
+    else
+      status = "Searching files...";
+    indicator = "BUSY";
   }
-  if (HandOverRows(message.empty() ? RowsDue::kWhenDue : RowsDue::kBeforeMessage) == kStop)
+  // The final delivery shows nothing of its own.
+  if (HandOverRows(status.empty() ? RowsDue::kWhenDue : RowsDue::kBeforeMessage) == kStop)
     return kStop;
-  Show(message, indicator);
-  if (code != kCodeIndexFind && deferred_details_.exchange(false)) {
+  Show(status, indicator);
+  if (!name_phase && deferred_details_.exchange(false)) {
     // The name phase is over: the visible rows fetch their details now.
     window_->RunOnWindowThread([this] {
       window_->FitColumns();
@@ -627,7 +622,7 @@ int SearchDriver::OnPhaseMessage(int code, const char* text) {
   return kContinue;
 }
 
-int SearchDriver::OnFoundFile(const char* path) {
+IndexAnswer SearchDriver::OnFoundFile(const std::string& path) {
   platform::MutexLock lock(&insert_lock_);
   if (row_limit_ > 0 && shown_rows_ + static_cast<int>(pending_rows_.size()) >= row_limit_) {
     // The window may have left out rows it was handed: the limit counts the
@@ -643,12 +638,12 @@ int SearchDriver::OnFoundFile(const char* path) {
   return HandOverRowsLocked(RowsDue::kWhenDue);
 }
 
-int SearchDriver::HandOverRows(RowsDue due) {
+IndexAnswer SearchDriver::HandOverRows(RowsDue due) {
   platform::MutexLock lock(&insert_lock_);
   return HandOverRowsLocked(due);
 }
 
-int SearchDriver::HandOverRowsLocked(RowsDue due) {
+IndexAnswer SearchDriver::HandOverRowsLocked(RowsDue due) {
   if (pending_rows_.empty()) return kContinue;
   const int before = shown_rows_;
   const std::uint32_t now = Ticks();

@@ -254,12 +254,12 @@ class SearchDriver {
 
   // ---- The index's callback.
 
-  // (code, text) from the DriveIndex: 0 to continue, 1 to ask it to stop.
+  // A message of the DriveIndex; the answer asks it to go on or to stop.
   // Found files are kept until their hand-over to the window (see
   // find_window.h); the clock of Options decides when one is due.
-  int OnIndexCallback(int code, const char* text);
+  IndexAnswer OnIndexCallback(const IndexMessage& message);
   // The IndexCallback given to DriveIndex::Open; user_data is the driver.
-  static int IndexCallbackThunk(int code, const char* text, void* user_data);
+  static IndexAnswer IndexCallbackThunk(const IndexMessage& message, void* user_data);
 
  protected:
   // Hands a find to the DriveIndex (DriveIndex::StartFind), with the running
@@ -272,7 +272,8 @@ class SearchDriver {
 
  private:
   void FindStarter();
-  void StartFindLocked() REQUIRES(find_lock_);  // step 4 of the starter
+  // Reads the request from the window and hands it to the index.
+  void StartFindLocked() REQUIRES(find_lock_);
   // No find is due, starting, running or showing its end.
   bool FindIdleLocked() const REQUIRES(state_lock_);
   void LaunchStarter();
@@ -288,9 +289,10 @@ class SearchDriver {
   void ShowEnd(const FindEnd& end);
 
   // The index's notifications, after the gates of OnIndexCallback.
-  int OnFindEnd();
-  int OnFoundFile(const char* path);
-  int OnPhaseMessage(int code, const char* text);
+  IndexAnswer OnFindEnd();
+  IndexAnswer OnFoundFile(const std::string& path);
+  // A phase started, or the progress of the refresh or the content search.
+  IndexAnswer OnPhaseMessage(const IndexMessage& message);
   // The end message of a find that ends with rows rows.
   FindEnd EndOfFind(bool was_running, int rows);
   // Selects the row Refresh remembered, clamped to the last row.
@@ -305,8 +307,8 @@ class SearchDriver {
   // Hands the pending rows over when due, in one window call, and shows a
   // progress message for every hundredth row they bring. Answers stop when
   // a row of the list cannot be read. insert_lock_ held.
-  int HandOverRowsLocked(RowsDue due) REQUIRES(insert_lock_);
-  int HandOverRows(RowsDue due) EXCLUDES(insert_lock_);
+  IndexAnswer HandOverRowsLocked(RowsDue due) REQUIRES(insert_lock_);
+  IndexAnswer HandOverRows(RowsDue due) EXCLUDES(insert_lock_);
   // Window thread: the batch's rows with their places in the list.
   std::vector<RowInsert> PlaceRows(std::vector<FoundFile*>* batch, bool* unreadable);
 

@@ -32,14 +32,14 @@ struct IdleWaiter {
   std::mutex lock;
   std::condition_variable cv;
   bool idle = false;
-  static int Callback(int code, const char*, void* user) {
+  static IndexAnswer Callback(const IndexMessage& message, void* user) {
     auto* self = static_cast<IdleWaiter*>(user);
-    if (code == kCodeIdle) {
+    if (std::holds_alternative<FindEnded>(message)) {
       std::lock_guard<std::mutex> l(self->lock);
       self->idle = true;
       self->cv.notify_all();
     }
-    return 0;
+    return IndexAnswer::kGoOn;
   }
   void Wait() {
     std::unique_lock<std::mutex> l(lock);

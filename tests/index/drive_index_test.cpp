@@ -32,39 +32,46 @@ namespace {
 using test::MakeFolder;
 using test::WriteTextFile;
 
+IndexAnswer StopIf(bool stop) { return stop ? IndexAnswer::kStop : IndexAnswer::kGoOn; }
+
 // Records every message of an index and waits for its ends.
 class Recorder {
  public:
-  // Sets the answer for each message; nonzero asks the index to stop.
-  void SetAnswer(std::function<int(int code, const std::string& text)> a) {
+  using Answer = std::function<IndexAnswer(IndexEvent event, const std::string& text)>;
+  // Sets the answer for each message.
+  void SetAnswer(Answer a) {
     std::lock_guard<std::mutex> lock(lock_);
     answer_ = std::move(a);
   }
 
-  static int Callback(int code, const char* text, void* user) {
+  static IndexAnswer Callback(const IndexMessage& message, void* user) {
     auto* self = static_cast<Recorder*>(user);
-    std::string t = text ? text : "";
-    std::function<int(int, const std::string&)> answer;
+    const IndexEvent event = EventOf(message);
+    const std::string t(TextOf(message));
+    Answer answer;
     {
       std::lock_guard<std::mutex> lock(self->lock_);
-      if (code != kCodePoll) self->messages_.emplace_back(code, t);
-      if (code == kCodeIdle) ++self->ends_;
+      if (event != IndexEvent::kPoll) self->messages_.push_back(message);
+      if (event == IndexEvent::kIdle) ++self->ends_;
       answer = self->answer_;
     }
     self->cv_.notify_all();
-    return answer ? answer(code, t) : 0;
+    return answer ? answer(event, t) : IndexAnswer::kGoOn;
   }
 
-  // Waits until the number of code 1 messages since the last Clear reaches n.
+  // Waits until the number of ends since the last Clear reaches n.
   void WaitForEnds(int n = 1) {
     std::unique_lock<std::mutex> lock(lock_);
     cv_.wait(lock, [&] { return ends_ >= n; });
   }
-  // Waits (at most timeout) until message (code, text) has arrived n times.
-  bool WaitForMessage(int code, const std::string& text, int n, std::chrono::seconds timeout) {
+  // Waits (at most timeout) until message (event, text) has arrived n times.
+  bool WaitForMessage(IndexEvent event, const std::string& text, int n,
+                      std::chrono::seconds timeout) {
     std::unique_lock<std::mutex> lock(lock_);
     return cv_.wait_for(lock, timeout, [&] {
-      return std::count(messages_.begin(), messages_.end(), std::make_pair(code, text)) >= n;
+      return std::count_if(messages_.begin(), messages_.end(), [&](const IndexMessage& m) {
+               return EventOf(m) == event && TextOf(m) == text;
+             }) >= n;
     });
   }
   void Clear() {
@@ -72,28 +79,28 @@ class Recorder {
     messages_.clear();
     ends_ = 0;
   }
-  std::vector<std::pair<int, std::string>> messages() {
+  std::vector<IndexMessage> messages() {
     std::lock_guard<std::mutex> lock(lock_);
     return messages_;
   }
-  std::vector<std::string> Texts(int code) {
+  std::vector<std::string> Texts(IndexEvent event) {
     std::vector<std::string> out;
-    for (auto& [c, t] : messages())
-      if (c == code) out.push_back(t);
+    for (const IndexMessage& m : messages())
+      if (EventOf(m) == event) out.emplace_back(TextOf(m));
     return out;
   }
-  std::vector<int> Codes() {
-    std::vector<int> out;
-    for (auto& m : messages()) out.push_back(m.first);
+  std::vector<IndexEvent> Events() {
+    std::vector<IndexEvent> out;
+    for (const IndexMessage& m : messages()) out.push_back(EventOf(m));
     return out;
   }
 
  private:
   std::mutex lock_;
   std::condition_variable cv_;
-  std::vector<std::pair<int, std::string>> messages_;
+  std::vector<IndexMessage> messages_;
   int ends_ = 0;
-  std::function<int(int, const std::string&)> answer_;  // guarded by lock_
+  Answer answer_;  // guarded by lock_
 };
 
 class DriveIndexTest : public ::testing::Test {
@@ -126,7 +133,7 @@ class DriveIndexTest : public ::testing::Test {
     EXPECT_TRUE(index->StartFind(named, look_in, containing, subfolders, refresh, &message))
         << message;
     rec_.WaitForEnds();
-    return rec_.Texts(kCodeFound);
+    return rec_.Texts(IndexEvent::kFound);
   }
 
   static std::vector<std::string> Sorted(std::vector<std::string> v) {
@@ -150,17 +157,17 @@ TEST_F(DriveIndexTest, FirstRefreshBuildsEveryFolderAndAnnouncesTopLevelAndNewFo
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
 
-  auto folders = rec_.Texts(kCodeRefresh);
+  auto folders = rec_.Texts(IndexEvent::kRefresh);
   std::set<std::string> seen(folders.begin(), folders.end());
   for (const char* f : {"", "T:\\a\\", "T:\\a\\b\\", "T:\\a\\b\\c\\", "T:\\d\\"})
     EXPECT_TRUE(seen.count(f)) << f;
   // After the refresh the index alone knows every name.
-  rec_.SetAnswer([](int code, const std::string& text) {
-    return code == kCodeRefresh && text.empty() ? 1 : 0;  // stop as the refresh begins
+  rec_.SetAnswer([](IndexEvent event, const std::string& text) {
+    return StopIf(event == IndexEvent::kRefresh && text.empty());  // stop as the refresh begins
   });
   EXPECT_EQ(Sorted(Find(&index, "*.txt")),
             (std::vector<std::string>{"T:\\a\\b\\c\\deep.txt", "T:\\top.txt"}));
-  EXPECT_EQ(index.current_phase(), kPhaseIdle);
+  EXPECT_EQ(index.current_phase(), FindPhase::kIdle);
 }
 
 TEST_F(DriveIndexTest, RefreshOfUnchangedDriveListsNothingEvenWithCaseTwins) {
@@ -238,8 +245,8 @@ TEST_F(DriveIndexTest, RefreshOfADeepTreeListsExactlyTheFoldersThatChanged) {
         std::replace(f.begin(), f.end(), '/', '\\');
         want.push_back("T:\\" + f);
       }
-      rec_.SetAnswer([](int code, const std::string& text) {
-        return code == kCodeRefresh && text.empty() ? 1 : 0;  // the index alone
+      rec_.SetAnswer([](IndexEvent event, const std::string& text) {
+        return StopIf(event == IndexEvent::kRefresh && text.empty());  // the index alone
       });
       EXPECT_EQ(Sorted(Find(&index, "*.txt")), Sorted(want));
       rec_.SetAnswer(nullptr);
@@ -335,11 +342,11 @@ TEST_F(DriveIndexTest, FolderTurnedFileStaysSoundWhenTheMergeIsStoppedAndTheInde
   // merge asks whether to go on before its first and its eleventh name.
   const auto listed = index.folders_listed();
   std::atomic<int> polls_in_merge{0};
-  rec_.SetAnswer([&](int code, const std::string&) {
-    if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
+  rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+    if (event != IndexEvent::kPoll || index.current_phase() != FindPhase::kRefresh ||
         index.folders_listed() <= listed)
-      return 0;
-    return ++polls_in_merge == 2 ? 1 : 0;
+      return IndexAnswer::kGoOn;
+    return StopIf(++polls_in_merge == 2);
   });
   Find(&index, "*", {}, true, true);
   rec_.SetAnswer(nullptr);
@@ -386,12 +393,13 @@ TEST_F(DriveIndexTest, ProgressArrivesWhileTheWalkIsBusyWithoutPostingMore) {
   const auto listed = index.folders_listed();
   int polls_after_root = 0;  // refresh thread only
   bool delivered_while_busy = false;
-  rec_.SetAnswer([&](int code, const std::string&) {
-    if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
+  rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+    if (event != IndexEvent::kPoll || index.current_phase() != FindPhase::kRefresh ||
         index.folders_listed() != listed + 1 || ++polls_after_root != 4)
-      return 0;
-    delivered_while_busy = rec_.WaitForMessage(kCodeRefresh, "T:\\a\\", 2, std::chrono::seconds(10));
-    return 0;
+      return IndexAnswer::kGoOn;
+    delivered_while_busy =
+        rec_.WaitForMessage(IndexEvent::kRefresh, "T:\\a\\", 2, std::chrono::seconds(10));
+    return IndexAnswer::kGoOn;
   });
   Find(&index, "*", {}, true, true);
   rec_.SetAnswer(nullptr);
@@ -415,21 +423,21 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   std::thread::id find_thread;
   bool content_in_poll = false, release = false;
   int find_polls = 0;
-  rec_.SetAnswer([&](int code, const std::string&) {
-    if (code != kCodePoll) return 0;
+  rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+    if (event != IndexEvent::kPoll) return IndexAnswer::kGoOn;
     std::unique_lock<std::mutex> l(lock);
     if (find_thread == std::thread::id()) find_thread = std::this_thread::get_id();
     if (std::this_thread::get_id() == find_thread) {
       // Third record: a.txt is queued; stop once the content thread is busy.
-      if (++find_polls < 3) return 0;
+      if (++find_polls < 3) return IndexAnswer::kGoOn;
       cv.wait(l, [&] { return content_in_poll; });
-      return 1;
+      return IndexAnswer::kStop;
     }
-    if (content_in_poll) return 0;
+    if (content_in_poll) return IndexAnswer::kGoOn;
     content_in_poll = true;
     cv.notify_all();
     cv.wait(l, [&] { return release; });
-    return 0;
+    return IndexAnswer::kGoOn;
   });
   std::string message;
   rec_.Clear();
@@ -457,8 +465,8 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   cv.notify_all();
   opener.join();
   other_rec.WaitForEnds();
-  for (const auto& [code, text] : other_rec.messages())
-    EXPECT_EQ(text.find("a.txt"), std::string::npos) << code << " " << text;
+  for (const IndexMessage& m : other_rec.messages())
+    EXPECT_EQ(TextOf(m).find("a.txt"), std::string::npos) << TextOf(m);
   rec_.SetAnswer(nullptr);
 }
 
@@ -507,14 +515,15 @@ TEST_F(DriveIndexTest, LookInOnlyWalkListsAncestorsAndScopeFirst) {
   DriveIndex index(NoWatcher());
   // Open without settling: stop the open's refresh at once, so that the
   // find's refresh does the walking.
-  rec_.SetAnswer([](int code, const std::string&) { return code == kCodePoll ? 1 : 0; });
+  rec_.SetAnswer(
+      [](IndexEvent event, const std::string&) { return StopIf(event == IndexEvent::kPoll); });
   ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
   index.StopAndWait();
   rec_.SetAnswer(nullptr);
   auto found = Find(&index, "x.txt", {"\\A\\B"}, true, true);
   EXPECT_EQ(found, (std::vector<std::string>{"T:\\A\\B\\deep\\x.txt"}));
   // The look-in-only walk reaches \A\B\ before \C\ is ever announced.
-  auto folders = rec_.Texts(kCodeRefresh);
+  auto folders = rec_.Texts(IndexEvent::kRefresh);
   auto at = [&](const std::string& f) {
     return std::find(folders.begin(), folders.end(), f) - folders.begin();
   };
@@ -525,17 +534,123 @@ TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
   WriteTextFile(P("a.txt"), "x");
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
-  rec_.SetAnswer([](int code, const std::string&) { return code == kCodePoll ? 1 : 0; });
+  rec_.SetAnswer(
+      [](IndexEvent event, const std::string&) { return StopIf(event == IndexEvent::kPoll); });
   auto found = Find(&index, "*");
   EXPECT_TRUE(found.empty());
-  // Nothing of phases 5 to 8; the code 4 may already be dropped as stopped
-  // when the notify thread comes to it after the stop.
-  auto codes = rec_.Codes();
-  if (codes.size() == 2) {
-    EXPECT_EQ(codes.front(), kCodeIndexFind);
+  // Nothing of the phases after the index find; the index find's own start
+  // may already be dropped as stopped when the notify thread comes to it
+  // after the stop.
+  auto events = rec_.Events();
+  if (events.size() == 2) {
+    EXPECT_EQ(events.front(), IndexEvent::kIndexFind);
   }
-  EXPECT_EQ(codes.back(), kCodeIdle);
-  EXPECT_LE(codes.size(), 2u);
+  EXPECT_EQ(events.back(), IndexEvent::kIdle);
+  EXPECT_LE(events.size(), 2u);
+}
+
+// Each phase of a find reaches the callback as a message of its own, in the
+// order the phases run; names and progress arrive inside their phases, and
+// the end tells the phase the index left for idle.
+TEST_F(DriveIndexTest, EveryPhaseOfAFindReachesTheCallbackAsItsOwnMessage) {
+  MakeFolder(P("sub"));
+  WriteTextFile(P("sub/hit.txt"), "needle");
+  WriteTextFile(P("miss.txt"), "hay");
+  for (int i = 0; i < 12; ++i) WriteTextFile(P("sub/f" + std::to_string(i)), "x");
+  {
+    DriveIndex builder(NoWatcher());  // the index-only find needs the names
+    OpenAndSettle(&builder);
+  }
+  using Phase = FindPhase;
+  const std::vector<Phase> all = {Phase::kIndexFind, Phase::kRefresh, Phase::kContent,
+                                  Phase::kCompaction, Phase::kFinalDelivery};
+  const std::vector<std::string> both = {"T:\\miss.txt", "T:\\sub\\hit.txt"};
+  struct Case {
+    const char* name;
+    bool index_only;
+    const char* containing;
+    bool refresh;
+    Phase stop_in;  // polls in this phase answer stop (kIdle: none)
+    std::vector<Phase> phases;
+    std::vector<std::string> found;  // checked unless the find is stopped
+    std::vector<std::string> refreshed;
+    Phase left;
+  } cases[] = {
+      {"names, drive listed again", false, "", true, Phase::kIdle, all, both, {"T:\\sub\\"},
+       Phase::kFinalDelivery},
+      {"contents", false, "needle", false, Phase::kIdle, all, {"T:\\sub\\hit.txt"}, {},
+       Phase::kFinalDelivery},
+      {"index only", true, "needle", true, Phase::kIdle,
+       {Phase::kIndexFind, Phase::kContent, Phase::kFinalDelivery}, {"T:\\sub\\hit.txt"}, {},
+       Phase::kFinalDelivery},
+      {"stopped in the index find", false, "", true, Phase::kIndexFind, {Phase::kIndexFind}, {},
+       {}, Phase::kIndexFind},
+      {"stopped in the refresh", false, "", true, Phase::kRefresh,
+       {Phase::kIndexFind, Phase::kRefresh}, {}, {}, Phase::kRefresh},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DriveIndex::Options options = NoWatcher();
+    options.index_only = c.index_only;
+    DriveIndex index(options);
+    if (c.index_only)  // opens without a refresh: nothing to wait for
+      ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+    else
+      OpenAndSettle(&index);
+    rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+      return StopIf(event == IndexEvent::kPoll && c.stop_in != Phase::kIdle &&
+                    index.current_phase() == c.stop_in);
+    });
+    Find(&index, "*.txt", {}, true, c.refresh, c.containing);
+    rec_.SetAnswer(nullptr);
+    const std::vector<IndexMessage> messages = rec_.messages();
+    ASSERT_FALSE(messages.empty());
+    ASSERT_TRUE(std::holds_alternative<FindEnded>(messages.back()));
+    EXPECT_EQ(std::get<FindEnded>(messages.back()).left, c.left);
+    EXPECT_EQ(std::get<FindEnded>(messages.back()).ran_to_end(), c.left == Phase::kFinalDelivery);
+
+    std::vector<Phase> phases;
+    std::vector<std::string> found, refreshed, searched;
+    for (std::size_t i = 0; i + 1 < messages.size(); ++i) {
+      const IndexMessage& m = messages[i];
+      const Phase in = phases.empty() ? Phase::kIdle : phases.back();
+      if (const auto* started = std::get_if<PhaseStarted>(&m)) {
+        phases.push_back(started->phase);
+      } else if (const auto* name = std::get_if<FoundName>(&m)) {
+        // Names come from the index find, the refresh or the content search.
+        EXPECT_TRUE(in == Phase::kIndexFind || in == Phase::kRefresh || in == Phase::kContent)
+            << name->path;
+        found.push_back(name->path);
+      } else if (const auto* folder = std::get_if<RefreshProgress>(&m)) {
+        EXPECT_EQ(in, Phase::kRefresh) << folder->folder;
+        refreshed.push_back(folder->folder);
+      } else if (const auto* file = std::get_if<ContentProgress>(&m)) {
+        // A content thread may see the content phase begun an instant before
+        // its start is queued.
+        EXPECT_TRUE(in == Phase::kContent || in == Phase::kRefresh ||
+                    (c.index_only && in == Phase::kIndexFind))
+            << file->file;
+        searched.push_back(file->file);
+      } else {
+        ADD_FAILURE() << "unexpected message " << static_cast<int>(EventOf(m));
+      }
+    }
+    if (c.stop_in == Phase::kIdle) {
+      EXPECT_EQ(phases, c.phases);
+      EXPECT_EQ(Sorted(found), c.found);
+      EXPECT_EQ(refreshed, c.refreshed);
+      // Only a find with a containing text searches files, and only names
+      // that matched (files searched before the content phase are not told).
+      for (const std::string& f : searched)
+        EXPECT_TRUE(*c.containing && std::count(both.begin(), both.end(), f)) << f;
+    } else {
+      // Messages still queued at the stop are dropped: what arrived of the
+      // phases is where the find began.
+      ASSERT_LE(phases.size(), c.phases.size());
+      EXPECT_TRUE(std::equal(phases.begin(), phases.end(), c.phases.begin()));
+    }
+    EXPECT_EQ(index.current_phase(), Phase::kIdle);
+  }
 }
 
 TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterAChange) {
@@ -547,11 +662,9 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
   // Folders are listed in the order root, a, b, c, d: stop at the first poll
   // after the listing of c, inside its merge.
   auto stop_after_listings = [&](std::uint64_t n) {
-    return [&index, n](int code, const std::string&) {
-      return code == kCodePoll && index.current_phase() == kPhaseRefresh &&
-                     index.folders_listed() >= n
-                 ? 1
-                 : 0;
+    return [&index, n](IndexEvent event, const std::string&) {
+      return StopIf(event == IndexEvent::kPoll && index.current_phase() == FindPhase::kRefresh &&
+                    index.folders_listed() >= n);
     };
   };
   rec_.SetAnswer(stop_after_listings(4));
@@ -564,7 +677,7 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
   rec_.SetAnswer(nullptr);
   // a and b from the index, c and d from the refresh that goes on.
   EXPECT_EQ(Find(&index, "f29").size(), 4u);
-  auto folders = rec_.Texts(kCodeRefresh);
+  auto folders = rec_.Texts(IndexEvent::kRefresh);
   EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\a\\"), 0);
   // d is new: announced as a new folder and as a top-level one.
   EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\d\\"), 2);
@@ -578,7 +691,7 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
   Find(&index, "f29", {}, true, true);
   rec_.SetAnswer(nullptr);
   Find(&index, "f29", {}, true, true);
-  folders = rec_.Texts(kCodeRefresh);
+  folders = rec_.Texts(IndexEvent::kRefresh);
   EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\a\\"), 1);
 }
 
@@ -603,7 +716,7 @@ TEST_F(DriveIndexTest, IndexOfAnotherVolumeOrDamagedIsRebuilt) {
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
   // A rebuilt index announces every folder as new again.
-  auto folders = rec_.Texts(kCodeRefresh);
+  auto folders = rec_.Texts(IndexEvent::kRefresh);
   EXPECT_EQ(std::count(folders.begin(), folders.end(), "T:\\x\\"), 2);
   EXPECT_EQ(Find(&index, "one").size(), 1u);
   index.Close();
@@ -774,10 +887,10 @@ TEST_F(DriveIndexTest, ContentFindReportsOnlyMatchingFiles) {
   OpenAndSettle(&index);
   auto found = Find(&index, "*.txt", {}, true, false, "fox");
   EXPECT_EQ(Sorted(found), (std::vector<std::string>{"T:\\sub\\also.txt", "T:\\yes.txt"}));
-  // Every result arrives before the end, and phase 7 was announced.
-  auto codes = rec_.Codes();
-  EXPECT_EQ(codes.back(), kCodeIdle);
-  EXPECT_NE(std::find(codes.begin(), codes.end(), kCodeContent), codes.end());
+  // Every result arrives before the end, and the content phase was announced.
+  auto events = rec_.Events();
+  EXPECT_EQ(events.back(), IndexEvent::kIdle);
+  EXPECT_NE(std::find(events.begin(), events.end(), IndexEvent::kContent), events.end());
 }
 
 TEST_F(DriveIndexTest, WatcherChangeMakesTheNextFindListWhatChanged) {
@@ -835,12 +948,13 @@ TEST_F(DriveIndexTest, ContentFindSkipsVanishedAndSpecialFilesAndStopDropsTheRes
   // A stop at the first match while files are searched: the find ends with
   // nothing after its end, and whatever was still queued is dropped (how
   // much that is depends on the threads' speed).
-  rec_.SetAnswer([](int code, const std::string&) { return code == kCodeFound ? 1 : 0; });
+  rec_.SetAnswer(
+      [](IndexEvent event, const std::string&) { return StopIf(event == IndexEvent::kFound); });
   found = Find(&index, "*.txt", {}, true, false, "needle");
   rec_.SetAnswer(nullptr);
   EXPECT_GE(found.size(), 1u);
-  EXPECT_EQ(rec_.Codes().back(), kCodeIdle);
-  EXPECT_EQ(index.current_phase(), kPhaseIdle);
+  EXPECT_EQ(rec_.Events().back(), IndexEvent::kIdle);
+  EXPECT_EQ(index.current_phase(), FindPhase::kIdle);
   // The next find is whole again.
   EXPECT_EQ(Find(&index, "*.txt", {}, true, false, "needle").size(), 40u);
 }
@@ -851,11 +965,11 @@ TEST_F(DriveIndexTest, NamesMergedBeforeAPauseAreFoundByTheNextFind) {
   // Stop the open's refresh inside the merge of the root folder, after some
   // of its names went into the record being merged.
   int polls_after_listing = 0;
-  rec_.SetAnswer([&](int code, const std::string&) {
-    if (code != kCodePoll || index.current_phase() != kPhaseRefresh ||
+  rec_.SetAnswer([&](IndexEvent event, const std::string&) {
+    if (event != IndexEvent::kPoll || index.current_phase() != FindPhase::kRefresh ||
         index.folders_listed() < 1)
-      return 0;
-    return ++polls_after_listing >= 3 ? 1 : 0;
+      return IndexAnswer::kGoOn;
+    return StopIf(++polls_after_listing >= 3);
   });
   ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
   rec_.WaitForEnds();

@@ -47,15 +47,15 @@ struct EndWaiter {
   std::condition_variable cv;
   int ends = 0;
   std::vector<std::string> found;
-  static int Callback(int code, const char* text, void* user) {
+  static IndexAnswer Callback(const IndexMessage& message, void* user) {
     auto* self = static_cast<EndWaiter*>(user);
     std::lock_guard<std::mutex> l(self->lock);
-    if (code == kCodeFound) self->found.push_back(text);
-    if (code == kCodeIdle) {
+    if (const auto* name = std::get_if<FoundName>(&message)) self->found.push_back(name->path);
+    if (std::holds_alternative<FindEnded>(message)) {
       ++self->ends;
       self->cv.notify_all();
     }
-    return 0;
+    return IndexAnswer::kGoOn;
   }
   void WaitFor(int n) {
     std::unique_lock<std::mutex> l(lock);

@@ -39,19 +39,19 @@ class WalkTest : public ::testing::Test {
     index_path_ = platform::IndexFilePath('T');
   }
 
-  static int Callback(int code, const char* text, void* user) {
+  static IndexAnswer Callback(const IndexMessage& message, void* user) {
     auto* self = static_cast<WalkTest*>(user);
-    std::function<int(int)> answer;
+    std::function<IndexAnswer(const IndexMessage&)> answer;
     {
       std::lock_guard<std::mutex> lock(self->lock_);
-      if (code == kCodeFound) self->found_.push_back(text);
-      if (code == kCodeIdle) ++self->ends_;
+      if (const auto* found = std::get_if<FoundName>(&message)) self->found_.push_back(found->path);
+      if (std::holds_alternative<FindEnded>(message)) ++self->ends_;
       answer = self->answer_;
     }
     self->cv_.notify_all();
-    return answer ? answer(code) : 0;
+    return answer ? answer(message) : IndexAnswer::kGoOn;
   }
-  void SetAnswer(std::function<int(int)> answer) {
+  void SetAnswer(std::function<IndexAnswer(const IndexMessage&)> answer) {
     std::lock_guard<std::mutex> lock(lock_);
     answer_ = std::move(answer);
   }
@@ -116,7 +116,7 @@ class WalkTest : public ::testing::Test {
   std::condition_variable cv_;
   std::vector<std::string> found_;           // guarded by lock_
   int ends_ = 0;                             // guarded by lock_
-  std::function<int(int)> answer_;           // guarded by lock_
+  std::function<IndexAnswer(const IndexMessage&)> answer_;  // guarded by lock_
 };
 
 // The folder records of a closed index, by folder path ("\", "\a\").
@@ -325,12 +325,18 @@ TEST_F(DamagedIndex, BrokenEntryListMarksTheIndexDamagedForFindAndWalk) {
       // The walk of the open stops before it reads a record and resumes in
       // the find's refresh phase, which stops it again at its next question:
       // only the index find reads the folder's list.
-      SetAnswer([&](int code) {
-        return code == kCodePoll && index.current_phase() == kPhaseRefresh ? 1 : 0;
+      SetAnswer([&](const IndexMessage& message) {
+        return std::holds_alternative<PollRequest>(message) &&
+                       index.current_phase() == FindPhase::kRefresh
+                   ? IndexAnswer::kStop
+                   : IndexAnswer::kGoOn;
       });
       OpenAndSettle(&index);
-      SetAnswer([&](int code) {
-        return code == kCodePoll && index.current_phase() == kPhaseRefresh ? 1 : 0;
+      SetAnswer([&](const IndexMessage& message) {
+        return std::holds_alternative<PollRequest>(message) &&
+                       index.current_phase() == FindPhase::kRefresh
+                   ? IndexAnswer::kStop
+                   : IndexAnswer::kGoOn;
       });
       Find(&index, "*.txt");
     } else {

@@ -308,7 +308,7 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
   const char* arrivals[] = {"T:\\d\\same.txt", "T:\\d\\b.txt",    "T:\\root.txt",
                             "T:\\d\\same.txt", "T:\\e\\a.txt",    "T:\\d\\same.txt"};
   for (const char* path : arrivals) {
-    EXPECT_EQ(driver.OnIndexCallback(kCodeFound, path), 0);
+    EXPECT_EQ(driver.OnIndexCallback(FoundName{path}), IndexAnswer::kGoOn);
     clock.Advance(kRowHandOverMs);
   }
 
@@ -330,8 +330,8 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
 
   // A stopped find answers stop to found files and polls, and inserts nothing.
   driver.Stop();
-  EXPECT_EQ(driver.OnIndexCallback(kCodeFound, "T:\\x.txt"), 1);
-  EXPECT_EQ(driver.OnIndexCallback(kCodePoll, nullptr), 1);
+  EXPECT_EQ(driver.OnIndexCallback(FoundName{"T:\\x.txt"}), IndexAnswer::kStop);
+  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kStop);
   EXPECT_EQ(window.Rows().size(), 6u);
 }
 
@@ -490,20 +490,20 @@ TEST_F(SearchDriverTest, RowsReachTheWindowInBatches) {
         case kRows:
           for (int i = 0; i < e.rows; ++i) {
             const std::string path = ArrivalPath(arrived++);
-            if (driver.OnIndexCallback(kCodeFound, path.c_str()) == 0)
+            if (driver.OnIndexCallback(FoundName{path}) == IndexAnswer::kGoOn)
               kept.push_back(path);
             else
               ++stops;
           }
           break;
         case kMessage:
-          EXPECT_EQ(driver.OnIndexCallback(kCodeContent, ""), 0);
+          EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kContent}), IndexAnswer::kGoOn);
           break;
         case kStop:
           driver.Stop();
           break;
         case kEnd:
-          EXPECT_EQ(driver.OnIndexCallback(kCodeIdle, ""), 0);
+          EXPECT_EQ(driver.OnIndexCallback(FindEnded{}), IndexAnswer::kGoOn);
           break;
       }
     }
@@ -531,45 +531,44 @@ TEST_F(SearchDriverTest, MessagesOfTheIndexWithoutARunningFind) {
   SearchDriver driver(&window, QuickOptions());
   EXPECT_FALSE(driver.OpenDriveIndex("Q:", false));  // active, no index thread
   struct Case {
-    int code;
-    const char* text;
+    IndexMessage message;
     const char* status;
     const char* indicator;
   } cases[] = {
-      {kCodeRefresh, "T:\\Windows\\", "Updating \"T:\\Windows\\*\"...", "BUSY"},
-      {kCodeRefresh, "", "Updating name information.", "BUSY"},
-      {kCodeCompaction, "", "Compressing index file.", " "},
-      {kCodeContent, "T:\\a.txt", "Searching file \"T:\\a.txt\"...", "BUSY"},
-      {kCodeContent, "", "Searching files...", "BUSY"},
-      {kCodeIndexFind, "", "Finding matching file names...", "BUSY"},
-      {kCodeIdle, "", "Ready.", " "},
+      {RefreshProgress{"T:\\Windows\\"}, "Updating \"T:\\Windows\\*\"...", "BUSY"},
+      {PhaseStarted{FindPhase::kRefresh}, "Updating name information.", "BUSY"},
+      {PhaseStarted{FindPhase::kCompaction}, "Compressing index file.", " "},
+      {ContentProgress{"T:\\a.txt"}, "Searching file \"T:\\a.txt\"...", "BUSY"},
+      {PhaseStarted{FindPhase::kContent}, "Searching files...", "BUSY"},
+      {PhaseStarted{FindPhase::kIndexFind}, "Finding matching file names...", "BUSY"},
+      {FindEnded{}, "Ready.", " "},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.status);
     window.SetStatusText("-");
     window.SetIndicatorText("-");
-    EXPECT_EQ(driver.OnIndexCallback(c.code, c.text), 0);
+    EXPECT_EQ(driver.OnIndexCallback(c.message), IndexAnswer::kGoOn);
     EXPECT_EQ(window.status(), c.status);
     EXPECT_EQ(window.indicator(), c.indicator);
   }
-  // Code 8 and polls change nothing.
+  // The final delivery and polls change nothing.
   window.SetStatusText("-");
-  EXPECT_EQ(driver.OnIndexCallback(kCodeFinalDelivery, ""), 0);
-  EXPECT_EQ(driver.OnIndexCallback(kCodePoll, nullptr), 0);
+  EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kFinalDelivery}), IndexAnswer::kGoOn);
+  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kGoOn);
   EXPECT_EQ(window.status(), "-");
 
   // The name phase defers details until the next message that is neither a
   // found file nor the name phase itself.
-  driver.OnIndexCallback(kCodeIndexFind, "");
+  driver.OnIndexCallback(PhaseStarted{FindPhase::kIndexFind});
   EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(kCodeFound, "T:\\a.txt");
+  driver.OnIndexCallback(FoundName{"T:\\a.txt"});
   EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(kCodeRefresh, "");
+  driver.OnIndexCallback(PhaseStarted{FindPhase::kRefresh});
   EXPECT_FALSE(driver.deferred_details());
 
   // A folder text too long for the pane is cut to 255 characters.
   std::string long_folder = "T:\\" + std::string(300, 'f') + "\\";
-  driver.OnIndexCallback(kCodeRefresh, long_folder.c_str());
+  driver.OnIndexCallback(RefreshProgress{long_folder});
   EXPECT_EQ(window.status().size(), 255u);
   EXPECT_EQ(window.status().rfind("Updating \"T:\\fff", 0), 0u);
 }
