@@ -13,8 +13,8 @@
 #include <string_view>
 #include <variant>
 
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace quindelo {
 
