@@ -66,8 +66,10 @@ bool NativePathOfUri(std::string_view uri, std::string* native_path) {
     if (i + 2 >= rest.size()) return false;
     int high = HexValue(rest[i + 1]);
     int low = HexValue(rest[i + 2]);
-    if (high < 0 || low < 0 || (high == 0 && low == 0)) return false;
-    path += static_cast<char>(high * 16 + low);
+    if (high < 0 || low < 0) return false;
+    char byte = static_cast<char>(high * 16 + low);
+    if (byte == '\0' || byte == '/') return false;  // no name holds either
+    path += byte;
     i += 2;
   }
   *native_path = std::move(path);

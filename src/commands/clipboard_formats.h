@@ -36,7 +36,8 @@ std::string FileUri(std::string_view native_path);
 
 // The URI's native path: "file://" (host empty or "localhost") or "file:"
 // followed by an absolute path whose %XX escapes are decoded. False for
-// another scheme or host, a bad escape, or an escaped NUL byte.
+// another scheme or host, a bad escape, or an escaped NUL or "/" (no name
+// holds either).
 bool NativePathOfUri(std::string_view uri, std::string* native_path);
 
 // Every format's bytes for the selected native paths in list order.
