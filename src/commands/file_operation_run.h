@@ -1,8 +1,9 @@
 // Carrying out a file operation plan (file_operation_plan.h) on the disk, as
 // safely as the desktop's own file manager would:
 //   - a copy is written under a temporary name in the destination folder,
-//     with the source's permission bits and times, flushed to the disk, and
-//     only then renamed to its name, so no partly written file is ever left
+//     with the source's permission bits and times, and only then renamed to
+//     its name (flushed to the disk first when it replaces a file or the
+//     source goes away afterwards), so no partly written file is ever left
 //     under the destination name (after a failure or a cancel the temporary
 //     file is removed); a folder is copied the same way, as a whole;
 //   - an existing destination is replaced only when the plan says so and the

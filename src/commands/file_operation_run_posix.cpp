@@ -122,8 +122,10 @@ void SetTimes(int fd, const struct stat& source) {
 
 class StepRunner {
  public:
-  StepRunner(FileOperationObserver* observer, std::size_t index)
-      : observer_(observer), index_(index) {}
+  // flush: write copies through to the disk before they get their names
+  // (when the source goes away afterwards, or an old file is replaced).
+  StepRunner(FileOperationObserver* observer, std::size_t index, bool flush)
+      : observer_(observer), index_(index), flush_(flush) {}
 
   // Copies the regular file open as in into out, block by block.
   Outcome CopyData(int in, int out) {
@@ -165,7 +167,7 @@ class StepRunner {
     if (!copied.ok()) return copied;
     if (fchmod(target_fd, st.st_mode & 07777) != 0) return Outcome::Errno();
     SetTimes(target_fd, st);
-    if (fsync(target_fd) != 0) return Outcome::Errno();
+    if (flush_ && fsync(target_fd) != 0) return Outcome::Errno();
     return Outcome();
   }
 
@@ -249,7 +251,7 @@ class StepRunner {
     if (fd.get() < 0) return Outcome::Errno();
     if (fchmod(fd.get(), st.st_mode & 07777) != 0) return Outcome::Errno();
     SetTimes(fd.get(), st);
-    return fsync(fd.get()) == 0 ? Outcome() : Outcome::Errno();
+    return !flush_ || fsync(fd.get()) == 0 ? Outcome() : Outcome::Errno();
   }
 
   // Copies a folder as a whole: built under a temporary name beside target,
@@ -287,6 +289,7 @@ class StepRunner {
  private:
   FileOperationObserver* observer_;
   std::size_t index_;
+  bool flush_;
   std::uint64_t bytes_ = 0;
 };
 
@@ -336,7 +339,7 @@ FileOperationResult RunFileOperationPlan(const FileOperationPlan& plan, Trash* t
     }
     bool replace = step.replaces_existing;
     if (replace && !observer->ConfirmReplace(step)) continue;
-    StepRunner runner(observer, i);
+    StepRunner runner(observer, i, step.action != StepAction::kCopy || replace);
     Outcome outcome;
     switch (step.action) {
       case StepAction::kMakeFolder:

@@ -1,8 +1,7 @@
 // Command lines for other programs: the "%1" substitution as messages show
 // it, the splitting into process arguments (a file name, whatever it holds,
 // stays one argument), the Run command's batch, the Text Edit template from
-// a desktop entry, the working folder, the selection walk and the failure
-// texts.
+// a desktop entry, the working folder and the selection walk.
 #include "commands/command_line.h"
 
 #include <gtest/gtest.h>
@@ -10,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "commands/command_texts.h"
 #include "commands/selection.h"
 #include "support/test_env.h"
 
@@ -83,33 +81,11 @@ TEST(CommandArguments, AFileNameStaysOneArgumentWhateverItHolds) {
   EXPECT_TRUE(CommandArguments("   ", "/a").empty());
 }
 
-TEST(PlanRunCommands, EveryCommandButTheLastIsWaitedForAndTextsAsTheDialogGivesThem) {
-  const std::vector<std::string> three = {"/d/a.txt", "/d/b c.txt", "/d/c.txt"};
-  std::vector<CommandRun> runs = PlanRunCommands("  wc -l %1", three);
-  ASSERT_EQ(3u, runs.size());
-  for (std::size_t i = 0; i < runs.size(); ++i) {
-    EXPECT_EQ((Args{"wc", "-l", three[i]}), runs[i].arguments);
-    EXPECT_EQ(i < 2, runs[i].wait) << i;
-  }
-  EXPECT_EQ("wc -l \"/d/b c.txt\"", runs[1].command_line);
-  EXPECT_EQ(RunFailedMessage(runs[1].command_line),
-            "Unable to run command line:\n\"wc -l \"/d/b c.txt\"\".");
-
-  // Without "%1" the text runs once, not waited for, however many files.
-  runs = PlanRunCommands(" make all", three);
-  ASSERT_EQ(1u, runs.size());
-  EXPECT_EQ((Args{"make", "all"}), runs[0].arguments);
-  EXPECT_EQ("make all", runs[0].command_line);
-  EXPECT_FALSE(runs[0].wait);
-  EXPECT_EQ(1u, PlanRunCommands("make", {}).size());
-  // "%1" with nothing selected, and a text without a program, start nothing.
-  EXPECT_TRUE(PlanRunCommands("wc %1", {}).empty());
-  EXPECT_TRUE(PlanRunCommands("   ", three).empty());
-
+TEST(PlanRunCommands, ABatchOfTenThousandAndTheDialogsStartText) {
   // A batch of 10,000 files: one process each, only the last not waited for.
   std::vector<std::string> many;
   for (int i = 0; i < 10000; ++i) many.push_back("/d/f" + std::to_string(i));
-  runs = PlanRunCommands("touch %1", many);
+  std::vector<CommandRun> runs = PlanRunCommands("touch %1", many);
   ASSERT_EQ(10000u, runs.size());
   EXPECT_TRUE(runs[9998].wait);
   EXPECT_FALSE(runs[9999].wait);
@@ -176,16 +152,6 @@ TEST(WorkingFolder, TheFolderThatHoldsTheFileBlanksIncluded) {
       {"", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, WorkingFolder(c.path)) << c.path;
-}
-
-TEST(FailureTexts, AreTheSystemsOwn) {
-  EXPECT_EQ(
-      "Unable to print file \"D:\\a.txt\".  Check that the file association is correct and that "
-      "the program exists.",
-      OpenFailedMessage(kPrintVerb, "D:\\a.txt"));
-  EXPECT_EQ(OpenFailedMessage("open", "x"), OpenFailedMessage("", "x"));
-  EXPECT_STREQ("No association for text files.", kNoTextAssociationMessage);
-  EXPECT_EQ("Unable to run command line:\n\"a b\".", RunFailedMessage("a b"));
 }
 
 // A results list whose selected rows are given in the test.
