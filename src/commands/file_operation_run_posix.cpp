@@ -83,9 +83,13 @@ bool SyncFolder(const std::string& folder) {
 // it, never following a symbolic link.
 Outcome RemoveAt(int parent, const char* name) {
   if (unlinkat(parent, name, 0) == 0) return Outcome();
-  if (errno != EISDIR && errno != EPERM) return Outcome::Errno();
+  int unlink_error = errno;
+  if (unlink_error != EISDIR && unlink_error != EPERM) return Outcome::Errno();
   Fd folder(openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (folder.get() < 0) return Outcome::Errno();
+  if (folder.get() < 0) {
+    // Not a folder after all: the unlink's own reason is the one to show.
+    return errno == ENOTDIR || errno == ELOOP ? Outcome{unlink_error, false} : Outcome::Errno();
+  }
   int listing_fd = dup(folder.get());
   if (listing_fd < 0) return Outcome::Errno();
   std::unique_ptr<DIR, int (*)(DIR*)> listing(fdopendir(listing_fd), closedir);
