@@ -10,6 +10,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,6 +223,31 @@ TEST(RunFileOperationPlan, DeletesNeverFollowLinksAndARefusedTrashAsksFirst) {
   EXPECT_EQ(1u, PlanAndRun(FileOperation::kDelete, {"D:\\t1"}, "", &observer, &trash).done);
   EXPECT_FALSE(Exists(d + "/t1"));
   EXPECT_TRUE(observer.failures.empty());
+}
+
+// Sets or clears the immutable flag; false where the file system or the
+// process's rights do not allow it.
+bool SetImmutable(const std::string& path, bool on) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
+}
+
+TEST(RunFileOperationPlan, AFileThatCannotBeDeletedGivesItsOwnReason) {
+  test::ScopedTestEnv env;
+  std::string d = env.MakeDrive('D', "d");
+  test::WriteTextFile(d + "/stuck", "s");
+  if (!SetImmutable(d + "/stuck", true)) GTEST_SKIP() << "no immutable files here";
+  ScriptedObserver observer;
+  EXPECT_EQ(0u, PlanAndRun(FileOperation::kDeletePermanently, {"D:\\stuck"}, "", &observer).done);
+  SetImmutable(d + "/stuck", false);
+  EXPECT_EQ(std::vector<std::string>{"Unable to delete \"D:\\stuck\": Operation not permitted."},
+            observer.failures);
 }
 
 }  // namespace
