@@ -1,0 +1,21 @@
+#include "commands/command_texts.h"
+
+namespace quindelo::commands {
+
+std::string OpenFailedMessage(std::string_view verb, std::string_view path) {
+  std::string text = "Unable to ";
+  text += verb.empty() ? std::string_view(kOpenVerb) : verb;
+  text += " file \"";
+  text += path;
+  text += "\".  Check that the file association is correct and that the program exists.";
+  return text;
+}
+
+std::string RunFailedMessage(std::string_view command_line) {
+  std::string text = "Unable to run command line:\n\"";
+  text += command_line;
+  text += "\".";
+  return text;
+}
+
+}  // namespace quindelo::commands

@@ -1,0 +1,111 @@
+// Finding another program's file dialog on the accessibility bus, and the
+// Named text its file-type list gives.
+//
+// The desktop's accessibility tree is read through AccessibleNode, which the
+// platform layer implements over AT-SPI and tests implement with a tree
+// built in the test. The search never descends into an application of our
+// own process (a call into one's own process from the window thread can
+// freeze it), never follows more than kMaxTreeDepth levels or visits more
+// than kMaxVisitedNodes nodes, so a broken or hostile tree cannot hang it.
+//
+// A top-level window qualifies when it is visible and showing, and its role
+// is "file chooser" (GTK) or "dialog" (Qt's own file dialog and others).
+// Inside it, in child order (a node that is not showing is left out with
+// everything below it; a disabled node is skipped, but not its children):
+//   - the name field is an enabled editable text whose placeholder text
+//     begins with "Location" (GTK's location entry), or a text or combo box
+//     named by one of the name labels: its own name, a label it is
+//     labelled by, or a label just before it among its siblings;
+//   - the type field is an enabled combo box named by one of the type labels
+//     the same ways, or else, in a file chooser, the first combo box that
+//     no label names (GTK's filter list).
+// Labels are compared without regard to ASCII case against the start of the
+// text, over the label's length. The first qualifying window with a name
+// field wins. A file chooser without one (GTK shows its location entry only
+// after its action "show_location") is the answer when no window has one,
+// with the node that performs that action.
+//
+// Thread-safety: FindOpenDialog keeps no state; the nodes' own rules apply
+// (the AT-SPI ones are called off the window thread).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quindelo::commands {
+
+enum class AccessibleRole {
+  kOther,
+  kApplication,
+  kFrame,
+  kDialog,
+  kFileChooser,
+  kText,      // text or entry
+  kLabel,
+  kComboBox,
+  kMenu,
+  kMenuItem,
+  kPushButton,
+  kPanel,
+};
+
+enum class AccessibleState { kVisible, kShowing, kEnabled, kSensitive, kEditable };
+
+class AccessibleNode {
+ public:
+  virtual ~AccessibleNode() = default;
+  virtual AccessibleRole Role() const = 0;
+  virtual std::string Name() const = 0;
+  // An object attribute such as "placeholder-text"; empty when it is absent.
+  virtual std::string Attribute(std::string_view key) const = 0;
+  virtual bool HasState(AccessibleState state) const = 0;
+  // Whether the node offers the named action (e.g. "show_location").
+  virtual bool HasAction(std::string_view action) const = 0;
+  virtual int ChildCount() const = 0;
+  // A child; null when it cannot be read. Valid while the tree is.
+  virtual const AccessibleNode* Child(int index) const = 0;
+  // The nodes of its "labelled by" relation.
+  virtual std::vector<const AccessibleNode*> LabelledBy() const = 0;
+  // The process that shows the node; 0 when unknown.
+  virtual int ProcessId() const = 0;
+};
+
+inline constexpr int kMaxTreeDepth = 64;
+inline constexpr int kMaxVisitedNodes = 20000;
+
+// The label tables: the system's own labels, then the desktop's.
+extern const std::vector<std::string_view> kNameFieldLabels;
+extern const std::vector<std::string_view> kTypeFieldLabels;
+inline constexpr char kLocationPlaceholder[] = "Location";
+inline constexpr char kShowLocationAction[] = "show_location";
+
+// True when text begins with one of labels (ASCII case ignored).
+bool BeginsWithLabel(std::string_view text, const std::vector<std::string_view>& labels);
+
+struct OpenDialogTarget {
+  const AccessibleNode* dialog = nullptr;      // the top-level window
+  const AccessibleNode* name_field = nullptr;  // receives the path
+  const AccessibleNode* type_field = nullptr;  // the file-type list, if any
+  // Set when the name field is not in the tree yet: the node whose action
+  // kShowLocationAction brings it; search again after performing it.
+  const AccessibleNode* reveal = nullptr;
+
+  bool found() const { return name_field != nullptr || reveal != nullptr; }
+};
+
+// Searches the applications under desktop (the accessibility tree's root)
+// for an open dialog, leaving out every application of own_process_id.
+OpenDialogTarget FindOpenDialog(const AccessibleNode& desktop, int own_process_id);
+
+// The Named text that a file-type text asks for, as "Text Documents (*.txt)"
+// gives "*.txt" and "Bitmaps (.bmp;.dib)" gives "*.bmp;*.dib": between the
+// last "(" and the last ")" a "*" goes before every "." that does not follow
+// one (while the text is shorter than 255 characters), and the patterns
+// there, separated by ";" or blanks, are joined by ";". False, leaving
+// *named alone, for an empty text, one beginning with "All Files" (ASCII
+// case ignored), and one without such a pair of parentheses, as GTK's filter
+// names are: a name alone says nothing about the files' names.
+bool NamedTextOfFileType(std::string_view type_text, std::string* named);
+
+}  // namespace quindelo::commands

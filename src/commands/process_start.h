@@ -1,0 +1,24 @@
+// Starting another program from its arguments, never through a shell.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quindelo::commands {
+
+// Starts arguments[0] (looked up on PATH when it holds no "/") with exactly
+// these arguments and the caller's environment, in working_folder (the
+// current folder when empty). The new process inherits no descriptor but
+// standard input, output and error, and starts with the default signal
+// dispositions and an empty signal mask. With wait set, returns once the
+// process has ended; otherwise a detached thread collects it when it ends,
+// so that no finished process is left behind. False, with *error set to
+// the errno value when error is not null, when the process could not be
+// started (no such program, not executable, no such working folder, or no
+// arguments at all).
+//
+// Thread-safety: may be called from any thread. A wait blocks the caller.
+bool StartProcess(const std::vector<std::string>& arguments, const std::string& working_folder,
+                  bool wait, int* error = nullptr);
+
+}  // namespace quindelo::commands

@@ -1,0 +1,53 @@
+// The walk over the selected rows of the results list, as every command on
+// found files takes it: in list order, each row's drive path (what messages
+// and the system's own texts show) and its native path (what other programs
+// and file system calls are given).
+//
+// Thread-safety: the walk reads the rows through RowSelection, so it runs
+// where the rows may be read (the window thread). Nothing here keeps state.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "search/found_file.h"
+
+namespace quindelo::commands {
+
+// What the walk needs of the results list.
+class RowSelection {
+ public:
+  virtual ~RowSelection() = default;
+  // The first selected row after row `after` (-1 to start), in list order;
+  // -1 when there is none.
+  virtual int NextSelectedRow(int after) const = 0;
+  // The record of a row; null when the row cannot be read (it is skipped).
+  virtual const FoundFile* RowRecord(int row) const = 0;
+};
+
+struct SelectedFile {
+  // The row's folder text, a backslash unless it ends in one, and its name,
+  // cut to 259 characters: the path as the system shows it.
+  std::string path;
+  // The whole path (never cut) on the file system; empty when the drive
+  // letter is not a drive any more.
+  std::string native_path;
+};
+
+// The next selected row's path after *row (-1 to start): sets *row and
+// *path (cut to 259 characters) and returns true; false at the end.
+bool NextSelectedPath(const RowSelection& selection, int* row, std::string* path);
+
+// Every selected row in list order. The drive table is read once per drive
+// letter, so a selection of many files costs one lookup.
+std::vector<SelectedFile> CollectSelectedFiles(const RowSelection& selection);
+
+// The folder a program started on a file begins in: the native folder that
+// holds native_path ("/" for a file in the root; a path given between double
+// quotes is read without them). Empty when the text names no folder, and
+// the program is then started without one. A blank in a folder name is part
+// of the name.
+std::string WorkingFolder(std::string_view native_path);
+
+}  // namespace quindelo::commands

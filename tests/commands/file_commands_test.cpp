@@ -1,0 +1,182 @@
+// Open, Print, Text Edit and Run over a selection against desktop services
+// given in the test: what each file is handed to, in which folder, which
+// processes are waited for, which warnings appear; and the real process
+// start, which gives a program exactly its arguments, never a shell.
+#include "commands/file_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/process_start.h"
+#include "search/message_report.h"
+#include "support/test_env.h"
+
+namespace quindelo::commands {
+namespace {
+
+using Args = std::vector<std::string>;
+
+class WarningRecorder : public MessageSink {
+ public:
+  WarningRecorder() { previous_ = SetMessageSink(this); }
+  ~WarningRecorder() override { SetMessageSink(previous_); }
+  void SetIndicator(const char*) override {}
+  void SetStatus(const char*) override {}
+  int ShowWarning(const char* caption, const char* text) override {
+    EXPECT_STREQ("Pemblet Quindelo", caption);
+    warnings.push_back(text);
+    return kMessageBoxOk;
+  }
+  std::vector<std::string> warnings;
+
+ private:
+  MessageSink* previous_;
+};
+
+class FakeDesktop : public DesktopServices {
+ public:
+  struct Call {
+    std::string what;  // "open", "print" or "start"
+    Args arguments;    // the path for open and print
+    std::string folder;
+    bool wait = false;
+  };
+  std::vector<Call> calls;
+  std::string fail_path;      // open, print and start fail for this path
+  std::string exec;           // the text editor's Exec value; empty: none
+  int editor_lookups = 0;
+
+  bool OpenWithDefaultApplication(const std::string& path, const std::string& folder) override {
+    calls.push_back({"open", {path}, folder});
+    return path != fail_path;
+  }
+  bool Print(const std::string& path, const std::string& folder) override {
+    calls.push_back({"print", {path}, folder});
+    return path != fail_path;
+  }
+  bool TextEditorExec(std::string* out) override {
+    ++editor_lookups;
+    *out = exec;
+    return !exec.empty();
+  }
+  bool StartProcess(const Args& arguments, const std::string& folder, bool wait) override {
+    calls.push_back({"start", arguments, folder, wait});
+    return arguments.back() != fail_path;
+  }
+};
+
+const std::vector<SelectedFile> kFiles = {
+    {"D:\\a.txt", "/d/a.txt"},
+    {"D:\\My Files\\b c.txt", "/d/My Files/b c.txt"},
+    {"D:\\x;$y\\\"q\".txt", "/d/x;$y/\"q\".txt"},
+};
+
+TEST(FileCommands, OpenAndPrintEachFileInItsFolderAndWarnPerFailure) {
+  WarningRecorder recorder;
+  FakeDesktop desktop;
+  desktop.fail_path = "/d/My Files/b c.txt";
+  FileCommands commands(&desktop);
+  commands.ActOnSelectedFiles(FileCommand::kOpen, kFiles);
+  commands.ActOnSelectedFiles(FileCommand::kPrint, {kFiles[1]});
+  ASSERT_EQ(4u, desktop.calls.size());
+  EXPECT_EQ("/d", desktop.calls[0].folder);
+  EXPECT_EQ("/d/My Files", desktop.calls[1].folder);
+  EXPECT_EQ((Args{"/d/x;$y/\"q\".txt"}), desktop.calls[2].arguments);
+  EXPECT_EQ("/d/x;$y", desktop.calls[2].folder);
+  EXPECT_EQ("print", desktop.calls[3].what);
+  EXPECT_EQ((std::vector<std::string>{
+                "Unable to open file \"D:\\My Files\\b c.txt\".  Check that the file association "
+                "is correct and that the program exists.",
+                "Unable to print file \"D:\\My Files\\b c.txt\".  Check that the file association "
+                "is correct and that the program exists."}),
+            recorder.warnings);
+}
+
+TEST(FileCommands, TextEditLooksUpOnceItFindsAndWarnsPerFileUntilThen) {
+  WarningRecorder recorder;
+  FakeDesktop desktop;
+  FileCommands commands(&desktop);
+  commands.ActOnSelectedFiles(FileCommand::kTextEdit, kFiles);
+  EXPECT_EQ(3, desktop.editor_lookups);
+  EXPECT_EQ(std::vector<std::string>(3, "No association for text files."), recorder.warnings);
+  EXPECT_TRUE(desktop.calls.empty());
+
+  desktop.exec = "\"/opt/My Ed/ed\" --tab %U";
+  desktop.fail_path = "/d/a.txt";
+  recorder.warnings.clear();
+  commands.ActOnSelectedFiles(FileCommand::kTextEdit, kFiles);
+  commands.ActOnSelectedFiles(FileCommand::kTextEdit, {kFiles[1]});
+  EXPECT_EQ(4, desktop.editor_lookups);  // kept after the first success
+  ASSERT_EQ(4u, desktop.calls.size());
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ((Args{"/opt/My Ed/ed", "--tab", kFiles[i].native_path}), desktop.calls[i].arguments);
+    EXPECT_FALSE(desktop.calls[i].wait);
+    EXPECT_EQ("", desktop.calls[i].folder);
+  }
+  EXPECT_EQ((std::vector<std::string>{
+                "Unable to run command line:\n\"\"/opt/My Ed/ed\" --tab /d/a.txt\"."}),
+            recorder.warnings);
+}
+
+TEST(FileCommands, RunWaitsForAllButTheLastAndStopsAtTheFirstFailure) {
+  WarningRecorder recorder;
+  FakeDesktop desktop;
+  FileCommands commands(&desktop);
+  commands.RunCommandOnSelection("gzip -k %1", kFiles);
+  ASSERT_EQ(3u, desktop.calls.size());
+  EXPECT_TRUE(desktop.calls[0].wait);
+  EXPECT_TRUE(desktop.calls[1].wait);
+  EXPECT_FALSE(desktop.calls[2].wait);
+  EXPECT_EQ((Args{"gzip", "-k", "/d/x;$y/\"q\".txt"}), desktop.calls[2].arguments);
+  EXPECT_TRUE(recorder.warnings.empty());
+
+  desktop.calls.clear();
+  desktop.fail_path = kFiles[1].native_path;
+  commands.RunCommandOnSelection("gzip -k %1", kFiles);
+  EXPECT_EQ(2u, desktop.calls.size());  // the third never starts
+  EXPECT_EQ((std::vector<std::string>{
+                "Unable to run command line:\n\"gzip -k \"/d/My Files/b c.txt\"\"."}),
+            recorder.warnings);
+
+  desktop.calls.clear();
+  recorder.warnings.clear();
+  commands.RunCommandOnSelection("make", kFiles);       // once, whatever is selected
+  commands.RunCommandOnSelection("wc %1", {});          // nothing selected: nothing runs
+  commands.RunCommandOnSelection("  ", kFiles);         // no program
+  ASSERT_EQ(1u, desktop.calls.size());
+  EXPECT_EQ((Args{"make"}), desktop.calls[0].arguments);
+  EXPECT_EQ((std::vector<std::string>{"Unable to run command line:\n\"\"."}), recorder.warnings);
+}
+
+TEST(StartProcess, ExactArgumentsNoShellInTheGivenFolder) {
+  test::ScopedTestEnv env;
+  std::string folder = env.Path("work");
+  test::MakeFolder(folder);
+  const std::string hostile[] = {"a \"b\";touch pwned", "$(touch pwned)", "line\nbreak",
+                                 "\xff\xfe bytes", "-dash"};
+  for (const std::string& name : hostile) {
+    test::WriteTextFile(folder + "/" + name, name);
+    int error = -1;
+    ASSERT_TRUE(StartProcess({"cp", "--", name, name + ".copy"}, folder, true, &error)) << name;
+    EXPECT_EQ(0, error);
+    // Waited for: the copy is complete when the call returns.
+    EXPECT_EQ(name, test::ReadWholeFile(folder + "/" + name + ".copy")) << name;
+  }
+  EXPECT_NE(0, access((folder + "/pwned").c_str(), F_OK));
+
+  int error = 0;
+  EXPECT_FALSE(StartProcess({"no-such-program-quindelo"}, "", true, &error));
+  EXPECT_EQ(ENOENT, error);
+  EXPECT_FALSE(StartProcess({"cp", "a", "b"}, folder + "/missing", true, &error));
+  EXPECT_NE(0, error);
+  EXPECT_FALSE(StartProcess({}, "", false, &error));
+  EXPECT_TRUE(StartProcess({"true"}, "", false));  // left running, collected later
+}
+
+}  // namespace
+}  // namespace quindelo::commands
