@@ -2,7 +2,7 @@
 
 #include "commands/command_line.h"
 #include "commands/command_texts.h"
-#include "search/message_report.h"
+#include "base/message_report.h"
 
 namespace quindelo::commands {
 namespace {

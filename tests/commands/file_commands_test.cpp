@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "commands/process_start.h"
-#include "search/message_report.h"
+#include "base/message_report.h"
 #include "support/test_env.h"
 
 namespace quindelo::commands {
