@@ -265,10 +265,14 @@ TEST(ResultsView, ColumnsKeepTheirWidthsWhileHiddenAndFitTheList) {
 
   const ViewOptions shown = view.CaptureViewOptions();
   const int type_width = shown.column_widths[kColumnType];
+  // The current cell in the Type column: hiding the column keeps its row.
+  view.selectionModel()->setCurrentIndex(view.results()->index(3, 2), QItemSelectionModel::NoUpdate);
   options = shown;
   options.show_type = 0;
   view.SetViewOptions(options);
   EXPECT_EQ(2, header->count());
+  EXPECT_EQ(3, view.currentIndex().row());
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(1));
   EXPECT_EQ(type_width, view.CaptureViewOptions().column_widths[kColumnType]);
   options = view.CaptureViewOptions();
   options.show_type = 1;
