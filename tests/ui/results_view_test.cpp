@@ -25,8 +25,6 @@ using testing::ResultsFixture;
 // A shown view over the files r0, r1, ... of folder T:\f.
 struct ViewFixture {
   explicit ViewFixture(int rows, bool show_size = false) {
-    // Under 2^17 pixels: Qt converts larger images on its thread pool,
-    // which ThreadSanitizer cannot follow through uninstrumented Qt.
     view.resize(320, 200);
     view.results()->SetPool(files.pool());
     ViewOptions options;
