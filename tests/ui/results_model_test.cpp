@@ -154,7 +154,7 @@ TEST(ResultsModel, CellTextsAndWhatTheyFetch) {
       {"A.TXT", kFile, kColumnType, false, false, comment("text/plain"), false, true},
       {"b.png", kFile, kColumnType, false, false, comment("image/png"), false, true},
       {"notes", kFile, kColumnType, false, false, "", false, true},
-      {"c.qqqunknown", kFile, kColumnType, false, false, "", false, true},
+      {"c.qqqunknown", kFile, kColumnType, false, false, "QQQUNKNOWN File", false, true},
       {"sub.zip", kFolder, kColumnType, false, false, comment("inode/directory"), false, true},
       {"sub", kFolder, kColumnSize, false, false, "0", true, false},
       {"link", kLinkToFolder, kColumnType, false, false, "", false, true},
