@@ -24,8 +24,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "platform/mutex.h"
-#include "platform/thread_annotations.h"
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 #include "search/found_file.h"
 
 namespace quindelo::ui {
