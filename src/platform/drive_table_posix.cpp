@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <memory>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -144,7 +146,7 @@ Mutex g_process_drives_lock;
 std::vector<std::pair<char, std::string>> g_process_drives GUARDED_BY(g_process_drives_lock);
 
 // Builds the whole table: mapped letters first, then the automatic drives
-// on the letters left free.
+// on the letters left free. The slots of automatic drives point into mounts.
 std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   std::array<Slot, 26> table;
   {
@@ -197,6 +199,81 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   return table;
 }
 
+
+// The table as last built, with the mounts its slots point into. Building
+// it reads the settings file and /proc/self/mountinfo, which costs far more
+// than a lookup: the window turns a path into a native one for every row it
+// draws. A table is used again while the settings file is the same file,
+// unchanged, and for at most kMountsKeptFor after reading the mounts (a
+// mount or unmount shows within that time); drives set for the process
+// replace it at once.
+struct TableSnapshot {
+  std::vector<Mount> mounts;
+  std::array<Slot, 26> table;
+};
+
+struct SettingsStamp {
+  std::string path;
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
+  bool operator==(const SettingsStamp&) const = default;
+};
+
+SettingsStamp StampOfSettings() {
+  SettingsStamp stamp;
+  stamp.path = SettingsFilePath();
+  struct stat st;
+  if (::stat(stamp.path.c_str(), &st) != 0) return stamp;
+  stamp.exists = true;
+  stamp.device = st.st_dev;
+  stamp.inode = st.st_ino;
+  stamp.size = st.st_size;
+  stamp.modified_ns = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+  stamp.changed_ns = std::int64_t{st.st_ctim.tv_sec} * 1000000000 + st.st_ctim.tv_nsec;
+  return stamp;
+}
+
+constexpr auto kMountsKeptFor = std::chrono::seconds(1);
+
+Mutex g_snapshot_lock;
+std::shared_ptr<const TableSnapshot> g_snapshot GUARDED_BY(g_snapshot_lock);
+SettingsStamp g_snapshot_stamp GUARDED_BY(g_snapshot_lock);
+std::chrono::steady_clock::time_point g_snapshot_time GUARDED_BY(g_snapshot_lock);
+
+// Counts the changes of the process's drives; a table built while one
+// happened is not kept.
+std::uint64_t g_generation GUARDED_BY(g_snapshot_lock) = 0;
+
+void ForgetSnapshot() {
+  MutexLock lock(&g_snapshot_lock);
+  ++g_generation;
+  g_snapshot.reset();
+}
+
+std::shared_ptr<const TableSnapshot> CurrentTable() {
+  const SettingsStamp stamp = StampOfSettings();
+  const auto now = std::chrono::steady_clock::now();
+  std::uint64_t generation;
+  {
+    MutexLock lock(&g_snapshot_lock);
+    if (g_snapshot && g_snapshot_stamp == stamp && now - g_snapshot_time < kMountsKeptFor)
+      return g_snapshot;
+    generation = g_generation;
+  }
+  auto snapshot = std::make_shared<TableSnapshot>();
+  snapshot->table = BuildTable(&snapshot->mounts);
+  MutexLock lock(&g_snapshot_lock);
+  if (generation != g_generation) return snapshot;
+  g_snapshot = snapshot;
+  g_snapshot_stamp = stamp;
+  g_snapshot_time = now;
+  return snapshot;
+}
+
 std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
   std::uint64_t fsid = vfs.f_fsid;
   std::uint32_t serial = static_cast<std::uint32_t>(fsid) ^ static_cast<std::uint32_t>(fsid >> 32);
@@ -208,17 +285,20 @@ std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
 }  // namespace
 
 void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives) {
-  MutexLock lock(&g_process_drives_lock);
-  g_process_drives.clear();
-  for (auto [letter, folder] : drives) {
-    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-    g_process_drives.emplace_back(letter, folder);
+  {
+    MutexLock lock(&g_process_drives_lock);
+    g_process_drives.clear();
+    for (auto [letter, folder] : drives) {
+      while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      g_process_drives.emplace_back(letter, folder);
+    }
   }
+  ForgetSnapshot();
 }
 
 std::uint32_t LogicalDriveMask() {
-  std::vector<Mount> mounts;
-  auto table = BuildTable(&mounts);
+  const auto snapshot = CurrentTable();
+  const auto& table = snapshot->table;
   std::uint32_t mask = 0;
   for (int i = 0; i < 26; ++i)
     if (!table[i].root.empty()) mask |= 1u << i;
@@ -229,9 +309,8 @@ bool LookUpDrive(char letter, DriveEntry* entry, bool with_volume) {
   *entry = DriveEntry{};
   int index = ascii::ToUpper(letter) - 'A';
   if (index < 0 || index >= 26) return false;
-  std::vector<Mount> mounts;
-  auto table = BuildTable(&mounts);
-  const Slot& slot = table[index];
+  const auto snapshot = CurrentTable();
+  const Slot& slot = snapshot->table[index];
   entry->letter = static_cast<char>('A' + index);
   if (slot.root.empty()) {
     entry->type = kDriveUnknown;

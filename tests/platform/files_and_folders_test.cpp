@@ -201,6 +201,19 @@ TEST(PathsTest, DrivePathsBecomeNativePathsThroughTheDriveTable) {
   EXPECT_EQ(native, "/already/native");
   // Index files live in the data folder under XDG_DATA_HOME.
   EXPECT_EQ(IndexFilePath('c'), env.root() + "/data/Pemblet Software/Quindelo/Data/DriveC.idx");
+  // Drive lookups are answered from the table as last read; a change of the
+  // settings file, or of the drives set for the process, shows at once.
+  const std::string moved = env.MakeDrive('U', "moved");
+  test::MapDrive('T', moved);
+  ASSERT_TRUE(ToNativePath("T:\\a", &native));
+  EXPECT_EQ(native, moved + "/a");
+  SetProcessDrives({{'T', root}});
+  ASSERT_TRUE(ToNativePath("T:\\a", &native));
+  EXPECT_EQ(native, root + "/a");
+  EXPECT_FALSE(ToNativePath("U:\\a", &native));
+  SetProcessDrives({});
+  ASSERT_TRUE(ToNativePath("U:\\a", &native));
+  EXPECT_EQ(native, moved + "/a");
 }
 
 // A window toolkit sets the process's locale from the user's environment;
