@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QListView>
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QStyle>
@@ -129,6 +130,9 @@ int RebuildDriveEntries(QComboBox* box) {
 LookInBox::LookInBox(QWidget* parent) : QComboBox(parent) {
   setEditable(true);
   setInsertPolicy(QComboBox::NoInsert);
+  // Drive entries carry a picture and history entries none: every entry
+  // gets the same height all the same.
+  if (auto* list = qobject_cast<QListView*>(view())) list->setUniformItemSizes(true);
 }
 
 void LookInBox::showPopup() {
