@@ -30,7 +30,7 @@ desktop=share/applications/quindelo.desktop
 need_file "$desktop"
 need_file share/icons/hicolor/scalable/apps/quindelo.svg
 need_file share/icons/hicolor/64x64/apps/quindelo.png
-need_file share/quindelo/quickstart.html
+need_file share/quindelo/help/index.html
 need_file share/mime/packages/quindelo.xml
 
 if [ -f "$prefix/$desktop" ]; then
@@ -45,8 +45,8 @@ fi
 grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/quindelo.svg" || fail "icon is no SVG"
 head -c 8 "$prefix/share/icons/hicolor/64x64/apps/quindelo.png" | od -An -tx1 |
   grep -q '89 50 4e 47' || fail "64x64 icon is no PNG"
-for anchor in look-in browse named containing containing-syntax results saved-finds keys; do
-  grep -q "id=\"$anchor\"" "$prefix/share/quindelo/quickstart.html" ||
+for anchor in quick-start look-in browse named containing containing-syntax results saved-finds keys; do
+  grep -q "id=\"$anchor\"" "$prefix/share/quindelo/help/index.html" ||
     fail "help page has no section #$anchor"
 done
 

@@ -23,7 +23,7 @@ QString QuickStartPagePath(const QString& application_dir) {
     if (info.isFile()) return info.canonicalFilePath();
   }
   return QStandardPaths::locate(QStandardPaths::GenericDataLocation,
-                                QStringLiteral("quindelo/") + file);
+                                QStringLiteral("quindelo/help/") + file);
 }
 
 QUrl QuickStartUrl(const QString& topic) {

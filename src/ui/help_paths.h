@@ -16,6 +16,7 @@ namespace quindelo::ui {
 
 // Section anchors of the help page.
 namespace help_topic {
+inline constexpr char kQuickStart[] = "quick-start";  // the page's top
 inline constexpr char kLookIn[] = "look-in";
 inline constexpr char kBrowse[] = "browse";
 inline constexpr char kNamed[] = "named";
@@ -24,18 +25,18 @@ inline constexpr char kContainingSyntax[] = "containing-syntax";
 inline constexpr char kResults[] = "results";
 inline constexpr char kSavedFinds[] = "saved-finds";
 inline constexpr char kKeys[] = "keys";
-inline constexpr const char* kAll[] = {kLookIn,  kBrowse,      kNamed, kContaining,
+inline constexpr const char* kAll[] = {kQuickStart,       kLookIn,  kBrowse,     kNamed, kContaining,
                                        kContainingSyntax, kResults, kSavedFinds, kKeys};
 }  // namespace help_topic
 
 // The page's file name and its folder below an installed prefix.
-inline constexpr char kQuickStartFile[] = "quickstart.html";
-inline constexpr char kInstalledHelpFolder[] = "share/quindelo";
+inline constexpr char kQuickStartFile[] = "index.html";
+inline constexpr char kInstalledHelpFolder[] = "share/quindelo/help";
 
 // The help page's path: beside an installed program (<prefix>/bin/../share/
-// quindelo/), else the source tree's data/ folder of this build, else the
-// data folders of the desktop ($XDG_DATA_HOME, $XDG_DATA_DIRS) under
-// quindelo/. Empty when none holds it. application_dir is the folder of the
+// quindelo/help/), else the source tree's data/help/ folder of this build,
+// else the data folders of the desktop ($XDG_DATA_HOME, $XDG_DATA_DIRS)
+// under quindelo/help/. Empty when none holds it. application_dir is the folder of the
 // running program (QCoreApplication::applicationDirPath()).
 QString QuickStartPagePath(const QString& application_dir);
 
