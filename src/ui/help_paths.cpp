@@ -15,8 +15,8 @@ QString QuickStartPagePath(const QString& application_dir) {
                       .filePath(QStringLiteral("../") + QString::fromLatin1(kInstalledHelpFolder) +
                                 QLatin1Char('/') + file);
   }
-#ifdef QUINDELO_SOURCE_DIR
-  candidates << QStringLiteral(QUINDELO_SOURCE_DIR "/data/help/") + file;
+#ifdef QUINDELO_SOURCE_DATA_DIR
+  candidates << QStringLiteral(QUINDELO_SOURCE_DATA_DIR "/") + file;
 #endif
   for (const QString& candidate : candidates) {
     const QFileInfo info(candidate);
