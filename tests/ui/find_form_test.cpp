@@ -19,6 +19,7 @@
 #include "app/settings_store.h"
 #include "support/test_env.h"
 #include "ui/qt_app.h"
+#include "ui/run_until.h"
 
 namespace quindelo::ui {
 namespace {

@@ -1,0 +1,104 @@
+// One running window program per user. The first start listens on a local
+// socket named after the user in $XDG_RUNTIME_DIR; a later start connects
+// there, hands over its command line (the saved find it names, or nothing)
+// and ends without a window, while the running one opens that find and
+// comes to the front.
+//
+// How main.cpp uses it, right after the QApplication exists and before any
+// window is made:
+//
+//   quindelo::ui::SingleInstance instance;
+//   const std::string saved_find = quindelo::CommandLineSavedFind(args, cwd);
+//   switch (instance.Start(saved_find)) {
+//     case SingleInstance::Role::kHandedOver: return 0;   // the running one has it
+//     case SingleInstance::Role::kFirst:
+//     case SingleInstance::Role::kAlone: break;           // go on starting
+//   }
+//   ... make the frame ...
+//   QObject::connect(&instance, &SingleInstance::savedFindReceived, &frame,
+//                    [&](const QString& path) { SingleInstance::BringToFront(&frame);
+//                                               if (!path.isEmpty()) open it; });
+//
+// Hand-over message, both ends in this file: the 4 bytes "QND1", the
+// payload's length as 4 bytes big-endian, then the payload (the saved find's
+// native path bytes, no NUL, at most kMaxPayload bytes; empty when the
+// second start named none). The running instance answers one byte kAck.
+// Anything else (another magic, a length beyond the bound, a NUL, bytes
+// after the payload, a peer silent for kIdleDropMs) closes the connection
+// without a signal.
+//
+// Threads: GUI thread only (the socket notifiers run in its event loop).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+#include <string>
+
+class QLocalServer;
+class QLocalSocket;
+class QWidget;
+
+namespace quindelo::ui {
+
+class SingleInstance : public QObject {
+  Q_OBJECT
+
+ public:
+  static constexpr char kMagic[4] = {'Q', 'N', 'D', '1'};
+  static constexpr int kHeaderSize = 8;
+  static constexpr std::uint32_t kMaxPayload = 32 * 1024;
+  static constexpr char kAck = 0x06;
+  static constexpr int kIdleDropMs = 10000;
+
+  enum class Role {
+    kFirst,       // this process listens: it is the running instance now
+    kHandedOver,  // another instance answered and has the command line: end
+    kAlone,       // neither could be settled (no runtime folder, a socket that
+                  // neither answers nor refuses): run without the hand-over
+  };
+
+  explicit SingleInstance(QObject* parent = nullptr);
+  ~SingleInstance() override;
+
+  // The socket's full path for this user: $XDG_RUNTIME_DIR/quindelo-<user>
+  // (Qt's private runtime folder when the variable is unset).
+  static QString DefaultServerPath();
+
+  // Connects to the running instance; when one answers, sends saved_find
+  // (native path bytes, may be empty) and returns kHandedOver. When nothing
+  // answers, listens, so that this process becomes the running instance. A
+  // socket file that refuses connections is left over from an instance that
+  // died: it is removed and listening retried. A socket a live instance
+  // answers on is never removed. The connect and listen steps run under a
+  // lock file beside the socket so that two starts at once cannot both
+  // decide they are first. Blocks for at most a few seconds. Call once.
+  Role Start(const std::string& saved_find);
+  // The same on another socket path (tests).
+  Role Start(const std::string& saved_find, const QString& server_path);
+
+  // The path listened on or handed over to.
+  const QString& server_path() const { return server_path_; }
+
+  // Restores a minimised window, raises it and makes it active.
+  static void BringToFront(QWidget* window);
+
+  // The framed message for a payload (what Start sends), exposed for tests.
+  static QByteArray FrameMessage(const std::string& payload);
+
+ signals:
+  // A later start handed over its command line: the saved find's native
+  // path (FromNative; ToNative gives the bytes back), empty when it named
+  // none. The receiver brings its window to the front and opens the find.
+  void savedFindReceived(const QString& path);
+
+ private:
+  bool HandOver(const std::string& saved_find);
+  void AcceptConnections();
+  void ReadFrom(QLocalSocket* socket);
+
+  QString server_path_;
+  QLocalServer* server_ = nullptr;
+};
+
+}  // namespace quindelo::ui

@@ -1,0 +1,178 @@
+// One instance per user: a second start hands its saved find to the running
+// one and ends; garbage and oversized messages are refused; a socket file
+// left by a dead instance is taken over; a live instance's socket is never
+// removed.
+#include "ui/single_instance.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "platform/file.h"
+#include "ui/native_text.h"
+#include "ui/qt_app.h"
+
+namespace quindelo::ui {
+namespace {
+
+using Role = SingleInstance::Role;
+
+// Runs a second start on a thread of its own, as a second process would:
+// its blocking connect and wait for the answer must not hold up the running
+// instance's event loop, which the test spins meanwhile.
+Role StartElsewhere(const std::string& saved_find, const QString& path, QSignalSpy* spy) {
+  Role role = Role::kAlone;
+  std::thread second([&] {
+    SingleInstance instance;
+    role = instance.Start(saved_find, path);
+  });
+  if (spy) spy->wait(5000);
+  second.join();
+  return role;
+}
+
+// A socket file with nobody listening: bound, then the socket closed.
+void MakeSocketFile(const QString& path, bool keep_bound, int* fd_out) {
+  const std::string native = ToNative(path);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(native.size(), sizeof address.sun_path);
+  std::memcpy(address.sun_path, native.c_str(), native.size() + 1);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  if (keep_bound) {
+    *fd_out = fd;
+  } else {
+    close(fd);
+  }
+}
+
+TEST(SingleInstanceTest, SecondStartHandsItsSavedFindToTheFirst) {
+  test::QtApp();
+  const QString default_path = SingleInstance::DefaultServerPath();
+  EXPECT_TRUE(default_path.startsWith(qEnvironmentVariable("XDG_RUNTIME_DIR") + "/quindelo-"));
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+  SingleInstance first;
+  ASSERT_EQ(first.Start("", path), Role::kFirst);
+  QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+
+  const std::string payloads[] = {
+      "/home/ann/finds/notes.qnd",
+      "",                                        // no arguments: only to the front
+      "/home/ann/Grüße \"x\" $y;.qnd",           // any bytes but NUL travel unchanged
+      "/home/ann/bad\xff\xfe.qnd",
+      std::string(SingleInstance::kMaxPayload, 'a'),  // the largest message
+  };
+  for (const std::string& payload : payloads) {
+    SCOPED_TRACE(payload.substr(0, 40));
+    received.clear();
+    EXPECT_EQ(StartElsewhere(payload, path, &received), Role::kHandedOver);
+    ASSERT_EQ(received.size(), 1);
+    EXPECT_EQ(ToNative(received.at(0).at(0).toString()), payload);
+  }
+  EXPECT_TRUE(QFileInfo::exists(path));
+}
+
+// Each bad message closes its connection without a signal, and the running
+// instance still takes a good one afterwards.
+TEST(SingleInstanceTest, GarbageAndHugeMessagesAreRefused) {
+  test::QtApp();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+  SingleInstance first;
+  ASSERT_EQ(first.Start("", path), Role::kFirst);
+  QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+
+  const QByteArray header_only_huge("QND1\xff\xff\xff\xff", 8);
+  QByteArray one_too_long = SingleInstance::FrameMessage(
+      std::string(SingleInstance::kMaxPayload + 1, 'b'));
+  QByteArray flood("QND1\x00\x00\x10\x00", 8);
+  flood.append(QByteArray(4 * 1024 * 1024, 'z'));  // claims 4 KiB, sends 4 MiB
+  const QByteArray cases[] = {
+      QByteArray("GET / HTTP/1.0\r\n\r\n"),
+      QByteArray("QND2\x00\x00\x00\x01x", 9),
+      header_only_huge,
+      one_too_long,
+      SingleInstance::FrameMessage(std::string("/tmp/a\0b.qnd", 12)),
+      SingleInstance::FrameMessage("/tmp/a.qnd") + "trailing",
+      flood,
+      QByteArray(1 << 20, '\0'),
+  };
+  for (const QByteArray& bytes : cases) {
+    SCOPED_TRACE(bytes.left(12).toHex().toStdString());
+    QLocalSocket client;
+    client.connectToServer(path);
+    ASSERT_TRUE(client.waitForConnected(5000));
+    QSignalSpy closed(&client, &QLocalSocket::disconnected);
+    client.write(bytes);
+    ASSERT_TRUE(closed.wait(5000));
+    EXPECT_EQ(received.size(), 0);
+    EXPECT_NE(client.readAll(), QByteArray(1, SingleInstance::kAck));
+  }
+  EXPECT_EQ(StartElsewhere("/tmp/good.qnd", path, &received), Role::kHandedOver);
+  ASSERT_EQ(received.size(), 1);
+  EXPECT_EQ(received.at(0).at(0).toString(), QStringLiteral("/tmp/good.qnd"));
+}
+
+TEST(SingleInstanceTest, SocketLeftByADeadInstanceIsTakenOver) {
+  test::QtApp();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+  MakeSocketFile(path, false, nullptr);
+  ASSERT_TRUE(QFileInfo::exists(path));
+
+  SingleInstance first;
+  ASSERT_EQ(first.Start("/tmp/own.qnd", path), Role::kFirst);
+  QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+  EXPECT_EQ(StartElsewhere("/tmp/next.qnd", path, &received), Role::kHandedOver);
+  ASSERT_EQ(received.size(), 1);
+  EXPECT_EQ(received.at(0).at(0).toString(), QStringLiteral("/tmp/next.qnd"));
+}
+
+TEST(SingleInstanceTest, LiveInstancesSocketIsNeverRemoved) {
+  test::QtApp();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+
+  // A running instance that accepts but never answers: the start still
+  // counts as handed over, and the socket stays.
+  {
+    QLocalServer live;
+    ASSERT_TRUE(live.listen(path));
+    EXPECT_EQ(StartElsewhere("/tmp/a.qnd", path, nullptr), Role::kHandedOver);
+    EXPECT_TRUE(live.isListening());
+    EXPECT_TRUE(QFileInfo::exists(path));
+    QLocalSocket again;
+    again.connectToServer(path);
+    EXPECT_TRUE(again.waitForConnected(5000));
+  }
+
+  // A start that has bound the name but not yet listens holds the start
+  // lock: a second start must not take the name from it.
+  {
+    int bound = -1;
+    MakeSocketFile(path, true, &bound);
+    platform::File lock;
+    ASSERT_TRUE(lock.OpenAlways(ToNative(path) + ".lock", nullptr));
+    SingleInstance second;
+    EXPECT_EQ(second.Start("/tmp/b.qnd", path), Role::kAlone);
+    EXPECT_TRUE(QFileInfo::exists(path));
+    close(bound);
+  }
+}
+
+}  // namespace
+}  // namespace quindelo::ui
