@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <unordered_map>
 
 #include "index/drive_index.h"
 #include "platform/paths.h"
@@ -108,6 +109,22 @@ class RowsModel : public QAbstractTableModel {
       endInsertRows();
       i = end;
     }
+  }
+  // Re-sorts every row with less, keeping the selection and current row.
+  void Sort(const std::function<bool(FoundFile*, FoundFile*)>& less) {
+    emit layoutAboutToBeChanged();
+    const QModelIndexList before = persistentIndexList();
+    std::vector<FoundFile*> records;
+    for (const QModelIndex& index : before) records.push_back(Record(index.row()));
+    std::stable_sort(rows_.begin(), rows_.end(), less);
+    std::unordered_map<FoundFile*, int> place;
+    for (std::size_t i = 0; i < rows_.size(); ++i) place[rows_[i]] = static_cast<int>(i);
+    QModelIndexList after;
+    for (std::size_t i = 0; i < records.size(); ++i)
+      after.push_back(records[i] ? index(place[records[i]], before[static_cast<int>(i)].column())
+                                 : QModelIndex());
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
   }
   void Clear() {
     beginResetModel();
@@ -341,6 +358,9 @@ void FindForm::BuildControls() {
   list_->installEventFilter(this);
   rows_ = new RowsModel(list_);
   list_->setModel(rows_);
+  list_->header()->setSectionsClickable(true);
+  connect(list_->header(), &QHeaderView::sectionClicked, this,
+          [this](int section) { HeaderClicked(section); });
 
   named_->setEnabled(false);
   named_label_->setEnabled(false);
@@ -563,10 +583,77 @@ SavedFind FindForm::CaptureFind() {
 void FindForm::SetViewOptions(const ViewOptions& options) {
   options_ = options;
   rows_->set_show_extension(options_.show_extension != 0);
-  driver_->set_sort_order(
-      SortOrder{static_cast<SortKey>(options_.SortKey()), options_.sort_descending != 0});
   driver_->set_include_subfolders(options_.include_subfolders != 0);
+  Resort();
   list_->viewport()->update();
+}
+
+// ---- View commands.
+
+void FindForm::ToggleShowFlag(int flag) {
+  std::int32_t* flags[] = {&options_.show_icon, &options_.show_extension, &options_.show_type,
+                           &options_.show_size, &options_.show_date};
+  if (flag < 0 || flag >= 5) return;
+  *flags[flag] = *flags[flag] ? 0 : 1;
+  SetViewOptions(options_);
+  emit modified();
+}
+
+void FindForm::Resort() {
+  const SortOrder order{static_cast<SortKey>(options_.SortKey()), options_.sort_descending != 0};
+  driver_->set_sort_order(order);
+  ResultsPool* pool = &driver_->results_pool();
+  rows_->Sort([order, pool](FoundFile* a, FoundFile* b) {
+    return CompareFoundFiles(a, b, order, pool) < 0;
+  });
+  list_->header()->setSortIndicatorShown(true);
+  list_->header()->setSortIndicator(options_.SortKey() <= kColumnFolder ? options_.SortKey() : -1,
+                                    options_.sort_descending ? Qt::DescendingOrder
+                                                             : Qt::AscendingOrder);
+}
+
+void FindForm::SortBy(int key) {
+  if (key < kColumnName || key > kColumnDate || key == options_.sort_column) return;
+  options_.sort_column = key;
+  Resort();
+  emit modified();
+}
+
+void FindForm::ToggleDescending() {
+  options_.sort_descending = options_.sort_descending ? 0 : 1;
+  Resort();
+  emit modified();
+}
+
+void FindForm::HeaderClicked(int view_column) {
+  if (view_column < kColumnName || view_column > kColumnDate) return;
+  if (view_column == options_.SortKey())
+    options_.sort_descending = options_.sort_descending ? 0 : 1;
+  else
+    options_.sort_column = view_column;
+  Resort();
+  emit modified();
+}
+
+void FindForm::SelectAll() {
+  list_->selectAll();
+  if (!driver_->running())
+    SetStatusText(SelectionStatusText(RowCount(), RowCount()).c_str());
+}
+
+void FindForm::InvertSelection() {
+  QItemSelection all(rows_->index(0, 0), rows_->index(RowCount() - 1, rows_->columnCount() - 1));
+  if (RowCount() > 0) list_->selectionModel()->select(all, QItemSelectionModel::Toggle);
+  if (!driver_->running()) {
+    const int selected = static_cast<int>(list_->selectionModel()->selectedRows().size());
+    SetStatusText(SelectionStatusText(selected, RowCount()).c_str());
+  }
+}
+
+void FindForm::SetDocumentTitle(const QString& title) {
+  untitled_ = false;
+  document_title_ = title;
+  UpdateTitle(NamedText());
 }
 
 // ---- Closing.

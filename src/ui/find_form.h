@@ -134,6 +134,20 @@ class FindForm : public QWidget, public FindWindow {
   // Gives the list a font and writes "Controls"/"Font".
   void SetListFont(const QFont& font);
 
+  // View commands: the five show flags (icon, extension, type, size, date),
+  // the sort key (a ViewColumn) and its direction, a click on the header of
+  // a view column (the sorted column flips the direction, another column
+  // becomes the key), and the selection. Each marks the document modified
+  // where the view changes.
+  void ToggleShowFlag(int flag);
+  void SortBy(int key);
+  void ToggleDescending();
+  void HeaderClicked(int view_column);
+  void SelectAll();
+  void InvertSelection();
+  // The title of a document from a file (after Save As).
+  void SetDocumentTitle(const QString& title);
+
   // The view options block the form holds.
   const ViewOptions& view_options() const { return options_; }
   void SetViewOptions(const ViewOptions& options);
@@ -200,6 +214,7 @@ class FindForm : public QWidget, public FindWindow {
 
  private:
   void BuildControls();
+  void Resort();
   void PlaceControls();
   void FormLayout(QSize new_size);
   void OnLookInEdited(const QString& text);
