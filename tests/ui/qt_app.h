@@ -24,3 +24,10 @@ inline QApplication* QtApp() {
 }
 
 }  // namespace quindelo::test
+
+namespace quindelo::ui::testing {
+
+// The same application under the name the results list tests use.
+inline QApplication* TestApp() { return quindelo::test::QtApp(); }
+
+}  // namespace quindelo::ui::testing

@@ -1,0 +1,313 @@
+#include "ui/results_model.h"
+
+#include <QMetaObject>
+#include <algorithm>
+#include <numeric>
+
+#include "search/cell_text.h"
+#include "ui/file_types.h"
+#include "ui/native_text.h"
+
+namespace quindelo::ui {
+
+namespace {
+
+const char* const kHeaderTexts[kViewColumnCount] = {"Name", "Folder", "Type", "Size", "Date"};
+
+bool Shown(const ViewOptions& options, int view_column) {
+  switch (view_column) {
+    case kColumnName:
+    case kColumnFolder:
+      return true;
+    case kColumnType:
+      return options.show_type != 0;
+    case kColumnSize:
+      return options.show_size != 0;
+    case kColumnDate:
+      return options.show_date != 0;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {
+  columns_ = ShownColumns(options_);
+}
+
+ResultsModel::~ResultsModel() = default;
+
+void ResultsModel::SetPool(ResultsPool* pool) {
+  if (pool == pool_) return;
+  DeleteAllRows();
+  pool_ = pool;
+}
+
+void ResultsModel::SetDeferredDetails(std::function<bool()> deferred) {
+  deferred_ = std::move(deferred);
+}
+
+void ResultsModel::SetFileTypes(const FileTypes* types) { types_ = types; }
+
+std::vector<int> ResultsModel::ShownColumns(const ViewOptions& options) const {
+  std::vector<int> columns;
+  for (int column = 0; column < kViewColumnCount; ++column)
+    if (Shown(options, column)) columns.push_back(column);
+  return columns;
+}
+
+void ResultsModel::SetViewOptions(const ViewOptions& options) {
+  const std::vector<int> wanted = ShownColumns(options);
+  // Hidden columns go first, from the right, then the newly shown ones come
+  // in at their places in the fixed order: rows, selections and the other
+  // columns stay as they are.
+  for (int model_column = static_cast<int>(columns_.size()) - 1; model_column >= 0;
+       --model_column) {
+    if (std::find(wanted.begin(), wanted.end(), columns_[model_column]) != wanted.end()) continue;
+    beginRemoveColumns(QModelIndex(), model_column, model_column);
+    columns_.erase(columns_.begin() + model_column);
+    endRemoveColumns();
+  }
+  for (int model_column = 0; model_column < static_cast<int>(wanted.size()); ++model_column) {
+    if (model_column < static_cast<int>(columns_.size()) &&
+        columns_[model_column] == wanted[model_column])
+      continue;
+    beginInsertColumns(QModelIndex(), model_column, model_column);
+    columns_.insert(columns_.begin() + model_column, wanted[model_column]);
+    endInsertColumns();
+  }
+  const bool redraw = options.show_icon != options_.show_icon ||
+                      options.show_extension != options_.show_extension;
+  options_ = options;
+  if (redraw && !rows_.empty())
+    emit dataChanged(index(0, 0), index(RowCount() - 1, 0),
+                     {Qt::DisplayRole, Qt::DecorationRole});
+}
+
+SortOrder ResultsModel::sort_order() const {
+  SortOrder order;
+  order.key = static_cast<SortKey>(options_.SortKey());
+  order.descending = options_.sort_descending != 0;
+  return order;
+}
+
+FoundFile* ResultsModel::RowRecord(int row) const {
+  if (row < 0 || row >= RowCount()) return nullptr;
+  return rows_[static_cast<std::size_t>(row)];
+}
+
+void ResultsModel::InsertRows(const std::vector<RowInsert>& rows) {
+  std::size_t next = 0;
+  while (next < rows.size()) {
+    if (!rows[next].record) {
+      ++next;
+      continue;
+    }
+    // One run: positions that follow each other without a gap.
+    const int first = std::clamp(rows[next].position, 0, RowCount());
+    std::size_t end = next + 1;
+    int last = first;
+    while (end < rows.size() && rows[end].record && rows[end].position == last + 1) {
+      ++last;
+      ++end;
+    }
+    beginInsertRows(QModelIndex(), first, last);
+    std::vector<FoundFile*> run;
+    run.reserve(end - next);
+    for (std::size_t i = next; i < end; ++i) run.push_back(rows[i].record);
+    rows_.insert(rows_.begin() + first, run.begin(), run.end());
+    endInsertRows();
+    next = end;
+  }
+}
+
+void ResultsModel::DeleteAllRows() {
+  beginResetModel();
+  rows_.clear();
+  rows_.shrink_to_fit();
+  vanished_.clear();
+  endResetModel();
+}
+
+int ResultsModel::ModelColumn(int view_column) const {
+  auto found = std::find(columns_.begin(), columns_.end(), view_column);
+  return found == columns_.end() ? -1 : static_cast<int>(found - columns_.begin());
+}
+
+int ResultsModel::ViewColumnAt(int model_column) const {
+  if (model_column < 0 || model_column >= static_cast<int>(columns_.size())) return -1;
+  return columns_[static_cast<std::size_t>(model_column)];
+}
+
+void ResultsModel::sort(int column, Qt::SortOrder order) {
+  int key = ViewColumnAt(column);
+  options_.sort_column = key < 0 ? kColumnName : key;
+  options_.sort_descending = order == Qt::DescendingOrder ? 1 : 0;
+  Resort();
+}
+
+void ResultsModel::Resort() {
+  if (rows_.size() < 2 || !pool_) return;
+  const SortOrder order = sort_order();
+  // Fetch what the comparison needs before the layout change starts, so
+  // that a pool that cannot grow throws while the model is still intact.
+  if (order.key == SortKey::kType || order.key == SortKey::kSize || order.key == SortKey::kDate) {
+    const FileDetail what =
+        order.key == SortKey::kType ? FileDetail::kType : FileDetail::kSizeAndDate;
+    for (FoundFile* record : rows_) FetchFileDetails(record, what, pool_);
+  }
+  std::vector<int> permutation(rows_.size());
+  std::iota(permutation.begin(), permutation.end(), 0);
+  std::stable_sort(permutation.begin(), permutation.end(), [&](int a, int b) {
+    return CompareFoundFiles(rows_[static_cast<std::size_t>(a)],
+                             rows_[static_cast<std::size_t>(b)], order, pool_) < 0;
+  });
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<int> new_row(rows_.size());
+  std::vector<FoundFile*> sorted(rows_.size());
+  for (std::size_t i = 0; i < permutation.size(); ++i) {
+    sorted[i] = rows_[static_cast<std::size_t>(permutation[i])];
+    new_row[static_cast<std::size_t>(permutation[i])] = static_cast<int>(i);
+  }
+  rows_.swap(sorted);
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& old : from) {
+    if (!old.isValid() || old.row() >= static_cast<int>(new_row.size())) {
+      to.append(QModelIndex());
+      continue;
+    }
+    to.append(index(new_row[static_cast<std::size_t>(old.row())], old.column()));
+  }
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int ResultsModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : RowCount();
+}
+
+int ResultsModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(columns_.size());
+}
+
+Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}
+
+QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return QVariant();
+  const int view_column = ViewColumnAt(section);
+  if (view_column < 0) return QVariant();
+  if (role == Qt::DisplayRole) return QString::fromLatin1(kHeaderTexts[view_column]);
+  if (role == Qt::TextAlignmentRole)
+    return QVariant::fromValue(Qt::Alignment(
+        (view_column == kColumnSize ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
+  return QVariant();
+}
+
+void ResultsModel::Fetch(FoundFile* record, FileDetail what) const {
+  if (pool_) FetchFileDetails(record, what, pool_);
+}
+
+bool ResultsModel::CheckVanished(FoundFile* record) const {
+  if (record->size_fetched() || Deferred() || !pool_) return vanished_.count(record) != 0;
+  Fetch(record, FileDetail::kSizeAndDate);
+  // A file that could not be looked up gets time 0; no file that exists
+  // carries it (a real time with low bits 0 is not taken for a gone file).
+  if (record->last_write != 0) return false;
+  vanished_.insert(record);
+  if (!removal_queued_) {
+    removal_queued_ = true;
+    auto* self = const_cast<ResultsModel*>(this);
+    QMetaObject::invokeMethod(
+        self, [self] { self->RemoveVanishedRows(); }, Qt::QueuedConnection);
+  }
+  return true;
+}
+
+int ResultsModel::RemoveVanishedRows() {
+  removal_queued_ = false;
+  if (vanished_.empty()) return 0;
+  int removed = 0;
+  // From the bottom, one removal per run of vanished rows.
+  int row = RowCount() - 1;
+  while (row >= 0) {
+    if (!vanished_.count(rows_[static_cast<std::size_t>(row)])) {
+      --row;
+      continue;
+    }
+    int first = row;
+    while (first > 0 && vanished_.count(rows_[static_cast<std::size_t>(first - 1)])) --first;
+    beginRemoveRows(QModelIndex(), first, row);
+    rows_.erase(rows_.begin() + first, rows_.begin() + row + 1);
+    endRemoveRows();
+    removed += row - first + 1;
+    row = first - 1;
+  }
+  vanished_.clear();
+  if (removed) emit vanishedRowsRemoved(removed);
+  return removed;
+}
+
+QVariant ResultsModel::DisplayText(FoundFile* record, int view_column) const {
+  const bool deferred = Deferred();
+  switch (view_column) {
+    case kColumnName:
+      if (CheckVanished(record)) return QString();
+      return FromNative(
+          std::string(NameText(record->name(), options_.show_extension != 0)));
+    case kColumnFolder:
+      return FromNative(record->folder);
+    case kColumnType:
+      if (deferred && !record->type_fetched()) return QString();
+      Fetch(record, FileDetail::kType);
+      return record->type_fetched() ? FromUtf8(record->type) : QString();
+    case kColumnSize:
+      if (deferred && !record->size_fetched()) return QString();
+      Fetch(record, FileDetail::kSizeAndDate);
+      return record->size_fetched() ? FromUtf8(SizeText(record->size)) : QString();
+    case kColumnDate:
+      if (deferred && !record->size_fetched()) return QString();
+      Fetch(record, FileDetail::kSizeAndDate);
+      return record->size_fetched() ? FromUtf8(DateText(record->last_write)) : QString();
+    default:
+      return QVariant();
+  }
+}
+
+QVariant ResultsModel::Decoration(FoundFile* record) const {
+  if (!options_.show_icon || !types_ || Deferred() || vanished_.count(record)) return QVariant();
+  Fetch(record, FileDetail::kIcon);
+  if (!record->icon_fetched()) return QVariant();
+  return types_->Icon(record->icon);
+}
+
+QVariant ResultsModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= RowCount()) return QVariant();
+  FoundFile* record = rows_[static_cast<std::size_t>(index.row())];
+  const int view_column = ViewColumnAt(index.column());
+  switch (role) {
+    case Qt::DisplayRole:
+      return DisplayText(record, view_column);
+    case Qt::DecorationRole:
+      return view_column == kColumnName ? Decoration(record) : QVariant();
+    case Qt::TextAlignmentRole:
+      if (view_column == kColumnSize)
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+      return QVariant();
+    case Qt::ToolTipRole:
+      // The whole path, for names and folders cut by a narrow column.
+      return view_column == kColumnName || view_column == kColumnFolder
+                 ? FromNative(UncutPath(*record))
+                 : QVariant();
+    default:
+      return QVariant();
+  }
+}
+
+}  // namespace quindelo::ui

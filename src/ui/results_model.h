@@ -1,0 +1,135 @@
+// ResultsModel: the rows of the results list, a table over the FoundFile
+// records of one ResultsPool. The model keeps only a vector of record
+// pointers in row order; every text and image is computed from the record
+// when a cell is drawn, and a record's details (icon, type, size and date)
+// are fetched from the file system the first time a drawn cell needs them,
+// never while the deferred-details flag is set.
+//
+// Columns: Name and Folder always, then Type, Size and Date while their show
+// flags are set, in that fixed order. ModelColumn and ViewColumnAt map
+// between a ViewColumn (view_options.h) and the model's column.
+//
+// Sorting reorders the row vector with CompareFoundFiles between
+// layoutAboutToBeChanged and layoutChanged, so selections and the current
+// row (persistent indexes) follow their records.
+//
+// A row whose file has vanished (its size and date fetched for its Name cell
+// tell that the file is gone) is removed shortly after that cell was asked
+// for: the removal is queued, since a model must not change while a view
+// paints it.
+//
+// Thread-safety: none. Every call, including the FindWindow row calls that
+// the search driver makes through RunOnWindowThread, belongs to the thread
+// that owns the model (the GUI thread).
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QIcon>
+#include <array>
+#include <functional>
+#include <unordered_set>
+#include <vector>
+
+#include "app/view_options.h"
+#include "search/find_window.h"
+#include "search/found_file.h"
+
+namespace quindelo::ui {
+
+class FileTypes;
+
+class ResultsModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit ResultsModel(QObject* parent = nullptr);
+  ~ResultsModel() override;
+
+  // The pool whose records the rows point to (the driver's results_pool()).
+  // Null detaches: the rows are deleted first, since their records belong to
+  // the old pool. The pool is not owned and must outlive its use here.
+  void SetPool(ResultsPool* pool);
+  ResultsPool* pool() const { return pool_; }
+
+  // The deferred-details flag (the driver's deferred_details()). While it
+  // answers true nothing is fetched for drawing. Empty: never deferred.
+  void SetDeferredDetails(std::function<bool()> deferred);
+
+  // Where icons come from: the icon index of a record is an index into this
+  // object's icon list. Not owned; null shows no icons. The pool's type
+  // provider should be the same object so that the indexes agree.
+  void SetFileTypes(const FileTypes* types);
+
+  // Icons, extensions, optional columns, sort key and descending flag. The
+  // columns are inserted and removed to match (rows keep their records);
+  // the rows are not re-sorted here (see sort()).
+  void SetViewOptions(const ViewOptions& options);
+  const ViewOptions& view_options() const { return options_; }
+  // The sort key and descending flag of the view options, for
+  // CompareFoundFiles.
+  SortOrder sort_order() const;
+
+  // ---- The FindWindow row calls.
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  // Null when row is out of range.
+  FoundFile* RowRecord(int row) const;
+  // rows ascend by position, each position being the row's place once the
+  // whole batch is in (FindWindow::InsertRows). Each contiguous run of
+  // positions becomes one row insertion. Null records are left out;
+  // positions out of range are clamped to the list.
+  void InsertRows(const std::vector<RowInsert>& rows);
+  // Deletes every row (a model reset). Afterwards no record pointer is held.
+  void DeleteAllRows();
+
+  // The model column of a ViewColumn, or -1 when that column is hidden.
+  int ModelColumn(int view_column) const;
+  // The ViewColumn of a model column, or -1 when out of range.
+  int ViewColumnAt(int model_column) const;
+
+  // Sorts by the ViewColumn of column (Name when out of range), descending
+  // for Qt::DescendingOrder, and makes that the sort key of the view
+  // options. Records are fetched what the key needs first.
+  void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+  // Re-sorts the rows under the current sort key and descending flag.
+  void Resort();
+
+  // ---- QAbstractTableModel.
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // Removes at once the rows found vanished by drawing (the queued removal
+  // calls it; tests may too). Returns the number of rows removed.
+  int RemoveVanishedRows();
+
+ signals:
+  // Rows of vanished files were removed; the view repaints.
+  void vanishedRowsRemoved(int count);
+
+ private:
+  bool Deferred() const { return deferred_ && deferred_(); }
+  void Fetch(FoundFile* record, FileDetail what) const;
+  QVariant DisplayText(FoundFile* record, int view_column) const;
+  QVariant Decoration(FoundFile* record) const;
+  // Size and date for the Name cell; true when the file turned out gone
+  // (the row is then queued for removal).
+  bool CheckVanished(FoundFile* record) const;
+  std::vector<int> ShownColumns(const ViewOptions& options) const;
+
+  std::vector<FoundFile*> rows_;
+  ResultsPool* pool_ = nullptr;
+  const FileTypes* types_ = nullptr;
+  std::function<bool()> deferred_;
+  ViewOptions options_;
+  std::vector<int> columns_;  // ViewColumn of each model column
+  // Records found vanished by data(), removed by RemoveVanishedRows. Only
+  // compared as pointers, and cleared whenever the rows are deleted, so
+  // that a pointer reused by a later result set never removes its row.
+  mutable std::unordered_set<const FoundFile*> vanished_;
+  mutable bool removal_queued_ = false;
+};
+
+}  // namespace quindelo::ui
