@@ -17,12 +17,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <unordered_map>
 
 #include "index/drive_index.h"
 #include "platform/paths.h"
 #include "search/cell_text.h"
+#include "ui/file_types.h"
 #include "ui/native_text.h"
+#include "ui/results_view.h"
 
 namespace quindelo::ui {
 
@@ -59,83 +60,6 @@ std::string Cut(std::string text, std::size_t max) {
 }
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// The rows of the results list: record pointers in list order, over the
-// driver's ResultsPool.
-
-class RowsModel : public QAbstractTableModel {
- public:
-  explicit RowsModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-  void set_show_extension(bool on) { show_extension_ = on; }
-
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
-  }
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override {
-    return parent.isValid() ? 0 : 2;
-  }
-  QVariant data(const QModelIndex& index, int role) const override {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount()) return {};
-    const FoundFile* record = rows_[static_cast<std::size_t>(index.row())];
-    if (index.column() == 0)
-      return FromNative(std::string(NameText(record->name(), show_extension_)));
-    return FromNative(record->folder);
-  }
-  QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-    return section == 0 ? QStringLiteral("Name") : QStringLiteral("Folder");
-  }
-
-  FoundFile* Record(int row) const {
-    return row >= 0 && static_cast<std::size_t>(row) < rows_.size()
-               ? rows_[static_cast<std::size_t>(row)]
-               : nullptr;
-  }
-  void Insert(const std::vector<RowInsert>& rows) {
-    // Positions ascend and each is the row's final place: inserting them one
-    // after the other, each before the row now at its place, gives the list.
-    std::size_t i = 0;
-    while (i < rows.size()) {
-      // One insertion per contiguous run.
-      std::size_t end = i + 1;
-      while (end < rows.size() && rows[end].position == rows[end - 1].position + 1) ++end;
-      const int first = std::clamp(rows[i].position, 0, rowCount());
-      const int last = first + static_cast<int>(end - i) - 1;
-      beginInsertRows(QModelIndex(), first, last);
-      for (std::size_t k = i; k < end; ++k)
-        rows_.insert(rows_.begin() + first + static_cast<int>(k - i), rows[k].record);
-      endInsertRows();
-      i = end;
-    }
-  }
-  // Re-sorts every row with less, keeping the selection and current row.
-  void Sort(const std::function<bool(FoundFile*, FoundFile*)>& less) {
-    emit layoutAboutToBeChanged();
-    const QModelIndexList before = persistentIndexList();
-    std::vector<FoundFile*> records;
-    for (const QModelIndex& index : before) records.push_back(Record(index.row()));
-    std::stable_sort(rows_.begin(), rows_.end(), less);
-    std::unordered_map<FoundFile*, int> place;
-    for (std::size_t i = 0; i < rows_.size(); ++i) place[rows_[i]] = static_cast<int>(i);
-    QModelIndexList after;
-    for (std::size_t i = 0; i < records.size(); ++i)
-      after.push_back(records[i] ? index(place[records[i]], before[static_cast<int>(i)].column())
-                                 : QModelIndex());
-    changePersistentIndexList(before, after);
-    emit layoutChanged();
-  }
-  void Clear() {
-    beginResetModel();
-    rows_.clear();
-    endResetModel();
-  }
-
- private:
-  std::vector<FoundFile*> rows_;
-  bool show_extension_ = false;
-};
 
 // ---------------------------------------------------------------------------
 
@@ -289,13 +213,46 @@ std::vector<std::string> FindForm::Entries(const QComboBox* box) {
 
 FindForm::FindForm(const SearchDriver::Options& options, QWidget* parent)
     : FindForm(
-          [options](FindWindow* window) { return std::make_unique<SearchDriver>(window, options); },
+          [options](FindWindow* window, const FileTypeProvider* types) {
+            SearchDriver::Options with_types = options;
+            if (with_types.type_provider == nullptr) with_types.type_provider = types;
+            return std::make_unique<SearchDriver>(window, with_types);
+          },
           parent) {}
 
-FindForm::FindForm(const DriverFactory& make_driver, QWidget* parent) : QWidget(parent) {
+FindForm::FindForm(const DriverFactory& make_driver, QWidget* parent)
+    : QWidget(parent), types_(std::make_unique<FileTypes>()) {
   setObjectName(QStringLiteral("FindForm"));
   BuildControls();
-  driver_ = make_driver(this);
+  driver_ = make_driver(this, types_.get());
+  SearchDriver* driver = driver_.get();
+  list_->results()->SetFileTypes(types_.get());
+  list_->results()->SetPool(&driver->results_pool());
+  list_->results()->SetDeferredDetails([driver] { return driver->deferred_details(); });
+  list_->SetFindRunning([driver] { return driver->running(); });
+  connect(list_, &ResultsView::selectingClick, this, [driver] { driver->Stop(); });
+  connect(list_, &ResultsView::statusText, this, [this](const QString& text) {
+    status_ = text;
+    emit statusChanged(text);
+  });
+  connect(list_, &ResultsView::sortChanged, this, [this, driver](int column, bool descending) {
+    options_.sort_column = column;
+    options_.sort_descending = descending ? 1 : 0;
+    driver->set_sort_order(list_->results()->sort_order());
+    emit modified();
+  });
+  connect(list_, &ResultsView::columnsResizedByUser, this, [this] { emit modified(); });
+  connect(list_, &ResultsView::contextMenuRequestedAt, this, [this, driver](const QPoint& at) {
+    // The popup is for a selection: a running find stops first.
+    if (list_->SelectedRowCount() == 0) {
+      list_->ShowSelectionStatus();
+      return;
+    }
+    driver->Stop();
+    list_->ShowSelectionStatus();
+    emit popupRequested(at);
+  });
+  SetViewOptions(options_);
   validator_ = std::make_unique<LookInValidator>(driver_.get(), this);
 }
 
@@ -308,6 +265,7 @@ FindForm::~FindForm() {
     driver_->Shutdown();
   });
   JoinBackground();
+  list_->results()->SetPool(nullptr);  // the rows' records go with the driver
   validator_.reset();
   driver_.reset();
   while (wait_cursors_ > 0) SetWaitCursor(false);
@@ -347,20 +305,10 @@ void FindForm::BuildControls() {
   return_button_->setAccessibleName(QStringLiteral("Return to Open Dialog"));
   return_button_->hide();
 
-  list_ = new QTreeView(this);
+  list_ = new ResultsView(this);
   list_->setObjectName(QStringLiteral("Results"));
   list_->setAccessibleName(QStringLiteral("Results"));
-  list_->setUniformRowHeights(true);
-  list_->setRootIsDecorated(false);
-  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  list_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  list_->setAllColumnsShowFocus(true);
   list_->installEventFilter(this);
-  rows_ = new RowsModel(list_);
-  list_->setModel(rows_);
-  list_->header()->setSectionsClickable(true);
-  connect(list_->header(), &QHeaderView::sectionClicked, this,
-          [this](int section) { HeaderClicked(section); });
 
   named_->setEnabled(false);
   named_label_->setEnabled(false);
@@ -576,79 +524,57 @@ SavedFind FindForm::CaptureFind() {
   find.look_in = LookInBoxText();
   find.named = Cut(ToNative(named_->currentText()), kBoxTextMax);
   find.containing = Cut(ToNative(containing_->currentText()), kBoxTextMax);
-  find.options = options_;
+  find.options = CaptureViewOptionsNow();
   return find;
 }
 
 void FindForm::SetViewOptions(const ViewOptions& options) {
   options_ = options;
-  rows_->set_show_extension(options_.show_extension != 0);
+  list_->SetViewOptions(options_);
+  driver_->set_sort_order(list_->results()->sort_order());
   driver_->set_include_subfolders(options_.include_subfolders != 0);
-  Resort();
-  list_->viewport()->update();
 }
 
 // ---- View commands.
 
 void FindForm::ToggleShowFlag(int flag) {
-  std::int32_t* flags[] = {&options_.show_icon, &options_.show_extension, &options_.show_type,
-                           &options_.show_size, &options_.show_date};
   if (flag < 0 || flag >= 5) return;
+  // Widths of the shown columns are kept, so a column shown again comes
+  // back at the width it had.
+  ViewOptions options = CaptureViewOptionsNow();
+  std::int32_t* flags[] = {&options.show_icon, &options.show_extension, &options.show_type,
+                           &options.show_size, &options.show_date};
   *flags[flag] = *flags[flag] ? 0 : 1;
-  SetViewOptions(options_);
+  SetViewOptions(options);
   emit modified();
 }
 
-void FindForm::Resort() {
-  const SortOrder order{static_cast<SortKey>(options_.SortKey()), options_.sort_descending != 0};
-  driver_->set_sort_order(order);
-  ResultsPool* pool = &driver_->results_pool();
-  rows_->Sort([order, pool](FoundFile* a, FoundFile* b) {
-    return CompareFoundFiles(a, b, order, pool) < 0;
-  });
-  list_->header()->setSortIndicatorShown(true);
-  list_->header()->setSortIndicator(options_.SortKey() <= kColumnFolder ? options_.SortKey() : -1,
-                                    options_.sort_descending ? Qt::DescendingOrder
-                                                             : Qt::AscendingOrder);
+ViewOptions FindForm::CaptureViewOptionsNow() const {
+  ViewOptions options = list_->CaptureViewOptions();
+  options.include_subfolders = options_.include_subfolders;
+  return options;
 }
 
 void FindForm::SortBy(int key) {
-  if (key < kColumnName || key > kColumnDate || key == options_.sort_column) return;
-  options_.sort_column = key;
-  Resort();
+  if (key < kColumnName || key > kColumnDate || key == options_.SortKey()) return;
+  ViewOptions options = CaptureViewOptionsNow();
+  options.sort_column = key;
+  SetViewOptions(options);
   emit modified();
 }
 
 void FindForm::ToggleDescending() {
-  options_.sort_descending = options_.sort_descending ? 0 : 1;
-  Resort();
+  ViewOptions options = CaptureViewOptionsNow();
+  options.sort_descending = options.sort_descending ? 0 : 1;
+  SetViewOptions(options);
   emit modified();
 }
 
-void FindForm::HeaderClicked(int view_column) {
-  if (view_column < kColumnName || view_column > kColumnDate) return;
-  if (view_column == options_.SortKey())
-    options_.sort_descending = options_.sort_descending ? 0 : 1;
-  else
-    options_.sort_column = view_column;
-  Resort();
-  emit modified();
-}
+void FindForm::HeaderClicked(int view_column) { list_->SortByHeader(view_column); }
 
-void FindForm::SelectAll() {
-  list_->selectAll();
-  if (!driver_->running())
-    SetStatusText(SelectionStatusText(RowCount(), RowCount()).c_str());
-}
+void FindForm::SelectAll() { list_->SelectAllRows(); }
 
-void FindForm::InvertSelection() {
-  QItemSelection all(rows_->index(0, 0), rows_->index(RowCount() - 1, rows_->columnCount() - 1));
-  if (RowCount() > 0) list_->selectionModel()->select(all, QItemSelectionModel::Toggle);
-  if (!driver_->running()) {
-    const int selected = static_cast<int>(list_->selectionModel()->selectedRows().size());
-    SetStatusText(SelectionStatusText(selected, RowCount()).c_str());
-  }
-}
+void FindForm::InvertSelection() { list_->InvertSelection(); }
 
 void FindForm::SetDocumentTitle(const QString& title) {
   untitled_ = false;
@@ -717,6 +643,7 @@ void FindForm::ChooseFont() {
 
 void FindForm::SetListFont(const QFont& font) {
   list_->setFont(font);
+  list_->FitColumns();
   list_->viewport()->update();
   SettingsStore store;
   store.WriteFont(settings::kControls, settings::kFont, SpecFromFont(font));
@@ -770,14 +697,14 @@ void FindForm::PostCommand(int command) {
 
 // ---- FindWindow, window thread.
 
-int FindForm::RowCount() { return rows_->rowCount(); }
+int FindForm::RowCount() { return list_->results()->RowCount(); }
 
-FoundFile* FindForm::RowRecord(int row) { return rows_->Record(row); }
+FoundFile* FindForm::RowRecord(int row) { return list_->results()->RowRecord(row); }
 
-void FindForm::InsertRows(const std::vector<RowInsert>& rows) { rows_->Insert(rows); }
+void FindForm::InsertRows(const std::vector<RowInsert>& rows) { list_->results()->InsertRows(rows); }
 
 void FindForm::DeleteAllRows() {
-  rows_->Clear();
+  list_->results()->DeleteAllRows();
   list_->viewport()->repaint();
 }
 
@@ -787,20 +714,16 @@ int FindForm::FocusedRow() {
 }
 
 bool FindForm::SelectRow(int row) {
-  const QModelIndex index = rows_->index(row, 0);
+  const QModelIndex index = list_->results()->index(row, 0);
   if (!index.isValid()) return false;
   list_->selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   return true;
 }
 
-void FindForm::ScrollRowIntoView(int row) { list_->scrollTo(rows_->index(row, 0)); }
+void FindForm::ScrollRowIntoView(int row) { list_->scrollTo(list_->results()->index(row, 0)); }
 
-void FindForm::FitColumns() {
-  const int width = list_->viewport()->width();
-  list_->header()->resizeSection(0, width * 24 / 65);
-  list_->header()->resizeSection(1, width - width * 24 / 65);
-}
+void FindForm::FitColumns() { list_->FitColumns(); }
 
 void FindForm::RepaintList(bool) { list_->viewport()->update(); }
 

@@ -44,9 +44,14 @@ class QLabel;
 class QPushButton;
 class QTreeView;
 
+namespace quindelo {
+class FileTypeProvider;
+}
+
 namespace quindelo::ui {
 
-class RowsModel;
+class FileTypes;
+class ResultsView;
 
 // Work handed to the window thread by other threads, one item at a time.
 // Send waits until the window thread has run the work; the window thread
@@ -105,7 +110,10 @@ class FindForm : public QWidget, public FindWindow {
                     QWidget* parent = nullptr);
   // The same with a driver of the caller's making (tests stand in for parts
   // of it); make_driver is called once, with the form.
-  using DriverFactory = std::function<std::unique_ptr<SearchDriver>(FindWindow*)>;
+  // The second argument is the desktop's type and icon source for the
+  // driver's ResultsPool (may be ignored).
+  using DriverFactory =
+      std::function<std::unique_ptr<SearchDriver>(FindWindow*, const FileTypeProvider*)>;
   FindForm(const DriverFactory& make_driver, QWidget* parent);
   // Shuts the driver down first, running window work while it waits.
   ~FindForm() override;
@@ -134,7 +142,7 @@ class FindForm : public QWidget, public FindWindow {
   // Gives the list a font and writes "Controls"/"Font".
   void SetListFont(const QFont& font);
 
-  // View commands: the five show flags (icon, extension, type, size, date),
+  // View commands (the list's own: ResultsView): the five show flags (icon, extension, type, size, date),
   // the sort key (a ViewColumn) and its direction, a click on the header of
   // a view column (the sorted column flips the direction, another column
   // becomes the key), and the selection. Each marks the document modified
@@ -160,7 +168,7 @@ class FindForm : public QWidget, public FindWindow {
   QComboBox* containing_box() const { return containing_; }
   QPushButton* browse_button() const { return browse_; }
   QPushButton* return_button() const { return return_button_; }
-  QTreeView* results_view() const { return list_; }
+  ResultsView* results_view() const { return list_; }
   QLabel* containing_label() const { return containing_label_; }
   QString status_text() const { return status_; }
   QString indicator_text() const { return indicator_; }
@@ -205,6 +213,9 @@ class FindForm : public QWidget, public FindWindow {
   void modified();
   // The form has closed (histories saved, index shut down).
   void closeFinished();
+  // A right click on the list with rows selected (the find was stopped):
+  // the popup of the selection's commands, at global position at.
+  void popupRequested(const QPoint& at);
   // F1 on a control: the help topic's anchor.
   void helpRequested(const QString& anchor);
 
@@ -214,7 +225,8 @@ class FindForm : public QWidget, public FindWindow {
 
  private:
   void BuildControls();
-  void Resort();
+  // The list's view options with the form's include-subfolders flag.
+  ViewOptions CaptureViewOptionsNow() const;
   void PlaceControls();
   void FormLayout(QSize new_size);
   void OnLookInEdited(const QString& text);
@@ -230,6 +242,7 @@ class FindForm : public QWidget, public FindWindow {
   void JoinBackground();
   std::string LookInBoxText() const;
 
+  std::unique_ptr<FileTypes> types_;  // made before the driver, which uses it
   std::unique_ptr<SearchDriver> driver_;
   std::unique_ptr<LookInValidator> validator_;
   WindowWorkQueue work_;
@@ -242,8 +255,7 @@ class FindForm : public QWidget, public FindWindow {
   QComboBox* containing_ = nullptr;
   QPushButton* browse_ = nullptr;
   QPushButton* return_button_ = nullptr;
-  QTreeView* list_ = nullptr;
-  RowsModel* rows_ = nullptr;
+  ResultsView* list_ = nullptr;
 
   ViewOptions options_;
   QString status_;

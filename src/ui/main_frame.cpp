@@ -67,6 +67,10 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,
           [this](const QString& anchor) { open_url_(HelpUrl(anchor)); });
+  connect(form_, &FindForm::popupRequested, this, [this](const QPoint& at) {
+    UpdateCommands();
+    popup_->popup(at);
+  });
   connect(form_, &FindForm::closeFinished, this, [this] {
     document_.FormClosing(form_->CaptureFind());
     closing_ = true;
@@ -174,6 +178,17 @@ void MainFrame::BuildMenus() {
   help->addSeparator();
   AddCommand(help, kCmdAbout, "&About Quindelo...",
              "Display program information, version number and copyright");
+
+  // The right-click popup of the list shares the menus' commands.
+  popup_ = new QMenu(this);
+  popup_->setAccessibleName(QStringLiteral("File list"));
+  popup_->addAction(actions_[kCmdOpen]);
+  popup_->addAction(actions_[kCmdPrint]);
+  popup_->addSeparator();
+  popup_->addAction(actions_[kCmdCut]);
+  popup_->addAction(actions_[kCmdCopy]);
+  popup_->addSeparator();
+  popup_->addAction(actions_[kCmdDelete]);
 
   for (QMenu* menu : {file, edit, view, sort, options, help}) {
     QString title = menu->title();

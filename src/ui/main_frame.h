@@ -84,6 +84,8 @@ class MainFrame : public QMainWindow {
   // The action of a command; null for an unknown one.
   QAction* action(int command) const;
   QLabel* message_pane() const { return message_pane_; }
+  // The right-click popup of the results list.
+  QMenu* popup() const { return popup_; }
   QLabel* indicator_pane() const { return indicator_pane_; }
   bool modified() const { return modified_; }
 
@@ -149,6 +151,7 @@ class MainFrame : public QMainWindow {
   FindForm* form_ = nullptr;
   QLabel* message_pane_ = nullptr;
   QLabel* indicator_pane_ = nullptr;
+  QMenu* popup_ = nullptr;
   std::map<int, QAction*> actions_;
   FindDocument document_;
   std::string document_path_;

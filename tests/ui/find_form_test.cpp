@@ -19,6 +19,7 @@
 #include "app/settings_store.h"
 #include "support/test_env.h"
 #include "ui/qt_app.h"
+#include "ui/results_view.h"
 #include "ui/run_until.h"
 
 namespace quindelo::ui {
@@ -296,7 +297,7 @@ TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
   DriveFixture drive;
   HeldDriver* held = nullptr;
   FindForm form(
-      [&](FindWindow* window) {
+      [&](FindWindow* window, const FileTypeProvider*) {
         auto driver = std::make_unique<HeldDriver>(window, Quick());
         held = driver.get();
         return driver;

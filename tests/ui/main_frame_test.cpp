@@ -20,9 +20,11 @@
 #include "app/settings_store.h"
 #include "app/startup.h"
 #include "app/view_options.h"
+#include "search/cell_text.h"
 #include "support/test_env.h"
 #include "ui/find_form.h"
 #include "ui/qt_app.h"
+#include "ui/results_view.h"
 #include "ui/run_until.h"
 
 namespace quindelo::ui {
@@ -286,6 +288,29 @@ TEST(MainFrameTest, ClosingAModifiedSavedFindAsksFirst) {
   std::string warning;
   ASSERT_EQ(LoadSavedFind(saved, &reread, &warning), SavedFindLoad::kOk);
   EXPECT_EQ(reread.options.sort_descending, 1);
+}
+
+TEST(MainFrameTest, PopupOnlyForASelection) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QTest::keyClicks(form->named_box()->lineEdit(), "one");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+
+  emit form->results_view()->contextMenuRequestedAt(QPoint(5, 5));
+  EXPECT_FALSE(f.frame->popup()->isVisible());
+  EXPECT_EQ(form->status_text().toStdString(), SelectionStatusText(0, 1));
+  form->SelectAll();
+  emit form->results_view()->contextMenuRequestedAt(QPoint(5, 5));
+  EXPECT_TRUE(f.frame->popup()->isVisible());
+  QStringList entries;
+  for (QAction* act : f.frame->popup()->actions())
+    entries << (act->isSeparator() ? QString("-") : act->text());
+  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-",
+                                  "&Delete\tDel"}));
+  f.frame->popup()->hide();
 }
 
 TEST(MainFrameTest, HelpOpensTheTopicOfAControl) {
