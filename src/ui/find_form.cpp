@@ -329,7 +329,11 @@ void FindForm::BuildControls() {
 // The template's geometry, in dialog units turned into pixels by the font.
 void FindForm::PlaceControls() {
   const QFontMetrics metrics(font());
-  const int unit_x = std::max(1, metrics.averageCharWidth());  // 4 dialog units
+  // 4 dialog units; wide enough that the longest label fits its 37 units.
+  int label_width = 0;
+  for (QLabel* label : {look_in_label_, named_label_, containing_label_})
+    label_width = std::max(label_width, label->sizeHint().width());
+  const int unit_x = std::max({1, metrics.averageCharWidth(), (label_width * 4 + 36) / 37});
   const int unit_y = std::max(1, metrics.height());            // 8 dialog units
   auto rect = [&](int x, int y, int w, int h) {
     return QRect(x * unit_x / 4, y * unit_y / 8, w * unit_x / 4, h * unit_y / 8);

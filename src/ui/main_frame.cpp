@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QStatusBar>
+#include <QThread>
 #include <QUrl>
 
 #include "app/settings_store.h"
@@ -35,7 +36,45 @@ QString AccessibleCaption(const char* caption) {
   return text;
 }
 
+// The core's reports, carried to the frame on the window thread.
+class FrameMessageSink : public MessageSink {
+ public:
+  explicit FrameMessageSink(MainFrame* frame) : frame_(frame) {}
+  void SetIndicator(const char* text) override {
+    const QString s = FromUtf8(text ? text : " ");
+    QMetaObject::invokeMethod(frame_, [this, s] { frame_->indicator_pane()->setText(s); },
+                              Qt::QueuedConnection);
+  }
+  void SetStatus(const char* text) override {
+    const QString s = FromUtf8(text ? text : " ");
+    QMetaObject::invokeMethod(frame_, [this, s] { frame_->message_pane()->setText(s); },
+                              Qt::QueuedConnection);
+  }
+  int ShowWarning(const char* caption, const char* text) override {
+    const QString c = FromUtf8(caption ? caption : "");
+    const QString t = FromUtf8(text ? text : "");
+    auto show = [this, c, t] { QMessageBox::warning(frame_, c, t); };
+    if (QThread::currentThread() == frame_->thread())
+      show();
+    else
+      QMetaObject::invokeMethod(frame_, show, Qt::QueuedConnection);
+    return kMessageBoxOk;
+  }
+
+ private:
+  MainFrame* frame_;
+};
+
 }  // namespace
+
+void MainFrame::InstallMessageSink() {
+  if (!sink_) sink_ = std::make_unique<FrameMessageSink>(this);
+  SetMessageSink(sink_.get());
+}
+
+void MainFrame::RemoveMessageSink() {
+  if (sink_ && &CurrentMessageSink() == sink_.get()) SetMessageSink(nullptr);
+}
 
 MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     : QMainWindow(parent) {
@@ -95,7 +134,7 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   resize(720, 480);  // until a stored placement says otherwise
 }
 
-MainFrame::~MainFrame() = default;
+MainFrame::~MainFrame() { RemoveMessageSink(); }
 
 QAction* MainFrame::action(int command) const {
   auto it = actions_.find(command);

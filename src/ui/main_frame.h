@@ -13,6 +13,7 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "app/saved_find.h"
@@ -22,6 +23,10 @@ class QAction;
 class QLabel;
 class QMenu;
 class QMimeData;
+
+namespace quindelo {
+class MessageSink;
+}
 
 namespace quindelo::ui {
 
@@ -125,6 +130,12 @@ class MainFrame : public QMainWindow {
   // Opens URLs (help page, home page); QDesktopServices unless replaced.
   void set_url_opener(std::function<void(const QString&)> opener) { open_url_ = std::move(opener); }
 
+  // Makes the frame the process's MessageSink: the core's status texts go
+  // to the panes, its warnings to boxes (a warning from another thread is
+  // queued, never waited for). Remove it before the frame goes.
+  void InstallMessageSink();
+  void RemoveMessageSink();
+
   // The help page's URL, with anchor when not empty.
   static QString HelpUrl(const QString& anchor);
 
@@ -161,6 +172,7 @@ class MainFrame : public QMainWindow {
   std::function<void(const QString&)> warn_;
   std::function<SaveAnswer(const QString&)> ask_save_;
   std::function<void(const QString&)> open_url_;
+  std::unique_ptr<MessageSink> sink_;
 };
 
 }  // namespace quindelo::ui
