@@ -199,7 +199,6 @@ void SetEntries(QComboBox* box, const std::vector<std::string>& entries) {
 QString AccessibleText(const char* caption) {
   QString text = QString::fromUtf8(caption);
   text.remove(QLatin1Char('&'));
-  if (text.endsWith(QLatin1Char(':'))) text.chop(1);
   return text;
 }
 
@@ -315,7 +314,10 @@ void FindForm::BuildControls() {
   containing_->setEnabled(false);
   containing_label_->setEnabled(false);
 
-  connect(look_in_, &QComboBox::editTextChanged, this, &FindForm::OnLookInEdited);
+  connect(look_in_, &QComboBox::editTextChanged, this, [this](const QString& text) {
+    OnLookInEdited(text);
+    emit modified();
+  });
   connect(look_in_, qOverload<int>(&QComboBox::activated), this, [this] { emit modified(); });
   for (QComboBox* box : {named_, containing_}) {
     connect(box, &QComboBox::editTextChanged, this, [this] {

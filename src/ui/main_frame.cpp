@@ -234,10 +234,10 @@ void MainFrame::BuildMenus() {
     menu->setAccessibleName(title.remove(QLatin1Char('&')));
     connect(menu, &QMenu::aboutToShow, this, &MainFrame::UpdateCommands);
   }
-  for (auto& [command, act] : actions_) {
-    act->setProperty("accessibleName", AccessibleCaption(act->text().toUtf8().constData()));
-    act->setIconText(AccessibleCaption(act->text().toUtf8().constData()));
-  }
+  // Menu entries are read by their captions (Qt drops the "&" and keeps the
+  // key text apart); the tool tip carries the plain caption as well.
+  for (auto& [command, act] : actions_)
+    act->setToolTip(AccessibleCaption(act->text().toUtf8().constData()));
   for (int command : {kCmdFileIcon, kCmdFileExtension, kCmdFileType, kCmdFileSize, kCmdFileDate,
                       kCmdSortName, kCmdSortFolder, kCmdSortType, kCmdSortSize, kCmdSortDate,
                       kCmdDescending, kCmdIncludeSubfolders})

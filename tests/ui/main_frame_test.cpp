@@ -119,6 +119,14 @@ TEST(MainFrameTest, MenusKeysAndStatusTips) {
   EXPECT_EQ(menus, (QStringList{"&File", "&Edit", "&View", "&Options", "&Help"}));
   EXPECT_TRUE(f.frame->findChildren<QToolBar*>().isEmpty());
   EXPECT_EQ(f.frame->message_pane()->text(), "Ready.");
+
+  // Controls are known to accessibility by their labels' texts.
+  FindForm* form = f.frame->form();
+  EXPECT_EQ(form->look_in_box()->accessibleName(), "Look in:");
+  EXPECT_EQ(form->named_box()->accessibleName(), "Named:");
+  EXPECT_EQ(form->containing_box()->accessibleName(), "Containing:");
+  EXPECT_EQ(form->browse_button()->accessibleName(), "Browse...");
+  EXPECT_FALSE(form->results_view()->accessibleName().isEmpty());
 }
 
 TEST(MainFrameTest, StatusPanesFollowTheFind) {
@@ -265,6 +273,8 @@ TEST(MainFrameTest, ClosingAModifiedSavedFindAsksFirst) {
   ASSERT_TRUE(SaveSavedFind(saved, find));
   ASSERT_TRUE(f.frame->OpenSavedFind(saved));
   f.frame->show();
+  QApplication::processEvents();
+  EXPECT_FALSE(f.frame->modified());
   f.frame->action(kCmdDescending)->trigger();
   ASSERT_TRUE(f.frame->modified());
 
