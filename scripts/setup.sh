@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config qt6-base-dev libgl-dev)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config qt6-base-dev libgl-dev shared-mime-info)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -31,8 +31,18 @@ FileTypes::~FileTypes() = default;
 
 QMimeType FileTypes::TypeOf(const std::string& native_path) const {
   if (IsFolder(native_path)) return mime_.mimeTypeForName(QLatin1String(kFolderMimeType));
+  {
+    // A row's icon and type are asked for one after the other; a file's type
+    // depends on its name alone.
+    platform::MutexLock lock(&mutex_);
+    if (native_path == last_file_path_) return last_file_type_;
+  }
   // By name only: the file's contents are never read.
-  return mime_.mimeTypeForFile(FromNative(native_path), QMimeDatabase::MatchExtension);
+  QMimeType type = mime_.mimeTypeForFile(FromNative(native_path), QMimeDatabase::MatchExtension);
+  platform::MutexLock lock(&mutex_);
+  last_file_path_ = native_path;
+  last_file_type_ = type;
+  return type;
 }
 
 bool FileTypes::IconIndex(const std::string& native_path, std::int32_t* icon) const {

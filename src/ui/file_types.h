@@ -66,6 +66,9 @@ class FileTypes : public FileTypeProvider {
   mutable platform::Mutex mutex_;
   mutable std::vector<IconEntry> entries_ GUARDED_BY(mutex_);
   mutable std::unordered_map<QString, std::int32_t> by_name_ GUARDED_BY(mutex_);
+  // The last file (not folder) typed, and its type.
+  mutable std::string last_file_path_ GUARDED_BY(mutex_);
+  mutable QMimeType last_file_type_ GUARDED_BY(mutex_);
   mutable std::vector<QIcon> icons_;  // GUI thread; parallel to entries_
 };
 

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <numeric>
 
+#include "platform/folder.h"
+#include "platform/paths.h"
 #include "search/cell_text.h"
 #include "ui/file_types.h"
 #include "ui/native_text.h"
@@ -30,9 +32,20 @@ bool Shown(const ViewOptions& options, int view_column) {
   }
 }
 
+// Whether the record's file or folder is still there (a link counts as
+// itself, never followed).
+bool Exists(const FoundFile& record) {
+  std::string native;
+  platform::FindData data;
+  return platform::ToNativePath(UncutPath(record), &native) &&
+         platform::GetFindData(native, &data);
+}
+
 }  // namespace
 
-ResultsModel::ResultsModel(QObject* parent) : QAbstractTableModel(parent) {
+ResultsModel::ResultsModel(QObject* parent)
+    : QAbstractTableModel(parent), own_types_(std::make_unique<FileTypes>()) {
+  types_ = own_types_.get();
   columns_ = ShownColumns(options_);
 }
 
@@ -41,14 +54,19 @@ ResultsModel::~ResultsModel() = default;
 void ResultsModel::SetPool(ResultsPool* pool) {
   if (pool == pool_) return;
   DeleteAllRows();
+  if (pool_) pool_->set_type_provider(nullptr);
   pool_ = pool;
+  if (pool_) pool_->set_type_provider(types_);
 }
 
 void ResultsModel::SetDeferredDetails(std::function<bool()> deferred) {
   deferred_ = std::move(deferred);
 }
 
-void ResultsModel::SetFileTypes(const FileTypes* types) { types_ = types; }
+void ResultsModel::SetFileTypes(const FileTypes* types) {
+  types_ = types ? types : own_types_.get();
+  if (pool_) pool_->set_type_provider(types_);
+}
 
 std::vector<int> ResultsModel::ShownColumns(const ViewOptions& options) const {
   std::vector<int> columns;
@@ -217,9 +235,10 @@ void ResultsModel::Fetch(FoundFile* record, FileDetail what) const {
 bool ResultsModel::CheckVanished(FoundFile* record) const {
   if (record->size_fetched() || Deferred() || !pool_) return vanished_.count(record) != 0;
   Fetch(record, FileDetail::kSizeAndDate);
-  // A file that could not be looked up gets time 0; no file that exists
-  // carries it (a real time with low bits 0 is not taken for a gone file).
-  if (record->last_write != 0) return false;
+  // A lookup that failed leaves time 0, whose low 32 bits are 0. A file that
+  // exists may show the same (a time before 1970, or a real time whose low
+  // bits happen to be 0), so only a second lookup that fails too removes it.
+  if (static_cast<std::uint32_t>(record->last_write) != 0 || Exists(*record)) return false;
   vanished_.insert(record);
   if (!removal_queued_) {
     removal_queued_ = true;
@@ -281,7 +300,7 @@ QVariant ResultsModel::DisplayText(FoundFile* record, int view_column) const {
 }
 
 QVariant ResultsModel::Decoration(FoundFile* record) const {
-  if (!options_.show_icon || !types_ || Deferred() || vanished_.count(record)) return QVariant();
+  if (!options_.show_icon || Deferred() || vanished_.count(record)) return QVariant();
   Fetch(record, FileDetail::kIcon);
   if (!record->icon_fetched()) return QVariant();
   return types_->Icon(record->icon);

@@ -13,10 +13,11 @@
 // layoutAboutToBeChanged and layoutChanged, so selections and the current
 // row (persistent indexes) follow their records.
 //
-// A row whose file has vanished (its size and date fetched for its Name cell
-// tell that the file is gone) is removed shortly after that cell was asked
-// for: the removal is queued, since a model must not change while a view
-// paints it.
+// A row whose file has vanished (its size and date, fetched for its Name
+// cell, say the file was not found, and a second look finds nothing either)
+// is removed shortly after that cell was asked for: the removal is queued,
+// since a model must not change while a view paints it. While details are
+// deferred such a row stays.
 //
 // Thread-safety: none. Every call, including the FindWindow row calls that
 // the search driver makes through RunOnWindowThread, belongs to the thread
@@ -27,6 +28,7 @@
 #include <QIcon>
 #include <array>
 #include <functional>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
@@ -47,7 +49,12 @@ class ResultsModel : public QAbstractTableModel {
 
   // The pool whose records the rows point to (the driver's results_pool()).
   // Null detaches: the rows are deleted first, since their records belong to
-  // the old pool. The pool is not owned and must outlive its use here.
+  // the old pool. The pool is not owned and must outlive its use here. The
+  // pool is given file_types() as its type provider, so that the icon
+  // indexes it fetches are this model's; a pool left by a later SetPool gets
+  // the core's default provider back. The pool must not fetch details after
+  // the model is destroyed.
+  // REQUIRES: no other thread fetches details from the pool meanwhile.
   void SetPool(ResultsPool* pool);
   ResultsPool* pool() const { return pool_; }
 
@@ -55,10 +62,11 @@ class ResultsModel : public QAbstractTableModel {
   // answers true nothing is fetched for drawing. Empty: never deferred.
   void SetDeferredDetails(std::function<bool()> deferred);
 
-  // Where icons come from: the icon index of a record is an index into this
-  // object's icon list. Not owned; null shows no icons. The pool's type
-  // provider should be the same object so that the indexes agree.
+  // The desktop's file types and icons: the model's own, or the one given
+  // to SetFileTypes (not owned; null: the model's own again). The icon index
+  // of a record is an index into its icon list.
   void SetFileTypes(const FileTypes* types);
+  const FileTypes* file_types() const { return types_; }
 
   // Icons, extensions, optional columns, sort key and descending flag. The
   // columns are inserted and removed to match (rows keep their records);
@@ -121,6 +129,7 @@ class ResultsModel : public QAbstractTableModel {
 
   std::vector<FoundFile*> rows_;
   ResultsPool* pool_ = nullptr;
+  std::unique_ptr<FileTypes> own_types_;
   const FileTypes* types_ = nullptr;
   std::function<bool()> deferred_;
   ViewOptions options_;

@@ -222,8 +222,10 @@ void ResultsView::OnListClicked() {
   ShowSelectionStatus();
 }
 
-void ResultsView::mousePressEvent(QMouseEvent* event) {
-  QTreeView::mousePressEvent(event);
+void ResultsView::mouseReleaseEvent(QMouseEvent* event) {
+  // After the release: a click on empty space clears the selection only
+  // then.
+  QTreeView::mouseReleaseEvent(event);
   if (event->button() == Qt::LeftButton) OnListClicked();
 }
 
@@ -243,6 +245,10 @@ void ResultsView::keyPressEvent(QKeyEvent* event) {
   } else {
     QTreeView::keyPressEvent(event);
   }
+  // A modifier alone changes nothing.
+  if (key == Qt::Key_Shift || key == Qt::Key_Control || key == Qt::Key_Alt ||
+      key == Qt::Key_Meta || key == Qt::Key_AltGr)
+    return;
   // Posted, like the click the key stands for, so that the status line (and
   // the command) see the selection the key has left.
   QMetaObject::invokeMethod(this, [this] { OnListClicked(); }, Qt::QueuedConnection);

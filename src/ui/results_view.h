@@ -91,7 +91,7 @@ class ResultsView : public QTreeView {
   void columnsResizedByUser();  // a divider drag ended (the view changed)
 
  protected:
-  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;

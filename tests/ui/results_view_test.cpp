@@ -1,0 +1,287 @@
+// The results view: the selection status line, header clicks, the events
+// that stop a find, open and delete, the walk over the selection, and the
+// columns' widths through hiding, showing and fitting.
+#include "ui/results_view.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QSignalSpy>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "results_fixture.h"
+
+namespace quindelo::ui {
+namespace {
+
+using testing::ResultsFixture;
+
+// A shown view over the files r0, r1, ... of folder T:\f.
+struct ViewFixture {
+  explicit ViewFixture(int rows, bool show_size = false) {
+    view.resize(640, 400);
+    view.results()->SetPool(files.pool());
+    ViewOptions options;
+    options.show_size = show_size;
+    options.sort_column = kColumnName;
+    view.SetViewOptions(options);
+    view.SetFindRunning([this] { return running; });
+    std::vector<RowInsert> inserts;
+    for (int row = 0; row < rows; ++row)
+      inserts.push_back({row, files.File("f\\r" + std::to_string(row))});
+    view.results()->InsertRows(inserts);
+    view.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
+  }
+  void SelectRows(const std::vector<int>& rows) {
+    view.selectionModel()->clearSelection();
+    for (int row : rows)
+      view.selectionModel()->select(view.results()->index(row, 0),
+                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+  QPoint RowCenter(int row) { return view.visualRect(view.results()->index(row, 0)).center(); }
+
+  ResultsFixture files;
+  ResultsView view;
+  bool running = false;
+};
+
+TEST(ResultsView, SelectionStatusTexts) {
+  const struct {
+    int rows;
+    std::vector<int> selected;
+    bool running;
+    const char* text;  // null: nothing written
+  } kCases[] = {
+      {1, {0}, false, "Selected the one and only file."},
+      {5, {3}, false, "Selected 1 of 5 files."},
+      {5, {0, 2, 4}, false, "Selected 3 of 5 files."},
+      {1, {}, false, "Haven't selected the one and only file."},
+      {5, {}, false, "Selected none of the 5 files."},
+      {0, {}, false, "Selected none of the 0 files."},
+      {5, {1, 2}, true, nullptr},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << c.rows << " rows, " << c.selected.size() << " selected");
+    ViewFixture fixture(c.rows);
+    fixture.running = c.running;
+    fixture.SelectRows(c.selected);
+    QSignalSpy status(&fixture.view, &ResultsView::statusText);
+    fixture.view.ShowSelectionStatus();
+    ASSERT_EQ(c.text ? 1 : 0, status.count());
+    if (c.text) {
+      EXPECT_EQ(QString(c.text), status.at(0).at(0).toString());
+    }
+  }
+}
+
+TEST(ResultsView, HeaderClicksPickTheKeyOrFlipTheSortedColumn) {
+  ViewFixture fixture(12, /*show_size=*/true);
+  ResultsView& view = fixture.view;
+  QSignalSpy sorted(&view, &ResultsView::sortChanged);
+  // From Name ascending; each click as the user makes it, on the header.
+  const struct {
+    int column;
+    int key;
+    bool descending;
+  } kClicks[] = {
+      {kColumnName, kColumnName, true},      {kColumnFolder, kColumnFolder, true},
+      {kColumnFolder, kColumnFolder, false}, {kColumnSize, kColumnSize, false},
+      {kColumnName, kColumnName, false},     {kColumnName, kColumnName, true},
+  };
+  for (const auto& click : kClicks) {
+    SCOPED_TRACE(::testing::Message() << "click on " << click.column);
+    QHeaderView* header = view.header();
+    const int section = view.results()->ModelColumn(click.column);
+    const QPoint at(header->sectionViewportPosition(section) + header->sectionSize(section) / 2,
+                    header->height() / 2);
+    sorted.clear();
+    QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    ASSERT_EQ(1, sorted.count());
+    EXPECT_EQ(click.key, sorted.at(0).at(0).toInt());
+    EXPECT_EQ(click.descending, sorted.at(0).at(1).toBool());
+    const ViewOptions options = view.CaptureViewOptions();
+    EXPECT_EQ(click.key, options.sort_column);
+    EXPECT_EQ(click.descending, options.sort_descending != 0);
+    EXPECT_EQ(section, header->sortIndicatorSection());
+    EXPECT_EQ(click.descending ? Qt::DescendingOrder : Qt::AscendingOrder,
+              header->sortIndicatorOrder());
+  }
+  // Name descending: r9 before r11 before r0 (case-folded byte order).
+  EXPECT_STREQ("r9", view.results()->RowRecord(0)->name());
+  EXPECT_STREQ("r0", view.results()->RowRecord(11)->name());
+}
+
+TEST(ResultsView, ClicksKeysAndTheFocusSignalTheForm) {
+  enum Action { kClickRow, kClickEmpty, kDelete, kShiftDelete, kEnter, kDoubleClick, kMenu };
+  const struct {
+    Action action;
+    std::vector<int> selected_before;
+    int selecting_clicks;  // a find stops
+    int opens;
+    int deletes;
+    bool permanently;
+    int menus;
+  } kCases[] = {
+      {kClickRow, {}, 1, 0, 0, false, 0},
+      {kClickEmpty, {1}, 0, 0, 0, false, 0},
+      {kDelete, {1}, 1, 0, 1, false, 0},
+      {kShiftDelete, {1}, 1, 0, 1, true, 0},
+      {kEnter, {2}, 1, 1, 0, false, 0},
+      {kDoubleClick, {}, 1, 1, 0, false, 0},
+      {kMenu, {2}, 1, 0, 0, false, 1},
+      {kMenu, {}, 0, 0, 0, false, 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(::testing::Message() << "action " << c.action);
+    ViewFixture fixture(3);
+    ResultsView& view = fixture.view;
+    fixture.running = true;  // a running find: the focus selects nothing
+    view.setFocus();
+    QApplication::processEvents();
+    fixture.SelectRows(c.selected_before);
+    QSignalSpy selecting(&view, &ResultsView::selectingClick);
+    QSignalSpy opens(&view, &ResultsView::openRequested);
+    QSignalSpy deletes(&view, &ResultsView::deleteRequested);
+    QSignalSpy menus(&view, &ResultsView::contextMenuRequestedAt);
+    QWidget* viewport = view.viewport();
+    switch (c.action) {
+      case kClickRow:
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, fixture.RowCenter(1));
+        break;
+      case kClickEmpty:
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+        break;
+      case kDelete:
+        QTest::keyClick(&view, Qt::Key_Delete);
+        break;
+      case kShiftDelete:
+        QTest::keyClick(&view, Qt::Key_Delete, Qt::ShiftModifier);
+        break;
+      case kEnter:
+        QTest::keyClick(&view, Qt::Key_Return);
+        break;
+      case kDoubleClick:  // the first click, then the second as a double click
+        QTest::mouseClick(viewport, Qt::LeftButton, {}, fixture.RowCenter(0));
+        QTest::mouseDClick(viewport, Qt::LeftButton, {}, fixture.RowCenter(0));
+        break;
+      case kMenu: {
+        const QPoint at = fixture.RowCenter(2);
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+        QApplication::sendEvent(viewport, &event);
+        break;
+      }
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(c.selecting_clicks, selecting.count());
+    EXPECT_EQ(c.opens, opens.count());
+    ASSERT_EQ(c.deletes, deletes.count());
+    if (c.deletes) {
+      EXPECT_EQ(c.permanently, deletes.at(0).at(0).toBool());
+    }
+    EXPECT_EQ(c.menus, menus.count());
+  }
+
+  // Idle, the list gaining the focus with nothing selected selects the
+  // first row.
+  ViewFixture idle(3);
+  QWidget other;
+  other.show();
+  other.setFocus();
+  idle.view.setFocus(Qt::TabFocusReason);
+  QApplication::processEvents();
+  EXPECT_TRUE(idle.view.selectionModel()->isRowSelected(0));
+  EXPECT_EQ(0, idle.view.currentIndex().row());
+}
+
+TEST(ResultsView, SelectAllInvertAndTheWalkOverTheSelection) {
+  ViewFixture fixture(6);
+  ResultsView& view = fixture.view;
+  QSignalSpy status(&view, &ResultsView::statusText);
+  auto walk = [&] {
+    std::vector<std::string> paths;
+    std::string path;
+    int cursor = 0;
+    while (view.NextSelectedPath(&cursor, &path)) paths.push_back(path);
+    EXPECT_EQ(0, cursor);
+    return paths;
+  };
+
+  fixture.SelectRows({1, 2, 4});
+  EXPECT_EQ((std::vector<std::string>{"T:\\f\\r1", "T:\\f\\r2", "T:\\f\\r4"}), walk());
+  int cursor = 2;
+  std::string path;
+  ASSERT_TRUE(view.NextSelectedPath(&cursor, &path));
+  EXPECT_EQ("T:\\f\\r2", path);
+  EXPECT_EQ(3, cursor);
+
+  view.InvertSelection();
+  EXPECT_EQ((std::vector<std::string>{"T:\\f\\r0", "T:\\f\\r3", "T:\\f\\r5"}), walk());
+  ASSERT_EQ(1, status.count());
+  EXPECT_EQ(QString("Selected 3 of 6 files."), status.at(0).at(0).toString());
+  view.SelectAllRows();
+  EXPECT_EQ(6u, walk().size());
+  EXPECT_EQ(QString("Selected 6 of 6 files."), status.at(1).at(0).toString());
+  view.InvertSelection();
+  EXPECT_TRUE(walk().empty());
+  EXPECT_EQ(QString("Selected none of the 6 files."), status.at(2).at(0).toString());
+}
+
+TEST(ResultsView, ColumnsKeepTheirWidthsWhileHiddenAndFitTheList) {
+  ViewFixture fixture(4);
+  ResultsView& view = fixture.view;
+  QHeaderView* header = view.header();
+  auto total_width = [&] {
+    int sum = 0;
+    for (int section = 0; section < header->count(); ++section) sum += header->sectionSize(section);
+    return sum;
+  };
+  // A fresh block: Name and Folder at their standard widths' proportions.
+  const ViewOptions fresh = ViewOptions::Defaults();
+  view.SetViewOptions(fresh);
+  ASSERT_EQ(2, header->count());
+  EXPECT_EQ(view.results()->ModelColumn(kColumnFolder), header->sortIndicatorSection());
+  EXPECT_EQ(Qt::AscendingOrder, header->sortIndicatorOrder());
+  EXPECT_LE(total_width(), view.viewport()->width());
+  EXPECT_GE(total_width(), view.viewport()->width() - header->count());
+
+  fixture.SelectRows({1, 3});
+  ViewOptions options = view.CaptureViewOptions();
+  options.show_type = 1;
+  options.column_widths[kColumnType] = 150;
+  view.SetViewOptions(options);
+  ASSERT_EQ(3, header->count());
+  EXPECT_GE(total_width(), view.viewport()->width() - header->count());
+  // The selection still covers whole rows, the new column included.
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(1));
+  EXPECT_TRUE(view.selectionModel()->isRowSelected(3));
+  EXPECT_FALSE(view.selectionModel()->isRowSelected(0));
+
+  const ViewOptions shown = view.CaptureViewOptions();
+  const int type_width = shown.column_widths[kColumnType];
+  options = shown;
+  options.show_type = 0;
+  view.SetViewOptions(options);
+  EXPECT_EQ(2, header->count());
+  EXPECT_EQ(type_width, view.CaptureViewOptions().column_widths[kColumnType]);
+  options = view.CaptureViewOptions();
+  options.show_type = 1;
+  view.SetViewOptions(options);
+  const ViewOptions again = view.CaptureViewOptions();
+  // Shown again at its old width, then fitted with the others.
+  const auto share = [](const ViewOptions& o) {
+    return double(o.column_widths[kColumnType]) /
+           (o.column_widths[kColumnName] + o.column_widths[kColumnFolder] +
+            o.column_widths[kColumnType]);
+  };
+  EXPECT_NEAR(share(options), share(again), 0.01);
+}
+
+}  // namespace
+}  // namespace quindelo::ui
