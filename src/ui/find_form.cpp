@@ -21,6 +21,7 @@
 #include "index/drive_index.h"
 #include "platform/paths.h"
 #include "search/cell_text.h"
+#include "ui/drive_list.h"
 #include "ui/file_types.h"
 #include "ui/native_text.h"
 #include "ui/results_view.h"
@@ -204,6 +205,22 @@ QString AccessibleText(const char* caption) {
 
 }  // namespace
 
+namespace {
+
+// Replaces the entries of box after its first keep ones with entries[keep..],
+// keeping its edit text, without any change notification.
+void SetHistoryEntries(QComboBox* box, int keep, const std::vector<std::string>& entries) {
+  const QSignalBlocker blocker(box);
+  const QString text = box->currentText();
+  while (box->count() > keep) box->removeItem(box->count() - 1);
+  for (std::size_t i = static_cast<std::size_t>(keep); i < entries.size(); ++i)
+    box->addItem(FromNative(entries[i]));
+  box->setCurrentIndex(box->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive));
+  box->setEditText(text);
+}
+
+}  // namespace
+
 std::vector<std::string> FindForm::Entries(const QComboBox* box) {
   std::vector<std::string> entries;
   for (int i = 0; i < box->count(); ++i) entries.push_back(ToNative(box->itemText(i)));
@@ -284,7 +301,8 @@ void FindForm::BuildControls() {
   };
   for (const Box& b : boxes) {
     *b.label = new QLabel(QString::fromUtf8(b.caption), this);
-    *b.box = new QComboBox(this);
+    // The look-in box rebuilds its drive entries each time it drops down.
+    *b.box = b.box == &look_in_ ? new LookInBox(this) : new QComboBox(this);
     (*b.box)->setEditable(true);
     (*b.box)->setInsertPolicy(QComboBox::NoInsert);
     (*b.box)->setMaxVisibleItems(10);
@@ -300,6 +318,12 @@ void FindForm::BuildControls() {
   browse_ = new QPushButton(QStringLiteral("&Browse..."), this);
   browse_->setAccessibleName(QStringLiteral("Browse..."));
   browse_->installEventFilter(this);
+  connect(browse_, &QPushButton::clicked, this, [this] {
+    if (std::optional<QString> text = BrowseLookIn(this, look_in_->currentText())) {
+      look_in_->setEditText(*text);
+      LeaveLookIn();
+    }
+  });
   return_button_ = new QPushButton(QStringLiteral("&Return to Open Dialog"), this);
   return_button_->setAccessibleName(QStringLiteral("Return to Open Dialog"));
   return_button_->hide();
@@ -430,10 +454,14 @@ void FindForm::OnFindTextEdited() {
   EnableContaining(validator_->look_in_valid() && !named_->currentText().isEmpty());
 }
 
+int FindForm::drive_entry_count() const { return DriveEntryCount(look_in_); }
+
 void FindForm::LeaveLookIn() {
+  // Only the history entries change; the drive entries keep their pictures.
+  const int drives = DriveEntryCount(look_in_);
   std::vector<std::string> entries = Entries(look_in_);
-  AddLookInHistory(&entries, drive_entries_, LookInBoxText());
-  SetEntries(look_in_, entries);
+  AddLookInHistory(&entries, drives, LookInBoxText());
+  SetHistoryEntries(look_in_, drives, entries);
 }
 
 void FindForm::LeaveTextBox(QComboBox* box) {
@@ -458,8 +486,9 @@ void FindForm::LoadHistories() {
   std::sort(history.begin(), history.end(), [](const std::string& a, const std::string& b) {
     return CompareTextNoCase(a.c_str(), b.c_str()) < 0;
   });
+  const int drives = DriveEntryCount(look_in_);
   look_in.insert(look_in.end(), history.begin(), history.end());
-  SetEntries(look_in_, look_in);
+  SetHistoryEntries(look_in_, drives, look_in);
 
   const std::pair<QComboBox*, const char*> lists[] = {{named_, settings::kNamedHistory},
                                                       {containing_, settings::kContainingHistory}};
@@ -489,6 +518,7 @@ void FindForm::InitialUpdate() {
   if (initial_update_done_) return;
   initial_update_done_ = true;
   LoadHistories();
+  drive_entries_ = RebuildDriveEntries(look_in_);
   const int exact =
       look_in_->findText(look_in_->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
   if (exact >= 0) {

@@ -174,7 +174,7 @@ class FindForm : public QWidget, public FindWindow {
   QString indicator_text() const { return indicator_; }
   QString title() const { return title_; }
   bool untitled() const { return untitled_; }
-  int drive_entry_count() const { return drive_entries_; }
+  int drive_entry_count() const;
   // Entries of a box, in list order.
   static std::vector<std::string> Entries(const QComboBox* box);
   // Runs the window work handed over by other threads until done() holds

@@ -13,6 +13,7 @@
 #include "ui/main_frame.h"
 #include "ui/native_text.h"
 #include "ui/single_instance.h"
+#include "ui/splash_dialog.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -29,7 +30,7 @@ int main(int argc, char** argv) {
   quindelo::ui::SingleInstance instance;
   if (instance.Start(saved_find) == quindelo::ui::SingleInstance::Role::kHandedOver) return 0;
 
-  quindelo::ClaimSplashDay();
+  if (quindelo::ClaimSplashDay()) quindelo::ui::SplashDialog::ShowSplash();
   quindelo::StartupFolders folders;
   quindelo::SettleStartupFolder(&folders);
 
@@ -55,5 +56,6 @@ int main(int argc, char** argv) {
 
   const int status = QApplication::exec();
   frame.RemoveMessageSink();
+  quindelo::ui::SplashDialog::CloseSplashes();
   return status;
 }

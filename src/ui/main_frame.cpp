@@ -22,7 +22,9 @@
 #include "app/settings_store.h"
 #include "search/message_report.h"
 #include "ui/find_form.h"
+#include "ui/help_paths.h"
 #include "ui/native_text.h"
+#include "ui/splash_dialog.h"
 
 namespace quindelo::ui {
 
@@ -81,6 +83,7 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   setObjectName(QStringLiteral("QuindeloMDIFrame"));
   setWindowTitle(QStringLiteral("Quindelo"));
   setAccessibleName(QStringLiteral("Quindelo"));
+  setWindowIcon(SplashDialog::ProgramIcon());
   form_ = new FindForm(options, this);
   setCentralWidget(form_);
 
@@ -105,7 +108,7 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,
-          [this](const QString& anchor) { open_url_(HelpUrl(anchor)); });
+          [this](const QString& anchor) { OpenHelp(anchor); });
   connect(form_, &FindForm::popupRequested, this, [this](const QPoint& at) {
     UpdateCommands();
     popup_->popup(at);
@@ -352,17 +355,16 @@ void MainFrame::RunCommand(int command) {
       close();
       break;
     case kCmdHelpTopics:
-      open_url_(HelpUrl(QString()));
+      OpenHelp(QString());
       break;
     case kCmdQuickStart:
-      open_url_(HelpUrl(QStringLiteral("quick-start")));
+      OpenHelp(QString::fromUtf8(help_topic::kQuickStart));
       break;
     case kCmdHomePage:
       open_url_(QString::fromUtf8(kHomePageUrl));
       break;
     case kCmdAbout:
-      QMessageBox::about(this, QStringLiteral("About Quindelo"),
-                         QStringLiteral("Pemblet Quindelo"));
+      SplashDialog::ShowAbout(this);
       break;
     default:
       break;
@@ -370,24 +372,13 @@ void MainFrame::RunCommand(int command) {
   UpdateCommands();
 }
 
-QString MainFrame::HelpUrl(const QString& anchor) {
-  // The installed page first, then the one beside the sources.
-  const QString app_dir = QCoreApplication::applicationDirPath();
-  const QString candidates[] = {
-      app_dir + QStringLiteral("/../share/doc/quindelo/help/index.html"),
-      app_dir + QStringLiteral("/../share/quindelo/help/index.html"),
-      QStringLiteral(QUINDELO_SOURCE_DIR "/data/help/index.html"),
-  };
-  QString page = candidates[2];
-  for (const QString& candidate : candidates) {
-    if (QFileInfo::exists(candidate)) {
-      page = QFileInfo(candidate).canonicalFilePath();
-      break;
-    }
+void MainFrame::OpenHelp(const QString& topic) {
+  const QUrl url = QuickStartUrl(topic);
+  if (url.isEmpty()) {
+    warn_(QStringLiteral("The Quick Start help page is not installed."));
+    return;
   }
-  QUrl url = QUrl::fromLocalFile(page);
-  if (!anchor.isEmpty()) url.setFragment(anchor);
-  return url.toString();
+  open_url_(url.toString());
 }
 
 // ---- Documents.

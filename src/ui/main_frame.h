@@ -136,8 +136,9 @@ class MainFrame : public QMainWindow {
   void InstallMessageSink();
   void RemoveMessageSink();
 
-  // The help page's URL, with anchor when not empty.
-  static QString HelpUrl(const QString& anchor);
+  // Opens the help page at topic (its top when empty) in the browser; a
+  // warning when the page is not installed.
+  void OpenHelp(const QString& topic);
 
  protected:
   void closeEvent(QCloseEvent* event) override;

@@ -182,8 +182,11 @@ void SingleInstance::ReadFrom(QLocalSocket* socket) {
   socket->write(&kAck, 1);
   socket->flush();
   socket->disconnectFromServer();
+  BringToFront(front_window_);
   emit savedFindReceived(FromNative(payload.toStdString()));
 }
+
+void SingleInstance::SetFrontWindow(QWidget* window) { front_window_ = window; }
 
 void SingleInstance::BringToFront(QWidget* window) {
   if (!window) return;

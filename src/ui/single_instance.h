@@ -15,9 +15,9 @@
 //     case SingleInstance::Role::kAlone: break;           // go on starting
 //   }
 //   ... make the frame ...
+//   instance.SetFrontWindow(&frame);   // comes to the front at each hand-over
 //   QObject::connect(&instance, &SingleInstance::savedFindReceived, &frame,
-//                    [&](const QString& path) { SingleInstance::BringToFront(&frame);
-//                                               if (!path.isEmpty()) open it; });
+//                    [&](const QString& path) { if (!path.isEmpty()) open it; });
 //
 // Hand-over message, both ends in this file: the 4 bytes "QND1", the
 // payload's length as 4 bytes big-endian, then the payload (the saved find's
@@ -31,13 +31,14 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
 #include <cstdint>
 #include <string>
 
 class QLocalServer;
 class QLocalSocket;
-class QWidget;
 
 namespace quindelo::ui {
 
@@ -80,6 +81,10 @@ class SingleInstance : public QObject {
   // The path listened on or handed over to.
   const QString& server_path() const { return server_path_; }
 
+  // The window brought to the front (BringToFront) when a later start hands
+  // over, before savedFindReceived is emitted. May be null; not owned.
+  void SetFrontWindow(QWidget* window);
+
   // Restores a minimised window, raises it and makes it active.
   static void BringToFront(QWidget* window);
 
@@ -99,6 +104,7 @@ class SingleInstance : public QObject {
 
   QString server_path_;
   QLocalServer* server_ = nullptr;
+  QPointer<QWidget> front_window_;
 };
 
 }  // namespace quindelo::ui

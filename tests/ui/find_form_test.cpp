@@ -160,7 +160,11 @@ TEST(FindFormTest, HistoriesAreReadAtStartAndSavedAtClose) {
   FindForm form(Quick(), nullptr);
   form.LoadFind(FindIn("T:"), true);
   form.InitialUpdate();
-  EXPECT_EQ(FindForm::Entries(form.look_in_box()), (std::vector<std::string>{"A:\\b", "T:\\docs"}));
+  // The drive entry of T: first (a fixed disk without a label), then the
+  // history in sorted order.
+  EXPECT_EQ(FindForm::Entries(form.look_in_box()),
+            (std::vector<std::string>{"T: ", "A:\\b", "T:\\docs"}));
+  EXPECT_EQ(form.drive_entry_count(), 1);
   EXPECT_EQ(FindForm::Entries(form.named_box()), (std::vector<std::string>{"*.txt", "*.log"}));
   EXPECT_TRUE(FindForm::Entries(form.containing_box()).empty());
   ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
@@ -305,7 +309,7 @@ TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
       nullptr);
   int finished = 0;
   QObject::connect(&form, &FindForm::closeFinished, [&] { ++finished; });
-  form.LoadFind(FindIn("T:"), true);
+  form.LoadFind(FindIn("T:\\docs"), true);
   form.InitialUpdate();
   ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
   form.named_box()->setEditText("*.txt");
@@ -321,7 +325,7 @@ TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
   // The look-in text joins its history as the form closes.
   std::vector<std::string> list;
   SettingsStore().ReadList(settings::kControls, settings::kLookInHistory, &list);
-  EXPECT_EQ(list, std::vector<std::string>{"T:"});
+  EXPECT_EQ(list, std::vector<std::string>{"T:\\docs"});
 }
 
 TEST(FindFormTest, OversizedLookInTextIsCutAndRefused) {

@@ -14,6 +14,7 @@
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWidget>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -68,6 +69,8 @@ TEST(SingleInstanceTest, SecondStartHandsItsSavedFindToTheFirst) {
   SingleInstance first;
   ASSERT_EQ(first.Start("", path), Role::kFirst);
   QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+  QWidget frame;
+  first.SetFrontWindow(&frame);
 
   const std::string payloads[] = {
       "/home/ann/finds/notes.qnd",
@@ -79,8 +82,11 @@ TEST(SingleInstanceTest, SecondStartHandsItsSavedFindToTheFirst) {
   for (const std::string& payload : payloads) {
     SCOPED_TRACE(payload.substr(0, 40));
     received.clear();
+    frame.showMinimized();
     EXPECT_EQ(StartElsewhere(payload, path, &received), Role::kHandedOver);
     ASSERT_EQ(received.size(), 1);
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_FALSE(frame.isMinimized());  // the running window comes to the front
     EXPECT_EQ(ToNative(received.at(0).at(0).toString()), payload);
   }
   EXPECT_TRUE(QFileInfo::exists(path));
