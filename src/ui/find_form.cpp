@@ -64,12 +64,32 @@ std::string Cut(std::string text, std::size_t max) {
 
 // ---------------------------------------------------------------------------
 
+namespace {
+
+std::mutex& PostLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace
+
+void PostToWindow(QObject* receiver, std::function<void()> work) {
+  std::lock_guard<std::mutex> lock(PostLock());
+  QMetaObject::invokeMethod(
+      receiver,
+      [work = std::move(work)] {
+        { std::lock_guard<std::mutex> handed_over(PostLock()); }
+        work();
+      },
+      Qt::QueuedConnection);
+}
+
 void WindowWorkQueue::Send(const std::function<void()>& work) {
   Item item{&work};
   std::unique_lock<std::mutex> lock(mutex_);
   items_.push_back(&item);
   cv_.notify_all();
-  QMetaObject::invokeMethod(this, [this] { RunPending(); }, Qt::QueuedConnection);
+  PostToWindow(this, [this] { RunPending(); });
   cv_.wait(lock, [&] { return item.done; });
 }
 
@@ -550,8 +570,7 @@ void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& doc
     look_in_->setEditText(FromNative(look_in));
   }
   // The edit notification, posted so that it follows whatever is queued.
-  QMetaObject::invokeMethod(
-      this, [this] { OnLookInEdited(look_in_->currentText()); }, Qt::QueuedConnection);
+  PostToWindow(this, [this] { OnLookInEdited(look_in_->currentText()); });
   UpdateTitle(ToNative(named_->currentText()));
 }
 
@@ -631,7 +650,7 @@ void FindForm::RequestClose() {
     validator_->WaitIdle();
     driver_->Shutdown();
     DriveIndex::ExpireOldIndexes(platform::DataFolder());
-    QMetaObject::invokeMethod(this, [this] { FinishClose(); }, Qt::QueuedConnection);
+    PostToWindow(this, [this] { FinishClose(); });
   });
 }
 
@@ -697,38 +716,29 @@ void FindForm::RunOnWindowThread(const std::function<void()>& work) {
 
 void FindForm::SetStatusText(const char* text) {
   const QString s = FromUtf8(text ? text : " ");
-  QMetaObject::invokeMethod(
-      this,
-      [this, s] {
-        status_ = s;
-        emit statusChanged(s);
-      },
-      Qt::QueuedConnection);
+  PostToWindow(this, [this, s] {
+    status_ = s;
+    emit statusChanged(s);
+  });
 }
 
 void FindForm::SetIndicatorText(const char* text) {
   const QString s = FromUtf8(text ? text : " ");
-  QMetaObject::invokeMethod(
-      this,
-      [this, s] {
-        indicator_ = s;
-        emit indicatorChanged(s);
-      },
-      Qt::QueuedConnection);
+  PostToWindow(this, [this, s] {
+    indicator_ = s;
+    emit indicatorChanged(s);
+  });
 }
 
 void FindForm::PostCloseRequest() {
-  QMetaObject::invokeMethod(this, [this] { RequestClose(); }, Qt::QueuedConnection);
+  PostToWindow(this, [this] { RequestClose(); });
 }
 
 void FindForm::PostCommand(int command) {
-  QMetaObject::invokeMethod(
-      this,
-      [this, command] {
-        if (command == kCommandRefresh)
-          Refresh((QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0);
-      },
-      Qt::QueuedConnection);
+  PostToWindow(this, [this, command] {
+    if (command == kCommandRefresh)
+      Refresh((QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0);
+  });
 }
 
 // ---- FindWindow, window thread.

@@ -80,7 +80,12 @@ class WindowWorkQueue : public QObject {
   std::deque<Item*> items_;  // guarded by mutex_
 };
 
-// The list font as the settings hold it, and back. A spec that does not
+// Queues work to run on receiver's thread and returns at once (a queued
+// call). The call's data are handed over under a lock of our own as well as
+// Qt's, so that ThreadSanitizer, which cannot look into Qt, sees the order.
+void PostToWindow(QObject* receiver, std::function<void()> work);
+
+// The list font as the settings hold it, and back. A FontSpec that does not
 // make a usable font gives nullopt (the list keeps its standard font).
 std::optional<QFont> FontFromSpec(const FontSpec& spec);
 FontSpec SpecFromFont(const QFont& font);

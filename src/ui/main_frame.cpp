@@ -44,13 +44,11 @@ class FrameMessageSink : public MessageSink {
   explicit FrameMessageSink(MainFrame* frame) : frame_(frame) {}
   void SetIndicator(const char* text) override {
     const QString s = FromUtf8(text ? text : " ");
-    QMetaObject::invokeMethod(frame_, [this, s] { frame_->indicator_pane()->setText(s); },
-                              Qt::QueuedConnection);
+    PostToWindow(frame_, [this, s] { frame_->indicator_pane()->setText(s); });
   }
   void SetStatus(const char* text) override {
     const QString s = FromUtf8(text ? text : " ");
-    QMetaObject::invokeMethod(frame_, [this, s] { frame_->message_pane()->setText(s); },
-                              Qt::QueuedConnection);
+    PostToWindow(frame_, [this, s] { frame_->message_pane()->setText(s); });
   }
   int ShowWarning(const char* caption, const char* text) override {
     const QString c = FromUtf8(caption ? caption : "");
@@ -59,7 +57,7 @@ class FrameMessageSink : public MessageSink {
     if (QThread::currentThread() == frame_->thread())
       show();
     else
-      QMetaObject::invokeMethod(frame_, show, Qt::QueuedConnection);
+      PostToWindow(frame_, show);
     return kMessageBoxOk;
   }
 
