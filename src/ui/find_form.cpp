@@ -714,19 +714,19 @@ void FindForm::RunOnWindowThread(const std::function<void()>& work) {
   work_.Send(work);
 }
 
+// The texts travel as bytes and become QStrings on the window thread: Qt's
+// shared string data counts its users with atomics ThreadSanitizer cannot see.
 void FindForm::SetStatusText(const char* text) {
-  const QString s = FromUtf8(text ? text : " ");
-  PostToWindow(this, [this, s] {
-    status_ = s;
-    emit statusChanged(s);
+  PostToWindow(this, [this, bytes = std::string(text ? text : " ")] {
+    status_ = FromUtf8(bytes);
+    emit statusChanged(status_);
   });
 }
 
 void FindForm::SetIndicatorText(const char* text) {
-  const QString s = FromUtf8(text ? text : " ");
-  PostToWindow(this, [this, s] {
-    indicator_ = s;
-    emit indicatorChanged(s);
+  PostToWindow(this, [this, bytes = std::string(text ? text : " ")] {
+    indicator_ = FromUtf8(bytes);
+    emit indicatorChanged(indicator_);
   });
 }
 

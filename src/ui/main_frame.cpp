@@ -42,18 +42,21 @@ QString AccessibleCaption(const char* caption) {
 class FrameMessageSink : public MessageSink {
  public:
   explicit FrameMessageSink(MainFrame* frame) : frame_(frame) {}
+  // Texts cross threads as bytes (see FindForm::SetStatusText).
   void SetIndicator(const char* text) override {
-    const QString s = FromUtf8(text ? text : " ");
-    PostToWindow(frame_, [this, s] { frame_->indicator_pane()->setText(s); });
+    PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
+      frame_->indicator_pane()->setText(FromUtf8(bytes));
+    });
   }
   void SetStatus(const char* text) override {
-    const QString s = FromUtf8(text ? text : " ");
-    PostToWindow(frame_, [this, s] { frame_->message_pane()->setText(s); });
+    PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
+      frame_->message_pane()->setText(FromUtf8(bytes));
+    });
   }
   int ShowWarning(const char* caption, const char* text) override {
-    const QString c = FromUtf8(caption ? caption : "");
-    const QString t = FromUtf8(text ? text : "");
-    auto show = [this, c, t] { QMessageBox::warning(frame_, c, t); };
+    auto show = [this, c = std::string(caption ? caption : ""), t = std::string(text ? text : "")] {
+      QMessageBox::warning(frame_, FromUtf8(c), FromUtf8(t));
+    };
     if (QThread::currentThread() == frame_->thread())
       show();
     else
