@@ -80,10 +80,14 @@ std::vector<std::string> MakeFiles(const std::string& root, int rows) {
 
 struct Step {
   double total_ms = 0;
-  double longest_ms = 0;
+  double first_ms = -1;   // the first includes the first paint and icons
+  double longest_ms = 0;  // of the others
   void Add(Clock::duration d) {
     total_ms += Ms(d);
-    longest_ms = std::max(longest_ms, Ms(d));
+    if (first_ms < 0)
+      first_ms = Ms(d);
+    else
+      longest_ms = std::max(longest_ms, Ms(d));
   }
 };
 
@@ -179,14 +183,14 @@ int main(int argc, char** argv) {
 
   std::printf("rows %d, hand-overs of %d rows, list 1000x700 offscreen, Type/Size/Date shown\n",
               model.RowCount(), batch);
-  std::printf("%-34s %10.1f ms  (longest hand-over %.1f ms)\n", "fill", fill.total_ms,
-              fill.longest_ms);
+  std::printf("%-34s %10.1f ms  (first hand-over %.1f ms, longest other %.1f ms)\n", "fill",
+              fill.total_ms, fill.first_ms, fill.longest_ms);
   std::printf("%-34s %10d\n", "rows with details after fill", fetched_after_fill);
   std::printf("%-34s %10.1f ms  (longest page %.1f ms)\n", "scroll end to end", scroll.total_ms,
               scroll.longest_ms);
   std::printf("%-34s %10d\n", "rows with details after scroll", fetched_after_scroll);
 
-  double longest = std::max(fill.longest_ms, scroll.longest_ms);
+  double longest = std::max({fill.first_ms, fill.longest_ms, scroll.first_ms, scroll.longest_ms});
   const char* const kKeys[] = {"Name", "Folder", "Type", "Size", "Date"};
   for (int pass = 0; pass < 2; ++pass) {
     for (int key = 0; key < quindelo::kViewColumnCount; ++key) {
@@ -201,12 +205,34 @@ int main(int argc, char** argv) {
     }
   }
   const Step scroll_again = ScrollEndToEnd(&view);
-  longest = std::max(longest, scroll_again.longest_ms);
+
   std::printf("%-34s %10.1f ms  (longest page %.1f ms)\n", "scroll again, details in records",
               scroll_again.total_ms, scroll_again.longest_ms);
-  std::printf("%-34s %10.1f ms\n", "longest single window-thread step", longest);
+  longest = std::max({longest, scroll_again.first_ms, scroll_again.longest_ms});
+  std::printf("%-34s %10.1f ms\n", "longest window-thread step", longest);
   std::printf("%-34s %10ld kB\n", "peak memory, empty list", empty_peak_kb);
   std::printf("%-34s %10ld kB\n", "peak memory, full list", StatusKb("VmHWM"));
+
+  // Sorting by a key whose details no record has yet: every file is looked
+  // at once (a new result set for each key).
+  for (int key : {quindelo::kColumnType, quindelo::kColumnSize}) {
+    model.SetPool(nullptr);
+    pool.Clear();
+    quindelo::CurrentFolder fresh;
+    std::vector<RowInsert> all;
+    for (const std::string& path : paths)
+      all.push_back({static_cast<int>(all.size()), pool.AddFoundFile(path, &fresh)});
+    model.SetPool(&pool);
+    model.sort(model.ModelColumn(quindelo::kColumnName), Qt::AscendingOrder);
+    model.InsertRows(all);
+    QApplication::processEvents();
+    const auto start = Clock::now();
+    model.sort(model.ModelColumn(key), Qt::AscendingOrder);
+    view.viewport()->repaint();
+    QApplication::processEvents();
+    const double ms = Ms(Clock::now() - start);
+    std::printf("sort by %-6s %-19s %10.1f ms\n", kKeys[key], "nothing fetched yet", ms);
+  }
   std::printf("%-34s %10d\n", "distinct icons", view.results()->file_types()->IconCount());
 
   view.results()->SetPool(nullptr);

@@ -67,8 +67,10 @@ bool FileTypes::IconIndex(const std::string& native_path, std::int32_t* icon) co
 bool FileTypes::TypeName(const std::string& native_path, std::string* type) const {
   const QMimeType mime = TypeOf(native_path);
   // The default type (application/octet-stream) is what an unknown name
-  // gets; it names nothing.
-  if (!mime.isValid() || mime.isDefault()) return false;
+  // gets; such a name with an extension is typed as a desktop types an
+  // unregistered extension ("QQQ File").
+  if (!mime.isValid() || mime.isDefault())
+    return DefaultFileTypeProvider().TypeName(native_path, type);
   QString comment = mime.comment();
   if (comment.isEmpty()) return false;
   *type = ToUtf8(comment);

@@ -39,7 +39,8 @@ class FileTypes : public FileTypeProvider {
   // icon name; always true.
   bool IconIndex(const std::string& native_path, std::int32_t* icon) const override;
   // The MIME type's comment ("plain text document"); for a folder, the
-  // folder type's comment. False for a name that matches no type.
+  // folder type's comment; for a name that matches no type, its extension
+  // in capitals and " File". False for such a name without an extension.
   bool TypeName(const std::string& native_path, std::string* type) const override;
   // No class registry on this desktop: always false.
   bool ExtensionClassDescription(const std::string& extension,

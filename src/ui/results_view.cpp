@@ -162,15 +162,8 @@ void ResultsView::UpdateSortIndicator() {
 
 void ResultsView::SetViewOptions(const ViewOptions& options) {
   const ViewOptions old = model_->view_options();
-  const bool resort =
-      old.SortKey() != options.SortKey() || (old.sort_descending != 0) != (options.sort_descending != 0);
-
-  // Column changes may leave the rows' new cells outside the selection; it
-  // is selected again, whole rows, afterwards.
-  const auto runs = SelectedRuns(selectionModel());
-  const QModelIndex current = currentIndex();
-  const int current_row = current.isValid() ? current.row() : -1;
-
+  const bool resort = old.SortKey() != options.SortKey() ||
+                      (old.sort_descending != 0) != (options.sort_descending != 0);
   widths_ = options.column_widths;
   model_->SetViewOptions(options);
   for (int section = 0; section < model_->columnCount(); ++section) {
@@ -180,15 +173,16 @@ void ResultsView::SetViewOptions(const ViewOptions& options) {
   }
   if (resort) model_->Resort();
 
-  if (!resort && !runs.empty()) {
+  // Columns that came in are outside the selection of their rows: select
+  // the rows again, whole.
+  const auto runs = SelectedRuns(selectionModel());
+  if (!runs.empty()) {
     QItemSelection again;
     const int last_column = std::max(model_->columnCount() - 1, 0);
     for (const auto& run : runs)
       again.select(model_->index(run.first, 0), model_->index(run.second, last_column));
     selectionModel()->select(again, QItemSelectionModel::ClearAndSelect);
   }
-  if (!resort && current_row >= 0)
-    selectionModel()->setCurrentIndex(model_->index(current_row, 0), QItemSelectionModel::NoUpdate);
   UpdateSortIndicator();
   FitColumns();
   viewport()->update();
