@@ -109,8 +109,10 @@ SingleInstance::Role SingleInstance::Start(const std::string& saved_find,
       default:
         return Role::kAlone;  // e.g. a live instance too busy to accept
     }
+    // No socket options: with any of them Qt binds elsewhere and renames the
+    // socket over the name, which would replace a socket that another start
+    // bound meanwhile. The runtime folder is the user's own (mode 0700).
     auto* server = new QLocalServer(this);
-    server->setSocketOptions(QLocalServer::UserAccessOption);
     if (server->listen(server_path)) {
       server_ = server;
       connect(server_, &QLocalServer::newConnection, this, &SingleInstance::AcceptConnections);

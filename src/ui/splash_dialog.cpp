@@ -35,6 +35,8 @@ SplashDialog::SplashDialog(Mode mode, QWidget* parent) : QDialog(parent), mode_(
     setWindowFlags(Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose);
+    // The frame keeps the keyboard while the splash shows.
+    setAttribute(Qt::WA_ShowWithoutActivating);
     auto* timer = new QTimer(this);
     timer->setObjectName(QStringLiteral("splashTimer"));
     timer->setSingleShot(true);

@@ -178,6 +178,16 @@ TEST(SingleInstanceTest, LiveInstancesSocketIsNeverRemoved) {
     EXPECT_TRUE(QFileInfo::exists(path));
     close(bound);
   }
+
+  // Listening never replaces whatever holds the name: here a link to a
+  // socket that is gone, which no connect reaches.
+  {
+    const QString link = dir.filePath("linked");
+    ASSERT_EQ(symlink(ToNative(dir.filePath("gone")).c_str(), ToNative(link).c_str()), 0);
+    SingleInstance third;
+    EXPECT_EQ(third.Start("/tmp/c.qnd", link), Role::kAlone);
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+  }
 }
 
 }  // namespace
