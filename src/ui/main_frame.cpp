@@ -1,0 +1,545 @@
+#include "ui/main_frame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QStatusBar>
+#include <QThread>
+#include <QUrl>
+
+#include "app/settings_store.h"
+#include "search/message_report.h"
+#include "ui/find_form.h"
+#include "ui/help_paths.h"
+#include "ui/native_text.h"
+#include "ui/splash_dialog.h"
+
+namespace quindelo::ui {
+
+namespace {
+
+QString AccessibleCaption(const char* caption) {
+  QString text = QString::fromUtf8(caption);
+  const int tab = text.indexOf(QLatin1Char('\t'));
+  if (tab >= 0) text.truncate(tab);
+  text.remove(QLatin1Char('&'));
+  return text;
+}
+
+// The core's reports, carried to the frame on the window thread.
+class FrameMessageSink : public MessageSink {
+ public:
+  explicit FrameMessageSink(MainFrame* frame) : frame_(frame) {}
+  // Texts cross threads as bytes (see FindForm::SetStatusText).
+  void SetIndicator(const char* text) override {
+    PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
+      frame_->indicator_pane()->setText(FromUtf8(bytes));
+    });
+  }
+  void SetStatus(const char* text) override {
+    PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
+      frame_->message_pane()->setText(FromUtf8(bytes));
+    });
+  }
+  int ShowWarning(const char* caption, const char* text) override {
+    auto show = [this, c = std::string(caption ? caption : ""), t = std::string(text ? text : "")] {
+      QMessageBox::warning(frame_, FromUtf8(c), FromUtf8(t));
+    };
+    if (QThread::currentThread() == frame_->thread())
+      show();
+    else
+      PostToWindow(frame_, show);
+    return kMessageBoxOk;
+  }
+
+ private:
+  MainFrame* frame_;
+};
+
+}  // namespace
+
+void MainFrame::InstallMessageSink() {
+  if (!sink_) sink_ = std::make_unique<FrameMessageSink>(this);
+  SetMessageSink(sink_.get());
+}
+
+void MainFrame::RemoveMessageSink() {
+  if (sink_ && &CurrentMessageSink() == sink_.get()) SetMessageSink(nullptr);
+}
+
+MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
+    : QMainWindow(parent) {
+  setObjectName(QStringLiteral("QuindeloMDIFrame"));
+  setWindowTitle(QStringLiteral("Quindelo"));
+  setAccessibleName(QStringLiteral("Quindelo"));
+  setWindowIcon(SplashDialog::ProgramIcon());
+  form_ = new FindForm(options, this);
+  setCentralWidget(form_);
+
+  message_pane_ = new QLabel(QStringLiteral("Ready."), this);
+  message_pane_->setAccessibleName(QStringLiteral("Status"));
+  indicator_pane_ = new QLabel(QStringLiteral(" "), this);
+  indicator_pane_->setAccessibleName(QStringLiteral("Indicator"));
+  indicator_pane_->setMinimumWidth(indicator_pane_->fontMetrics().horizontalAdvance(
+                                       QStringLiteral("BUSY")) +
+                                   8);
+  indicator_pane_->setAlignment(Qt::AlignCenter);
+  statusBar()->addWidget(message_pane_, 1);
+  statusBar()->addPermanentWidget(indicator_pane_);
+  connect(form_, &FindForm::statusChanged, message_pane_, [this](const QString& text) {
+    message_pane_->setText(text);
+    message_pane_->setAccessibleDescription(text);
+  });
+  connect(form_, &FindForm::indicatorChanged, indicator_pane_, [this](const QString& text) {
+    indicator_pane_->setText(text);
+    indicator_pane_->setAccessibleDescription(text);
+  });
+  connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
+  connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
+  connect(form_, &FindForm::helpRequested, this,
+          [this](const QString& anchor) { OpenHelp(anchor); });
+  connect(form_, &FindForm::popupRequested, this, [this](const QPoint& at) {
+    UpdateCommands();
+    popup_->popup(at);
+  });
+  connect(form_, &FindForm::closeFinished, this, [this] {
+    document_.FormClosing(form_->CaptureFind());
+    closing_ = true;
+    close();
+  });
+
+  warn_ = [this](const QString& text) {
+    QMessageBox::warning(this, QString::fromUtf8(kMessageCaption), text);
+  };
+  ask_save_ = [this](const QString& name) {
+    const auto answer = QMessageBox::question(
+        this, QStringLiteral("Quindelo"), QStringLiteral("Save changes to %1?").arg(name),
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    return answer == QMessageBox::Yes  ? SaveAnswer::kYes
+           : answer == QMessageBox::No ? SaveAnswer::kNo
+                                       : SaveAnswer::kCancel;
+  };
+  open_url_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+
+  BuildMenus();
+  setAcceptDrops(true);
+  resize(720, 480);  // until a stored placement says otherwise
+}
+
+MainFrame::~MainFrame() { RemoveMessageSink(); }
+
+QAction* MainFrame::action(int command) const {
+  auto it = actions_.find(command);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* MainFrame::AddCommand(QMenu* menu, int command, const char* caption,
+                               const char* status) {
+  // The caption keeps its key text after the tab; Qt shows it in the key
+  // column.
+  auto* act = new QAction(QString::fromUtf8(caption), this);
+  act->setStatusTip(QString::fromUtf8(status));
+  act->setData(command);
+  act->setObjectName(QStringLiteral("command%1").arg(command));
+  menu->addAction(act);
+  actions_[command] = act;
+  connect(act, &QAction::triggered, this, [this, command] { RunCommand(command); });
+  return act;
+}
+
+void MainFrame::BuildMenus() {
+  QMenuBar* bar = menuBar();
+  QMenu* file = bar->addMenu(QStringLiteral("&File"));
+  AddCommand(file, kCmdOpen, "&Open", "Open selected file(s) using application");
+  AddCommand(file, kCmdPrint, "&Print", "Print file(s) using application");
+  file->addSeparator();
+  AddCommand(file, kCmdTextEdit, "&Text Edit", "Edit file(s) using text editor");
+  file->addSeparator();
+  AddCommand(file, kCmdMoveTo, "&Move...\tF7", "Move selected file(s) to another folder");
+  AddCommand(file, kCmdCopyTo, "&Copy...\tF8", "Copy selected file(s) to another folder");
+  AddCommand(file, kCmdRename, "Re&name...", "Rename file(s)");
+  AddCommand(file, kCmdDelete, "&Delete\tDel", "Delete to Recycle Bin");
+  AddCommand(file, kCmdDeletePermanently, "Delete Permanentl&y", "Delete file permanently");
+  file->addSeparator();
+  AddCommand(file, kCmdRun, "R&un...", "Run command on file(s)");
+  file->addSeparator();
+  AddCommand(file, kCmdNewFind, "New &Find\tCtrl+N", "Create a new find");
+  AddCommand(file, kCmdOpenFind, "&Open Find...\tCtrl+O", "Open a saved find");
+  AddCommand(file, kCmdSaveFind, "&Save Find\tCtrl+S", "Save the find");
+  AddCommand(file, kCmdSaveFindAs, "Save Find &As...", "Save the find with a new name");
+  file->addSeparator();
+  AddCommand(file, kCmdExit, "E&xit\tAlt+F4", "Quit the application; prompts to save documents");
+
+  QMenu* edit = bar->addMenu(QStringLiteral("&Edit"));
+  AddCommand(edit, kCmdCut, "Cu&t\tCtrl+X", "Cut the selected file(s) to the Clipboard");
+  AddCommand(edit, kCmdCopy, "&Copy\tCtrl+C", "Copy the selected file(s) to the Clipboard");
+  edit->addSeparator();
+  AddCommand(edit, kCmdSelectAll, "Select &All\tCtrl+A", "Select All Files");
+  AddCommand(edit, kCmdInvertSelection, "&Invert Selection", "Invert the selected files");
+
+  QMenu* view = bar->addMenu(QStringLiteral("&View"));
+  AddCommand(view, kCmdStop, "Sto&p\tEsc", "Stop all finding");
+  AddCommand(view, kCmdRefresh, "&Refresh\tF5", "Refresh Information");
+  view->addSeparator();
+  AddCommand(view, kCmdFileIcon, "File &Icon", "Show file icon in file list");
+  AddCommand(view, kCmdFileExtension, "File &Extension", "Show file extension in file list");
+  AddCommand(view, kCmdFileType, "File &Type", "Show file type in file list");
+  AddCommand(view, kCmdFileSize, "File &Size", "Show file size in file list");
+  AddCommand(view, kCmdFileDate, "File &Date", "Show file date last modified in file list");
+  view->addSeparator();
+  QMenu* sort = view->addMenu(QStringLiteral("S&ort Files by"));
+  AddCommand(sort, kCmdSortName, "&Name", "Sort files by name");
+  AddCommand(sort, kCmdSortFolder, "&Folder", "Sort files by folder");
+  AddCommand(sort, kCmdSortType, "&Type", "Sort files by type");
+  AddCommand(sort, kCmdSortSize, "&Size", "Sort files by size");
+  AddCommand(sort, kCmdSortDate, "&Date", "Sort files by date");
+  AddCommand(view, kCmdDescending, "Des&cending", "Sort files in descending order");
+
+  QMenu* options = bar->addMenu(QStringLiteral("&Options"));
+  AddCommand(options, kCmdIncludeSubfolders, "Include &Subfolders", "Include subfolders in find");
+  options->addSeparator();
+  AddCommand(options, kCmdFont, "&Font...", "Change the font of the file list");
+
+  QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+  AddCommand(help, kCmdHelpTopics, "&Help Topics", "List Help topics");
+  AddCommand(help, kCmdQuickStart, "&Quick Start", "Show quick start help");
+  help->addSeparator();
+  AddCommand(help, kCmdHomePage, "Pemblet Software Home &Page",
+             "Open Web Browser to Pemblet Software Home Page");
+  help->addSeparator();
+  AddCommand(help, kCmdAbout, "&About Quindelo...",
+             "Display program information, version number and copyright");
+
+  // The right-click popup of the list shares the menus' commands.
+  popup_ = new QMenu(this);
+  popup_->setAccessibleName(QStringLiteral("File list"));
+  popup_->addAction(actions_[kCmdOpen]);
+  popup_->addAction(actions_[kCmdPrint]);
+  popup_->addSeparator();
+  popup_->addAction(actions_[kCmdCut]);
+  popup_->addAction(actions_[kCmdCopy]);
+  popup_->addSeparator();
+  popup_->addAction(actions_[kCmdDelete]);
+
+  for (QMenu* menu : {file, edit, view, sort, options, help}) {
+    QString title = menu->title();
+    menu->setAccessibleName(title.remove(QLatin1Char('&')));
+    connect(menu, &QMenu::aboutToShow, this, &MainFrame::UpdateCommands);
+  }
+  // Menu entries are read by their captions (Qt drops the "&" and keeps the
+  // key text apart); the tool tip carries the plain caption as well.
+  for (auto& [command, act] : actions_)
+    act->setToolTip(AccessibleCaption(act->text().toUtf8().constData()));
+  for (int command : {kCmdFileIcon, kCmdFileExtension, kCmdFileType, kCmdFileSize, kCmdFileDate,
+                      kCmdSortName, kCmdSortFolder, kCmdSortType, kCmdSortSize, kCmdSortDate,
+                      kCmdDescending, kCmdIncludeSubfolders})
+    actions_[command]->setCheckable(true);
+
+  // Accelerators.
+  const std::pair<int, QList<QKeySequence>> keys[] = {
+      {kCmdSelectAll, {QKeySequence(Qt::CTRL | Qt::Key_A)}},
+      {kCmdCopy, {QKeySequence(Qt::CTRL | Qt::Key_C)}},
+      {kCmdCut, {QKeySequence(Qt::CTRL | Qt::Key_X)}},
+      {kCmdNewFind, {QKeySequence(Qt::CTRL | Qt::Key_N)}},
+      {kCmdOpenFind, {QKeySequence(Qt::CTRL | Qt::Key_O)}},
+      {kCmdSaveFind, {QKeySequence(Qt::CTRL | Qt::Key_S)}},
+      {kCmdStop, {QKeySequence(Qt::Key_Escape)}},
+      {kCmdExit, {QKeySequence(Qt::ALT | Qt::Key_F4)}},
+      {kCmdRefresh, {QKeySequence(Qt::Key_F5), QKeySequence(Qt::SHIFT | Qt::Key_F5)}},
+      {kCmdMoveTo, {QKeySequence(Qt::Key_F7)}},
+      {kCmdCopyTo, {QKeySequence(Qt::Key_F8)}},
+      {kCmdHelpTopics, {QKeySequence(Qt::Key_F1)}},
+  };
+  for (const auto& [command, sequences] : keys) {
+    actions_[command]->setShortcuts(sequences);
+    actions_[command]->setShortcutContext(Qt::WindowShortcut);
+    addAction(actions_[command]);
+  }
+  UpdateCommands();
+}
+
+void MainFrame::UpdateCommands() {
+  const ViewOptions& o = form_->view_options();
+  // The file commands come with the next version; their entries stay.
+  for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdMoveTo, kCmdCopyTo, kCmdRename,
+                      kCmdDelete, kCmdDeletePermanently, kCmdRun, kCmdCut, kCmdCopy})
+    actions_[command]->setEnabled(false);
+  actions_[kCmdStop]->setEnabled(form_->driver()->running());
+  actions_[kCmdFileIcon]->setChecked(o.show_icon != 0);
+  actions_[kCmdFileExtension]->setChecked(o.show_extension != 0);
+  actions_[kCmdFileType]->setChecked(o.show_type != 0);
+  actions_[kCmdFileSize]->setChecked(o.show_size != 0);
+  actions_[kCmdFileDate]->setChecked(o.show_date != 0);
+  const int key = o.SortKey();
+  const int sorts[] = {kCmdSortName, kCmdSortFolder, kCmdSortType, kCmdSortSize, kCmdSortDate};
+  for (int i = 0; i < 5; ++i) actions_[sorts[i]]->setChecked(key == i);
+  actions_[kCmdDescending]->setChecked(o.sort_descending != 0);
+  actions_[kCmdIncludeSubfolders]->setChecked(o.include_subfolders != 0);
+}
+
+void MainFrame::RunCommand(int command) {
+  const bool shift = (QGuiApplication::queryKeyboardModifiers() & Qt::ShiftModifier) != 0;
+  switch (command) {
+    case kCmdStop:
+      form_->Stop();
+      break;
+    case kCmdRefresh:
+      form_->Refresh(shift);
+      break;
+    case kCmdIncludeSubfolders:
+      form_->ToggleIncludeSubfolders();
+      break;
+    case kCmdFont:
+      form_->ChooseFont();
+      break;
+    case kCmdFileIcon:
+    case kCmdFileExtension:
+    case kCmdFileType:
+    case kCmdFileSize:
+    case kCmdFileDate:
+      form_->ToggleShowFlag(command == kCmdFileIcon        ? 0
+                            : command == kCmdFileExtension ? 1
+                            : command == kCmdFileType      ? 2
+                            : command == kCmdFileSize      ? 3
+                                                           : 4);
+      break;
+    case kCmdSortName:
+    case kCmdSortFolder:
+    case kCmdSortType:
+    case kCmdSortSize:
+    case kCmdSortDate:
+      form_->SortBy(command - kCmdSortName);
+      break;
+    case kCmdDescending:
+      form_->ToggleDescending();
+      break;
+    case kCmdSelectAll:
+      form_->SelectAll();
+      break;
+    case kCmdInvertSelection:
+      form_->InvertSelection();
+      break;
+    case kCmdNewFind:
+      NewFind();
+      break;
+    case kCmdOpenFind: {
+      const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                        QString::fromUtf8(kSavedFindFilter));
+      if (!path.isEmpty()) OpenSavedFind(ToNative(path));
+      break;
+    }
+    case kCmdSaveFind:
+      SaveFind();
+      break;
+    case kCmdSaveFindAs: {
+      QString path = QFileDialog::getSaveFileName(this, QString(), QString(),
+                                                  QString::fromUtf8(kSavedFindFilter));
+      if (path.isEmpty()) break;
+      if (!path.endsWith(QString::fromUtf8(kSavedFindExtension), Qt::CaseInsensitive))
+        path += QString::fromUtf8(kSavedFindExtension);
+      SaveFindAs(ToNative(path));
+      break;
+    }
+    case kCmdExit:
+      close();
+      break;
+    case kCmdHelpTopics:
+      OpenHelp(QString());
+      break;
+    case kCmdQuickStart:
+      OpenHelp(QString::fromUtf8(help_topic::kQuickStart));
+      break;
+    case kCmdHomePage:
+      open_url_(QString::fromUtf8(kHomePageUrl));
+      break;
+    case kCmdAbout:
+      SplashDialog::ShowAbout(this);
+      break;
+    default:
+      break;
+  }
+  UpdateCommands();
+}
+
+void MainFrame::OpenHelp(const QString& topic) {
+  const QUrl url = QuickStartUrl(topic);
+  if (url.isEmpty()) {
+    warn_(QStringLiteral("The Quick Start help page is not installed."));
+    return;
+  }
+  open_url_(url.toString());
+}
+
+// ---- Documents.
+
+void MainFrame::Start(const std::string& native_path) {
+  const SavedFind data = document_.NewFind();
+  form_->LoadFind(data, true);
+  form_->InitialUpdate();
+  if (!native_path.empty()) OpenSavedFind(native_path);
+  modified_ = false;
+}
+
+bool MainFrame::MayDiscardDocument() {
+  if (!modified_ || !document_.AsksToSaveChanges()) return true;
+  switch (ask_save_(QFileInfo(FromNative(document_path_)).fileName())) {
+    case SaveAnswer::kYes:
+      return SaveFind();
+    case SaveAnswer::kNo:
+      return true;
+    case SaveAnswer::kCancel:
+      break;
+  }
+  return false;
+}
+
+bool MainFrame::NewFind() {
+  if (!MayDiscardDocument()) return false;
+  const SavedFind data = document_.NewFind();
+  document_path_.clear();
+  form_->LoadFind(data, true);
+  modified_ = false;
+  return true;
+}
+
+bool MainFrame::OpenSavedFind(const std::string& native_path) {
+  if (!MayDiscardDocument()) return false;
+  SavedFind data;
+  std::string warning;
+  switch (document_.Open(native_path, form_->CaptureFind(), &data, &warning)) {
+    case FindDocument::OpenResult::kOk:
+      break;
+    case FindDocument::OpenResult::kNotQuindeloFile:
+      warn_(FromUtf8(warning));
+      return false;
+    case FindDocument::OpenResult::kReadFailed:
+      warn_(QStringLiteral("Failed to open document."));
+      return false;
+  }
+  document_path_ = native_path;
+  form_->LoadFind(data, false, QFileInfo(FromNative(native_path)).fileName());
+  modified_ = false;
+  return true;
+}
+
+bool MainFrame::SaveFind() {
+  if (document_path_.empty()) {
+    const QString path = QFileDialog::getSaveFileName(this, QString(), QString(),
+                                                      QString::fromUtf8(kSavedFindFilter));
+    if (path.isEmpty()) return false;
+    return SaveFindAs(ToNative(path));
+  }
+  return SaveFindAs(document_path_);
+}
+
+bool MainFrame::SaveFindAs(const std::string& native_path) {
+  if (!document_.Save(native_path, form_->CaptureFind())) {
+    warn_(QStringLiteral("Failed to save document."));
+    return false;
+  }
+  // A saved find is a document from a file from now on.
+  SavedFind data;
+  std::string warning;
+  document_.Open(native_path, form_->CaptureFind(), &data, &warning);
+  document_path_ = native_path;
+  form_->SetDocumentTitle(QFileInfo(FromNative(native_path)).fileName());
+  modified_ = false;
+  return true;
+}
+
+// ---- Closing.
+
+void MainFrame::closeEvent(QCloseEvent* event) {
+  if (closing_ || form_->closed()) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (!close_asked_) {
+    if (!MayDiscardDocument()) return;
+    close_asked_ = true;
+  }
+  // The form stops a running find and keeps its histories first; it
+  // reports back when it has closed.
+  form_->RequestClose();
+}
+
+// ---- Placement.
+
+void MainFrame::WritePosition() {
+  if (!isVisible() || isMinimized() || isMaximized()) return;
+  const QRect r = geometry();
+  SettingsStore store;
+  store.WriteRect(settings::kFrameWindow, settings::kPosition,
+                  SettingsRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+}
+
+void MainFrame::WriteShow() {
+  SettingsStore store;
+  store.WriteInt(settings::kFrameWindow, settings::kShow,
+                 isMinimized() ? 2 : isMaximized() ? 3 : 1);
+}
+
+void MainFrame::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  WritePosition();
+}
+
+void MainFrame::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (!isVisible()) return;
+  WriteShow();
+  WritePosition();
+}
+
+void MainFrame::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::WindowStateChange && isVisible()) {
+    WriteShow();
+    WritePosition();
+  }
+}
+
+void MainFrame::ShowWithPlacement(int show_state) {
+  if (std::optional<SettingsRect> r = FramePosition())
+    setGeometry(r->left, r->top, r->right - r->left, r->bottom - r->top);
+  if (show_state == 2)
+    showMinimized();
+  else if (show_state == 3)
+    showMaximized();
+  else
+    show();
+}
+
+// ---- Dropped files.
+
+void MainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainFrame::dropEvent(QDropEvent* event) {
+  if (OpenDroppedFiles(*event->mimeData())) event->acceptProposedAction();
+}
+
+bool MainFrame::OpenDroppedFiles(const QMimeData& data) {
+  for (const QUrl& url : data.urls()) {
+    if (!url.isLocalFile()) continue;
+    OpenSavedFind(ToNative(url.toLocalFile()));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace quindelo::ui

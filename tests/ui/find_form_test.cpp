@@ -1,0 +1,347 @@
+// The find form: typing runs finds through the real driver on a temporary
+// drive and fills the list; histories, the list font and the title follow
+// their rules and reach the settings file; a close during a find waits for
+// its end; bad settings and oversized input are survived.
+#include "ui/find_form.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+
+#include <gtest/gtest.h>
+
+#include "app/settings_store.h"
+#include "support/test_env.h"
+#include "ui/qt_app.h"
+#include "ui/results_view.h"
+#include "ui/run_until.h"
+
+namespace quindelo::ui {
+namespace {
+
+using test::QtApp;
+using test::RunUntil;
+
+SearchDriver::Options Quick() {
+  SearchDriver::Options options;
+  options.find_delay_ms = 0;
+  options.index_options.watch_changes = false;
+  return options;
+}
+
+SavedFind FindIn(const std::string& look_in) {
+  SavedFind find;
+  find.look_in = look_in;
+  return find;
+}
+
+// A drive T: with three files.
+struct DriveFixture {
+  DriveFixture() {
+    QtApp();
+    root = env.MakeDrive('T', "drive");
+    test::MakeFolder(root + "/docs");
+    test::WriteTextFile(root + "/docs/alpha.txt", "a");
+    test::WriteTextFile(root + "/docs/beta.txt", "b");
+    test::WriteTextFile(root + "/gamma.log", "g");
+  }
+  test::ScopedTestEnv env;
+  std::string root;
+};
+
+std::vector<std::string> RowNames(FindForm* form) {
+  std::vector<std::string> names;
+  for (int row = 0; row < form->RowCount(); ++row) names.push_back(form->RowRecord(row)->name());
+  return names;
+}
+
+TEST(FindFormTest, TypingRunsFindsAndFillsTheListInOrder) {
+  DriveFixture drive;
+  FindForm form(Quick(), nullptr);
+  form.LoadFind(FindIn("T:"), true);
+  form.InitialUpdate();
+  form.show();
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+
+  QTest::keyClicks(form.named_box()->lineEdit(), "*.txt");
+  ASSERT_TRUE(RunUntil([&] { return form.status_text() == "Found 2 files."; }))
+      << form.status_text().toStdString();
+  EXPECT_EQ(RowNames(&form), (std::vector<std::string>{"alpha.txt", "beta.txt"}));
+  EXPECT_EQ(form.title(), "Quindelo: *.txt");
+  EXPECT_EQ(form.results_view()->model()->rowCount(), 2);
+  EXPECT_EQ(form.results_view()->model()->index(0, 1).data().toString(), "T:\\docs");
+  // The containing box is enabled once the look-in text is valid and a name
+  // is typed.
+  EXPECT_TRUE(form.containing_box()->isEnabled());
+
+  // Another name replaces the rows; one that finds nothing says so.
+  form.named_box()->lineEdit()->selectAll();
+  QTest::keyClicks(form.named_box()->lineEdit(), "gamma");
+  ASSERT_TRUE(RunUntil([&] { return form.status_text() == "Found one file."; }));
+  EXPECT_EQ(RowNames(&form), std::vector<std::string>{"gamma.log"});
+  form.named_box()->lineEdit()->selectAll();
+  QTest::keyClicks(form.named_box()->lineEdit(), "zzz");
+  ASSERT_TRUE(RunUntil([&] {
+    return form.status_text() == "No files found.  Check your search criteria.";
+  }));
+  EXPECT_EQ(form.RowCount(), 0);
+
+  // A path in the named box is refused with the indicator "ERR".
+  form.named_box()->lineEdit()->selectAll();
+  QTest::keyClicks(form.named_box()->lineEdit(), "\\docs\\*.txt");
+  ASSERT_TRUE(RunUntil([&] {
+    return form.status_text() == "Name must be a simple name, path not allowed." &&
+           form.indicator_text() == "ERR";
+  }));
+}
+
+TEST(FindFormTest, HistoryRules) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> before;
+    int drives;
+    std::string text;
+    std::vector<std::string> after;
+  };
+  const Case look_in_cases[] = {
+      {"a longer text replaces the one it grew from", {"C:\\Win"}, 0, "C:\\Windows",
+       {"C:\\Windows"}},
+      {"an equal entry moves to the top", {"C:\\a", "C:\\B"}, 0, "c:\\b", {"c:\\b", "C:\\a"}},
+      {"a bare drive with its drive entry adds nothing", {"C: [SYSTEM]"}, 1, "C:",
+       {"C: [SYSTEM]"}},
+      {"a drive entry's text adds nothing", {"C: [SYSTEM]"}, 1, "C: [SYSTEM]", {"C: [SYSTEM]"}},
+      {"a new text goes after the drive entries", {"C: [SYSTEM]", "C:\\x"}, 1, "D:\\y",
+       {"C: [SYSTEM]", "D:\\y", "C:\\x"}},
+      {"empty adds nothing", {"C:\\x"}, 0, "", {"C:\\x"}},
+      {"a shorter text does not replace a longer one", {"C:\\Windows"}, 0, "C:\\Win",
+       {"C:\\Win", "C:\\Windows"}},
+  };
+  for (const Case& c : look_in_cases) {
+    std::vector<std::string> entries = c.before;
+    AddLookInHistory(&entries, c.drives, c.text);
+    EXPECT_EQ(entries, c.after) << c.what;
+  }
+  const Case text_cases[] = {
+      {"latest on top, once", {"*.txt", "*.h"}, 0, "*.H", {"*.H", "*.txt"}},
+      {"only spaces are not remembered", {"*.txt"}, 0, "   ", {"*.txt"}},
+      {"cut to 255 characters", {}, 0, std::string(300, 'x'), {std::string(255, 'x')}},
+  };
+  for (const Case& c : text_cases) {
+    std::vector<std::string> entries = c.before;
+    AddTextHistory(&entries, c.text);
+    EXPECT_EQ(entries, c.after) << c.what;
+  }
+  // Four drive entries leave room for six saved folders among the first ten.
+  std::vector<std::string> entries = {"C: [SYSTEM]", "D: CD-ROM", "E: [DATA]", "F: [X]"};
+  for (int i = 0; i < 8; ++i) entries.push_back("C:\\f" + std::to_string(i));
+  EXPECT_EQ(LookInHistoryToSave(entries).size(), 6u);
+  EXPECT_EQ(TextHistoryToSave({"a", "", "b"}), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(FindFormTest, HistoriesAreReadAtStartAndSavedAtClose) {
+  DriveFixture drive;
+  {
+    SettingsStore store;
+    // Entries that are not folders of a drive, or that repeat, are dropped;
+    // a value of the wrong type ends its list.
+    store.WriteList(settings::kControls, settings::kLookInHistory,
+                    std::vector<std::string>{"T:\\docs", "not a path", "T:\\docs", "A:\\b"});
+    store.WriteList(settings::kControls, settings::kNamedHistory,
+                    std::vector<std::string>{"*.txt", "*.log"});
+    store.WriteInt(settings::kControls, "Containing_1", 7);
+    store.WriteString(settings::kControls, "Containing_2", "never read");
+  }
+  FindForm form(Quick(), nullptr);
+  form.LoadFind(FindIn("T:"), true);
+  form.InitialUpdate();
+  // The drive entry of T: first (a fixed disk without a label), then the
+  // history in sorted order.
+  EXPECT_EQ(FindForm::Entries(form.look_in_box()),
+            (std::vector<std::string>{"T: ", "A:\\b", "T:\\docs"}));
+  EXPECT_EQ(form.drive_entry_count(), 1);
+  EXPECT_EQ(FindForm::Entries(form.named_box()), (std::vector<std::string>{"*.txt", "*.log"}));
+  EXPECT_TRUE(FindForm::Entries(form.containing_box()).empty());
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+
+  form.named_box()->setEditText("*.log");
+  form.look_in_box()->setEditText("T:\\docs");
+  form.RequestClose();
+  ASSERT_TRUE(RunUntil([&] { return form.closed(); }));
+
+  SettingsStore store;
+  std::vector<std::string> list;
+  store.ReadList(settings::kControls, settings::kLookInHistory, &list);
+  EXPECT_EQ(list, (std::vector<std::string>{"T:\\docs", "A:\\b"}));
+  store.ReadList(settings::kControls, settings::kNamedHistory, &list);
+  EXPECT_EQ(list, (std::vector<std::string>{"*.txt", "*.log"}));
+}
+
+TEST(FindFormTest, ListFontFromAndToTheSettings) {
+  QtApp();
+  struct Case {
+    const char* value;
+    bool applied;
+  };
+  const Case cases[] = {
+      {"Serif,-17,0,700,1", true},   {"Serif,-17,0,700", false}, {"Serif,0,0,400,0", false},
+      {"Serif,-17,-1,400,0", false}, {",-17,0,400,0", false},    {"Serif,x,0,400,0", false},
+      {"Serif,-17,0,400,0,5", false}, {"", false},
+  };
+  for (const Case& c : cases) {
+    test::ScopedTestEnv env;
+    SettingsStore().WriteString(settings::kControls, settings::kFont, c.value);
+    FindForm form(Quick(), nullptr);
+    const QFont standard = form.results_view()->font();
+    form.LoadFind(FindIn("C:"), true);
+    form.InitialUpdate();
+    const QFont font = form.results_view()->font();
+    if (c.applied) {
+      EXPECT_EQ(font.pixelSize(), 17) << c.value;
+      EXPECT_TRUE(font.bold()) << c.value;
+      EXPECT_TRUE(font.italic()) << c.value;
+    } else {
+      EXPECT_EQ(font, standard) << c.value;
+    }
+  }
+
+  test::ScopedTestEnv env;
+  FindForm form(Quick(), nullptr);
+  QFont chosen(QStringLiteral("Sans"));
+  chosen.setPixelSize(15);
+  chosen.setWeight(QFont::Bold);
+  chosen.setUnderline(true);
+  form.SetListFont(chosen);
+  std::string value;
+  ASSERT_TRUE(SettingsStore().ReadString(settings::kControls, settings::kFont, &value));
+  EXPECT_EQ(value, "Sans,-15,0,700,256");
+  EXPECT_EQ(form.results_view()->font().pixelSize(), 15);
+}
+
+TEST(FindFormTest, TitleFollowsTheDocument) {
+  QtApp();
+  test::ScopedTestEnv env;
+  FindForm form(Quick(), nullptr);
+  SavedFind find = FindIn("C:");
+  form.LoadFind(find, true);
+  EXPECT_EQ(form.title(), "Quindelo");
+  find.named = "*.txt";
+  form.LoadFind(find, true);
+  EXPECT_EQ(form.title(), "Quindelo: *.txt");
+  form.LoadFind(find, false, QStringLiteral("notes.qnd"));
+  EXPECT_EQ(form.title(), "Quindelo: notes.qnd");
+  // An empty look-in text becomes C:.
+  form.LoadFind(FindIn(""), true);
+  EXPECT_EQ(form.look_in_box()->currentText(), "C:");
+}
+
+TEST(FindFormTest, ResizingStopsWhenAControlWouldBeTooSmall) {
+  QtApp();
+  test::ScopedTestEnv env;
+  FindForm form(Quick(), nullptr);
+  form.show();
+  const QSize start = form.size();
+  const int list_width = form.results_view()->width();
+  const int browse_x = form.browse_button()->x();
+  const int box_width = form.look_in_box()->width();
+  form.resize(start.width() + 100, start.height() + 50);
+  EXPECT_EQ(form.results_view()->width(), list_width + 100);
+  EXPECT_EQ(form.browse_button()->x(), browse_x + 100);
+  EXPECT_EQ(form.look_in_box()->width(), box_width + 100);
+  // Far too narrow: nothing moves; widening again resumes from there.
+  const QRect wide_list = form.results_view()->geometry();
+  form.resize(20, start.height() + 50);
+  EXPECT_EQ(form.results_view()->geometry(), wide_list);
+  form.resize(start.width() + 120, start.height() + 50);
+  EXPECT_EQ(form.results_view()->width(), list_width + 120);
+  EXPECT_EQ(form.browse_button()->x(), browse_x + 120);
+}
+
+// A driver whose find start waits until the test lets it go, so that a close
+// arrives while the find runs.
+class HeldDriver : public SearchDriver {
+ public:
+  using SearchDriver::SearchDriver;
+  ~HeldDriver() override {
+    Release();
+    Shutdown();
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  std::atomic<bool> entered{false};
+
+ protected:
+  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
+                      const std::string& containing, bool include_subfolders, bool refresh,
+                      std::string* error) override {
+    entered = true;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      cv_.wait(lock, [this] { return released_; });
+    }
+    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
+                                        error);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool released_ = false;
+};
+
+TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
+  DriveFixture drive;
+  HeldDriver* held = nullptr;
+  FindForm form(
+      [&](FindWindow* window, const FileTypeProvider*) {
+        auto driver = std::make_unique<HeldDriver>(window, Quick());
+        held = driver.get();
+        return driver;
+      },
+      nullptr);
+  int finished = 0;
+  QObject::connect(&form, &FindForm::closeFinished, [&] { ++finished; });
+  form.LoadFind(FindIn("T:\\docs"), true);
+  form.InitialUpdate();
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+  form.named_box()->setEditText("*.txt");
+  ASSERT_TRUE(RunUntil([&] { return held->entered.load(); }));
+
+  form.RequestClose();
+  QApplication::processEvents();
+  EXPECT_FALSE(form.closed());
+  EXPECT_EQ(finished, 0);
+  held->Release();
+  ASSERT_TRUE(RunUntil([&] { return form.closed(); }));
+  EXPECT_EQ(finished, 1);
+  // The look-in text joins its history as the form closes.
+  std::vector<std::string> list;
+  SettingsStore().ReadList(settings::kControls, settings::kLookInHistory, &list);
+  EXPECT_EQ(list, std::vector<std::string>{"T:\\docs"});
+}
+
+TEST(FindFormTest, OversizedLookInTextIsCutAndRefused) {
+  DriveFixture drive;
+  FindForm form(Quick(), nullptr);
+  form.LoadFind(FindIn("T:"), true);
+  form.InitialUpdate();
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+  const std::string pasted = "T:\\" + std::string(10000, 'd');
+  form.look_in_box()->lineEdit()->selectAll();
+  form.look_in_box()->lineEdit()->insert(QString::fromStdString(pasted));
+  EXPECT_LE(form.look_in_box()->currentText().size(), 259);
+  ASSERT_TRUE(RunUntil([&] { return !form.named_box()->isEnabled(); }));
+  ASSERT_TRUE(RunUntil([&] { return form.indicator_text() == "ERR"; }));
+  EXPECT_LE(form.CaptureFind().look_in.size(), 259u);
+}
+
+}  // namespace
+}  // namespace quindelo::ui

@@ -1,0 +1,343 @@
+// The main frame: menus, keys, status tips and their enabled and checked
+// states; the two status panes; placement to and from "FrameWindow"; view
+// options through the menus and back from the settings; dropped files; the
+// save question on close; F1 on a control.
+#include "ui/main_frame.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QToolBar>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include "app/settings_store.h"
+#include "app/startup.h"
+#include "app/view_options.h"
+#include "search/cell_text.h"
+#include "support/test_env.h"
+#include "ui/find_form.h"
+#include "ui/qt_app.h"
+#include "ui/results_view.h"
+#include "ui/run_until.h"
+
+namespace quindelo::ui {
+namespace {
+
+using test::QtApp;
+using test::RunUntil;
+
+SearchDriver::Options Quick() {
+  SearchDriver::Options options;
+  options.find_delay_ms = 0;
+  options.index_options.watch_changes = false;
+  return options;
+}
+
+struct FrameFixture {
+  FrameFixture() {
+    QtApp();
+    root = env.MakeDrive('T', "drive");
+    test::WriteTextFile(root + "/one.txt", "1");
+    SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
+    frame = std::make_unique<MainFrame>(Quick());
+    frame->set_warning_handler([this](const QString& text) { warnings.push_back(text); });
+    frame->set_url_opener([this](const QString& url) { urls.push_back(url); });
+  }
+  ~FrameFixture() {
+    // Closing writes the settings of the test's own folder.
+    frame->set_save_question([](const QString&) { return MainFrame::SaveAnswer::kNo; });
+    frame->close();
+    RunUntil([&] { return frame->form()->closed(); });
+    frame.reset();
+  }
+  void CloseAndWait() {
+    frame->close();
+    ASSERT_TRUE(RunUntil([&] { return frame->form()->closed(); }));
+  }
+
+  test::ScopedTestEnv env;
+  std::string root;
+  std::unique_ptr<MainFrame> frame;
+  std::vector<QString> warnings;
+  std::vector<QString> urls;
+};
+
+TEST(MainFrameTest, MenusKeysAndStatusTips) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->UpdateCommands();
+  struct Entry {
+    int command;
+    const char* caption;
+    const char* tip;
+    bool enabled;
+    bool checked;
+  };
+  const Entry entries[] = {
+      {kCmdOpen, "&Open", "Open selected file(s) using application", false, false},
+      {kCmdDelete, "&Delete\tDel", "Delete to Recycle Bin", false, false},
+      {kCmdRun, "R&un...", "Run command on file(s)", false, false},
+      {kCmdExit, "E&xit\tAlt+F4", "Quit the application; prompts to save documents", true, false},
+      {kCmdCut, "Cu&t\tCtrl+X", "Cut the selected file(s) to the Clipboard", false, false},
+      {kCmdSelectAll, "Select &All\tCtrl+A", "Select All Files", true, false},
+      {kCmdInvertSelection, "&Invert Selection", "Invert the selected files", true, false},
+      {kCmdStop, "Sto&p\tEsc", "Stop all finding", false, false},
+      {kCmdRefresh, "&Refresh\tF5", "Refresh Information", true, false},
+      {kCmdFileIcon, "File &Icon", "Show file icon in file list", true, true},
+      {kCmdFileExtension, "File &Extension", "Show file extension in file list", true, false},
+      {kCmdFileDate, "File &Date", "Show file date last modified in file list", true, false},
+      {kCmdSortName, "&Name", "Sort files by name", true, false},
+      {kCmdSortFolder, "&Folder", "Sort files by folder", true, true},
+      {kCmdDescending, "Des&cending", "Sort files in descending order", true, false},
+      {kCmdIncludeSubfolders, "Include &Subfolders", "Include subfolders in find", true, true},
+      {kCmdHelpTopics, "&Help Topics", "List Help topics", true, false},
+      {kCmdQuickStart, "&Quick Start", "Show quick start help", true, false},
+      {kCmdHomePage, "Pemblet Software Home &Page",
+       "Open Web Browser to Pemblet Software Home Page", true, false},
+  };
+  for (const Entry& e : entries) {
+    QAction* act = f.frame->action(e.command);
+    ASSERT_NE(act, nullptr) << e.caption;
+    EXPECT_EQ(act->text(), QString::fromUtf8(e.caption));
+    EXPECT_EQ(act->statusTip(), QString::fromUtf8(e.tip)) << e.caption;
+    EXPECT_EQ(act->isEnabled(), e.enabled) << e.caption;
+    EXPECT_EQ(act->isChecked(), e.checked) << e.caption;
+  }
+  const QList<QKeySequence> refresh = f.frame->action(kCmdRefresh)->shortcuts();
+  EXPECT_TRUE(refresh.contains(QKeySequence(Qt::Key_F5)));
+  EXPECT_TRUE(refresh.contains(QKeySequence(Qt::SHIFT | Qt::Key_F5)));
+  EXPECT_EQ(f.frame->action(kCmdStop)->shortcut(), QKeySequence(Qt::Key_Escape));
+  QStringList menus;
+  for (QAction* menu : f.frame->menuBar()->actions()) menus << menu->text();
+  EXPECT_EQ(menus, (QStringList{"&File", "&Edit", "&View", "&Options", "&Help"}));
+  EXPECT_TRUE(f.frame->findChildren<QToolBar*>().isEmpty());
+  EXPECT_EQ(f.frame->message_pane()->text(), "Ready.");
+
+  // Controls are known to accessibility by their labels' texts.
+  FindForm* form = f.frame->form();
+  EXPECT_EQ(form->look_in_box()->accessibleName(), "Look in:");
+  EXPECT_EQ(form->named_box()->accessibleName(), "Named:");
+  EXPECT_EQ(form->containing_box()->accessibleName(), "Containing:");
+  EXPECT_EQ(form->browse_button()->accessibleName(), "Browse...");
+  EXPECT_FALSE(form->results_view()->accessibleName().isEmpty());
+}
+
+TEST(MainFrameTest, StatusPanesFollowTheFind) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QTest::keyClicks(form->named_box()->lineEdit(), "one");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found one file."; }));
+  EXPECT_EQ(f.frame->indicator_pane()->text(), " ");
+  EXPECT_EQ(f.frame->windowTitle(), "Quindelo: one");
+  form->look_in_box()->setEditText("Q:");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->indicator_pane()->text() == "ERR"; }));
+}
+
+TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->ShowWithPlacement(1);
+  f.frame->setGeometry(30, 40, 500, 400);
+  QApplication::processEvents();
+  std::optional<SettingsRect> position = FramePosition();
+  ASSERT_TRUE(position.has_value());
+  EXPECT_EQ(*position, (SettingsRect{30, 40, 530, 440}));
+  EXPECT_EQ(FrameShowState(), 1);
+
+  // Maximizing and minimizing write the state and leave the rectangle.
+  f.frame->showMaximized();
+  ASSERT_TRUE(RunUntil([&] { return FrameShowState() == 3; }));
+  EXPECT_EQ(FramePosition(), position);
+  f.frame->showMinimized();
+  ASSERT_TRUE(RunUntil([&] { return FrameShowState() == 2; }));
+  EXPECT_EQ(FramePosition(), position);
+  f.frame->showNormal();
+  ASSERT_TRUE(RunUntil([&] { return FrameShowState() == 1; }));
+
+  // Read back by the next start; malformed values give the defaults.
+  struct Case {
+    const char* position;
+    const char* show;
+    std::optional<QRect> geometry;
+    int state;
+  };
+  const Case cases[] = {
+      {"60,70,460,370", "3", QRect(60, 70, 400, 300), 3},
+      {"1,2,3", "1", std::nullopt, 1},
+      {"10,10,5,5", "0", std::nullopt, 1},
+      {"a,b,c,d", "12", std::nullopt, 1},
+      {"", "x", std::nullopt, 1},
+  };
+  QSize standard;
+  {
+    test::ScopedTestEnv env;
+    MainFrame frame(Quick());
+    frame.ShowWithPlacement(ChooseShowState(kShowNormal, FrameShowState()));
+    standard = frame.geometry().size();
+  }
+  for (const Case& c : cases) {
+    test::ScopedTestEnv env;
+    SettingsStore store;
+    store.WriteString(settings::kFrameWindow, settings::kPosition, c.position);
+    if (std::string(c.show) == "x")
+      store.WriteString(settings::kFrameWindow, settings::kShow, "3");
+    else
+      store.WriteInt(settings::kFrameWindow, settings::kShow, std::atoi(c.show));
+    MainFrame frame(Quick());
+    frame.ShowWithPlacement(ChooseShowState(kShowNormal, FrameShowState()));
+    QApplication::processEvents();
+    EXPECT_EQ(frame.isMaximized(), c.state == 3) << c.position;
+    if (c.geometry)
+      EXPECT_EQ(frame.normalGeometry(), *c.geometry) << c.position;
+    else
+      EXPECT_EQ(frame.geometry().size(), standard) << c.position;
+    frame.close();
+    ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
+  }
+}
+
+TEST(MainFrameTest, ViewOptionsThroughTheMenusReachTheSettings) {
+  FrameFixture f;
+  f.frame->Start("");
+  EXPECT_EQ(f.frame->form()->view_options(), ViewOptions::Defaults());
+  f.frame->action(kCmdFileType)->trigger();
+  f.frame->action(kCmdSortName)->trigger();
+  f.frame->action(kCmdDescending)->trigger();
+  f.frame->UpdateCommands();
+  EXPECT_TRUE(f.frame->action(kCmdFileType)->isChecked());
+  EXPECT_TRUE(f.frame->action(kCmdSortName)->isChecked());
+  EXPECT_FALSE(f.frame->action(kCmdSortFolder)->isChecked());
+  EXPECT_TRUE(f.frame->action(kCmdDescending)->isChecked());
+  // The sorted column's header flips the direction; another takes the key
+  // and keeps the direction.
+  f.frame->form()->HeaderClicked(kColumnName);
+  EXPECT_EQ(f.frame->form()->view_options().sort_descending, 0);
+  f.frame->form()->HeaderClicked(kColumnFolder);
+  EXPECT_EQ(f.frame->form()->view_options().sort_column, kColumnFolder);
+  EXPECT_EQ(f.frame->form()->view_options().sort_descending, 0);
+  f.frame->action(kCmdIncludeSubfolders)->trigger();
+  f.CloseAndWait();
+
+  SettingsStore store;
+  const ViewOptions saved = LoadViewOptions(&store);
+  EXPECT_EQ(saved.show_type, 1);
+  EXPECT_EQ(saved.sort_column, kColumnFolder);
+  EXPECT_EQ(saved.sort_descending, 0);
+  EXPECT_EQ(saved.include_subfolders, 0);
+}
+
+TEST(MainFrameTest, DroppedFilesOpenAsSavedFinds) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  const std::string other = f.env.Path("notes.txt");
+  test::WriteTextFile(other, "just text\r\n");
+  const std::string saved = f.env.Path("docs.qnd");
+  SavedFind find;
+  find.look_in = "T:";
+  find.named = "*.txt";
+  ASSERT_TRUE(SaveSavedFind(saved, find));
+
+  auto drop = [&](const std::string& path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path))});
+    EXPECT_TRUE(f.frame->OpenDroppedFiles(data));
+  };
+  drop(other);
+  ASSERT_EQ(f.warnings.size(), 1u);
+  EXPECT_EQ(f.warnings[0], QString::fromStdString("File \"" + other + "\" is not a Quindelo file."));
+  EXPECT_EQ(f.frame->windowTitle(), "Quindelo");
+
+  drop(saved);
+  EXPECT_EQ(f.warnings.size(), 1u);
+  EXPECT_EQ(f.frame->windowTitle(), "Quindelo: docs.qnd");
+  EXPECT_EQ(f.frame->form()->named_box()->currentText(), "*.txt");
+}
+
+TEST(MainFrameTest, ClosingAModifiedSavedFindAsksFirst) {
+  FrameFixture f;
+  f.frame->Start("");
+  const std::string saved = f.env.Path("find.qnd");
+  SavedFind find;
+  find.look_in = "T:";
+  ASSERT_TRUE(SaveSavedFind(saved, find));
+  ASSERT_TRUE(f.frame->OpenSavedFind(saved));
+  f.frame->show();
+  QApplication::processEvents();
+  EXPECT_FALSE(f.frame->modified());
+  f.frame->action(kCmdDescending)->trigger();
+  ASSERT_TRUE(f.frame->modified());
+
+  int asked = 0;
+  MainFrame::SaveAnswer answer = MainFrame::SaveAnswer::kCancel;
+  f.frame->set_save_question([&](const QString&) {
+    ++asked;
+    return answer;
+  });
+  f.frame->close();
+  QApplication::processEvents();
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(f.frame->form()->closed());
+  EXPECT_TRUE(f.frame->isVisible());
+  answer = MainFrame::SaveAnswer::kYes;
+  f.frame->close();
+  ASSERT_TRUE(RunUntil([&] { return f.frame->form()->closed(); }));
+  EXPECT_EQ(asked, 2);
+  EXPECT_FALSE(f.frame->isVisible());
+  SavedFind reread;
+  std::string warning;
+  ASSERT_EQ(LoadSavedFind(saved, &reread, &warning), SavedFindLoad::kOk);
+  EXPECT_EQ(reread.options.sort_descending, 1);
+}
+
+TEST(MainFrameTest, PopupOnlyForASelection) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QTest::keyClicks(form->named_box()->lineEdit(), "one");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+
+  emit form->results_view()->contextMenuRequestedAt(QPoint(5, 5));
+  EXPECT_FALSE(f.frame->popup()->isVisible());
+  EXPECT_EQ(form->status_text().toStdString(), SelectionStatusText(0, 1));
+  form->SelectAll();
+  emit form->results_view()->contextMenuRequestedAt(QPoint(5, 5));
+  EXPECT_TRUE(f.frame->popup()->isVisible());
+  QStringList entries;
+  for (QAction* act : f.frame->popup()->actions())
+    entries << (act->isSeparator() ? QString("-") : act->text());
+  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-",
+                                  "&Delete\tDel"}));
+  f.frame->popup()->hide();
+}
+
+TEST(MainFrameTest, HelpOpensTheTopicOfAControl) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  QTest::keyClick(f.frame->form()->named_box()->lineEdit(), Qt::Key_F1);
+  QTest::keyClick(f.frame->form()->browse_button(), Qt::Key_F1);
+  f.frame->action(kCmdQuickStart)->trigger();
+  f.frame->action(kCmdHomePage)->trigger();
+  ASSERT_EQ(f.urls.size(), 4u);
+  EXPECT_TRUE(f.urls[0].endsWith("#named")) << f.urls[0].toStdString();
+  EXPECT_TRUE(f.urls[1].endsWith("#look-in")) << f.urls[1].toStdString();
+  EXPECT_TRUE(f.urls[2].endsWith("#quick-start")) << f.urls[2].toStdString();
+  EXPECT_TRUE(f.urls[0].startsWith("file://"));
+  EXPECT_EQ(f.urls[3], QString::fromUtf8(kHomePageUrl));
+}
+
+}  // namespace
+}  // namespace quindelo::ui
