@@ -25,6 +25,8 @@
 #include <string>
 #include <vector>
 
+#include "base/message_report.h"
+
 namespace quindelo {
 
 // The first status pane's text once the frame is shown.
@@ -33,8 +35,8 @@ inline constexpr char kWelcomeText[] = "Welcome to Pemblet Quindelo.";
 inline constexpr char kQuickStartQuestion[] =
     "As a new user, please take a moment to look over the Quick Start information.  Press Yes "
     "to view Quick Start or No to view later by using the Help Quick Start menu command.";
-// Caption of every message box of the program.
-inline constexpr char kMessageCaption[] = "Pemblet Quindelo";
+// Every message box of the program has the caption kMessageCaption of
+// base/message_report.h.
 
 // The local calendar day since 1 January 1970 of a moment: (seconds since
 // 1970 UTC + the local time zone's offset east of UTC) / 86,400, kept to 16

@@ -162,10 +162,6 @@ struct SortOrder {
   bool descending = false;
 };
 
-// ASCII case-insensitive comparison (A to Z folded to lower case, other
-// bytes by unsigned value): negative, zero or positive.
-int CompareTextNoCase(const char* a, const char* b);
-
 // The order of two records: negative when a comes first, zero when they
 // tie, positive when b comes first. Type, size and date fetch what they need
 // (through pool). Ties under the key fall back to the name (key Name only),

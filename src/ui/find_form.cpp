@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "index/drive_index.h"
 #include "platform/paths.h"
 #include "search/cell_text.h"
@@ -39,19 +40,17 @@ constexpr std::size_t kHistorySaved = 10;
 // The smallest width or height a control may be given by a resize.
 constexpr int kSmallestControl = 10;
 
-bool EqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && CompareTextNoCase(a.c_str(), b.c_str()) == 0;
-}
+bool EqualNoCase(const std::string& a, const std::string& b) { return ascii::EqualNoCase(a, b); }
 
 bool BeginsNoCase(const std::string& text, const std::string& prefix) {
   return text.size() >= prefix.size() &&
-         CompareTextNoCase(text.substr(0, prefix.size()).c_str(), prefix.c_str()) == 0;
+         ascii::EqualNoCase(std::string_view(text).substr(0, prefix.size()), prefix);
 }
 
 // A look-in history entry worth keeping: a letter, a colon, and no blank as
 // the third character (a drive entry such as "C: [SYSTEM]" has one).
 bool IsLookInHistoryText(const std::string& text) {
-  return text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) &&
+  return text.size() >= 2 && ascii::IsLetter(text[0]) &&
          text[1] == ':' && (text.size() < 3 || text[2] != ' ');
 }
 
@@ -504,7 +503,7 @@ void FindForm::LoadHistories() {
   }
   // The look-in list is sorted, so the history starts in sorted order.
   std::sort(history.begin(), history.end(), [](const std::string& a, const std::string& b) {
-    return CompareTextNoCase(a.c_str(), b.c_str()) < 0;
+    return ascii::CompareNoCase(a.c_str(), b.c_str()) < 0;
   });
   const int drives = DriveEntryCount(look_in_);
   look_in.insert(look_in.end(), history.begin(), history.end());

@@ -20,7 +20,7 @@
 #include <QUrl>
 
 #include "app/settings_store.h"
-#include "search/message_report.h"
+#include "base/message_report.h"
 #include "ui/find_form.h"
 #include "ui/help_paths.h"
 #include "ui/native_text.h"
