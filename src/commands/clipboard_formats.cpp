@@ -89,7 +89,9 @@ ClipboardData BuildClipboardData(const std::vector<std::string>& native_paths,
     data.gnome_copied += '\n';
     data.gnome_copied += uri;
   }
-  if (action == ClipboardAction::kCut) data.kde_cut = "1";
+  // assign(1, '1') rather than = "1": GCC 12 at -O3 warns falsely about the
+  // literal's copy (GCC bug 105329).
+  if (action == ClipboardAction::kCut) data.kde_cut.assign(1, '1');
   return data;
 }
 

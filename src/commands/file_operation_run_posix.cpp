@@ -52,7 +52,12 @@ std::string FolderOf(const std::string& path) {
 }
 
 std::string Join(const std::string& folder, const char* name) {
-  return folder == "/" ? "/" + std::string(name) : folder + "/" + name;
+  // Appended piece by piece: GCC 12 at -O3 warns falsely about "/" + name
+  // (GCC bug 105329).
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path += '/';
+  path += name;
+  return path;
 }
 
 // Renames from to to: replacing what is there only when replace is set,
