@@ -51,6 +51,17 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The names in an open folder but "." and "..". False, with errno set, when
+// reading the folder failed.
+bool ListNames(DIR* listing, std::vector<std::string>* names) {
+  errno = 0;
+  while (struct dirent* entry = readdir(listing)) {
+    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+      names->emplace_back(entry->d_name);
+  }
+  return errno == 0;
+}
+
 std::string Join(const std::string& folder, const char* name) {
   // Appended piece by piece: GCC 12 at -O3 warns falsely about "/" + name
   // (GCC bug 105329).
@@ -103,12 +114,7 @@ Outcome RemoveAt(int parent, const char* name) {
     return Outcome::Errno();
   }
   std::vector<std::string> names;
-  errno = 0;
-  while (struct dirent* entry = readdir(listing.get())) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-      names.emplace_back(entry->d_name);
-  }
-  if (errno != 0) return Outcome::Errno();
+  if (!ListNames(listing.get(), &names)) return Outcome::Errno();
   for (const std::string& child : names) {
     Outcome removed = RemoveAt(folder.get(), child.c_str());
     if (!removed.ok()) return removed;
@@ -221,12 +227,7 @@ class StepRunner {
     std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(source.c_str()), closedir);
     if (!listing) return Outcome::Errno();
     std::vector<std::string> names;
-    errno = 0;
-    while (struct dirent* entry = readdir(listing.get())) {
-      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
-        names.emplace_back(entry->d_name);
-    }
-    if (errno != 0) return Outcome::Errno();
+    if (!ListNames(listing.get(), &names)) return Outcome::Errno();
     listing.reset();
     for (const std::string& name : names) {
       std::string from = Join(source, name.c_str());
