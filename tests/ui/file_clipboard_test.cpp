@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -203,6 +204,12 @@ TEST(FileClipboard, CutAndCopyFollowTheSelectionInTheWindow) {
     for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, root);
     EXPECT_EQ(Format(data, commands::kMimeGnomeCopiedFiles), expected);
   }
+  // A drag that moved a file away brings the list up to date.
+  ASSERT_EQ(0, std::remove((root + "/one b.txt").c_str()));
+  emit view->filesMovedByDrag();
+  EXPECT_TRUE(test::RunUntil([&] { return form->status_text() == "Found one file."; }))
+      << form->status_text().toStdString();
+  EXPECT_EQ(view->results()->RowCount(), 1);
   frame.set_save_question([](const QString&) { return MainFrame::SaveAnswer::kNo; });
   frame.close();
   ASSERT_TRUE(test::RunUntil([&] { return form->closed(); }));
