@@ -15,11 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/settings_store.h"
@@ -57,20 +55,7 @@ struct ListFixture {
                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
   }
   std::string Native(int row) { return files.Native("f/" + kNames[static_cast<std::size_t>(row)]); }
-  std::string Uri(int row) {
-    std::string uri = "file://";
-    for (unsigned char c : Native(row)) {
-      if (std::isalnum(c) || std::string_view("-._~/").find(static_cast<char>(c)) != std::string::npos) {
-        uri += static_cast<char>(c);
-      } else {
-        static const char kHex[] = "0123456789ABCDEF";
-        uri += '%';
-        uri += kHex[c >> 4];
-        uri += kHex[c & 15];
-      }
-    }
-    return uri;
-  }
+  std::string Uri(int row) { return commands::FileUri(Native(row)); }
 
   ResultsFixture files;
   ResultsView view;
@@ -201,7 +186,8 @@ TEST(FileClipboard, CutAndCopyFollowTheSelectionInTheWindow) {
       continue;
     }
     std::string expected = c.gnome;
-    for (std::size_t at; (at = expected.find('@')) != std::string::npos;) expected.replace(at, 1, root);
+    for (std::size_t at; (at = expected.find('@')) != std::string::npos;)
+      expected.replace(at, 1, root);
     EXPECT_EQ(Format(data, commands::kMimeGnomeCopiedFiles), expected);
   }
   // A drag that moved a file away brings the list up to date.
