@@ -9,6 +9,7 @@
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QItemSelectionModel>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMenu>
@@ -21,9 +22,11 @@
 
 #include "app/settings_store.h"
 #include "base/message_report.h"
+#include "ui/file_clipboard.h"
 #include "ui/find_form.h"
 #include "ui/help_paths.h"
 #include "ui/native_text.h"
+#include "ui/results_view.h"
 #include "ui/splash_dialog.h"
 
 namespace quindelo::ui {
@@ -114,6 +117,12 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     UpdateCommands();
     popup_->popup(at);
   });
+  // Cut and Copy follow the selection, so their keys work as soon as a row
+  // is selected; a drag that moved files away brings the list up to date.
+  ResultsView* list = form_->results_view();
+  connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &MainFrame::UpdateCommands);
+  connect(list, &ResultsView::filesMovedByDrag, form_, [this] { form_->Refresh(false); });
   connect(form_, &FindForm::closeFinished, this, [this] {
     document_.FormClosing(form_->CaptureFind());
     closing_ = true;
@@ -274,8 +283,11 @@ void MainFrame::UpdateCommands() {
   const ViewOptions& o = form_->view_options();
   // The file commands come with the next version; their entries stay.
   for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdMoveTo, kCmdCopyTo, kCmdRename,
-                      kCmdDelete, kCmdDeletePermanently, kCmdRun, kCmdCut, kCmdCopy})
+                      kCmdDelete, kCmdDeletePermanently, kCmdRun})
     actions_[command]->setEnabled(false);
+  const bool selected = form_->results_view()->SelectedRowCount() > 0;
+  actions_[kCmdCut]->setEnabled(selected);
+  actions_[kCmdCopy]->setEnabled(selected);
   actions_[kCmdStop]->setEnabled(form_->driver()->running());
   actions_[kCmdFileIcon]->setChecked(o.show_icon != 0);
   actions_[kCmdFileExtension]->setChecked(o.show_extension != 0);
@@ -327,6 +339,12 @@ void MainFrame::RunCommand(int command) {
       break;
     case kCmdSelectAll:
       form_->SelectAll();
+      break;
+    case kCmdCut:
+    case kCmdCopy:
+      PutSelectionOnClipboard(*form_->results_view(), command == kCmdCut
+                                                          ? commands::ClipboardAction::kCut
+                                                          : commands::ClipboardAction::kCopy);
       break;
     case kCmdInvertSelection:
       form_->InvertSelection();

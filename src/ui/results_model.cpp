@@ -214,7 +214,8 @@ int ResultsModel::columnCount(const QModelIndex& parent) const {
 
 Qt::ItemFlags ResultsModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
-  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsDragEnabled |
+         Qt::ItemNeverHasChildren;
 }
 
 QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int role) const {

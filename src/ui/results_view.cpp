@@ -1,6 +1,7 @@
 #include "ui/results_view.h"
 
 #include <QContextMenuEvent>
+#include <QDrag>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "search/cell_text.h"
+#include "ui/file_clipboard.h"
 #include "ui/native_text.h"
 
 namespace quindelo::ui {
@@ -54,6 +56,8 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setTextElideMode(Qt::ElideRight);
   setAccessibleName(QStringLiteral("Found files"));
+  setDragEnabled(true);
+  setDragDropMode(QAbstractItemView::DragOnly);
 
   QHeaderView* head = header();
   head->setSectionsMovable(false);
@@ -87,6 +91,17 @@ int ResultsView::SelectedRowCount() const {
 void ResultsView::ShowSelectionStatus() {
   if (FindRunning()) return;
   emit statusText(FromUtf8(SelectionStatusText(SelectedRowCount(), model_->RowCount())));
+}
+
+void ResultsView::startDrag(Qt::DropActions) {
+  const std::vector<std::string> paths = SelectedNativePaths(*this);
+  if (paths.empty()) return;
+  auto* drag = new QDrag(this);
+  drag->setMimeData(MakeDragMimeData(paths));
+  // Files moved away are gone from the disk; the list catches up by a refresh.
+  if (drag->exec(Qt::CopyAction | Qt::MoveAction | Qt::LinkAction, Qt::CopyAction) ==
+      Qt::MoveAction)
+    emit filesMovedByDrag();
 }
 
 bool ResultsView::NextSelectedPath(int* cursor, std::string* path) {

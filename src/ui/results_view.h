@@ -89,6 +89,7 @@ class ResultsView : public QTreeView {
   void sortChanged(int view_column, bool descending);  // header click
   void contextMenuRequestedAt(const QPoint& global_pos);
   void columnsResizedByUser();  // a divider drag ended (the view changed)
+  void filesMovedByDrag();      // a drag of rows out of the list ended in a move
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
@@ -98,6 +99,8 @@ class ResultsView : public QTreeView {
   void resizeEvent(QResizeEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Drags the selected files out (copy, move or link); see file_clipboard.h.
+  void startDrag(Qt::DropActions supported_actions) override;
 
  private:
   bool FindRunning() const { return find_running_ && find_running_(); }
