@@ -5,7 +5,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config qt6-base-dev libgl-dev shared-mime-info)
+packages=(cmake ninja-build g++ libgtest-dev libgmock-dev libbenchmark-dev pkg-config qt6-base-dev libgl-dev shared-mime-info
+  libglib2.0-dev libatspi2.0-dev cups-client at-spi2-core dbus xvfb zenity)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
