@@ -155,20 +155,41 @@ std::string RunDialogStartText(const std::vector<SelectedFile>& files) {
   return QuoteArgument(file.native_path.empty() ? file.path : file.native_path);
 }
 
+namespace {
+
+// Whether a program reads its arguments as script text.
+bool IsShell(std::string_view program) {
+  const std::size_t slash = program.rfind('/');
+  if (slash != std::string_view::npos) program.remove_prefix(slash + 1);
+  for (std::string_view shell : {"sh", "bash", "dash", "zsh", "ksh", "mksh", "csh", "tcsh", "fish",
+                                 "busybox", "env", "python3", "python", "perl"})
+    if (program == shell) return true;
+  return false;
+}
+
+}  // namespace
+
 bool TemplateFromDesktopExec(std::string_view exec, std::string* command_template) {
   // First the quoting level of the Exec value.
   std::vector<std::string> raw;
+  std::vector<bool> quoted;  // whether raw[i] held a quoted run
   std::string current;
   bool in_argument = false;
+  bool in_quotes_once = false;
   std::size_t at = 0;
   while (at < exec.size()) {
     char c = exec[at++];
     if (c == ' ' || c == '\t' || c == '\n') {
-      if (in_argument) raw.push_back(std::move(current));
+      if (in_argument) {
+        raw.push_back(std::move(current));
+        quoted.push_back(in_quotes_once);
+      }
       current.clear();
       in_argument = false;
+      in_quotes_once = false;
     } else if (c == '"') {
       in_argument = true;
+      in_quotes_once = true;
       bool closed = false;
       while (at < exec.size()) {
         char q = exec[at++];
@@ -188,13 +209,19 @@ bool TemplateFromDesktopExec(std::string_view exec, std::string* command_templat
       in_argument = true;
     }
   }
-  if (in_argument) raw.push_back(std::move(current));
+  if (in_argument) {
+    raw.push_back(std::move(current));
+    quoted.push_back(in_quotes_once);
+  }
+  const bool shell = !raw.empty() && IsShell(raw.front());
 
   // Then the field codes of each argument.
   std::vector<std::string> arguments;
-  for (const std::string& argument : raw) {
+  for (std::size_t index = 0; index < raw.size(); ++index) {
+    const std::string& argument = raw[index];
     std::string out;
     bool removed = false;
+    bool file_code = false;
     for (std::size_t i = 0; i < argument.size(); ++i) {
       if (argument[i] != '%') {
         out += argument[i];
@@ -205,10 +232,16 @@ bool TemplateFromDesktopExec(std::string_view exec, std::string* command_templat
         out += '%';
       } else if (code == 'f' || code == 'F' || code == 'u' || code == 'U') {
         out += kFileNameCode;
+        file_code = true;
       } else {
         removed = true;
       }
     }
+    // A file name put into a quoted run with other text, or into any
+    // argument of a shell beside other text, would be read as a script
+    // (sh -c "cat %f" runs whatever the name holds): such an entry is not
+    // used at all.
+    if (file_code && out != kFileNameCode && (quoted[index] || shell)) return false;
     if (out.empty() && removed) continue;
     arguments.push_back(std::move(out));
   }

@@ -87,7 +87,9 @@ std::string RunDialogStartText(const std::vector<SelectedFile>& files);
 // codes %f %F %u %U stand for "%1", "%%" is a percent sign, every other
 // field code is removed and an argument that held nothing but removed codes
 // is dropped; the arguments are then written back with QuoteArgument. False
-// when the value names no program.
+// when the value names no program, and when a file code shares an argument
+// with other text inside a quoted run or in any argument of a shell or
+// script interpreter (sh -c "cat %f"): the name would be read as script.
 bool TemplateFromDesktopExec(std::string_view exec, std::string* command_template);
 
 }  // namespace quindelo::commands

@@ -119,6 +119,13 @@ TEST(TemplateFromDesktopExec, FileCodesBecomeTheFileAndOtherCodesGo) {
       {"   ", nullptr},
       {"%c", nullptr},
       {"edit \"unterminated %f", nullptr},
+      // A name that would become part of a script, never a whole argument.
+      {"sh -c \"cat %f\"", nullptr},
+      {"/bin/bash -c cat\\ %f", nullptr},
+      {"edit \"--file=%f\"", nullptr},
+      {"env EDITOR=vi x%f", nullptr},
+      {"edit \"%f\"", "edit %1"},
+      {"sh /usr/bin/viewer %f", "sh /usr/bin/viewer %1"},
   };
   for (const Case& c : cases) {
     std::string result = "unchanged";
