@@ -40,4 +40,7 @@ export DISPLAY=":$(head -n1 "$runtime/display")"
 export XDG_RUNTIME_DIR="$runtime"
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
 unset WAYLAND_DISPLAY AT_SPI_BUS_ADDRESS NO_AT_BRIDGE
+# Under AddressSanitizer, whole stacks through the uninstrumented desktop
+# libraries (their frames are matched by .ci/lsan.supp).
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
 dbus-run-session -- "$program" "$@"
