@@ -26,6 +26,7 @@
 #include "ui/find_form.h"
 #include "ui/help_paths.h"
 #include "ui/native_text.h"
+#include "ui/open_dialog_return.h"
 #include "ui/results_view.h"
 #include "ui/splash_dialog.h"
 
@@ -90,6 +91,8 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   setWindowIcon(SplashDialog::ProgramIcon());
   form_ = new FindForm(options, this);
   setCentralWidget(form_);
+  open_dialog_ = new OpenDialogReturn(
+      form_, [this](const QString& text) { warn_(text); }, [this] { showMinimized(); });
 
   message_pane_ = new QLabel(QStringLiteral("Ready."), this);
   message_pane_->setAccessibleName(QStringLiteral("Status"));
@@ -524,6 +527,7 @@ void MainFrame::resizeEvent(QResizeEvent* event) {
 
 void MainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
+  if (event->type() == QEvent::ActivationChange && isActiveWindow()) open_dialog_->Search();
   if (event->type() == QEvent::WindowStateChange && isVisible()) {
     WriteShow();
     WritePosition();

@@ -31,6 +31,7 @@ class MessageSink;
 namespace quindelo::ui {
 
 class FindForm;
+class OpenDialogReturn;
 
 // The command identifiers of the menus and accelerators.
 enum Command : int {
@@ -161,6 +162,7 @@ class MainFrame : public QMainWindow {
   void ApplyViewOptions(const ViewOptions& options);
 
   FindForm* form_ = nullptr;
+  OpenDialogReturn* open_dialog_ = nullptr;
   QLabel* message_pane_ = nullptr;
   QLabel* indicator_pane_ = nullptr;
   QMenu* popup_ = nullptr;

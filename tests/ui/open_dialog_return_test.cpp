@@ -1,0 +1,140 @@
+// The "&Return to Open Dialog" button over an accessibility tree built in
+// the test: searches on the bus thread show and hide it and set the Named
+// box, and the button returns the one selected file or says why not.
+#include "ui/open_dialog_return.h"
+
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QPushButton>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "results_fixture.h"
+#include "support/fake_desktop.h"
+#include "ui/find_form.h"
+#include "ui/results_view.h"
+#include "ui/run_until.h"
+
+namespace quindelo::ui {
+namespace {
+
+using test::FakeDesktop;
+using Dialog = FakeDesktop::Dialog;
+
+// Hands the bus thread a desktop the test keeps.
+class SharedDesktop : public commands::AccessibleDesktop {
+ public:
+  explicit SharedDesktop(FakeDesktop* desktop) : desktop_(desktop) {}
+  const commands::AccessibleNode* Root() override { return desktop_->Root(); }
+  bool DoAction(const commands::AccessibleNode& node, std::string_view action) override {
+    return desktop_->DoAction(node, action);
+  }
+  bool SetText(const commands::AccessibleNode& node, const std::string& text) override {
+    return desktop_->SetText(node, text);
+  }
+  bool SelectAllText(const commands::AccessibleNode& node) override {
+    return desktop_->SelectAllText(node);
+  }
+  bool BringToFront(const commands::AccessibleNode& window,
+                    const commands::AccessibleNode& field) override {
+    return desktop_->BringToFront(window, field);
+  }
+
+ private:
+  FakeDesktop* desktop_;
+};
+
+SearchDriver::Options Quick() {
+  SearchDriver::Options options;
+  options.find_delay_ms = 0;
+  options.index_options.watch_changes = false;
+  return options;
+}
+
+TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
+  testing::ResultsFixture files;
+  FindForm form(Quick(), nullptr);
+  ResultsView* view = form.results_view();
+  view->results()->SetPool(files.pool());
+  view->results()->InsertRows({{0, files.File("a one.txt")}, {1, files.File("b two.txt")}});
+
+  FakeDesktop desktop;
+  std::vector<QString> warnings;
+  int minimized = 0;
+  OpenDialogReturn dialog_return(
+      &form, [&](const QString& text) { warnings.push_back(text); }, [&] { ++minimized; },
+      [&] { return std::make_unique<SharedDesktop>(&desktop); });
+
+  enum class Step { kSearch, kReturn };
+  struct Case {
+    const char* what;
+    Step step;
+    std::vector<std::pair<int, Dialog>> applications;  // the desktop before the step
+    const char* type_text;
+    std::vector<int> selected;
+    bool button_shown;         // after the step
+    const char* named;         // the Named box after the step
+    const char* warning;       // the step's message; null: none
+    int minimized;             // times the window was minimized, in all
+    std::vector<std::string> log;  // what reached the dialog in the step
+  };
+  const int other = static_cast<int>(getpid()) + 1;
+  const int own = static_cast<int>(getpid());
+  const std::string native_b = files.Native("b two.txt");
+  const Case cases[] = {
+      {"a Qt dialog with a pattern", Step::kSearch, {{other, Dialog::kQt}},
+       "Text Documents (*.txt)", {}, true, "*.txt", nullptr, 0, {}},
+      {"the dialog closed", Step::kSearch, {}, "", {}, false, "*.txt", nullptr, 0, {}},
+      {"our own dialog only", Step::kSearch, {{own, Dialog::kQt}}, "Bitmaps (.bmp)", {}, false,
+       "*.txt", nullptr, 0, {}},
+      {"a GTK filter names no pattern", Step::kSearch, {{other, Dialog::kGtkHidden}}, "Images",
+       {}, true, "*.txt", nullptr, 0, {}},
+      {"nothing selected", Step::kReturn, {{other, Dialog::kGtkHidden}}, "", {}, true, "*.txt",
+       "One file must be selected to return to the Open Dialog.", 0, {}},
+      {"two selected", Step::kReturn, {{other, Dialog::kGtkHidden}}, "", {0, 1}, true, "*.txt",
+       "One file must be selected to return to the Open Dialog.", 0, {}},
+      {"one selected", Step::kReturn, {{other, Dialog::kGtkHidden}}, "", {1}, true, "*.txt",
+       nullptr, 1,
+       {"action show_location", "text " + native_b, "select", "front Select a File"}},
+      {"the dialog went since the search", Step::kReturn, {}, "", {1}, false, "*.txt",
+       "No Open dialog was found.", 1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeDesktop::Options options;
+    desktop.set_options(options);
+    desktop.RemoveApplications();
+    for (const auto& [pid, kind] : c.applications) desktop.AddApplication(pid, kind, c.type_text);
+    view->selectionModel()->clearSelection();
+    for (int row : c.selected)
+      view->selectionModel()->select(view->results()->index(row, 0),
+                                     QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const std::size_t log_before = desktop.log().size();
+    warnings.clear();
+    if (c.step == Step::kSearch) {
+      const int answered = dialog_return.searches_answered();
+      dialog_return.Search();
+      ASSERT_TRUE(test::RunUntil([&] { return dialog_return.searches_answered() > answered; }));
+    } else {
+      const int answered = dialog_return.returns_answered();
+      form.return_button()->click();
+      if (c.selected.size() == 1) {
+        ASSERT_TRUE(test::RunUntil([&] { return dialog_return.returns_answered() > answered; }));
+      }
+    }
+    EXPECT_EQ(!form.return_button()->isHidden(), c.button_shown);
+    EXPECT_EQ(form.named_box()->currentText().toStdString(), c.named);
+    EXPECT_EQ(warnings, c.warning ? std::vector<QString>{QString::fromUtf8(c.warning)}
+                                  : std::vector<QString>{});
+    EXPECT_EQ(minimized, c.minimized);
+    const std::vector<std::string> log = desktop.log();
+    EXPECT_EQ(std::vector<std::string>(log.begin() + static_cast<long>(log_before), log.end()),
+              c.log);
+  }
+}
+
+}  // namespace
+}  // namespace quindelo::ui
