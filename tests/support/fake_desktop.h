@@ -1,0 +1,32 @@
+// A private desktop for the tests of the desktop's applications: made once
+// per process, before the first GIO call reads the XDG folders. It holds
+// two applications for text/plain (a "viewer" taking one file, the default,
+// and a "lister" taking a list) whose program records every start, the
+// system's MIME database and nothing else.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quindelo::test {
+
+struct FakeDesktop {
+  std::string root;
+  std::string recorder;    // the program both applications run
+  std::string record_dir;  // one file per start of the recorder
+};
+
+// Sets XDG_DATA_DIRS, XDG_CONFIG_DIRS, XDG_DATA_HOME and XDG_CONFIG_HOME of
+// the process on first use.
+const FakeDesktop& InstallFakeDesktop();
+
+// What one start of the recorder saw.
+struct RecordedStart {
+  std::string folder;                   // its working folder
+  std::vector<std::string> arguments;   // without the program
+};
+
+// Every start recorded so far (in no particular order), and clears them.
+std::vector<RecordedStart> TakeRecordedStarts();
+
+}  // namespace quindelo::test
