@@ -10,6 +10,10 @@ std::vector<std::string> PrintArguments(const std::string& native_path) {
   return {kPrintProgram, "--", native_path};
 }
 
+std::string LaunchExec(const std::string& exec, bool terminal) {
+  return terminal && !exec.empty() ? kTerminalPrefix + exec : exec;
+}
+
 bool DesktopExecTakesFileList(std::string_view exec) {
   for (std::size_t i = 0; i + 1 < exec.size(); ++i) {
     if (exec[i] != '%') continue;
@@ -52,7 +56,8 @@ bool SystemDesktopServices::OpenWithDefaultApplication(const std::string& native
   platform::DesktopApp app;
   if (!platform::DefaultApplication(platform::FileMimeType(native_path), &app)) return false;
   std::string command_template;
-  if (!TemplateFromDesktopExec(app.exec, &command_template)) return false;
+  if (!TemplateFromDesktopExec(LaunchExec(app.exec, app.terminal), &command_template))
+    return false;
   const std::vector<std::string> arguments = CommandArguments(command_template, native_path);
   return !arguments.empty() && commands::StartProcess(arguments, working_folder, false);
 }
@@ -68,7 +73,7 @@ bool SystemDesktopServices::Print(const std::string& native_path,
 bool SystemDesktopServices::TextEditorExec(std::string* exec) {
   platform::DesktopApp app;
   if (!platform::DefaultApplication("text/plain", &app) || app.exec.empty()) return false;
-  *exec = app.exec;
+  *exec = LaunchExec(app.exec, app.terminal);
   return true;
 }
 

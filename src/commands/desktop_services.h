@@ -21,6 +21,13 @@ namespace quindelo::commands {
 inline constexpr char kPrintProgram[] = "lp";
 std::vector<std::string> PrintArguments(const std::string& native_path);
 
+// The Exec value a desktop entry is started with: its own, or for a program
+// that runs in a terminal, the desktop's terminal emulator running it
+// ("x-terminal-emulator -e ...", the Debian alternative every terminal
+// emulator package provides).
+inline constexpr char kTerminalPrefix[] = "x-terminal-emulator -e ";
+std::string LaunchExec(const std::string& exec, bool terminal);
+
 // True when a desktop entry's Exec value takes every file in one process
 // (its file code is %F or %U); false for %f, %u or no file code.
 bool DesktopExecTakesFileList(std::string_view exec);

@@ -20,6 +20,7 @@ struct DesktopApp {
   // The Exec value with the key file's string escapes undone (field codes
   // such as %f and %U are still in it).
   std::string exec;
+  bool terminal = false;  // the program runs in a terminal (Terminal=true)
 };
 
 // The MIME type of a file, by its name and its content as the desktop finds

@@ -1,5 +1,6 @@
 #include "platform/desktop_apps.h"
 
+#include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
 
 #include <memory>
@@ -44,6 +45,8 @@ DesktopApp Describe(GAppInfo* info) {
   // For a desktop entry this is its Exec value as the key file gives it
   // (string escapes undone).
   app.exec = Text(g_app_info_get_commandline(info));
+  if (G_IS_DESKTOP_APP_INFO(info))
+    app.terminal = g_desktop_app_info_get_boolean(G_DESKTOP_APP_INFO(info), "Terminal");
   return app;
 }
 

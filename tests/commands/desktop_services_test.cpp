@@ -33,6 +33,10 @@ TEST(DesktopServicesTest, OpenWithProcessesFromExec) {
     EXPECT_EQ(DesktopExecTakesFileList(c.exec), c.takes_list);
     EXPECT_EQ(OpenWithProcesses(c.exec, c.files), c.processes);
   }
+  // A terminal program runs in the terminal emulator, the file codes intact.
+  EXPECT_EQ(OpenWithProcesses(LaunchExec("vim %F", true), two),
+            (Processes{{"x-terminal-emulator", "-e", "vim", two[0], two[1]}}));
+  EXPECT_EQ(LaunchExec("vim %F", false), "vim %F");
   EXPECT_EQ(PrintArguments("-x.txt"), (std::vector<std::string>{"lp", "--", "-x.txt"}));
 }
 

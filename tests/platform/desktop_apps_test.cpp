@@ -41,11 +41,16 @@ TEST(DesktopAppsTest, DefaultAndListedApplicationsOfATypeWithTheirExec) {
   // The key file's escape is undone; the Exec quoting's is left for the
   // command template.
   EXPECT_EQ(app.exec, desktop.recorder + " \"--tag=a\\\\b\" --viewer %f");
+  EXPECT_FALSE(app.terminal);
 
   std::vector<std::string> ids;
-  for (const DesktopApp& listed : ApplicationsForType("text/plain")) ids.push_back(listed.id);
+  for (const DesktopApp& listed : ApplicationsForType("text/plain")) {
+    ids.push_back(listed.id);
+    EXPECT_EQ(listed.terminal, listed.id == "quindelo-test-console.desktop");
+  }
   EXPECT_EQ(ids, (std::vector<std::string>{"quindelo-test-viewer.desktop",
-                                           "quindelo-test-lister.desktop"}));
+                                           "quindelo-test-lister.desktop",
+                                           "quindelo-test-console.desktop"}));
 
   // A type that nothing handles has neither.
   EXPECT_FALSE(DefaultApplication("application/x-quindelo-unhandled", &app));

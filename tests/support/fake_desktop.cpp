@@ -52,10 +52,17 @@ FakeDesktop Make() {
   Write(root + "/data/applications/quindelo-test-lister.desktop",
         "[Desktop Entry]\nType=Application\nName=Quindelo Test Lister\n"
         "Exec=" + desktop.recorder + " --lister %F\nMimeType=text/plain;\n");
+  Write(root + "/data/applications/quindelo-test-console.desktop",
+        "[Desktop Entry]\nType=Application\nName=Quindelo Test Console\nTerminal=true\n"
+        "Exec=" + desktop.recorder + " --console %f\nMimeType=text/plain;\n");
+  // The terminal emulator records its start too (only found with bin/ on PATH).
+  if (symlink(desktop.recorder.c_str(), (root + "/bin/x-terminal-emulator").c_str()) != 0)
+    throw std::runtime_error("symlink");
   // The index that update-desktop-database keeps beside the entries; GIO
   // lists an application for a type from it.
   Write(root + "/data/applications/mimeinfo.cache",
-        "[MIME Cache]\ntext/plain=quindelo-test-viewer.desktop;quindelo-test-lister.desktop;\n"
+        "[MIME Cache]\ntext/plain=quindelo-test-viewer.desktop;quindelo-test-lister.desktop;"
+        "quindelo-test-console.desktop;\n"
         "inode/directory=quindelo-test-viewer.desktop;\n");
   Write(root + "/config/mimeapps.list",
         "[Default Applications]\ntext/plain=quindelo-test-viewer.desktop\n"

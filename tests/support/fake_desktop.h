@@ -1,8 +1,10 @@
 // A private desktop for the tests of the desktop's applications: made once
 // per process, before the first GIO call reads the XDG folders. It holds
-// two applications for text/plain (a "viewer" taking one file, the default,
-// and a "lister" taking a list) whose program records every start, the
-// system's MIME database and nothing else.
+// three applications for text/plain (a "viewer" taking one file, the
+// default, a "lister" taking a list, and a "console" that runs in a
+// terminal) whose program records every start, the system's MIME database
+// and nothing else. bin/ holds the recorder and an x-terminal-emulator that
+// records as well.
 #pragma once
 
 #include <string>

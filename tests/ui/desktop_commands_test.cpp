@@ -261,7 +261,8 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
   for (QAction* act : f.frame->popup()->actions())
     if (act->objectName().startsWith("openWith:")) entries << act->text();
   EXPECT_EQ(entries,
-            (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister"}));
+            (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister",
+                         "Open With Quindelo Test Console"}));
   const struct {
     const char* entry;
     Starts starts;
@@ -271,7 +272,12 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
         {f.folder, {viewer_tag, "--viewer", f.Native("plain.txt")}}}},
       {"openWith:quindelo-test-lister.desktop",
        {{f.folder, {"--lister", f.Native(hostile), f.Native("plain.txt")}}}},
+      {"openWith:quindelo-test-console.desktop",
+       {{f.folder, {"-e", f.desktop->recorder, "--console", f.Native(hostile)}},
+        {f.folder, {"-e", f.desktop->recorder, "--console", f.Native("plain.txt")}}}},
   };
+  const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (f.desktop->root + "/bin:" + path).c_str(), 1);
   for (const auto& c : open_with) {
     SCOPED_TRACE(c.entry);
     QAction* entry = f.frame->popup()->findChild<QAction*>(c.entry);
@@ -281,6 +287,7 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(WaitForStarts(expected.size()), expected);
   }
+  setenv("PATH", path.c_str(), 1);
 
   // Properties and Open Containing Folder: a file manager that answers is
   // left to do it; without one, our dialog and the folder's own application.
