@@ -5,11 +5,18 @@
 // Folder with and without a file manager answering.
 #include "ui/desktop_commands.h"
 
+#include <signal.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <QAction>
 #include <QComboBox>
+#include <QDBusConnection>
+#include <QDBusError>
+#include <QDBusMessage>
+#include <QDBusVirtualObject>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -31,6 +38,7 @@
 #include "ui/qt_app.h"
 #include "ui/results_model.h"
 #include "ui/results_view.h"
+#include "ui/run_dialog.h"
 #include "ui/run_until.h"
 
 namespace quindelo::ui {
@@ -76,6 +84,49 @@ class FakeFileManager : public FileManager {
   std::vector<std::string>* calls_;
 };
 
+// A session bus of the test's own (no service can be started on it), set
+// as the process's session bus before Qt first connects; ended with the
+// process.
+pid_t private_bus_pid = -1;
+void EndPrivateBus() {
+  if (private_bus_pid > 0) kill(private_bus_pid, SIGTERM);
+}
+bool StartPrivateBus(const std::string& folder) {
+  const std::string config = folder + "/session-bus.conf";
+  test::WriteTextFile(config,
+                      "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
+                      "<auth>EXTERNAL</auth><policy context=\"default\">"
+                      "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                      "<allow own=\"*\"/></policy></busconfig>\n");
+  FILE* out = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" +
+                     config).c_str(), "r");
+  if (out == nullptr) return false;
+  char address[1024] = "";
+  char pid[64] = "";
+  const bool read = fgets(address, sizeof address, out) && fgets(pid, sizeof pid, out);
+  pclose(out);
+  if (!read) return false;
+  address[strcspn(address, "\n")] = '\0';
+  private_bus_pid = static_cast<pid_t>(atol(pid));
+  atexit(EndPrivateBus);
+  setenv("DBUS_SESSION_BUS_ADDRESS", address, 1);
+  return private_bus_pid > 0;
+}
+
+// org.freedesktop.FileManager1 on the private bus: records the calls and
+// answers each.
+class BusFileManager : public QDBusVirtualObject {
+ public:
+  QString introspect(const QString&) const override { return QString(); }
+  bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override {
+    QStringList uris = message.arguments().value(0).toStringList();
+    calls.push_back(message.member().toStdString() + " " + uris.join(' ').toStdString());
+    connection.send(message.createReply());
+    return true;
+  }
+  std::vector<std::string> calls;
+};
+
 std::string CurrentFolder() {
   char buffer[4096];
   return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string();
@@ -97,7 +148,8 @@ Starts WaitForStarts(std::size_t count) {
 struct DesktopFixture {
   DesktopFixture() {
     desktop = &test::InstallFakeDesktop();
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");  // no file manager answers
+    static const bool bus = StartPrivateBus(desktop->root);
+    EXPECT_TRUE(bus);
     test::QtApp();
     test::TakeRecordedStarts();
     root = env.MakeDrive('T', "drive");
@@ -239,6 +291,13 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
   EXPECT_EQ(commands::SplitCommandLine(start_text.toStdString()),
             std::vector<std::string>{f.Native(hostile)});
   EXPECT_TRUE(test::TakeRecordedStarts().empty());
+  RunDialog dialog(start_text);
+  EXPECT_EQ(dialog.windowTitle(), "Run Command");
+  EXPECT_EQ(dialog.findChild<QLabel*>()->text(),
+            "Enter the &command line to execute.  Use the string \"%1\" as replacement for each "
+            "selected file name.");
+  EXPECT_EQ(dialog.line()->text(), start_text);
+  EXPECT_EQ(dialog.line()->maxLength(), 260);
 
   // Without a selection the file commands are off; Run stays on.
   f.Select({"no such row"});
@@ -296,7 +355,7 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
   const struct {
     const char* title;
     int command;
-    int manager;  // 0 the session bus (none here), 1 answers, 2 fails
+    int manager;  // 0 the session bus, 1 answers, 2 fails
     std::vector<std::string> calls;
     bool dialog;
     Starts starts;
@@ -305,18 +364,32 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
        false, {}},
       {"Properties, file manager fails", kCmdProperties, 2, {"ShowItemProperties " + uris},
        true, {}},
-      {"Properties, no session bus", kCmdProperties, 0, {}, true, {}},
+      {"Properties, no file manager on the bus", kCmdProperties, 0, {}, true, {}},
+      {"Properties, a file manager on the bus", kCmdProperties, 3,
+       {"ShowItemProperties " + uris}, false, {}},
       {"Containing folder, file manager answers", kCmdOpenContainingFolder, 1,
        {"ShowItems " + uris}, false, {}},
-      {"Containing folder, no session bus", kCmdOpenContainingFolder, 0, {}, false,
+      {"Containing folder, a file manager on the bus", kCmdOpenContainingFolder, 3,
+       {"ShowItems " + uris}, false, {}},
+      {"Containing folder, no file manager on the bus", kCmdOpenContainingFolder, 0, {}, false,
        {{f.folder, {viewer_tag, "--viewer", f.folder}}}},
   };
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  ASSERT_TRUE(bus.isConnected()) << bus.lastError().message().toStdString();
+  BusFileManager bus_manager;
   f.Select({hostile});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.title);
     calls.clear();
-    if (c.manager == 0)
-      f.commands->set_file_manager(MakeSessionBusFileManager(1000));
+    bus.unregisterObject("/org/freedesktop/FileManager1");
+    bus.unregisterService("org.freedesktop.FileManager1");
+    bus_manager.calls.clear();
+    if (c.manager == 3) {
+      ASSERT_TRUE(bus.registerService("org.freedesktop.FileManager1"));
+      ASSERT_TRUE(bus.registerVirtualObject("/org/freedesktop/FileManager1", &bus_manager));
+    }
+    if (c.manager == 0 || c.manager == 3)
+      f.commands->set_file_manager(MakeSessionBusFileManager(5000));
     else
       f.commands->set_file_manager(std::make_unique<FakeFileManager>(c.manager == 1, &calls));
     if (f.commands->properties_dialog()) f.commands->properties_dialog()->close();
@@ -324,6 +397,10 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
     f.frame->action(c.command)->trigger();
     if (c.dialog) {
       ASSERT_TRUE(RunUntil([&] { return f.commands->properties_dialog() != nullptr; }));
+    }
+    if (c.manager == 3) {
+      ASSERT_TRUE(RunUntil([&] { return !bus_manager.calls.empty(); }));
+      calls = bus_manager.calls;
     }
     EXPECT_EQ(calls, c.calls);
     EXPECT_EQ(f.commands->properties_dialog() != nullptr, c.dialog);
@@ -336,6 +413,8 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
     EXPECT_EQ(WaitForStarts(c.starts.size()), c.starts);
   }
   EXPECT_TRUE(f.sink.Take().empty());
+  bus.unregisterObject("/org/freedesktop/FileManager1");
+  bus.unregisterService("org.freedesktop.FileManager1");
 }
 
 }  // namespace
