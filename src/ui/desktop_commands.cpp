@@ -126,16 +126,16 @@ DesktopCommands::DesktopCommands(ResultsView* view, QWidget* window)
   };
   // A dead file manager must not hold a command for long.
   file_manager_ = MakeSessionBusFileManager(3000);
-  worker_ = std::thread([this] { WorkerLoop(); });
+  std::thread(WorkerLoop, queue_).detach();
 }
 
 DesktopCommands::~DesktopCommands() {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    queue_->stopping = true;
+    queue_->batches.clear();
   }
-  wake_.notify_all();
-  worker_.join();
+  queue_->wake.notify_all();
 }
 
 void DesktopCommands::set_file_manager(std::unique_ptr<FileManager> file_manager) {
@@ -144,32 +144,32 @@ void DesktopCommands::set_file_manager(std::unique_ptr<FileManager> file_manager
 
 void DesktopCommands::PostBatch(std::function<void()> batch) {
   {
-    std::lock_guard<std::mutex> lock(mutex_);
-    batches_.push_back(std::move(batch));
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    queue_->batches.push_back(std::move(batch));
   }
-  wake_.notify_one();
+  queue_->wake.notify_one();
 }
 
-void DesktopCommands::WorkerLoop() {
-  std::unique_lock<std::mutex> lock(mutex_);
+void DesktopCommands::WorkerLoop(std::shared_ptr<BatchQueue> queue) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !batches_.empty(); });
-    // Batches left when the window goes still run: they were asked for.
-    if (batches_.empty()) return;
-    std::function<void()> batch = std::move(batches_.front());
-    batches_.pop_front();
-    busy_ = true;
+    queue->wake.wait(lock, [&] { return queue->stopping || !queue->batches.empty(); });
+    if (queue->stopping) return;
+    std::function<void()> batch = std::move(queue->batches.front());
+    queue->batches.pop_front();
+    queue->busy = true;
     lock.unlock();
     batch();
+    batch = nullptr;
     lock.lock();
-    busy_ = false;
-    if (batches_.empty()) idle_.notify_all();
+    queue->busy = false;
+    if (queue->batches.empty()) queue->idle.notify_all();
   }
 }
 
 void DesktopCommands::WaitForBatches() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  idle_.wait(lock, [this] { return batches_.empty() && !busy_; });
+  std::unique_lock<std::mutex> lock(queue_->mutex);
+  queue_->idle.wait(lock, [&] { return queue_->batches.empty() && !queue_->busy; });
 }
 
 void DesktopCommands::Open() {
@@ -181,8 +181,10 @@ void DesktopCommands::TextEdit() {
 }
 
 void DesktopCommands::Print() {
-  PostBatch([this, files = SelectedFiles(*view_)] {
-    commands::FileCommands(&services_).ActOnSelectedFiles(commands::FileCommand::kPrint, files);
+  // A batch holds everything it uses: it may outlive this object.
+  PostBatch([files = SelectedFiles(*view_)] {
+    commands::SystemDesktopServices services;
+    commands::FileCommands(&services).ActOnSelectedFiles(commands::FileCommand::kPrint, files);
   });
 }
 
@@ -190,8 +192,9 @@ void DesktopCommands::Run() {
   std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
   QString text;
   if (!ask_run_text_(FromNative(commands::RunDialogStartText(files)), &text)) return;
-  PostBatch([this, files = std::move(files), line = ToNative(text)] {
-    commands::FileCommands(&services_).RunCommandOnSelection(line, files);
+  PostBatch([files = std::move(files), line = ToNative(text)] {
+    commands::SystemDesktopServices services;
+    commands::FileCommands(&services).RunCommandOnSelection(line, files);
   });
 }
 

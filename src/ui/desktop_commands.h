@@ -66,7 +66,9 @@ class DesktopCommands : public QObject {
  public:
   // view and window (the parent of dialogs) must outlive this object.
   DesktopCommands(ResultsView* view, QWidget* window);
-  ~DesktopCommands() override;  // waits for a running batch to end
+  // Batches not yet started are dropped; a running one (a Run batch may wait
+  // for a program the user keeps open) ends on its own in the background.
+  ~DesktopCommands() override;
 
   void Open();
   void Print();
@@ -92,8 +94,18 @@ class DesktopCommands : public QObject {
   void WaitForBatches();
 
  private:
+  // The worker's queue, shared with the worker thread so that the window can
+  // go while a batch still waits for its program.
+  struct BatchQueue {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> batches;  // guarded by mutex
+    bool busy = false;                          // guarded by mutex
+    bool stopping = false;                      // guarded by mutex
+  };
+  static void WorkerLoop(std::shared_ptr<BatchQueue> queue);
   void PostBatch(std::function<void()> batch);
-  void WorkerLoop();
   void OpenWith(const std::string& exec, const std::vector<commands::SelectedFile>& files);
 
   ResultsView* view_;
@@ -105,13 +117,7 @@ class DesktopCommands : public QObject {
   QPointer<PropertiesDialog> properties_dialog_;
   std::map<QMenu*, std::vector<QAction*>> open_with_entries_;
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::function<void()>> batches_;  // guarded by mutex_
-  bool busy_ = false;                          // guarded by mutex_
-  bool stopping_ = false;                      // guarded by mutex_
-  std::thread worker_;
+  std::shared_ptr<BatchQueue> queue_ = std::make_shared<BatchQueue>();
 };
 
 }  // namespace quindelo::ui

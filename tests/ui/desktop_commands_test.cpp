@@ -17,6 +17,7 @@
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QLabel>
+#include <QMenuBar>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
@@ -236,6 +237,8 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
        kCmdOpen, {hostile, newline}, "",
        {{f.folder, {viewer_tag, "--viewer", f.Native(hostile)}},
         {f.folder, {viewer_tag, "--viewer", f.Native(newline)}}}, {}},
+      {"Enter or a double click opens", 0, {"plain.txt"}, "",
+       {{f.folder, {viewer_tag, "--viewer", f.Native("plain.txt")}}}, {}},
       {"Open: a type without a default application", kCmdOpen, {"data.bin"}, "", {},
        {commands::OpenFailedMessage("open", f.Shown("data.bin"))}},
       {"Text Edit: the plain-text application whatever the type, no working folder",
@@ -259,7 +262,9 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.title);
     f.Select(c.selected);
-    ASSERT_TRUE(f.frame->action(c.command)->isEnabled());
+    if (c.command != 0) {
+      ASSERT_TRUE(f.frame->action(c.command)->isEnabled());
+    }
     setenv("PATH", (c.search_path.empty() ? path : c.search_path).c_str(), 1);
     QString start_text;
     f.commands->set_run_text_asker([&](const QString& start, QString* text) {
@@ -267,7 +272,10 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
       *text = QString::fromStdString(run_line);
       return true;
     });
-    f.frame->action(c.command)->trigger();
+    if (c.command == 0)
+      emit f.frame->form()->results_view()->openRequested();
+    else
+      f.frame->action(c.command)->trigger();
     f.commands->WaitForBatches();
     setenv("PATH", path.c_str(), 1);
     Starts expected = c.starts;
@@ -322,6 +330,17 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
   EXPECT_EQ(entries,
             (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister",
                          "Open With Quindelo Test Console"}));
+  // The File menu gets the same entries at its top each time it opens.
+  QMenu* file_menu = f.frame->menuBar()->actions().value(0)->menu();
+  ASSERT_NE(file_menu, nullptr);
+  for (int opened = 0; opened < 2; ++opened) emit file_menu->aboutToShow();
+  QStringList file_entries;
+  for (QAction* act : file_menu->actions().mid(0, 5))
+    file_entries << (act->isSeparator() ? QString("-") : act->text());
+  EXPECT_EQ(file_entries, (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister",
+                                       "Open With Quindelo Test Console", "-", "&Open"}));
+  EXPECT_TRUE(f.frame->action(kCmdProperties)->shortcuts().contains(QKeySequence(Qt::ALT | Qt::Key_Return)));
+
   const struct {
     const char* entry;
     Starts starts;
