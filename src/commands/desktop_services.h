@@ -37,8 +37,8 @@ bool DesktopExecTakesFileList(std::string_view exec);
 // list (the argument that holds only its file code becomes one argument per
 // file). Each process is its arguments, program first. Empty when the Exec
 // names no program or there are no files.
-std::vector<std::vector<std::string>> OpenWithProcesses(std::string_view exec,
-                                                        const std::vector<std::string>& native_paths);
+std::vector<std::vector<std::string>> OpenWithProcesses(
+    std::string_view exec, const std::vector<std::string>& native_paths);
 
 class SystemDesktopServices : public DesktopServices {
  public:

@@ -255,7 +255,9 @@ void DesktopCommands::RebuildOpenWith(QMenu* menu, QAction* before) {
       entry->setIcon(icon.startsWith(QLatin1Char('/')) ? QIcon(icon) : QIcon::fromTheme(icon));
     }
     connect(entry, &QAction::triggered, this,
-            [this, exec = commands::LaunchExec(app.exec, app.terminal)] { OpenWith(exec, SelectedFiles(*view_)); });
+            [this, exec = commands::LaunchExec(app.exec, app.terminal)] {
+              OpenWith(exec, SelectedFiles(*view_));
+            });
     menu->insertAction(before, entry);
     entries.push_back(entry);
   }

@@ -284,7 +284,8 @@ void MainFrame::BuildMenus() {
       {kCmdMoveTo, {QKeySequence(Qt::Key_F7)}},
       {kCmdCopyTo, {QKeySequence(Qt::Key_F8)}},
       {kCmdHelpTopics, {QKeySequence(Qt::Key_F1)}},
-      {kCmdProperties, {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}},
+      {kCmdProperties,
+       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}},
   };
   for (const auto& [command, sequences] : keys) {
     actions_[command]->setShortcuts(sequences);

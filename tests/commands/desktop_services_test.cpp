@@ -21,7 +21,8 @@ TEST(DesktopServicesTest, OpenWithProcessesFromExec) {
       {"gedit %U", two, true, {{"gedit", two[0], two[1]}}},
       {"vim -p %F --end", two, true, {{"vim", "-p", two[0], two[1], "--end"}}},
       {"viewer %f", two, false, {{"viewer", two[0]}, {"viewer", two[1]}}},
-      {"viewer --file=%u", two, false, {{"viewer", "--file=" + two[0]}, {"viewer", "--file=" + two[1]}}},
+      {"viewer --file=%u", two, false,
+       {{"viewer", "--file=" + two[0]}, {"viewer", "--file=" + two[1]}}},
       {"player", two, false, {{"player", two[0]}, {"player", two[1]}}},  // no code: appended
       {"app %%F %f", {two[0]}, false, {{"app", "%F", two[0]}}},           // "%%" is a percent sign
       {"\"my app\" --name=%c %i %U", {two[0]}, true, {{"my app", "--name=", two[0]}}},

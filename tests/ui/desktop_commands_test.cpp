@@ -97,7 +97,8 @@ bool StartPrivateBus(const std::string& folder) {
   test::WriteTextFile(config,
                       "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen>"
                       "<auth>EXTERNAL</auth><policy context=\"default\">"
-                      "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                      "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/>"
                       "<allow own=\"*\"/></policy></busconfig>\n");
   FILE* out = popen(("dbus-daemon --fork --print-address=1 --print-pid=1 --config-file=" +
                      config).c_str(), "r");
@@ -219,7 +220,8 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
   test::MakeFolder(lp_ok);
   test::MakeFolder(lp_fails);
   ASSERT_EQ(symlink(f.desktop->recorder.c_str(), (lp_ok + "/lp").c_str()), 0);
-  test::WriteTextFile(lp_fails + "/lp", "#!/bin/sh\n\"" + f.desktop->recorder + "\" \"$@\"\nexit 1\n");
+  test::WriteTextFile(lp_fails + "/lp",
+                      "#!/bin/sh\n\"" + f.desktop->recorder + "\" \"$@\"\nexit 1\n");
   ASSERT_EQ(chmod((lp_fails + "/lp").c_str(), 0755), 0);
   const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
   const std::string viewer_tag = "--tag=a\\b";
@@ -337,9 +339,12 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
   QStringList file_entries;
   for (QAction* act : file_menu->actions().mid(0, 5))
     file_entries << (act->isSeparator() ? QString("-") : act->text());
-  EXPECT_EQ(file_entries, (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister",
-                                       "Open With Quindelo Test Console", "-", "&Open"}));
-  EXPECT_TRUE(f.frame->action(kCmdProperties)->shortcuts().contains(QKeySequence(Qt::ALT | Qt::Key_Return)));
+  EXPECT_EQ(file_entries,
+            (QStringList{"Open With Quindelo Test Viewer", "Open With Quindelo Test Lister",
+                         "Open With Quindelo Test Console", "-", "&Open"}));
+  EXPECT_TRUE(f.frame->action(kCmdProperties)
+                  ->shortcuts()
+                  .contains(QKeySequence(Qt::ALT | Qt::Key_Return)));
 
   const struct {
     const char* entry;
