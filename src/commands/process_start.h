@@ -15,10 +15,11 @@ namespace quindelo::commands {
 // so that no finished process is left behind. False, with *error set to
 // the errno value when error is not null, when the process could not be
 // started (no such program, not executable, no such working folder, or no
-// arguments at all).
+// arguments at all). When waited for and exit_status is not null, it is set
+// to the process's exit status, or to 128 plus the signal that ended it.
 //
 // Thread-safety: may be called from any thread. A wait blocks the caller.
 bool StartProcess(const std::vector<std::string>& arguments, const std::string& working_folder,
-                  bool wait, int* error = nullptr);
+                  bool wait, int* error = nullptr, int* exit_status = nullptr);
 
 }  // namespace quindelo::commands

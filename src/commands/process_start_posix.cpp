@@ -54,9 +54,16 @@ class SpawnSetup {
   bool actions_ok_ = false;
 };
 
-void WaitForEnd(pid_t pid) {
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+// The process's exit status, or 128 plus the signal that ended it; -1 when
+// it could not be collected.
+int WaitForEnd(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
   }
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return -1;
 }
 
 void CollectLater(pid_t pid) {
@@ -70,7 +77,7 @@ void CollectLater(pid_t pid) {
 }  // namespace
 
 bool StartProcess(const std::vector<std::string>& arguments, const std::string& working_folder,
-                  bool wait, int* error) {
+                  bool wait, int* error, int* exit_status) {
   int result = 0;
   if (arguments.empty() || arguments.front().empty()) {
     result = ENOENT;
@@ -85,10 +92,12 @@ bool StartProcess(const std::vector<std::string>& arguments, const std::string& 
     if (result == 0)
       result = posix_spawnp(&pid, argv[0], setup.actions(), setup.attributes(), argv.data(), environ);
     if (result == 0) {
-      if (wait)
-        WaitForEnd(pid);
-      else
+      if (wait) {
+        const int status = WaitForEnd(pid);
+        if (exit_status != nullptr) *exit_status = status;
+      } else {
         CollectLater(pid);
+      }
     }
   }
   if (error != nullptr) *error = result;

@@ -22,6 +22,7 @@
 
 #include "app/settings_store.h"
 #include "base/message_report.h"
+#include "ui/desktop_commands.h"
 #include "ui/file_clipboard.h"
 #include "ui/find_form.h"
 #include "ui/help_paths.h"
@@ -116,8 +117,10 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,
           [this](const QString& anchor) { OpenHelp(anchor); });
+  desktop_ = new DesktopCommands(form_->results_view(), this);
   connect(form_, &FindForm::popupRequested, this, [this](const QPoint& at) {
     UpdateCommands();
+    desktop_->RebuildOpenWith(popup_, actions_[kCmdOpen]);
     popup_->popup(at);
   });
   // Cut and Copy follow the selection, so their keys work as soon as a row
@@ -125,6 +128,9 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   ResultsView* list = form_->results_view();
   connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &MainFrame::UpdateCommands);
+  connect(list, &ResultsView::openRequested, this, [this] {
+    if (form_->results_view()->SelectedRowCount() > 0) RunCommand(kCmdOpen);
+  });
   connect(list, &ResultsView::filesMovedByDrag, form_, [this] { form_->Refresh(false); });
   connect(form_, &FindForm::closeFinished, this, [this] {
     document_.FormClosing(form_->CaptureFind());
@@ -176,6 +182,9 @@ void MainFrame::BuildMenus() {
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   AddCommand(file, kCmdOpen, "&Open", "Open selected file(s) using application");
   AddCommand(file, kCmdPrint, "&Print", "Print file(s) using application");
+  AddCommand(file, kCmdOpenContainingFolder, "Open Containing &Folder",
+             "Show the folder of the selected file(s)");
+  AddCommand(file, kCmdProperties, "P&roperties\tAlt+Enter", "Change properties of file(s)");
   file->addSeparator();
   AddCommand(file, kCmdTextEdit, "&Text Edit", "Edit file(s) using text editor");
   file->addSeparator();
@@ -239,17 +248,22 @@ void MainFrame::BuildMenus() {
   popup_->setAccessibleName(QStringLiteral("File list"));
   popup_->addAction(actions_[kCmdOpen]);
   popup_->addAction(actions_[kCmdPrint]);
+  popup_->addAction(actions_[kCmdOpenContainingFolder]);
   popup_->addSeparator();
   popup_->addAction(actions_[kCmdCut]);
   popup_->addAction(actions_[kCmdCopy]);
   popup_->addSeparator();
   popup_->addAction(actions_[kCmdDelete]);
+  popup_->addSeparator();
+  popup_->addAction(actions_[kCmdProperties]);
 
   for (QMenu* menu : {file, edit, view, sort, options, help}) {
     QString title = menu->title();
     menu->setAccessibleName(title.remove(QLatin1Char('&')));
     connect(menu, &QMenu::aboutToShow, this, &MainFrame::UpdateCommands);
   }
+  connect(file, &QMenu::aboutToShow, this,
+          [this, file] { desktop_->RebuildOpenWith(file, actions_[kCmdOpen]); });
   // Menu entries are read by their captions (Qt drops the "&" and keeps the
   // key text apart); the tool tip carries the plain caption as well.
   for (auto& [command, act] : actions_)
@@ -273,6 +287,8 @@ void MainFrame::BuildMenus() {
       {kCmdMoveTo, {QKeySequence(Qt::Key_F7)}},
       {kCmdCopyTo, {QKeySequence(Qt::Key_F8)}},
       {kCmdHelpTopics, {QKeySequence(Qt::Key_F1)}},
+      {kCmdProperties,
+       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}},
   };
   for (const auto& [command, sequences] : keys) {
     actions_[command]->setShortcuts(sequences);
@@ -285,10 +301,12 @@ void MainFrame::BuildMenus() {
 void MainFrame::UpdateCommands() {
   const ViewOptions& o = form_->view_options();
   // The file commands come with the next version; their entries stay.
-  for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdMoveTo, kCmdCopyTo, kCmdRename,
-                      kCmdDelete, kCmdDeletePermanently, kCmdRun})
+  for (int command : {kCmdMoveTo, kCmdCopyTo, kCmdRename, kCmdDelete, kCmdDeletePermanently})
     actions_[command]->setEnabled(false);
   const bool selected = form_->results_view()->SelectedRowCount() > 0;
+  for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdProperties, kCmdOpenContainingFolder})
+    actions_[command]->setEnabled(selected);
+  actions_[kCmdRun]->setEnabled(true);
   actions_[kCmdCut]->setEnabled(selected);
   actions_[kCmdCopy]->setEnabled(selected);
   actions_[kCmdStop]->setEnabled(form_->driver()->running());
@@ -351,6 +369,27 @@ void MainFrame::RunCommand(int command) {
       break;
     case kCmdInvertSelection:
       form_->InvertSelection();
+      break;
+    case kCmdOpen:
+      form_->Stop();
+      desktop_->Open();
+      break;
+    case kCmdPrint:
+      form_->Stop();
+      desktop_->Print();
+      break;
+    case kCmdTextEdit:
+      form_->Stop();
+      desktop_->TextEdit();
+      break;
+    case kCmdRun:
+      desktop_->Run();
+      break;
+    case kCmdProperties:
+      desktop_->ShowProperties();
+      break;
+    case kCmdOpenContainingFolder:
+      desktop_->OpenContainingFolder();
       break;
     case kCmdNewFind:
       NewFind();

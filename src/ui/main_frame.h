@@ -30,6 +30,7 @@ class MessageSink;
 
 namespace quindelo::ui {
 
+class DesktopCommands;
 class FindForm;
 class OpenDialogReturn;
 
@@ -63,6 +64,7 @@ enum Command : int {
   kCmdFont = 32810,
   kCmdQuickStart = 32817,
   kCmdHomePage = 32818,
+  kCmdOpenContainingFolder = 32840,
   kCmdNewFind = 57600,
   kCmdOpenFind = 57601,
   kCmdSaveFind = 57603,
@@ -87,6 +89,8 @@ class MainFrame : public QMainWindow {
   ~MainFrame() override;
 
   FindForm* form() const { return form_; }
+  // Open, Print, Text Edit, Run, Open With, Properties, Open Containing Folder.
+  DesktopCommands* desktop_commands() const { return desktop_; }
   // The action of a command; null for an unknown one.
   QAction* action(int command) const;
   QLabel* message_pane() const { return message_pane_; }
@@ -163,6 +167,7 @@ class MainFrame : public QMainWindow {
 
   FindForm* form_ = nullptr;
   OpenDialogReturn* open_dialog_ = nullptr;
+  DesktopCommands* desktop_ = nullptr;
   QLabel* message_pane_ = nullptr;
   QLabel* indicator_pane_ = nullptr;
   QMenu* popup_ = nullptr;

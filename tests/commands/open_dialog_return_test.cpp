@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "support/fake_desktop.h"
+#include "support/fake_accessible_tree.h"
 
 namespace quindelo::commands {
 namespace {
 
-using test::FakeDesktop;
-using Dialog = FakeDesktop::Dialog;
+using test::FakeAccessibleDesktop;
+using Dialog = FakeAccessibleDesktop::Dialog;
 
 constexpr int kOwnPid = 100;
 constexpr int kOtherPid = 200;
@@ -24,7 +24,7 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
   struct Case {
     const char* what;
     std::vector<std::pair<int, Dialog>> applications;
-    FakeDesktop::Options options;
+    FakeAccessibleDesktop::Options options;
     ReturnOutcome outcome;
     std::vector<std::string> log;
   };
@@ -54,7 +54,7 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    FakeDesktop desktop;
+    FakeAccessibleDesktop desktop;
     for (const auto& [pid, dialog] : c.applications) desktop.AddApplication(pid, dialog);
     desktop.set_options(c.options);
     EXPECT_EQ(ReturnToOpenDialog(desktop, kOwnPid, kPath, 3), c.outcome);
@@ -78,7 +78,7 @@ TEST(OpenDialogReturn, LookingReportsTheDialogAndItsFileType) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type_text);
-    FakeDesktop desktop;
+    FakeAccessibleDesktop desktop;
     desktop.AddApplication(c.pid, c.dialog, c.type_text);
     OpenDialogState state = LookForOpenDialog(desktop, kOwnPid);
     EXPECT_EQ(state.found, c.found);

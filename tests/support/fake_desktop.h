@@ -1,150 +1,34 @@
-// An accessibility tree built by a test, with the operations of the
-// open-dialog return recorded, and the shapes of the two dialogs the return
-// meets on Linux: GTK's file chooser (its location entry appears only after
-// the action "show_location") and Qt's own file dialog (a labelled text).
+// A private desktop for the tests of the desktop's applications: made once
+// per process, before the first GIO call reads the XDG folders. It holds
+// three applications for text/plain (a "viewer" taking one file, the
+// default, a "lister" taking a list, and a "console" that runs in a
+// terminal) whose program records every start, the system's MIME database
+// and nothing else. bin/ holds the recorder and an x-terminal-emulator that
+// records as well.
 #pragma once
 
-#include <deque>
-#include <map>
-#include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
-#include "commands/open_dialog_return.h"
-
 namespace quindelo::test {
 
-using commands::AccessibleNode;
-using commands::AccessibleRole;
-using commands::AccessibleState;
-
-class FakeNode : public AccessibleNode {
- public:
-  AccessibleRole role = AccessibleRole::kPanel;
-  std::string name;
-  std::map<std::string, std::string, std::less<>> attributes;
-  std::set<AccessibleState> states = {AccessibleState::kVisible, AccessibleState::kShowing,
-                                      AccessibleState::kEnabled, AccessibleState::kSensitive};
-  std::set<std::string, std::less<>> actions;
-  std::vector<FakeNode*> children;
-  std::vector<const AccessibleNode*> labels;
-  int pid = 0;
-
-  AccessibleRole Role() const override { return role; }
-  std::string Name() const override { return name; }
-  std::string Attribute(std::string_view key) const override {
-    auto it = attributes.find(key);
-    return it == attributes.end() ? std::string() : it->second;
-  }
-  bool HasState(AccessibleState state) const override { return states.count(state) != 0; }
-  bool HasAction(std::string_view action) const override { return actions.count(action) != 0; }
-  int ChildCount() const override { return static_cast<int>(children.size()); }
-  const AccessibleNode* Child(int index) const override { return children[index]; }
-  std::vector<const AccessibleNode*> LabelledBy() const override { return labels; }
-  int ProcessId() const override { return pid; }
+struct FakeDesktop {
+  std::string root;
+  std::string recorder;    // the program both applications run
+  std::string record_dir;  // one file per start of the recorder
 };
 
-// The desktop: applications are added with one dialog each; every
-// operation is logged as a line ("action show_location", "text /a b",
-// "select", "front"). Thread-safe: the window tests read the log while the
-// bus thread works.
-class FakeDesktop : public commands::AccessibleDesktop {
- public:
-  enum class Dialog { kGtkHidden, kGtkShown, kQt, kFrameOnly };
-  struct Options {
-    bool entry_appears = true;   // the GTK entry appears after show_location
-    bool text_refused = false;   // the name field refuses the text
-    bool gone_after_reveal = false;  // the dialog closes on show_location
-  };
+// Sets XDG_DATA_DIRS, XDG_CONFIG_DIRS, XDG_DATA_HOME and XDG_CONFIG_HOME of
+// the process on first use.
+const FakeDesktop& InstallFakeDesktop();
 
-  FakeNode* AddApplication(int pid, Dialog dialog, const std::string& type_text = "") {
-    std::lock_guard<std::mutex> lock(mutex_);
-    FakeNode* app = Node(&root_, AccessibleRole::kApplication, "app");
-    app->pid = pid;
-    if (dialog == Dialog::kFrameOnly) {
-      Node(Node(app, AccessibleRole::kFrame, "Editor"), AccessibleRole::kText)->states.insert(
-          AccessibleState::kEditable);
-      return app;
-    }
-    if (dialog == Dialog::kQt) {
-      FakeNode* window = Node(app, AccessibleRole::kDialog, "Open File");
-      FakeNode* label = Node(window, AccessibleRole::kLabel, "File name:");
-      name_field_ = Node(window, AccessibleRole::kText);
-      name_field_->states.insert(AccessibleState::kEditable);
-      name_field_->labels.push_back(label);
-      Node(window, AccessibleRole::kLabel, "Files of type:");
-      Node(window, AccessibleRole::kComboBox, type_text);
-      return app;
-    }
-    FakeNode* window = Node(app, AccessibleRole::kFileChooser, "Select a File");
-    FakeNode* widget = Node(window, AccessibleRole::kFileChooser, "File Chooser Widget");
-    widget->actions.insert(commands::kShowLocationAction);
-    location_parent_ = Node(widget, AccessibleRole::kPanel);
-    Node(widget, AccessibleRole::kComboBox, type_text);
-    if (dialog == Dialog::kGtkShown) AddLocationEntry();
-    return app;
-  }
-  void set_options(const Options& options) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    options_ = options;
-  }
-  void RemoveApplications() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    root_.children.clear();
-  }
-  std::vector<std::string> log() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return log_;
-  }
-
-  const AccessibleNode* Root() override { return &root_; }
-  bool DoAction(const AccessibleNode& node, std::string_view action) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back("action " + std::string(action));
-    if (!node.HasAction(action)) return false;
-    if (options_.gone_after_reveal) root_.children.clear();
-    else if (options_.entry_appears) AddLocationEntry();
-    return true;
-  }
-  bool SetText(const AccessibleNode& node, const std::string& text) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back("text " + text);
-    return &node == name_field_ && !options_.text_refused;
-  }
-  bool SelectAllText(const AccessibleNode&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back("select");
-    return true;
-  }
-  bool BringToFront(const AccessibleNode& window, const AccessibleNode&) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    log_.push_back("front " + window.Name());
-    return true;
-  }
-
- private:
-  FakeNode* Node(FakeNode* parent, AccessibleRole role, std::string name = "") {
-    FakeNode& node = nodes_.emplace_back();
-    node.role = role;
-    node.name = std::move(name);
-    parent->children.push_back(&node);
-    return &node;
-  }
-  void AddLocationEntry() {
-    if (location_parent_ == nullptr || !location_parent_->children.empty()) return;
-    name_field_ = Node(location_parent_, AccessibleRole::kText);
-    name_field_->states.insert(AccessibleState::kEditable);
-    name_field_->attributes["placeholder-text"] = "Location";
-  }
-
-  std::mutex mutex_;
-  std::deque<FakeNode> nodes_;
-  FakeNode root_;
-  FakeNode* location_parent_ = nullptr;
-  FakeNode* name_field_ = nullptr;
-  Options options_;
-  std::vector<std::string> log_;
+// What one start of the recorder saw.
+struct RecordedStart {
+  std::string folder;                   // its working folder
+  std::vector<std::string> arguments;   // without the program
 };
+
+// Every start recorded so far (in no particular order), and clears them.
+std::vector<RecordedStart> TakeRecordedStarts();
 
 }  // namespace quindelo::test

@@ -83,7 +83,8 @@ TEST(MainFrameTest, MenusKeysAndStatusTips) {
   const Entry entries[] = {
       {kCmdOpen, "&Open", "Open selected file(s) using application", false, false},
       {kCmdDelete, "&Delete\tDel", "Delete to Recycle Bin", false, false},
-      {kCmdRun, "R&un...", "Run command on file(s)", false, false},
+      {kCmdRun, "R&un...", "Run command on file(s)", true, false},
+      {kCmdProperties, "P&roperties\tAlt+Enter", "Change properties of file(s)", false, false},
       {kCmdExit, "E&xit\tAlt+F4", "Quit the application; prompts to save documents", true, false},
       {kCmdCut, "Cu&t\tCtrl+X", "Cut the selected file(s) to the Clipboard", false, false},
       {kCmdSelectAll, "Select &All\tCtrl+A", "Select All Files", true, false},
@@ -318,8 +319,10 @@ TEST(MainFrameTest, PopupOnlyForASelection) {
   QStringList entries;
   for (QAction* act : f.frame->popup()->actions())
     entries << (act->isSeparator() ? QString("-") : act->text());
-  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "-", "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-",
-                                  "&Delete\tDel"}));
+  entries = entries.mid(entries.indexOf("&Open"));  // after the "Open With" entries
+  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "Open Containing &Folder", "-",
+                                  "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-", "&Delete\tDel", "-",
+                                  "P&roperties\tAlt+Enter"}));
   f.frame->popup()->hide();
 }
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "results_fixture.h"
-#include "support/fake_desktop.h"
+#include "support/fake_accessible_tree.h"
 #include "ui/find_form.h"
 #include "ui/results_view.h"
 #include "ui/run_until.h"
@@ -21,13 +21,13 @@
 namespace quindelo::ui {
 namespace {
 
-using test::FakeDesktop;
-using Dialog = FakeDesktop::Dialog;
+using test::FakeAccessibleDesktop;
+using Dialog = FakeAccessibleDesktop::Dialog;
 
 // Hands the bus thread a desktop the test keeps.
 class SharedDesktop : public commands::AccessibleDesktop {
  public:
-  explicit SharedDesktop(FakeDesktop* desktop) : desktop_(desktop) {}
+  explicit SharedDesktop(FakeAccessibleDesktop* desktop) : desktop_(desktop) {}
   const commands::AccessibleNode* Root() override { return desktop_->Root(); }
   bool DoAction(const commands::AccessibleNode& node, std::string_view action) override {
     return desktop_->DoAction(node, action);
@@ -44,7 +44,7 @@ class SharedDesktop : public commands::AccessibleDesktop {
   }
 
  private:
-  FakeDesktop* desktop_;
+  FakeAccessibleDesktop* desktop_;
 };
 
 SearchDriver::Options Quick() {
@@ -61,7 +61,7 @@ TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
   view->results()->SetPool(files.pool());
   view->results()->InsertRows({{0, files.File("a one.txt")}, {1, files.File("b two.txt")}});
 
-  FakeDesktop desktop;
+  FakeAccessibleDesktop desktop;
   std::vector<QString> warnings;
   int minimized = 0;
   OpenDialogReturn dialog_return(
@@ -104,7 +104,7 @@ TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    FakeDesktop::Options options;
+    FakeAccessibleDesktop::Options options;
     desktop.set_options(options);
     desktop.RemoveApplications();
     for (const auto& [pid, kind] : c.applications) desktop.AddApplication(pid, kind, c.type_text);

@@ -1,0 +1,290 @@
+#include "ui/desktop_commands.h"
+
+#include <QAction>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QWidget>
+#include <algorithm>
+#include <set>
+
+#include "base/message_report.h"
+#include "commands/clipboard_formats.h"
+#include "commands/command_line.h"
+#include "commands/command_texts.h"
+#include "commands/process_start.h"
+#include "platform/desktop_apps.h"
+#include "ui/native_text.h"
+#include "ui/properties_dialog.h"
+#include "ui/results_model.h"
+#include "ui/results_view.h"
+#include "ui/run_dialog.h"
+
+namespace quindelo::ui {
+
+namespace {
+
+// The view's selected rows, sorted, for the commands' selection walk.
+class ViewSelection : public commands::RowSelection {
+ public:
+  explicit ViewSelection(const ResultsView& view) : view_(view) {
+    if (const QItemSelectionModel* model = view.selectionModel()) {
+      for (const QItemSelectionRange& range : model->selection())
+        for (int row = range.top(); range.isValid() && row <= range.bottom(); ++row)
+          rows_.push_back(row);
+    }
+    std::sort(rows_.begin(), rows_.end());
+    rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
+  }
+  int NextSelectedRow(int after) const override {
+    const auto next = std::upper_bound(rows_.begin(), rows_.end(), after);
+    return next == rows_.end() ? -1 : *next;
+  }
+  const FoundFile* RowRecord(int row) const override { return view_.results()->RowRecord(row); }
+
+ private:
+  const ResultsView& view_;
+  std::vector<int> rows_;
+};
+
+constexpr char kFileManagerService[] = "org.freedesktop.FileManager1";
+constexpr char kFileManagerPath[] = "/org/freedesktop/FileManager1";
+
+class SessionBusFileManager : public FileManager {
+ public:
+  explicit SessionBusFileManager(int timeout_ms) : timeout_ms_(timeout_ms) {}
+  void Call(const QString& method, const QStringList& uris,
+            std::function<void(bool)> done) override {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) {
+      done(false);
+      return;
+    }
+    QDBusMessage message = QDBusMessage::createMethodCall(
+        QString::fromLatin1(kFileManagerService), QString::fromLatin1(kFileManagerPath),
+        QString::fromLatin1(kFileManagerService), method);
+    message << uris << QString();  // the URIs and an empty start-up id
+    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(message, timeout_ms_), &owner_);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, &owner_,
+                     [watcher, done = std::move(done)] {
+                       const bool answered = !watcher->isError();
+                       watcher->deleteLater();
+                       done(answered);
+                     });
+  }
+
+ private:
+  int timeout_ms_;
+  QObject owner_;  // the pending calls go with it
+};
+
+std::vector<std::string> NativePaths(const std::vector<commands::SelectedFile>& files) {
+  std::vector<std::string> paths;
+  for (const commands::SelectedFile& file : files)
+    if (!file.native_path.empty()) paths.push_back(file.native_path);
+  return paths;
+}
+
+QStringList Uris(const std::vector<std::string>& native_paths) {
+  QStringList uris;
+  for (const std::string& path : native_paths)
+    uris << QString::fromLatin1(commands::FileUri(path).c_str());
+  return uris;
+}
+
+// The folder part of a drive path as the system shows it ("D:\" for a file
+// in a drive's root).
+std::string DriveFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('\\');
+  if (slash == std::string::npos) return path;
+  return path.substr(0, slash > 0 && path[slash - 1] == ':' ? slash + 1 : slash);
+}
+
+QString MenuText(const std::string& name) {
+  QString text = FromUtf8(name);
+  return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
+}  // namespace
+
+std::vector<commands::SelectedFile> SelectedFiles(const ResultsView& view) {
+  return commands::CollectSelectedFiles(ViewSelection(view));
+}
+
+std::unique_ptr<FileManager> MakeSessionBusFileManager(int timeout_ms) {
+  return std::make_unique<SessionBusFileManager>(timeout_ms);
+}
+
+DesktopCommands::DesktopCommands(ResultsView* view, QWidget* window)
+    : QObject(window), view_(view), window_(window) {
+  ask_run_text_ = [this](const QString& start, QString* text) {
+    return AskRunCommand(window_, start, text);
+  };
+  // A dead file manager must not hold a command for long.
+  file_manager_ = MakeSessionBusFileManager(3000);
+  std::thread(WorkerLoop, queue_).detach();
+}
+
+DesktopCommands::~DesktopCommands() {
+  {
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    queue_->stopping = true;
+    queue_->batches.clear();
+  }
+  queue_->wake.notify_all();
+}
+
+void DesktopCommands::set_file_manager(std::unique_ptr<FileManager> file_manager) {
+  file_manager_ = std::move(file_manager);
+}
+
+void DesktopCommands::PostBatch(std::function<void()> batch) {
+  {
+    std::lock_guard<std::mutex> lock(queue_->mutex);
+    queue_->batches.push_back(std::move(batch));
+  }
+  queue_->wake.notify_one();
+}
+
+void DesktopCommands::WorkerLoop(std::shared_ptr<BatchQueue> queue) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  for (;;) {
+    queue->wake.wait(lock, [&] { return queue->stopping || !queue->batches.empty(); });
+    if (queue->stopping) return;
+    std::function<void()> batch = std::move(queue->batches.front());
+    queue->batches.pop_front();
+    queue->busy = true;
+    lock.unlock();
+    batch();
+    batch = nullptr;
+    lock.lock();
+    queue->busy = false;
+    if (queue->batches.empty()) queue->idle.notify_all();
+  }
+}
+
+void DesktopCommands::WaitForBatches() {
+  std::unique_lock<std::mutex> lock(queue_->mutex);
+  queue_->idle.wait(lock, [&] { return queue_->batches.empty() && !queue_->busy; });
+}
+
+void DesktopCommands::Open() {
+  window_commands_.ActOnSelectedFiles(commands::FileCommand::kOpen, SelectedFiles(*view_));
+}
+
+void DesktopCommands::TextEdit() {
+  window_commands_.ActOnSelectedFiles(commands::FileCommand::kTextEdit, SelectedFiles(*view_));
+}
+
+void DesktopCommands::Print() {
+  // A batch holds everything it uses: it may outlive this object.
+  PostBatch([files = SelectedFiles(*view_)] {
+    commands::SystemDesktopServices services;
+    commands::FileCommands(&services).ActOnSelectedFiles(commands::FileCommand::kPrint, files);
+  });
+}
+
+void DesktopCommands::Run() {
+  std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  QString text;
+  if (!ask_run_text_(FromNative(commands::RunDialogStartText(files)), &text)) return;
+  PostBatch([files = std::move(files), line = ToNative(text)] {
+    commands::SystemDesktopServices services;
+    commands::FileCommands(&services).RunCommandOnSelection(line, files);
+  });
+}
+
+void DesktopCommands::ShowProperties() {
+  const std::vector<std::string> paths = NativePaths(SelectedFiles(*view_));
+  if (paths.empty()) return;
+  QPointer<DesktopCommands> self(this);
+  file_manager_->Call(QStringLiteral("ShowItemProperties"), Uris(paths),
+                      [self, paths](bool answered) {
+                        if (answered || !self) return;
+                        if (self->properties_dialog_) self->properties_dialog_->close();
+                        auto* dialog = new PropertiesDialog(paths, self->window_);
+                        dialog->setAttribute(Qt::WA_DeleteOnClose);
+                        self->properties_dialog_ = dialog;
+                        dialog->show();
+                      });
+}
+
+void DesktopCommands::OpenContainingFolder() {
+  std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  const std::vector<std::string> paths = NativePaths(files);
+  if (paths.empty()) return;
+  QPointer<DesktopCommands> self(this);
+  file_manager_->Call(
+      QStringLiteral("ShowItems"), Uris(paths), [self, files](bool answered) {
+        if (answered || !self) return;
+        std::set<std::string> opened;
+        for (const commands::SelectedFile& file : files) {
+          if (file.native_path.empty()) continue;
+          const std::string folder = commands::WorkingFolder(file.native_path);
+          if (folder.empty() || !opened.insert(folder).second) continue;
+          if (!self->services_.OpenWithDefaultApplication(folder, folder))
+            ReportWarning("%s",
+                          commands::OpenFailedMessage(commands::kOpenVerb, DriveFolder(file.path))
+                              .c_str());
+        }
+      });
+}
+
+void DesktopCommands::RebuildOpenWith(QMenu* menu, QAction* before) {
+  for (QAction* entry : open_with_entries_[menu]) {
+    menu->removeAction(entry);
+    entry->deleteLater();
+  }
+  std::vector<QAction*>& entries = open_with_entries_[menu];
+  entries.clear();
+  const std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  if (files.empty() || files.front().native_path.empty()) return;
+  const std::string mime = platform::FileMimeType(files.front().native_path);
+  for (const platform::DesktopApp& app : platform::ApplicationsForType(mime)) {
+    auto* entry = new QAction(QStringLiteral("Open With ") + MenuText(app.display_name), menu);
+    entry->setObjectName(QStringLiteral("openWith:") + FromUtf8(app.id));
+    entry->setToolTip(QStringLiteral("Open With ") + FromUtf8(app.display_name));
+    entry->setStatusTip(QStringLiteral("Open selected file(s) with %1")
+                            .arg(FromUtf8(app.display_name)));
+    if (!app.icon_name.empty()) {
+      const QString icon = FromUtf8(app.icon_name);
+      entry->setIcon(icon.startsWith(QLatin1Char('/')) ? QIcon(icon) : QIcon::fromTheme(icon));
+    }
+    connect(entry, &QAction::triggered, this,
+            [this, exec = commands::LaunchExec(app.exec, app.terminal)] {
+              OpenWith(exec, SelectedFiles(*view_));
+            });
+    menu->insertAction(before, entry);
+    entries.push_back(entry);
+  }
+  if (!entries.empty()) {
+    QAction* separator = new QAction(menu);
+    separator->setSeparator(true);
+    menu->insertAction(before, separator);
+    entries.push_back(separator);
+  }
+}
+
+void DesktopCommands::OpenWith(const std::string& exec,
+                               const std::vector<commands::SelectedFile>& files) {
+  std::vector<commands::SelectedFile> present;
+  for (const commands::SelectedFile& file : files)
+    if (!file.native_path.empty()) present.push_back(file);
+  const std::vector<std::vector<std::string>> processes =
+      commands::OpenWithProcesses(exec, NativePaths(present));
+  if (processes.empty() && !present.empty())
+    ReportWarning("%s", commands::OpenFailedMessage(commands::kOpenVerb, present[0].path).c_str());
+  // One process per file, or one for the whole list (started in the first
+  // file's folder).
+  for (std::size_t i = 0; i < processes.size(); ++i) {
+    const commands::SelectedFile& file = present[processes.size() == present.size() ? i : 0];
+    if (!commands::StartProcess(processes[i], commands::WorkingFolder(file.native_path), false))
+      ReportWarning("%s", commands::OpenFailedMessage(commands::kOpenVerb, file.path).c_str());
+  }
+}
+
+}  // namespace quindelo::ui

@@ -1,0 +1,123 @@
+// The commands that hand the selected files of the results list to the
+// desktop: Open, Print, Text Edit and Run, the "Open With" entries of the
+// File menu and the popup, Properties and Open Containing Folder.
+//
+// Open and Text Edit start their programs at once on the window thread.
+// Print (which waits for lp) and Run (which waits for every command of a
+// batch but the last) run on a worker thread of their own, one batch after
+// another in the order given, so the window keeps repainting; their
+// warnings reach the window through the message sink. Properties and Open
+// Containing Folder ask the desktop's file manager over D-Bus without
+// waiting for it; when none answers (no such service, an error, or no
+// answer within the timeout) they fall back to a dialog of our own and to
+// opening the folder.
+//
+// GUI thread only, except that the worker runs the batches.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands/desktop_services.h"
+#include "commands/file_commands.h"
+#include "commands/selection.h"
+#include "ui/properties_dialog.h"
+
+class QAction;
+class QMenu;
+class QWidget;
+
+namespace quindelo::ui {
+
+class ResultsView;
+
+// The selected rows of the list, in list order.
+std::vector<commands::SelectedFile> SelectedFiles(const ResultsView& view);
+
+// The desktop's file manager (org.freedesktop.FileManager1).
+class FileManager {
+ public:
+  virtual ~FileManager() = default;
+  // Calls method ("ShowItems" or "ShowItemProperties") with the file URIs.
+  // done is called once on the window thread, now or later, with true when
+  // the file manager answered without an error.
+  virtual void Call(const QString& method, const QStringList& uris,
+                    std::function<void(bool answered)> done) = 0;
+};
+
+// The file manager on the session bus; a call waits for its answer at most
+// timeout_ms, without blocking the window thread.
+std::unique_ptr<FileManager> MakeSessionBusFileManager(int timeout_ms);
+
+class DesktopCommands : public QObject {
+  Q_OBJECT
+
+ public:
+  // view and window (the parent of dialogs) must outlive this object.
+  DesktopCommands(ResultsView* view, QWidget* window);
+  // Batches not yet started are dropped; a running one (a Run batch may wait
+  // for a program the user keeps open) ends on its own in the background.
+  ~DesktopCommands() override;
+
+  void Open();
+  void Print();
+  void TextEdit();
+  // Asks for the command line (the "Run Command" dialog) and runs it.
+  void Run();
+  void ShowProperties();
+  void OpenContainingFolder();
+
+  // Puts the "Open With" entries for the selection (the applications of the
+  // first selected file's MIME type) into menu before `before`, replacing
+  // the ones put there last time; none without a selection.
+  void RebuildOpenWith(QMenu* menu, QAction* before);
+
+  // Tests replace the dialog and the file manager.
+  void set_run_text_asker(std::function<bool(const QString& start, QString* text)> asker) {
+    ask_run_text_ = std::move(asker);
+  }
+  void set_file_manager(std::unique_ptr<FileManager> file_manager);
+  // The fallback properties dialog shown last, while it is open.
+  PropertiesDialog* properties_dialog() const { return properties_dialog_; }
+  // Waits until every batch handed to the worker has ended.
+  void WaitForBatches();
+
+ private:
+  // The worker's queue, shared with the worker thread so that the window can
+  // go while a batch still waits for its program.
+  struct BatchQueue {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    std::deque<std::function<void()>> batches;  // guarded by mutex
+    bool busy = false;                          // guarded by mutex
+    bool stopping = false;                      // guarded by mutex
+  };
+  static void WorkerLoop(std::shared_ptr<BatchQueue> queue);
+  void PostBatch(std::function<void()> batch);
+  void OpenWith(const std::string& exec, const std::vector<commands::SelectedFile>& files);
+
+  ResultsView* view_;
+  QWidget* window_;
+  commands::SystemDesktopServices services_;
+  commands::FileCommands window_commands_{&services_};  // Open, Text Edit (and its cache)
+  std::function<bool(const QString&, QString*)> ask_run_text_;
+  std::unique_ptr<FileManager> file_manager_;
+  QPointer<PropertiesDialog> properties_dialog_;
+  std::map<QMenu*, std::vector<QAction*>> open_with_entries_;
+
+  std::shared_ptr<BatchQueue> queue_ = std::make_shared<BatchQueue>();
+};
+
+}  // namespace quindelo::ui
