@@ -77,11 +77,13 @@ class WorkerObserver : public commands::FileOperationObserver {
   const std::function<void(std::size_t, std::uint64_t)>* hook_;
 };
 
-// The steps that change something, and the one of them that is the first.
+// The steps that work on a selected file, and the first of them. (A plan
+// whose files are all left out has nothing to do, not even the making of
+// its destination folder.)
 std::size_t ActiveSteps(const FileOperationPlan& plan, const PlannedStep** first) {
   std::size_t count = 0;
   for (const PlannedStep& step : plan.steps) {
-    if (step.action == StepAction::kSkip) continue;
+    if (step.action == StepAction::kSkip || step.action == StepAction::kMakeFolder) continue;
     if (count++ == 0 && first) *first = &step;
   }
   return count;
