@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -298,6 +299,204 @@ TEST(FileOperations, CommandsOnTheSelectionChangeTheDiskAndTheListFollows) {
   const std::string info = test::ReadWholeFile(trash + "/info/a.txt.trashinfo");
   EXPECT_NE(info.find("[Trash Info]"), std::string::npos) << info;
   EXPECT_NE(info.find("Path=" + w.t + "/a.txt\n"), std::string::npos) << info;
+}
+
+// GLib reads the user's data folder once per process, so only the first
+// test of a process may use the desktop trash; the others record.
+class RecordingTrash : public commands::Trash {
+ public:
+  explicit RecordingTrash(std::vector<std::string>* trashed) : trashed_(trashed) {}
+  bool MoveToTrash(const std::string& path, std::string*) override {
+    trashed_->push_back(path);
+    return true;
+  }
+
+ private:
+  std::vector<std::string>* trashed_;
+};
+
+class RefusingTrash : public commands::Trash {
+ public:
+  bool MoveToTrash(const std::string&, std::string* reason) override {
+    *reason = "This file system has no trash.";
+    return false;
+  }
+};
+
+// The worker's side: a cancel half way through a copy, a file that fails
+// (skipped or stopping the rest), a trash that refuses, the Del keys of the
+// list, and a destination that cannot be written.
+TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
+  const std::string big(4 << 20, 'b');
+  Window w({{"T/big.bin", big}, {"T/x1", "1"}, {"T/x2", "2"}, {"T/x3", "3"}, {"T/keep", "K"}});
+  constexpr const char* kAbsent = nullptr;
+  enum Hook { kNone, kCancelAfterOneBlock, kRemoveAtStart };
+  const struct Case {
+    const char* what;
+    std::vector<std::string> select;
+    FileOperation op;
+    const char* text;
+    Hook hook;
+    const char* removed;  // kRemoveAtStart: the file that vanishes as the work starts
+    FailureAnswer on_failure;
+    bool refuse_trash;
+    std::vector<bool> answers;
+    const char* failure;  // part of the one failure message ("" none)
+    std::size_t done;
+    bool stopped;
+    std::vector<std::pair<const char*, const char*>> disk;
+  } cases[] = {
+      {"a cancel half way through a copy", {"T:\\big.bin"}, FileOperation::kCopy, "U:\\",
+       kCancelAfterOneBlock, "", FailureAnswer::kSkip, false, {}, "", 0, true,
+       {{"U/big.bin", kAbsent}, {"T/big.bin", big.c_str()}}},
+      {"a failed file skipped", {"T:\\x1", "T:\\x2", "T:\\x3"}, FileOperation::kCopy, "U:\\Out",
+       kRemoveAtStart, "T/x2", FailureAnswer::kSkip, false, {}, "T:\\x2", 3, false,
+       {{"U/Out/x1", "1"}, {"U/Out/x2", kAbsent}, {"U/Out/x3", "3"}}},
+      {"a failed file stops the rest", {"T:\\x1", "T:\\x3"}, FileOperation::kMove, "U:\\Stop",
+       kRemoveAtStart, "T/x1", FailureAnswer::kStop, false, {}, "T:\\x1", 1, true,
+       {{"U/Stop/x1", kAbsent}, {"U/Stop/x3", kAbsent}, {"T/x3", "3"}}},
+      {"a trash that refuses, answered no", {"T:\\keep"}, FileOperation::kDelete, "", kNone, "",
+       FailureAnswer::kSkip, true, {false}, "", 0, false, {{"T/keep", "K"}}},
+      {"a trash that refuses, answered yes", {"T:\\keep"}, FileOperation::kDelete, "", kNone, "",
+       FailureAnswer::kSkip, true, {true}, "", 1, false, {{"T/keep", kAbsent}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(w.ListMatchesDisk());
+    w.Select(c.select);
+    w.texts = {w.Text(c.text)};
+    w.answers.assign(c.answers.begin(), c.answers.end());
+    w.failures.clear();
+    w.warnings.clear();
+    w.failure_answer = c.on_failure;
+    if (c.refuse_trash) w.ops->set_trash(std::make_unique<RefusingTrash>());
+    bool removed = false;
+    std::uint64_t most_bytes = 0;
+    w.ops->set_progress_hook([&](std::size_t, std::uint64_t bytes) {
+      most_bytes = std::max(most_bytes, bytes);
+      if (c.hook == kCancelAfterOneBlock && bytes >= (1u << 20)) w.ops->Cancel();
+      if (c.hook == kRemoveAtStart && !removed)
+        removed = std::remove(w.Native(c.removed).c_str()) == 0;
+    });
+    const commands::FileOperationResult result = w.ops->FileOperationOnSelection(c.op);
+    w.ops->set_progress_hook(nullptr);
+    EXPECT_EQ(result.done, c.done);
+    EXPECT_EQ(result.stopped, c.stopped);
+    EXPECT_TRUE(w.answers.empty()) << "questions not asked";
+    EXPECT_TRUE(w.warnings.empty());
+    if (*c.failure) {
+      ASSERT_EQ(w.failures.size(), 1u);
+      EXPECT_TRUE(w.failures[0].contains(QString::fromUtf8(c.failure))) << w.failures[0].toStdString();
+    } else {
+      EXPECT_TRUE(w.failures.empty());
+    }
+    for (const auto& [path, contents] : c.disk) {
+      if (contents == kAbsent)
+        EXPECT_FALSE(Exists(w.Native(path))) << path;
+      else
+        EXPECT_EQ(test::ReadWholeFile(w.Native(path)), contents) << path;
+    }
+    if (c.hook == kCancelAfterOneBlock) {
+      // Cancelled inside the file: no partial copy under any name.
+      EXPECT_GE(most_bytes, 1u << 20);
+      EXPECT_LT(most_bytes, big.size());
+      EXPECT_TRUE(Leftovers(w.u).empty());
+    }
+  }
+
+  // Del and Shift+Del in the list: the deletes, the permanent one asked first.
+  std::vector<std::string> trashed;
+  w.ops->set_trash(std::make_unique<RecordingTrash>(&trashed));
+  ASSERT_TRUE(w.ListMatchesDisk());
+  w.Select({"T:\\x3"});
+  w.answers = {false};
+  w.questions.clear();
+  emit w.form->results_view()->deleteRequested(true);
+  ASSERT_EQ(w.questions.size(), 1u);
+  EXPECT_TRUE(w.questions[0].contains("permanently delete \"T:\\x3\"")) << w.questions[0].toStdString();
+  EXPECT_TRUE(Exists(w.Native("T/x3")));
+  EXPECT_TRUE(trashed.empty());
+  emit w.form->results_view()->deleteRequested(false);
+  EXPECT_EQ(trashed, std::vector<std::string>{w.Native("T/x3")});
+  EXPECT_EQ(w.questions.size(), 1u);
+
+  // A destination folder that cannot be written (read-only for a user,
+  // immutable for root, whom permissions do not stop): refused before
+  // anything is done; nothing is lost and nothing is written.
+  test::MakeFolder(w.Native("U/ro"));
+  const bool root = geteuid() == 0;
+  if (root) {
+    if (!SetImmutable(w.Native("U/ro"), true)) GTEST_SKIP() << "no immutable folders here";
+  } else {
+    ASSERT_EQ(0, chmod(w.Native("U/ro").c_str(), 0555));
+  }
+  w.Select({"T:\\big.bin"});
+  w.texts = {QStringLiteral("U:\\ro")};
+  w.warnings.clear();
+  w.failures.clear();
+  w.failure_answer = FailureAnswer::kSkip;
+  const commands::FileOperationResult result = w.ops->FileOperationOnSelection(FileOperation::kMove);
+  if (root)
+    SetImmutable(w.Native("U/ro"), false);
+  else
+    chmod(w.Native("U/ro").c_str(), 0755);
+  ASSERT_EQ(w.warnings.size(), 1u);
+  EXPECT_TRUE(w.warnings[0].contains("\"U:\\ro\" is read-only")) << w.warnings[0].toStdString();
+  EXPECT_TRUE(w.failures.empty());
+  EXPECT_EQ(result.done, 0u);
+  EXPECT_EQ(test::ReadWholeFile(w.Native("T/big.bin")), big);
+  EXPECT_TRUE(fs::is_empty(w.Native("U/ro")));
+}
+
+// The two dialogs: their texts, the empty line of at most 260 characters,
+// and Browse turning the picked folder into a drive path.
+TEST(FileOperationDialogs, TextsAndBrowse) {
+  test::ScopedTestEnv env;
+  test::QtApp();
+  const std::string u = env.MakeDrive('U', "u");
+  test::MakeFolder(u + "/Pick ed");
+  {
+    FileOperationDialog rename(FileOperationDialog::Kind::kRename);
+    EXPECT_EQ(rename.windowTitle(), "Rename ");
+    EXPECT_EQ(rename.browse_button(), nullptr);
+    EXPECT_TRUE(rename.findChild<QLabel*>()->text() == commands::kRenameDialogPrompt);
+  }
+  const struct {
+    QString picked;         // what the picker answers
+    const char* text;       // the line afterwards
+    const char* warning;    // part of the warning ("" none)
+  } cases[] = {
+      {QString(), "start", ""},
+      {FromNative(u + "/Pick ed"), "U:\\Pick ed", ""},
+      {FromNative(u), "U:\\", ""},
+      {FromNative(env.root() + "/elsewhere"), "start", "is not on any drive"},
+  };
+  for (const auto& c : cases) {
+    FileOperationDialog dialog(FileOperationDialog::Kind::kDestination);
+    EXPECT_EQ(dialog.windowTitle(), commands::kDestinationDialogCaption);
+    EXPECT_TRUE(dialog.findChild<QLabel*>()->text() == commands::kDestinationDialogPrompt);
+    EXPECT_EQ(dialog.text(), "");
+    EXPECT_EQ(dialog.edit()->maxLength(), 260);
+    ASSERT_NE(dialog.browse_button(), nullptr);
+    EXPECT_EQ(dialog.browse_button()->text(), "&Browse...");
+    dialog.edit()->setText(QStringLiteral("start"));
+    QString title;
+    std::vector<QString> warnings;
+    dialog.set_picker([&](QWidget*, const QString& t) {
+      title = t;
+      return c.picked;
+    });
+    dialog.set_warning_handler([&](const QString& text) { warnings.push_back(text); });
+    QTest::mouseClick(dialog.browse_button(), Qt::LeftButton);
+    EXPECT_EQ(title, commands::kBrowseTitle);
+    EXPECT_EQ(dialog.text(), FromNative(c.text));
+    if (*c.warning) {
+      ASSERT_EQ(warnings.size(), 1u);
+      EXPECT_TRUE(warnings[0].contains(c.warning)) << warnings[0].toStdString();
+    } else {
+      EXPECT_TRUE(warnings.empty());
+    }
+  }
 }
 
 }  // namespace
