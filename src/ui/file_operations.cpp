@@ -227,6 +227,7 @@ FileOperationResult FileOperations::FileOperationOnSelection(FileOperation op) {
 }
 
 FileOperationResult FileOperations::RunPlan(const FileOperationPlan& plan) {
+  if (busy_ || !plan.error.empty() || plan.steps.empty()) return {};
   busy_ = true;
   cancelled_.store(false);
   WindowWorkQueue queue;

@@ -79,14 +79,16 @@ class FileOperations {
   // The command: op on the selected rows. Returns what was carried out
   // (nothing when the user cancelled or the plan could not go on).
   commands::FileOperationResult FileOperationOnSelection(commands::FileOperation op);
+  // Carries out a plan already shown and confirmed (plan.error empty) on
+  // the worker, with the progress dialog and the questions; the list is
+  // not refreshed. Needs no form (the benchmark passes none).
+  commands::FileOperationResult RunPlan(const commands::FileOperationPlan& plan);
   // What the progress dialog's Cancel does: the worker stops at its next
   // block or step and leaves no partial file behind.
   void Cancel() { cancelled_.store(true); }
   bool busy() const { return busy_; }
 
  private:
-  commands::FileOperationResult RunPlan(const commands::FileOperationPlan& plan);
-
   FindForm* form_;
   QWidget* parent_;
   FileOperationPrompts prompts_;

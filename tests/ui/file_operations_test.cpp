@@ -252,7 +252,9 @@ TEST(FileOperations, CommandsOnTheSelectionChangeTheDiskAndTheListFollows) {
     SCOPED_TRACE(c.what);
     w.Select(c.select);
     ASSERT_TRUE(w.frame->action(c.command)->isEnabled());
-    if (c.remove_first) ASSERT_EQ(0, std::remove(w.Native(c.remove_first).c_str()));
+    if (c.remove_first) {
+      ASSERT_EQ(0, std::remove(w.Native(c.remove_first).c_str()));
+    }
     w.texts.clear();
     w.texts.push_back(c.text ? std::optional<QString>(w.Text(*c.text)) : std::nullopt);
     w.answers.assign(c.answers.begin(), c.answers.end());
@@ -391,10 +393,11 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
       EXPECT_TRUE(w.failures.empty());
     }
     for (const auto& [path, contents] : c.disk) {
-      if (contents == kAbsent)
+      if (contents == kAbsent) {
         EXPECT_FALSE(Exists(w.Native(path))) << path;
-      else
+      } else {
         EXPECT_EQ(test::ReadWholeFile(w.Native(path)), contents) << path;
+      }
     }
     if (c.hook == kCancelAfterOneBlock) {
       // Cancelled inside the file: no partial copy under any name.
