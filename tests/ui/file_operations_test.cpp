@@ -170,6 +170,17 @@ struct Window {
     });
   }
 
+  // Each file's contents, or (null contents) that nothing is there.
+  void ExpectDisk(const std::vector<std::pair<const char*, const char*>>& files) const {
+    for (const auto& [path, contents] : files) {
+      if (contents == nullptr) {
+        EXPECT_FALSE(Exists(Native(path))) << path;
+      } else {
+        EXPECT_EQ(test::ReadWholeFile(Native(path)), contents) << path;
+      }
+    }
+  }
+
   void Select(const std::vector<std::string>& drive_paths) {
     ResultsView* view = form->results_view();
     view->selectionModel()->clearSelection();
@@ -277,15 +288,7 @@ TEST(FileOperations, CommandsOnTheSelectionChangeTheDiskAndTheListFollows) {
     } else {
       EXPECT_TRUE(w.warnings.empty()) << w.warnings[0].toStdString();
     }
-    for (const auto& [path, contents] : c.disk) {
-      if (contents == kAbsent) {
-        EXPECT_FALSE(Exists(w.Native(path))) << path;
-      } else if (std::string(path) == "T/dir") {
-        EXPECT_TRUE(fs::is_directory(w.Native(path)));
-      } else {
-        EXPECT_EQ(test::ReadWholeFile(w.Native(path)), contents) << path;
-      }
-    }
+    w.ExpectDisk(c.disk);
     EXPECT_TRUE(w.failures.empty());
     if (c.remove_first) {
       // Nothing changed, so the list is left as it was.
@@ -392,13 +395,7 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
     } else {
       EXPECT_TRUE(w.failures.empty());
     }
-    for (const auto& [path, contents] : c.disk) {
-      if (contents == kAbsent) {
-        EXPECT_FALSE(Exists(w.Native(path))) << path;
-      } else {
-        EXPECT_EQ(test::ReadWholeFile(w.Native(path)), contents) << path;
-      }
-    }
+    w.ExpectDisk(c.disk);
     if (c.hook == kCancelAfterOneBlock) {
       // Cancelled inside the file: no partial copy under any name.
       EXPECT_GE(most_bytes, 1u << 20);
