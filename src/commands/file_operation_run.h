@@ -52,7 +52,8 @@ class FileOperationObserver {
   // The trash refused the step's file: true to delete it permanently.
   virtual bool ConfirmDeleteAfterTrashRefused(const PlannedStep& step,
                                               const std::string& reason) = 0;
-  // Bytes copied so far by the running step (called between blocks).
+  // Bytes copied so far by the running step: 0 as each step begins, then
+  // after every block of a copy.
   virtual void Progress(std::size_t step_index, std::uint64_t bytes_done) = 0;
   // True once the user has cancelled; asked between blocks and steps.
   virtual bool Cancelled() = 0;

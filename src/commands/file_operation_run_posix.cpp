@@ -347,6 +347,7 @@ FileOperationResult RunFileOperationPlan(const FileOperationPlan& plan, Trash* t
       result.stopped = true;
       break;
     }
+    observer->Progress(i, 0);  // a new step begins
     bool replace = step.replaces_existing;
     if (replace && !observer->ConfirmReplace(step)) continue;
     StepRunner runner(observer, i, step.action != StepAction::kCopy || replace);

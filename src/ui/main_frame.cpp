@@ -24,6 +24,7 @@
 #include "base/message_report.h"
 #include "ui/desktop_commands.h"
 #include "ui/file_clipboard.h"
+#include "ui/file_operations.h"
 #include "ui/find_form.h"
 #include "ui/help_paths.h"
 #include "ui/native_text.h"
@@ -132,6 +133,11 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     if (form_->results_view()->SelectedRowCount() > 0) RunCommand(kCmdOpen);
   });
   connect(list, &ResultsView::filesMovedByDrag, form_, [this] { form_->Refresh(false); });
+  file_ops_ = std::make_unique<FileOperations>(form_, this);
+  file_ops_->prompts().warn = [this](const QString& text) { warn_(text); };
+  connect(list, &ResultsView::deleteRequested, this, [this](bool permanently) {
+    RunCommand(permanently ? kCmdDeletePermanently : kCmdDelete);
+  });
   connect(form_, &FindForm::closeFinished, this, [this] {
     document_.FormClosing(form_->CaptureFind());
     closing_ = true;
@@ -300,13 +306,12 @@ void MainFrame::BuildMenus() {
 
 void MainFrame::UpdateCommands() {
   const ViewOptions& o = form_->view_options();
-  // The file commands come with the next version; their entries stay.
-  for (int command : {kCmdMoveTo, kCmdCopyTo, kCmdRename, kCmdDelete, kCmdDeletePermanently})
-    actions_[command]->setEnabled(false);
   const bool selected = form_->results_view()->SelectedRowCount() > 0;
   for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdProperties, kCmdOpenContainingFolder})
     actions_[command]->setEnabled(selected);
   actions_[kCmdRun]->setEnabled(true);
+  for (int command : {kCmdMoveTo, kCmdCopyTo, kCmdRename, kCmdDelete, kCmdDeletePermanently})
+    actions_[command]->setEnabled(selected && !file_ops_->busy());
   actions_[kCmdCut]->setEnabled(selected);
   actions_[kCmdCopy]->setEnabled(selected);
   actions_[kCmdStop]->setEnabled(form_->driver()->running());
@@ -390,6 +395,18 @@ void MainFrame::RunCommand(int command) {
       break;
     case kCmdOpenContainingFolder:
       desktop_->OpenContainingFolder();
+      break;
+    case kCmdCopyTo:
+    case kCmdMoveTo:
+    case kCmdRename:
+    case kCmdDelete:
+    case kCmdDeletePermanently:
+      file_ops_->FileOperationOnSelection(
+          command == kCmdCopyTo   ? commands::FileOperation::kCopy
+          : command == kCmdMoveTo ? commands::FileOperation::kMove
+          : command == kCmdRename ? commands::FileOperation::kRename
+          : command == kCmdDelete ? commands::FileOperation::kDelete
+                                  : commands::FileOperation::kDeletePermanently);
       break;
     case kCmdNewFind:
       NewFind();

@@ -31,6 +31,7 @@ class MessageSink;
 namespace quindelo::ui {
 
 class DesktopCommands;
+class FileOperations;
 class FindForm;
 class OpenDialogReturn;
 
@@ -97,6 +98,8 @@ class MainFrame : public QMainWindow {
   // The right-click popup of the results list.
   QMenu* popup() const { return popup_; }
   QLabel* indicator_pane() const { return indicator_pane_; }
+  // Copy, Move, Rename and the deletes of the selected files.
+  FileOperations* file_operations() const { return file_ops_.get(); }
   bool modified() const { return modified_; }
 
   // Start-up: the default find (or the saved find at native_path when not
@@ -181,6 +184,7 @@ class MainFrame : public QMainWindow {
   std::function<SaveAnswer(const QString&)> ask_save_;
   std::function<void(const QString&)> open_url_;
   std::unique_ptr<MessageSink> sink_;
+  std::unique_ptr<FileOperations> file_ops_;
 };
 
 }  // namespace quindelo::ui
