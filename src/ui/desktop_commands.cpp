@@ -28,29 +28,6 @@ namespace quindelo::ui {
 
 namespace {
 
-// The view's selected rows, sorted, for the commands' selection walk.
-class ViewSelection : public commands::RowSelection {
- public:
-  explicit ViewSelection(const ResultsView& view) : view_(view) {
-    if (const QItemSelectionModel* model = view.selectionModel()) {
-      for (const QItemSelectionRange& range : model->selection())
-        for (int row = range.top(); range.isValid() && row <= range.bottom(); ++row)
-          rows_.push_back(row);
-    }
-    std::sort(rows_.begin(), rows_.end());
-    rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
-  }
-  int NextSelectedRow(int after) const override {
-    const auto next = std::upper_bound(rows_.begin(), rows_.end(), after);
-    return next == rows_.end() ? -1 : *next;
-  }
-  const FoundFile* RowRecord(int row) const override { return view_.results()->RowRecord(row); }
-
- private:
-  const ResultsView& view_;
-  std::vector<int> rows_;
-};
-
 constexpr char kFileManagerService[] = "org.freedesktop.FileManager1";
 constexpr char kFileManagerPath[] = "/org/freedesktop/FileManager1";
 
@@ -112,7 +89,7 @@ QString MenuText(const std::string& name) {
 }  // namespace
 
 std::vector<commands::SelectedFile> SelectedFiles(const ResultsView& view) {
-  return commands::CollectSelectedFiles(ViewSelection(view));
+  return view.SelectedFiles();
 }
 
 std::unique_ptr<FileManager> MakeSessionBusFileManager(int timeout_ms) {

@@ -17,34 +17,11 @@ QByteArray Bytes(const std::string& text) {
   return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// The view's selected rows, sorted, for the commands' selection walk.
-class ViewSelection : public commands::RowSelection {
- public:
-  explicit ViewSelection(const ResultsView& view) : view_(view) {
-    if (const QItemSelectionModel* model = view.selectionModel()) {
-      for (const QItemSelectionRange& range : model->selection())
-        for (int row = range.top(); range.isValid() && row <= range.bottom(); ++row)
-          rows_.push_back(row);
-    }
-    std::sort(rows_.begin(), rows_.end());
-    rows_.erase(std::unique(rows_.begin(), rows_.end()), rows_.end());
-  }
-  int NextSelectedRow(int after) const override {
-    const auto next = std::upper_bound(rows_.begin(), rows_.end(), after);
-    return next == rows_.end() ? -1 : *next;
-  }
-  const FoundFile* RowRecord(int row) const override { return view_.results()->RowRecord(row); }
-
- private:
-  const ResultsView& view_;
-  std::vector<int> rows_;
-};
-
 }  // namespace
 
 std::vector<std::string> SelectedNativePaths(const ResultsView& view) {
   std::vector<std::string> paths;
-  for (commands::SelectedFile& file : commands::CollectSelectedFiles(ViewSelection(view)))
+  for (commands::SelectedFile& file : view.SelectedFiles())
     if (!file.native_path.empty()) paths.push_back(std::move(file.native_path));
   return paths;
 }

@@ -104,6 +104,31 @@ void ResultsView::startDrag(Qt::DropActions) {
     emit filesMovedByDrag();
 }
 
+namespace {
+
+// The selected runs of rows as the commands' selection walk reads them.
+class RunSelection : public commands::RowSelection {
+ public:
+  RunSelection(std::vector<std::pair<int, int>> runs, const ResultsModel* model)
+      : runs_(std::move(runs)), model_(model) {}
+  int NextSelectedRow(int after) const override {
+    for (const auto& run : runs_)
+      if (run.second > after) return std::max(run.first, after + 1);
+    return -1;
+  }
+  const FoundFile* RowRecord(int row) const override { return model_->RowRecord(row); }
+
+ private:
+  std::vector<std::pair<int, int>> runs_;
+  const ResultsModel* model_;
+};
+
+}  // namespace
+
+std::vector<commands::SelectedFile> ResultsView::SelectedFiles() const {
+  return commands::CollectSelectedFiles(RunSelection(SelectedRuns(selectionModel()), model_));
+}
+
 bool ResultsView::NextSelectedPath(int* cursor, std::string* path) {
   const int from = std::max(*cursor, 0);
   for (const auto& run : SelectedRuns(selectionModel())) {

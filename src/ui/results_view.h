@@ -26,8 +26,10 @@
 #include <QTreeView>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/view_options.h"
+#include "commands/selection.h"
 #include "ui/results_model.h"
 
 namespace quindelo::ui {
@@ -55,6 +57,9 @@ class ResultsView : public QTreeView {
   // sets *path to its full path (cut to 259 characters), *cursor to that row
   // plus 1, and returns true; otherwise sets *cursor to 0 and returns false.
   bool NextSelectedPath(int* cursor, std::string* path);
+  // Every selected row's drive path and native path, in list order (the
+  // drive table read once per letter).
+  std::vector<commands::SelectedFile> SelectedFiles() const;
 
   // Select All and Invert Selection; both then write the status line.
   void SelectAllRows();
