@@ -109,9 +109,13 @@ void OpenDialogReturn::ShowButton(bool shown) {
 
 void OpenDialogReturn::Searched(const commands::OpenDialogState& state) {
   ++searches_answered_;
+  const bool known_before = !form_->return_button()->isHidden();
   ShowButton(state.found);
+  // A dialog just found asks for its file types, unless the user has named
+  // files already.
   std::string named;
-  if (state.found && commands::NamedTextOfFileType(state.type_text, &named))
+  if (state.found && !known_before && form_->named_box()->currentText().isEmpty() &&
+      commands::NamedTextOfFileType(state.type_text, &named))
     form_->named_box()->setEditText(FromUtf8(named));
 }
 

@@ -1,7 +1,7 @@
 // The "&Return to Open Dialog" button of the find form: another program's
 // open dialog is looked for each time the main window is activated, the
-// button shows only while one is found, the dialog's file type goes into
-// the Named box, and the button writes the selected file's path into the
+// button shows only while one is found, a dialog just found puts its file
+// type into an empty Named box, and the button writes the selected file's path into the
 // dialog and brings it to the front.
 //
 // Threads: the object lives on the window thread. Every call to the

@@ -88,6 +88,8 @@ TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
       {"a Qt dialog with a pattern", Step::kSearch, {{other, Dialog::kQt}},
        "Text Documents (*.txt)", {}, true, "*.txt", nullptr, 0, {}},
       {"the dialog closed", Step::kSearch, {}, "", {}, false, "*.txt", nullptr, 0, {}},
+      {"a new dialog leaves a Named text alone", Step::kSearch, {{other, Dialog::kQt}},
+       "Bitmaps (.bmp)", {}, true, "*.txt", nullptr, 0, {}},
       {"our own dialog only", Step::kSearch, {{own, Dialog::kQt}}, "Bitmaps (.bmp)", {}, false,
        "*.txt", nullptr, 0, {}},
       {"a GTK filter names no pattern", Step::kSearch, {{other, Dialog::kGtkHidden}}, "Images",
