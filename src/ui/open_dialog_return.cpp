@@ -87,11 +87,10 @@ void OpenDialogReturn::Run() {
     if (returning) {
       commands::ReturnOutcome outcome =
           commands::ReturnToOpenDialog(*desktop, own_process, path);
-      QMetaObject::invokeMethod(this, [this, outcome] { Returned(outcome); },
-                                Qt::QueuedConnection);
+      PostToWindow(this, [this, outcome] { Returned(outcome); });
     } else if (search) {
       commands::OpenDialogState state = commands::LookForOpenDialog(*desktop, own_process);
-      QMetaObject::invokeMethod(this, [this, state] { Searched(state); }, Qt::QueuedConnection);
+      PostToWindow(this, [this, state] { Searched(state); });
     }
   }
 }
