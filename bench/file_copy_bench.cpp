@@ -12,18 +12,15 @@
 // size so far: flat, whatever the file size, when the copy streams).
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <vector>
 
 #include "commands/file_operation_run.h"
 #include "commands/process_start.h"
+#include "copy_sources.h"
 
 namespace {
 
@@ -40,58 +37,18 @@ class ProgressOnly : public FileOperationObserver {
   FailureAnswer Failed(const PlannedStep&, const std::string&) override { return FailureAnswer::kStop; }
 };
 
-class NoTrash : public Trash {
- public:
-  bool MoveToTrash(const std::string&, std::string*) override { return false; }
-};
+using quindelo::bench::CopySources;
+using quindelo::bench::NoTrash;
+using quindelo::bench::PeakRssMib;
 
-struct Sources {
-  fs::path root;
-  fs::path big;
-  fs::path small;
-  std::uint64_t big_bytes = 0;
-  std::uint64_t small_bytes = 0;
-
-  Sources() {
-    const char* tmp = std::getenv("TMPDIR");
-    root = fs::path(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") /
-           ("quindelo-copy-bench-" + std::to_string(getpid()));
-    fs::create_directories(root / "small");
-    const char* mib_text = std::getenv("QUINDELO_COPY_BENCH_MIB");
-    std::uint64_t mib = mib_text != nullptr ? std::strtoull(mib_text, nullptr, 10) : 1024;
-    big = root / "big";
-    std::vector<char> block(1 << 20);
-    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>(i * 131 + 7);
-    std::ofstream out(big, std::ios::binary);
-    for (std::uint64_t i = 0; i < mib; ++i) out.write(block.data(), static_cast<std::streamsize>(block.size()));
-    big_bytes = mib << 20;
-    small = root / "small";
-    std::string kib(1024, 'k');
-    for (int i = 0; i < 10000; ++i) std::ofstream(small / ("f" + std::to_string(i))) << kib;
-    small_bytes = 10000 * 1024;
-    // Written back before timing starts, so neither copy competes with it.
-    out.close();
-    sync();
-  }
-  ~Sources() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-Sources& GetSources() {
-  static Sources sources;
+CopySources& GetSources() {
+  static CopySources sources("quindelo-copy-bench-");
   return sources;
 }
 
-double PeakRssMib() {
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return static_cast<double>(usage.ru_maxrss) / 1024.0;
-}
 
 void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t bytes) {
-  Sources& sources = GetSources();
+  CopySources& sources = GetSources();
   fs::path target_folder = sources.root / "out";
   bool ours = state.range(0) == 0;
   for (auto _ : state) {
