@@ -88,10 +88,6 @@ QString MenuText(const std::string& name) {
 
 }  // namespace
 
-std::vector<commands::SelectedFile> SelectedFiles(const ResultsView& view) {
-  return view.SelectedFiles();
-}
-
 std::unique_ptr<FileManager> MakeSessionBusFileManager(int timeout_ms) {
   return std::make_unique<SessionBusFileManager>(timeout_ms);
 }
@@ -150,23 +146,23 @@ void DesktopCommands::WaitForBatches() {
 }
 
 void DesktopCommands::Open() {
-  window_commands_.ActOnSelectedFiles(commands::FileCommand::kOpen, SelectedFiles(*view_));
+  window_commands_.ActOnSelectedFiles(commands::FileCommand::kOpen, view_->SelectedFiles());
 }
 
 void DesktopCommands::TextEdit() {
-  window_commands_.ActOnSelectedFiles(commands::FileCommand::kTextEdit, SelectedFiles(*view_));
+  window_commands_.ActOnSelectedFiles(commands::FileCommand::kTextEdit, view_->SelectedFiles());
 }
 
 void DesktopCommands::Print() {
   // A batch holds everything it uses: it may outlive this object.
-  PostBatch([files = SelectedFiles(*view_)] {
+  PostBatch([files = view_->SelectedFiles()] {
     commands::SystemDesktopServices services;
     commands::FileCommands(&services).ActOnSelectedFiles(commands::FileCommand::kPrint, files);
   });
 }
 
 void DesktopCommands::Run() {
-  std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  std::vector<commands::SelectedFile> files = view_->SelectedFiles();
   QString text;
   if (!ask_run_text_(FromNative(commands::RunDialogStartText(files)), &text)) return;
   PostBatch([files = std::move(files), line = ToNative(text)] {
@@ -176,7 +172,7 @@ void DesktopCommands::Run() {
 }
 
 void DesktopCommands::ShowProperties() {
-  const std::vector<std::string> paths = NativePaths(SelectedFiles(*view_));
+  const std::vector<std::string> paths = NativePaths(view_->SelectedFiles());
   if (paths.empty()) return;
   QPointer<DesktopCommands> self(this);
   file_manager_->Call(QStringLiteral("ShowItemProperties"), Uris(paths),
@@ -191,7 +187,7 @@ void DesktopCommands::ShowProperties() {
 }
 
 void DesktopCommands::OpenContainingFolder() {
-  std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  std::vector<commands::SelectedFile> files = view_->SelectedFiles();
   const std::vector<std::string> paths = NativePaths(files);
   if (paths.empty()) return;
   QPointer<DesktopCommands> self(this);
@@ -218,7 +214,7 @@ void DesktopCommands::RebuildOpenWith(QMenu* menu, QAction* before) {
   }
   std::vector<QAction*>& entries = open_with_entries_[menu];
   entries.clear();
-  const std::vector<commands::SelectedFile> files = SelectedFiles(*view_);
+  const std::vector<commands::SelectedFile> files = view_->SelectedFiles();
   if (files.empty() || files.front().native_path.empty()) return;
   const std::string mime = platform::FileMimeType(files.front().native_path);
   for (const platform::DesktopApp& app : platform::ApplicationsForType(mime)) {
@@ -233,7 +229,7 @@ void DesktopCommands::RebuildOpenWith(QMenu* menu, QAction* before) {
     }
     connect(entry, &QAction::triggered, this,
             [this, exec = commands::LaunchExec(app.exec, app.terminal)] {
-              OpenWith(exec, SelectedFiles(*view_));
+              OpenWith(exec, view_->SelectedFiles());
             });
     menu->insertAction(before, entry);
     entries.push_back(entry);

@@ -42,9 +42,6 @@ namespace quindelo::ui {
 
 class ResultsView;
 
-// The selected rows of the list, in list order.
-std::vector<commands::SelectedFile> SelectedFiles(const ResultsView& view);
-
 // The desktop's file manager (org.freedesktop.FileManager1).
 class FileManager {
  public:
