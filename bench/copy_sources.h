@@ -10,6 +10,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -57,6 +58,24 @@ struct CopySources {
   }
   CopySources(const CopySources&) = delete;
   CopySources& operator=(const CopySources&) = delete;
+};
+
+// An observer that answers yes to replacing, no to everything else, and
+// keeps the last progress it was given.
+class ProgressOnly : public commands::FileOperationObserver {
+ public:
+  std::atomic<std::uint64_t> shown{0};
+  bool ConfirmReplace(const commands::PlannedStep&) override { return true; }
+  bool ConfirmDeleteAfterTrashRefused(const commands::PlannedStep&, const std::string&) override {
+    return false;
+  }
+  void Progress(std::size_t, std::uint64_t bytes) override {
+    shown.store(bytes, std::memory_order_relaxed);
+  }
+  bool Cancelled() override { return false; }
+  commands::FailureAnswer Failed(const commands::PlannedStep&, const std::string&) override {
+    return commands::FailureAnswer::kStop;
+  }
 };
 
 class NoTrash : public commands::Trash {

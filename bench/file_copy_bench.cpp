@@ -27,18 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quindelo::commands;
 
-class ProgressOnly : public FileOperationObserver {
- public:
-  std::atomic<std::uint64_t> shown{0};
-  bool ConfirmReplace(const PlannedStep&) override { return true; }
-  bool ConfirmDeleteAfterTrashRefused(const PlannedStep&, const std::string&) override { return false; }
-  void Progress(std::size_t, std::uint64_t bytes) override { shown.store(bytes, std::memory_order_relaxed); }
-  bool Cancelled() override { return false; }
-  FailureAnswer Failed(const PlannedStep&, const std::string&) override { return FailureAnswer::kStop; }
-};
-
 using quindelo::bench::CopySources;
 using quindelo::bench::NoTrash;
+using quindelo::bench::ProgressOnly;
 using quindelo::bench::PeakRssMib;
 
 CopySources& GetSources() {

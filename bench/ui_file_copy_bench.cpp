@@ -25,18 +25,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace quindelo::commands;
 
-class DirectObserver : public FileOperationObserver {
- public:
-  std::uint64_t shown = 0;
-  bool ConfirmReplace(const PlannedStep&) override { return true; }
-  bool ConfirmDeleteAfterTrashRefused(const PlannedStep&, const std::string&) override { return false; }
-  void Progress(std::size_t, std::uint64_t bytes) override { shown = bytes; }
-  bool Cancelled() override { return false; }
-  FailureAnswer Failed(const PlannedStep&, const std::string&) override { return FailureAnswer::kStop; }
-};
-
 using quindelo::bench::CopySources;
 using quindelo::bench::NoTrash;
+using quindelo::bench::ProgressOnly;
 using quindelo::bench::PeakRssMib;
 
 CopySources& GetSources() {
@@ -68,7 +59,7 @@ void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t byt
         copied = window_path.RunPlan(plan).done == 1;
         break;
       case 1: {
-        DirectObserver observer;
+        ProgressOnly observer;
         NoTrash trash;
         copied = RunFileOperationPlan(plan, &trash, &observer).done == 1;
         break;

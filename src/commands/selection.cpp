@@ -48,6 +48,13 @@ std::vector<SelectedFile> CollectSelectedFiles(const RowSelection& selection) {
   return files;
 }
 
+std::vector<std::string> NativePaths(const std::vector<SelectedFile>& files) {
+  std::vector<std::string> paths;
+  for (const SelectedFile& file : files)
+    if (!file.native_path.empty()) paths.push_back(file.native_path);
+  return paths;
+}
+
 std::string WorkingFolder(std::string_view native_path) {
   std::string_view path = native_path;
   if (!path.empty() && path.front() == '"') {

@@ -43,6 +43,9 @@ bool NextSelectedPath(const RowSelection& selection, int* row, std::string* path
 // letter, so a selection of many files costs one lookup.
 std::vector<SelectedFile> CollectSelectedFiles(const RowSelection& selection);
 
+// The native paths of files, in order, leaving out those on no drive.
+std::vector<std::string> NativePaths(const std::vector<SelectedFile>& files);
+
 // The folder a program started on a file begins in: the native folder that
 // holds native_path ("/" for a file in the root; a path given between double
 // quotes is read without them). Empty when the text names no folder, and

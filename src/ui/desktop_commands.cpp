@@ -18,6 +18,7 @@
 #include "commands/command_texts.h"
 #include "commands/process_start.h"
 #include "platform/desktop_apps.h"
+#include "ui/file_clipboard.h"
 #include "ui/native_text.h"
 #include "ui/properties_dialog.h"
 #include "ui/results_model.h"
@@ -58,13 +59,6 @@ class SessionBusFileManager : public FileManager {
   int timeout_ms_;
   QObject owner_;  // the pending calls go with it
 };
-
-std::vector<std::string> NativePaths(const std::vector<commands::SelectedFile>& files) {
-  std::vector<std::string> paths;
-  for (const commands::SelectedFile& file : files)
-    if (!file.native_path.empty()) paths.push_back(file.native_path);
-  return paths;
-}
 
 QStringList Uris(const std::vector<std::string>& native_paths) {
   QStringList uris;
@@ -172,7 +166,7 @@ void DesktopCommands::Run() {
 }
 
 void DesktopCommands::ShowProperties() {
-  const std::vector<std::string> paths = NativePaths(view_->SelectedFiles());
+  const std::vector<std::string> paths = SelectedNativePaths(*view_);
   if (paths.empty()) return;
   QPointer<DesktopCommands> self(this);
   file_manager_->Call(QStringLiteral("ShowItemProperties"), Uris(paths),
@@ -188,7 +182,7 @@ void DesktopCommands::ShowProperties() {
 
 void DesktopCommands::OpenContainingFolder() {
   std::vector<commands::SelectedFile> files = view_->SelectedFiles();
-  const std::vector<std::string> paths = NativePaths(files);
+  const std::vector<std::string> paths = commands::NativePaths(files);
   if (paths.empty()) return;
   QPointer<DesktopCommands> self(this);
   file_manager_->Call(
@@ -248,7 +242,7 @@ void DesktopCommands::OpenWith(const std::string& exec,
   for (const commands::SelectedFile& file : files)
     if (!file.native_path.empty()) present.push_back(file);
   const std::vector<std::vector<std::string>> processes =
-      commands::OpenWithProcesses(exec, NativePaths(present));
+      commands::OpenWithProcesses(exec, commands::NativePaths(present));
   if (processes.empty() && !present.empty())
     ReportWarning("%s", commands::OpenFailedMessage(commands::kOpenVerb, present[0].path).c_str());
   // One process per file, or one for the whole list (started in the first

@@ -20,10 +20,7 @@ QByteArray Bytes(const std::string& text) {
 }  // namespace
 
 std::vector<std::string> SelectedNativePaths(const ResultsView& view) {
-  std::vector<std::string> paths;
-  for (commands::SelectedFile& file : view.SelectedFiles())
-    if (!file.native_path.empty()) paths.push_back(std::move(file.native_path));
-  return paths;
+  return commands::NativePaths(view.SelectedFiles());
 }
 
 QMimeData* MakeClipboardMimeData(const std::vector<std::string>& native_paths,

@@ -10,8 +10,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,10 +58,8 @@ class FakeTrash : public Trash {
   }
 };
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
+using test::Exists;
+using test::SetImmutable;
 
 // Names in a folder that the copy left behind under a temporary name.
 std::vector<std::string> Leftovers(const std::string& folder) {
@@ -223,19 +219,6 @@ TEST(RunFileOperationPlan, DeletesNeverFollowLinksAndARefusedTrashAsksFirst) {
   EXPECT_EQ(1u, PlanAndRun(FileOperation::kDelete, {"D:\\t1"}, "", &observer, &trash).done);
   EXPECT_FALSE(Exists(d + "/t1"));
   EXPECT_TRUE(observer.failures.empty());
-}
-
-// Sets or clears the immutable flag; false where the file system or the
-// process's rights do not allow it.
-bool SetImmutable(const std::string& path, bool on) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  close(fd);
-  return done;
 }
 
 TEST(RunFileOperationPlan, AFileThatCannotBeDeletedGivesItsOwnReason) {

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <map>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "support/fake_accessible_tree.h"
 
 namespace quindelo::commands {
 namespace {
@@ -18,37 +18,14 @@ namespace {
 using Role = AccessibleRole;
 using State = AccessibleState;
 
-class FakeNode : public AccessibleNode {
- public:
-  AccessibleRole kind = AccessibleRole::kPanel;
-  std::string name;
-  std::map<std::string, std::string, std::less<>> attributes;
-  std::set<State> states = {State::kVisible, State::kShowing, State::kEnabled, State::kSensitive};
-  std::set<std::string, std::less<>> actions;
-  std::vector<const AccessibleNode*> children;
-  std::vector<const AccessibleNode*> labels;
-  int pid = 0;
-
-  AccessibleRole Role() const override { return kind; }
-  std::string Name() const override { return name; }
-  std::string Attribute(std::string_view key) const override {
-    auto it = attributes.find(key);
-    return it == attributes.end() ? std::string() : it->second;
-  }
-  bool HasState(State state) const override { return states.count(state) != 0; }
-  bool HasAction(std::string_view action) const override { return actions.count(action) != 0; }
-  int ChildCount() const override { return static_cast<int>(children.size()); }
-  const AccessibleNode* Child(int index) const override { return children[index]; }
-  std::vector<const AccessibleNode*> LabelledBy() const override { return labels; }
-  int ProcessId() const override { return pid; }
-};
+using test::FakeNode;
 
 // Owns the nodes of one tree.
 class Tree {
  public:
   FakeNode* Add(FakeNode* parent, AccessibleRole role, std::string name = "") {
     FakeNode& node = nodes_.emplace_back();
-    node.kind = role;
+    node.role = role;
     node.name = std::move(name);
     if (parent != nullptr) parent->children.push_back(&node);
     return &node;
@@ -179,7 +156,7 @@ TEST(FindOpenDialog, WhatDoesNotQualify) {
   } cases[] = {
       {"hidden window", [](QtDialog& d) { d.window->states.erase(State::kShowing); }},
       {"invisible window", [](QtDialog& d) { d.window->states.erase(State::kVisible); }},
-      {"a frame, not a dialog", [](QtDialog& d) { d.window->kind = Role::kFrame; }},
+      {"a frame, not a dialog", [](QtDialog& d) { d.window->role = Role::kFrame; }},
       {"disabled name field",
        [](QtDialog& d) {
          d.name->states.erase(State::kEnabled);

@@ -21,6 +21,7 @@
 #include "search/found_file.h"
 #include "search/headless_find_window.h"
 #include "search/search_driver.h"
+#include "support/quick_options.h"
 
 namespace quindelo::test {
 
@@ -313,13 +314,5 @@ class MediumDriver : public SearchDriver {
   std::atomic<bool> medium_gone{false};
   bool IndexMediumChanged() override { return medium_gone.load(); }
 };
-
-// Finds start at once, and no change watcher runs.
-inline SearchDriver::Options QuickOptions() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
 
 }  // namespace quindelo::test

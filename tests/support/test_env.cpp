@@ -1,6 +1,11 @@
 #include "support/test_env.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +90,22 @@ void RemoveTree(const std::string& native_path) {
   std::error_code ec;
   fs::permissions(native_path, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(native_path, ec);
+}
+
+bool Exists(const std::string& native_path) {
+  struct stat st;
+  return lstat(native_path.c_str(), &st) == 0;
+}
+
+bool SetImmutable(const std::string& native_path, bool on) {
+  const int fd = open(native_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  close(fd);
+  return done;
 }
 
 }  // namespace quindelo::test

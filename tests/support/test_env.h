@@ -42,4 +42,10 @@ void WriteTextFile(const std::string& native_path, const std::string& contents);
 std::string ReadWholeFile(const std::string& native_path);
 void RemoveTree(const std::string& native_path);
 
+// Whether a path names anything, a dangling link included.
+bool Exists(const std::string& native_path);
+// Sets or clears the immutable flag; false where the file system or the
+// process's rights do not allow it.
+bool SetImmutable(const std::string& native_path, bool on);
+
 }  // namespace quindelo::test

@@ -32,6 +32,7 @@
 #include "commands/command_line.h"
 #include "commands/command_texts.h"
 #include "support/fake_desktop.h"
+#include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/find_form.h"
 #include "ui/main_frame.h"
@@ -160,10 +161,7 @@ struct DesktopFixture {
     for (const std::string& name : names) test::WriteTextFile(folder + "/" + name, "words\n");
     test::WriteTextFile(folder + "/data.bin", std::string("\x7f\x01\x02\x00\xff", 5));
     SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
-    SearchDriver::Options options;
-    options.find_delay_ms = 0;
-    options.index_options.watch_changes = false;
-    frame = std::make_unique<MainFrame>(options);
+    frame = std::make_unique<MainFrame>(test::QuickOptions());
     previous_sink = SetMessageSink(&sink);
     frame->Start("");
     frame->show();

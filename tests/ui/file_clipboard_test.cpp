@@ -25,6 +25,7 @@
 #include "ui/find_form.h"
 #include "ui/main_frame.h"
 #include "ui/results_view.h"
+#include "support/quick_options.h"
 #include "ui/run_until.h"
 
 namespace quindelo::ui {
@@ -138,13 +139,6 @@ TEST(FileClipboard, DragOffersTheUrisOfTheSelection) {
   }
 }
 
-SearchDriver::Options Quick() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
-
 TEST(FileClipboard, CutAndCopyFollowTheSelectionInTheWindow) {
   test::ScopedTestEnv env;
   test::QtApp();
@@ -152,7 +146,7 @@ TEST(FileClipboard, CutAndCopyFollowTheSelectionInTheWindow) {
   test::WriteTextFile(root + "/one a.txt", "1");
   test::WriteTextFile(root + "/one b.txt", "2");
   SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
-  MainFrame frame(Quick());
+  MainFrame frame(test::QuickOptions());
   frame.Start("");
   FindForm* form = frame.form();
   ASSERT_TRUE(test::RunUntil([&] { return form->named_box()->isEnabled(); }));

@@ -14,9 +14,6 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,6 +29,7 @@
 #include "app/settings_store.h"
 #include "commands/command_texts.h"
 #include "search/found_file.h"
+#include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/file_operation_dialogs.h"
 #include "ui/find_form.h"
@@ -48,28 +46,8 @@ namespace fs = std::filesystem;
 using commands::FailureAnswer;
 using commands::FileOperation;
 
-SearchDriver::Options Quick() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-bool SetImmutable(const std::string& path, bool on) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  int flags = 0;
-  bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
-  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
-  done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
-  close(fd);
-  return done;
-}
+using test::Exists;
+using test::SetImmutable;
 
 // Names left in a folder under a copy's temporary name.
 std::vector<std::string> Leftovers(const std::string& folder) {
@@ -95,7 +73,7 @@ struct Window {
         test::WriteTextFile(native, contents);
     }
     SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
-    frame = std::make_unique<MainFrame>(Quick());
+    frame = std::make_unique<MainFrame>(test::QuickOptions());
     frame->set_warning_handler([this](const QString& text) { warnings.push_back(text); });
     form = frame->form();
     ops = frame->file_operations();

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings_store.h"
+#include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/qt_app.h"
 #include "ui/results_view.h"
@@ -27,13 +28,6 @@ namespace {
 
 using test::QtApp;
 using test::RunUntil;
-
-SearchDriver::Options Quick() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
 
 SavedFind FindIn(const std::string& look_in) {
   SavedFind find;
@@ -63,7 +57,7 @@ std::vector<std::string> RowNames(FindForm* form) {
 
 TEST(FindFormTest, TypingRunsFindsAndFillsTheListInOrder) {
   DriveFixture drive;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   form.LoadFind(FindIn("T:"), true);
   form.InitialUpdate();
   form.show();
@@ -157,7 +151,7 @@ TEST(FindFormTest, HistoriesAreReadAtStartAndSavedAtClose) {
     store.WriteInt(settings::kControls, "Containing_1", 7);
     store.WriteString(settings::kControls, "Containing_2", "never read");
   }
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   form.LoadFind(FindIn("T:"), true);
   form.InitialUpdate();
   // The drive entry of T: first (a fixed disk without a label), then the
@@ -196,7 +190,7 @@ TEST(FindFormTest, ListFontFromAndToTheSettings) {
   for (const Case& c : cases) {
     test::ScopedTestEnv env;
     SettingsStore().WriteString(settings::kControls, settings::kFont, c.value);
-    FindForm form(Quick(), nullptr);
+    FindForm form(test::QuickOptions(), nullptr);
     const QFont standard = form.results_view()->font();
     form.LoadFind(FindIn("C:"), true);
     form.InitialUpdate();
@@ -211,7 +205,7 @@ TEST(FindFormTest, ListFontFromAndToTheSettings) {
   }
 
   test::ScopedTestEnv env;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   QFont chosen(QStringLiteral("Sans"));
   chosen.setPixelSize(15);
   chosen.setWeight(QFont::Bold);
@@ -226,7 +220,7 @@ TEST(FindFormTest, ListFontFromAndToTheSettings) {
 TEST(FindFormTest, TitleFollowsTheDocument) {
   QtApp();
   test::ScopedTestEnv env;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   SavedFind find = FindIn("C:");
   form.LoadFind(find, true);
   EXPECT_EQ(form.title(), "Quindelo");
@@ -243,7 +237,7 @@ TEST(FindFormTest, TitleFollowsTheDocument) {
 TEST(FindFormTest, ResizingStopsWhenAControlWouldBeTooSmall) {
   QtApp();
   test::ScopedTestEnv env;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   form.show();
   const QSize start = form.size();
   const int list_width = form.results_view()->width();
@@ -302,7 +296,7 @@ TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
   HeldDriver* held = nullptr;
   FindForm form(
       [&](FindWindow* window, const FileTypeProvider*) {
-        auto driver = std::make_unique<HeldDriver>(window, Quick());
+        auto driver = std::make_unique<HeldDriver>(window, test::QuickOptions());
         held = driver.get();
         return driver;
       },
@@ -330,7 +324,7 @@ TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
 
 TEST(FindFormTest, OversizedLookInTextIsCutAndRefused) {
   DriveFixture drive;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   form.LoadFind(FindIn("T:"), true);
   form.InitialUpdate();
   ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));

@@ -21,6 +21,7 @@
 #include "app/startup.h"
 #include "app/view_options.h"
 #include "search/cell_text.h"
+#include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/find_form.h"
 #include "ui/qt_app.h"
@@ -33,20 +34,13 @@ namespace {
 using test::QtApp;
 using test::RunUntil;
 
-SearchDriver::Options Quick() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
-
 struct FrameFixture {
   FrameFixture() {
     QtApp();
     root = env.MakeDrive('T', "drive");
     test::WriteTextFile(root + "/one.txt", "1");
     SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
-    frame = std::make_unique<MainFrame>(Quick());
+    frame = std::make_unique<MainFrame>(test::QuickOptions());
     frame->set_warning_handler([this](const QString& text) { warnings.push_back(text); });
     frame->set_url_opener([this](const QString& url) { urls.push_back(url); });
   }
@@ -182,7 +176,7 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
   QSize standard;
   {
     test::ScopedTestEnv env;
-    MainFrame frame(Quick());
+    MainFrame frame(test::QuickOptions());
     frame.ShowWithPlacement(ChooseShowState(kShowNormal, FrameShowState()));
     standard = frame.geometry().size();
   }
@@ -194,7 +188,7 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
       store.WriteString(settings::kFrameWindow, settings::kShow, "3");
     else
       store.WriteInt(settings::kFrameWindow, settings::kShow, std::atoi(c.show));
-    MainFrame frame(Quick());
+    MainFrame frame(test::QuickOptions());
     frame.ShowWithPlacement(ChooseShowState(kShowNormal, FrameShowState()));
     QApplication::processEvents();
     EXPECT_EQ(frame.isMaximized(), c.state == 3) << c.position;

@@ -14,6 +14,7 @@
 
 #include "results_fixture.h"
 #include "support/fake_accessible_tree.h"
+#include "support/quick_options.h"
 #include "ui/find_form.h"
 #include "ui/results_view.h"
 #include "ui/run_until.h"
@@ -47,16 +48,9 @@ class SharedDesktop : public commands::AccessibleDesktop {
   FakeAccessibleDesktop* desktop_;
 };
 
-SearchDriver::Options Quick() {
-  SearchDriver::Options options;
-  options.find_delay_ms = 0;
-  options.index_options.watch_changes = false;
-  return options;
-}
-
 TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
   testing::ResultsFixture files;
-  FindForm form(Quick(), nullptr);
+  FindForm form(test::QuickOptions(), nullptr);
   ResultsView* view = form.results_view();
   view->results()->SetPool(files.pool());
   view->results()->InsertRows({{0, files.File("a one.txt")}, {1, files.File("b two.txt")}});
