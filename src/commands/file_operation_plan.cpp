@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <optional>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -50,15 +52,86 @@ std::string_view NameOf(std::string_view path) {
 
 const char* Verb(FileOperation op) { return op == FileOperation::kCopy ? "copied" : "moved"; }
 
+bool IsDrivePath(std::string_view path) {
+  return path.size() >= 3 && IsDriveLetter(path[0]) && path[1] == ':' && path[2] == '\\';
+}
+
+std::string IdentityKey(const platform::FileIdentity& id) {
+  return std::to_string(id.device) + ':' + std::to_string(id.inode);
+}
+
+// The identities a plan looks up, each folder once.
+class Places {
+ public:
+  explicit Places(const FileSystemView& view) : view_(view) {}
+
+  // The identities of a native folder and of every folder holding it; null
+  // when it is not a folder.
+  const std::vector<platform::FileIdentity>* Holders(const std::string& native_folder) {
+    auto [it, added] = holders_.try_emplace(native_folder);
+    if (added) {
+      std::vector<platform::FileIdentity> found;
+      if (view_.FolderHolders(native_folder, &found) && !found.empty()) it->second = std::move(found);
+    }
+    return it->second ? &*it->second : nullptr;
+  }
+
+  // The holders of the nearest existing folder on the way to a native path
+  // (its parent, else the parent's parent, and so on), with the names from
+  // there down to the path in *below; null when none exists.
+  const std::vector<platform::FileIdentity>* Above(const std::string& native_path,
+                                                   std::string* below) {
+    below->clear();
+    std::string path = native_path;
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    for (;;) {
+      std::size_t slash = path.rfind('/');
+      if (slash == std::string::npos || path.size() <= 1) return nullptr;
+      std::string name = path.substr(slash + 1);
+      *below = below->empty() ? name : name + '/' + *below;
+      path.resize(slash == 0 ? 1 : slash);
+      if (const auto* holders = Holders(path)) return holders;
+    }
+  }
+
+  // The place a native path names, the same for two paths into one folder
+  // under one name whether or not anything is there yet: the identity of
+  // the nearest existing folder on the way and the names below it.
+  std::string Key(const std::string& native_path) {
+    std::string below;
+    const auto* holders = Above(native_path, &below);
+    if (holders == nullptr) return "=" + native_path;
+    return IdentityKey(holders->front()) + '/' + below;
+  }
+
+ private:
+  const FileSystemView& view_;
+  std::unordered_map<std::string, std::optional<std::vector<platform::FileIdentity>>> holders_;
+};
+
 }  // namespace
+
+std::string DrivePathFault(std::string_view drive_path) {
+  if (!IsDrivePath(drive_path)) return std::string();
+  std::size_t at = 3;
+  for (;;) {
+    std::size_t end = drive_path.find('\\', at);
+    bool last = end == std::string_view::npos;
+    std::string_view name = drive_path.substr(at, last ? std::string_view::npos : end - at);
+    if (name.empty() && !last) return "it holds an empty name";
+    if (name == "." || name == "..") return "it holds " + Quoted(name) + " as a name";
+    if (name.find('/') != std::string_view::npos) return "a name in it holds \"/\"";
+    if (name.find('\0') != std::string_view::npos) return "it holds a zero byte";
+    if (last || end + 1 == drive_path.size()) return std::string();
+    at = end + 1;
+  }
+}
 
 DiskView::DiskView() = default;
 DiskView::~DiskView() = default;
 
 bool DiskView::ToNative(const std::string& drive_path, std::string* native_path) const {
-  if (drive_path.size() < 3 || !IsDriveLetter(drive_path[0]) || drive_path[1] != ':' ||
-      drive_path[2] != '\\')
-    return false;
+  if (!IsDrivePath(drive_path) || !DrivePathFault(drive_path).empty()) return false;
   int index = (drive_path[0] | 0x20) - 'a';
   if (!looked_up_[index]) {
     platform::DriveEntry entry;
@@ -82,6 +155,15 @@ bool DiskView::CanWriteIn(const std::string& native_folder) const {
   return faccessat(AT_FDCWD, native_folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
+bool DiskView::Identity(const std::string& native_path, platform::FileIdentity* identity) const {
+  return platform::EntryIdentity(native_path, identity);
+}
+
+bool DiskView::FolderHolders(const std::string& native_folder,
+                             std::vector<platform::FileIdentity>* holders) const {
+  return platform::FolderHolders(native_folder, holders);
+}
+
 FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::string>& sources,
                                     std::string_view text, const FileSystemView& view) {
   FileOperationPlan plan;
@@ -90,9 +172,10 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
   plan.confirm_first = op == FileOperation::kDeletePermanently;
 
   std::vector<std::string> native(sources.size());
-  std::unordered_map<std::string, std::size_t> source_index;
+  std::vector<std::string> refused(sources.size());  // why a source's path cannot be used
   for (std::size_t i = 0; i < sources.size(); ++i) {
-    if (view.ToNative(sources[i], &native[i])) source_index.emplace(native[i], i);
+    refused[i] = DrivePathFault(sources[i]);
+    if (refused[i].empty()) view.ToNative(sources[i], &native[i]);
   }
 
   auto skip = [&plan](PlannedStep step, std::string problem) {
@@ -101,18 +184,27 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     step.problem = std::move(problem);
     plan.steps.push_back(std::move(step));
   };
+  // The source's step, or false when its file is skipped.
+  auto begin_step = [&](std::size_t i, PlannedStep* step) {
+    step->source = sources[i];
+    step->native_source = native[i];
+    if (!refused[i].empty()) {
+      skip(std::move(*step), Message("The file ", sources[i], " is refused: " + refused[i] + "."));
+      return false;
+    }
+    EntryKind kind = native[i].empty() ? EntryKind::kMissing : view.Kind(native[i]);
+    if (kind == EntryKind::kMissing) {
+      skip(std::move(*step), Message("The file ", sources[i], " no longer exists."));
+      return false;
+    }
+    step->source_is_folder = kind == EntryKind::kFolder;
+    return true;
+  };
 
   if (deleting) {
     for (std::size_t i = 0; i < sources.size(); ++i) {
       PlannedStep step;
-      step.source = sources[i];
-      step.native_source = native[i];
-      EntryKind kind = native[i].empty() ? EntryKind::kMissing : view.Kind(native[i]);
-      if (kind == EntryKind::kMissing) {
-        skip(std::move(step), Message("The file ", sources[i], " no longer exists."));
-        continue;
-      }
-      step.source_is_folder = kind == EntryKind::kFolder;
+      if (!begin_step(i, &step)) continue;
       step.action = op == FileOperation::kDelete ? StepAction::kTrash : StepAction::kDelete;
       plan.steps.push_back(std::move(step));
     }
@@ -123,16 +215,41 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     plan.error = renaming ? "No new name was given." : "No destination folder was given.";
     return plan;
   }
-  std::vector<std::string> destinations = DestinationList(text, sources, renaming);
+  if (!renaming) {
+    std::string fault = DrivePathFault(text);
+    if (!fault.empty()) {
+      plan.error = Message("The destination ", text, " is refused: " + fault + ".");
+      return plan;
+    }
+  }
+
+  // Copy and Move take a text with "*" or "?" as a name pattern, one
+  // destination per file, unless the text names an existing folder.
+  bool per_file = renaming || HasWildcard(text);
+  if (per_file && !renaming) {
+    std::string as_folder(text);
+    if (as_folder.size() > 3 && as_folder.back() == '\\') as_folder.pop_back();
+    std::string native_folder;
+    if (view.ToNative(as_folder, &native_folder) && view.Kind(native_folder) == EntryKind::kFolder)
+      per_file = false;
+  }
+  std::vector<std::string> destinations =
+      per_file ? DestinationList(text, sources, true)
+               : std::vector<std::string>{FolderDestination(text)};
 
   // The one folder that every destination lies in, when the text names one.
   std::string folder;
-  if (!renaming && !HasWildcard(text))
+  if (!per_file)
     folder = FolderOf(destinations.front());
   else if (text.find('\\') != std::string_view::npos)
     folder = FolderOf(text);
   if (!folder.empty() || text.front() == '\\') {
     std::string native_folder;
+    std::string fault = DrivePathFault(folder);
+    if (!fault.empty()) {
+      plan.error = Message("The destination ", folder, " is refused: " + fault + ".");
+      return plan;
+    }
     if (folder.empty() || !view.ToNative(folder, &native_folder)) {
       plan.error = Message("The destination ", folder.empty() ? text : folder, " is not on a drive.");
       return plan;
@@ -158,20 +275,29 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     }
   }
 
-  std::unordered_set<std::string> written;  // destinations of earlier steps
-  std::unordered_set<std::string> vacated;  // sources that earlier steps move away
+  Places places(view);
+  // The selected files by identity, each with its last position.
+  std::vector<std::optional<platform::FileIdentity>> identity(sources.size());
+  std::unordered_map<std::string, std::size_t> source_index;
+  for (std::size_t i = 0; i < sources.size(); ++i) {
+    platform::FileIdentity id;
+    if (!native[i].empty() && view.Identity(native[i], &id)) {
+      identity[i] = id;
+      source_index[IdentityKey(id)] = i;
+    }
+  }
+
+  std::unordered_set<std::string> written;  // places of earlier steps' destinations
+  std::unordered_set<std::string> vacated;  // places that earlier steps move away from
   for (std::size_t i = 0; i < sources.size(); ++i) {
     PlannedStep step;
-    step.source = sources[i];
-    step.native_source = native[i];
-    EntryKind kind = native[i].empty() ? EntryKind::kMissing : view.Kind(native[i]);
-    if (kind == EntryKind::kMissing) {
+    if (!begin_step(i, &step)) continue;
+    if (!identity[i]) {
       skip(std::move(step), Message("The file ", sources[i], " no longer exists."));
       continue;
     }
-    step.source_is_folder = kind == EntryKind::kFolder;
 
-    bool built = destinations.size() == 1 && !renaming
+    bool built = !per_file
                      ? WildcardDestinationName(destinations.front(), sources[i], &step.destination)
                      : !(step.destination = destinations[i]).empty();
     if (!built) {
@@ -184,12 +310,21 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
       skip(std::move(step), Message("", name, " is not a valid file name."));
       continue;
     }
+    std::string fault = DrivePathFault(step.destination);
+    if (!fault.empty()) {
+      skip(std::move(step), Message("The destination ", step.destination, " is refused: " + fault + "."));
+      continue;
+    }
     if (!view.ToNative(step.destination, &step.native_destination)) {
       skip(std::move(step), Message("The destination ", step.destination, " is not on a drive."));
       continue;
     }
     const std::string& to = step.native_destination;
-    if (to == native[i]) {
+    const std::string place = places.Key(to);
+    platform::FileIdentity there;
+    const bool occupied = vacated.count(place) == 0 && view.Identity(to, &there);
+    const bool same_place = to == native[i] || place == places.Key(native[i]);
+    if (same_place || (occupied && there == *identity[i] && !renaming)) {
       if (renaming)
         skip(std::move(step), std::string());  // the name does not change
       else
@@ -197,24 +332,31 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
                                                           " onto itself."));
       continue;
     }
-    if (step.source_is_folder && to.size() > native[i].size() &&
-        to.compare(0, native[i].size(), native[i]) == 0 && to[native[i].size()] == '/') {
-      skip(std::move(step), Message("The folder ", sources[i],
-                                    " cannot be " + std::string(renaming ? "moved" : Verb(op)) +
-                                        " into itself."));
-      continue;
+    if (step.source_is_folder) {
+      std::string below;
+      const auto* holders = places.Above(to, &below);
+      if (holders != nullptr &&
+          std::find(holders->begin(), holders->end(), *identity[i]) != holders->end()) {
+        skip(std::move(step), Message("The folder ", sources[i],
+                                      " cannot be " + std::string(renaming ? "moved" : Verb(op)) +
+                                          " into itself."));
+        continue;
+      }
     }
-    if (written.count(to) != 0) {
+    if (written.count(place) != 0) {
       skip(std::move(step), Message("More than one file would be written to ", step.destination, "."));
       continue;
     }
-    auto later = source_index.find(to);
-    if (later != source_index.end() && later->second > i) {
-      skip(std::move(step), Message("", sources[i], " would replace " + Quoted(sources[later->second]) +
-                                                        " before that file is dealt with."));
-      continue;
+    if (occupied) {
+      auto later = source_index.find(IdentityKey(there));
+      if (later != source_index.end() && later->second > i) {
+        skip(std::move(step), Message("", sources[i], " would replace " +
+                                                          Quoted(sources[later->second]) +
+                                                          " before that file is dealt with."));
+        continue;
+      }
     }
-    EntryKind existing = vacated.count(to) != 0 ? EntryKind::kMissing : view.Kind(to);
+    EntryKind existing = occupied ? view.Kind(to) : EntryKind::kMissing;
     if (existing == EntryKind::kFolder) {
       skip(std::move(step), Message("The folder ", step.destination, " already exists."));
       continue;
@@ -228,8 +370,8 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     step.action = op == FileOperation::kCopy   ? StepAction::kCopy
                   : op == FileOperation::kMove ? StepAction::kMove
                                                : StepAction::kRename;
-    written.insert(to);
-    if (op != FileOperation::kCopy) vacated.insert(native[i]);
+    written.insert(place);
+    if (op != FileOperation::kCopy) vacated.insert(places.Key(native[i]));
     plan.steps.push_back(std::move(step));
   }
   return plan;

@@ -4,21 +4,31 @@
 //
 // The planner reads the file system only through FileSystemView (tests give
 // it a fake) and changes nothing. What it checks:
+//   - every path is a whole drive path: no name in it is empty, "." or
+//     ".." or holds "/" or a zero byte, so that none leads anywhere but
+//     where it reads, nor outside its drive (DrivePathFault);
 //   - the destination is on a drive, and its folder is not a file and can be
-//     written (a missing destination folder is made first, MakeFolder);
+//     written (a missing destination folder is made first, MakeFolder); a
+//     destination that names an existing folder is that folder, even when
+//     its name holds "*" or "?" (the wildcards work only in a last name
+//     that is not an existing folder);
 //   - each destination name is a name (not empty, ".", "..", and without
 //     "/", which on this file system would lead into another folder) and
 //     fits in 259 characters;
-//   - a file is not copied or moved onto itself, nor a folder into itself;
+//   - a file is not copied or moved onto itself, nor a folder into itself:
+//     files are compared by identity (device and inode), so the same file
+//     through another letter, a link or ".." on the way, a second mount of
+//     its folder or another hard link of it is the same file, and a folder
+//     holds everything below it by identity too;
 //   - no two files of the plan end at one destination, and no file replaces
-//     another selected file before that one has been dealt with;
+//     another selected file before that one has been dealt with (places are
+//     compared by their folder's identity and the name in it);
 //   - a file that vanished since the find is skipped with a message;
 //   - a destination that exists is replaced only after the window asks
 //     (replaces_existing), and never a folder by a file or a file by a
 //     folder.
 // Paths in the plan are drive paths (as messages show them) with their
-// native paths (for the file system calls); two drive paths are the same
-// file when their native paths are, whatever their letters.
+// native paths (for the file system calls).
 //
 // Thread-safety: PlanFileOperation keeps no state; it may run on any thread
 // with a view that may.
@@ -27,6 +37,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/file_identity.h"
 
 namespace quindelo::commands {
 
@@ -45,10 +57,28 @@ class FileSystemView {
   virtual EntryKind Kind(const std::string& native_path) const = 0;
   // Whether this process may create entries in a native folder.
   virtual bool CanWriteIn(const std::string& native_folder) const = 0;
+  // The identity of what is at a native path, its parent folders resolved
+  // and the entry itself not followed when it is a symbolic link. False when
+  // nothing is there.
+  virtual bool Identity(const std::string& native_path, platform::FileIdentity* identity) const = 0;
+  // The identities of a native folder (a link to it followed) and of every
+  // folder that holds it, the folder itself first (platform::FolderHolders).
+  // False when it is not a folder.
+  virtual bool FolderHolders(const std::string& native_folder,
+                             std::vector<platform::FileIdentity>* holders) const = 0;
 };
 
-// The real file system: the drive table (read once per letter), lstat and
-// access. Built for one plan.
+// Why a drive path cannot be used as it is written, for a message ("it
+// holds \"..\" as a name"); empty when it can. A drive path is a letter, a
+// colon, a backslash and names separated by single backslashes (one
+// backslash at the end is allowed); a name may not be empty, "." or "..",
+// nor hold "/" or a zero byte. Names with dots besides ("...", "a.") are
+// names. Texts that are not drive paths at all are left to ToNative.
+std::string DrivePathFault(std::string_view drive_path);
+
+// The real file system: the drive table (read once per letter), lstat,
+// access and platform::FolderHolders. Built for one plan. ToNative refuses
+// a drive path with a DrivePathFault.
 class DiskView : public FileSystemView {
  public:
   DiskView();
@@ -56,6 +86,9 @@ class DiskView : public FileSystemView {
   bool ToNative(const std::string& drive_path, std::string* native_path) const override;
   EntryKind Kind(const std::string& native_path) const override;
   bool CanWriteIn(const std::string& native_folder) const override;
+  bool Identity(const std::string& native_path, platform::FileIdentity* identity) const override;
+  bool FolderHolders(const std::string& native_folder,
+                     std::vector<platform::FileIdentity>* holders) const override;
 
  private:
   mutable std::string roots_[26];  // native root by letter, "" = not looked up

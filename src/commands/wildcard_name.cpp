@@ -63,15 +63,19 @@ bool HasWildcard(std::string_view text) {
   return text.find_first_of("*?") != std::string_view::npos;
 }
 
+std::string FolderDestination(std::string_view folder) {
+  std::string entry(folder);
+  if (entry.empty() || entry.back() != '\\') entry += '\\';
+  entry += '*';
+  return entry;
+}
+
 std::vector<std::string> DestinationList(std::string_view text,
                                          const std::vector<std::string>& sources,
                                          bool always_per_file) {
   std::vector<std::string> list;
   if (!always_per_file && !HasWildcard(text)) {
-    std::string entry(text);
-    if (entry.empty() || entry.back() != '\\') entry += '\\';
-    entry += '*';
-    list.push_back(std::move(entry));
+    list.push_back(FolderDestination(text));
     return list;
   }
   list.resize(sources.size());

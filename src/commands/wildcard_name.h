@@ -28,6 +28,11 @@ bool WildcardDestinationName(std::string_view pattern, std::string_view source,
 // True when text holds "*" or "?".
 bool HasWildcard(std::string_view text);
 
+// The one destination entry of Copy and Move into a folder: the folder, a
+// backslash unless it ends with one, and "*" (D:\Backup gives D:\Backup\*).
+// The folder is taken as it is written, "*" and "?" in it included.
+std::string FolderDestination(std::string_view folder);
+
 // The destination list of Copy and Move for the Destination Folder dialog's
 // text: without wildcards the one entry text + "\" (unless it ends with one)
 // + "*", so that every file keeps its name in that folder; with wildcards

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -70,18 +72,23 @@ TEST(DestinationList, OneFolderEntryOrOneNamePerFile) {
 }
 
 // A file system held in a map: native path to kind; read-only folders.
+// same_as makes a folder a second way to another one (a bind mount or a
+// link to a folder): what is below it is what is below the other.
 class FakeFileSystem : public FileSystemView {
  public:
   std::map<std::string, EntryKind> entries;
   std::map<std::string, bool> read_only;
+  std::map<std::string, std::string> same_as;
 
   bool ToNative(const std::string& drive_path, std::string* native) const override {
     if (drive_path.size() < 3 || drive_path[1] != ':' || drive_path[2] != '\\') return false;
-    // D: is /d and E: is /e; F: is the folder /d/sub seen through another letter.
+    // D: is /d and E: is /e; F: is the folder /d/sub seen through another
+    // letter; M: is /m.
     std::string root;
     if (drive_path[0] == 'D') root = "/d";
     else if (drive_path[0] == 'E') root = "/e";
     else if (drive_path[0] == 'F') root = "/d/sub";
+    else if (drive_path[0] == 'M') root = "/m";
     else return false;
     *native = root;
     for (std::size_t i = 2; i < drive_path.size(); ++i)
@@ -91,10 +98,37 @@ class FakeFileSystem : public FileSystemView {
     return true;
   }
   EntryKind Kind(const std::string& native) const override {
-    auto it = entries.find(native);
+    auto it = entries.find(Real(native));
     return it == entries.end() ? EntryKind::kMissing : it->second;
   }
-  bool CanWriteIn(const std::string& folder) const override { return read_only.count(folder) == 0; }
+  bool CanWriteIn(const std::string& folder) const override {
+    return read_only.count(Real(folder)) == 0;
+  }
+  bool Identity(const std::string& native, platform::FileIdentity* id) const override {
+    if (Kind(native) == EntryKind::kMissing) return false;
+    *id = IdentityOf(Real(native));
+    return true;
+  }
+  bool FolderHolders(const std::string& folder,
+                     std::vector<platform::FileIdentity>* holders) const override {
+    holders->clear();
+    if (Kind(folder) != EntryKind::kFolder) return false;
+    for (std::string path = Real(folder);; path.resize(std::max<std::size_t>(path.rfind('/'), 1))) {
+      holders->push_back(IdentityOf(path));
+      if (path == "/") return true;
+    }
+  }
+
+ private:
+  // The path with a same_as folder at its start replaced by the other.
+  std::string Real(const std::string& native) const {
+    for (const auto& [way, real] : same_as)
+      if (native == way || native.rfind(way + "/", 0) == 0) return real + native.substr(way.size());
+    return native;
+  }
+  static platform::FileIdentity IdentityOf(const std::string& real) {
+    return {1, std::hash<std::string>()(real)};
+  }
 };
 
 FakeFileSystem SampleDisk() {
