@@ -230,6 +230,60 @@ TEST(PlanFileOperation, DecidesEveryFileBeforeAnythingChanges) {
               "folder onto file");
 }
 
+TEST(PlanFileOperation, FilesByIdentityAndFoldersByWhatExists) {
+  FakeFileSystem disk = SampleDisk();
+  disk.same_as["/m"] = "/d/sub";       // M:\ is a second mount of D:\sub
+  disk.same_as["/d/link"] = "/d/sub";  // a link to it
+  disk.entries["/d/report.txt"] = EntryKind::kFile;
+  disk.entries["/d/a*b.txt"] = EntryKind::kFile;
+  disk.entries["/d/What?"] = EntryKind::kFolder;
+  disk.entries["/d/Sta*"] = EntryKind::kFolder;
+  disk.entries["/d/File?"] = EntryKind::kFile;
+  using S = StepAction;
+
+  // The same file, or a folder inside, however the path is spelt.
+  ExpectSteps(PlanFileOperation(FileOperation::kMove, {"D:\\sub\\a.txt"}, "M:\\", disk),
+              {{S::kSkip, "M:\\a.txt", false, "\"D:\\sub\\a.txt\" cannot be moved onto itself."}},
+              "onto itself through a second mount");
+  ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\sub"}, "D:\\link\\inner", disk),
+              {{S::kSkip, "D:\\link\\inner\\sub", false,
+                "The folder \"D:\\sub\" cannot be copied into itself."}},
+              "into itself through a link");
+  ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\sub\\a.txt", "M:\\a.txt"}, "*.bak", disk),
+              {{S::kCopy, "D:\\sub\\a.bak"},
+               {S::kSkip, "M:\\a.bak", false,
+                "More than one file would be written to \"M:\\a.bak\"."}},
+              "one place through two mounts");
+  ExpectSteps(PlanFileOperation(FileOperation::kMove, {"D:\\a.txt", "M:\\a.txt"}, "D:\\sub", disk),
+              {{S::kSkip, "D:\\sub\\a.txt", false,
+                "\"D:\\a.txt\" would replace \"M:\\a.txt\" before that file is dealt with."},
+               {S::kSkip, "D:\\sub\\a.txt", false, "\"M:\\a.txt\" cannot be moved onto itself."}},
+              "a later selected file through another mount");
+
+  // An existing folder is a folder whatever its name holds; wildcards work
+  // in a last name that is not one.
+  struct Named {
+    const char* text;
+    const char* destination;
+  } named[] = {
+      {"D:\\What?", "D:\\What?\\report.txt"},
+      {"D:\\Sta*\\", "D:\\Sta*\\report.txt"},
+      {"D:\\What?\\*.bak", "D:\\What?\\report.bak"},
+      {"D:\\Gone?", "D:\\Goner"},
+      {"D:\\File?", "D:\\Filer"},  // a file, not a folder
+  };
+  for (const Named& n : named)
+    ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\report.txt"}, n.text, disk),
+                {{S::kCopy, n.destination}}, n.text);
+  // One file's own name is never taken for a pattern again.
+  ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\a*b.txt"}, "*.bak", disk),
+              {{S::kCopy, "D:\\a*b.bak"}}, "a star in the file's name");
+  ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\a.txt"}, "*" + std::string(300, 'x'), disk),
+              {{S::kSkip, "", false,
+                "The new name of \"D:\\a.txt\" would be longer than 259 characters."}},
+              "one file, a name too long");
+}
+
 TEST(PlanFileOperation, StopsWholeForABadDestinationAndConfirmsPermanentDeletes) {
   FakeFileSystem disk = SampleDisk();
   std::vector<std::string> selection = {"D:\\a.txt", "D:\\gone"};
@@ -247,6 +301,12 @@ TEST(PlanFileOperation, StopsWholeForABadDestinationAndConfirmsPermanentDeletes)
       {FileOperation::kCopy, "\\*.bak", "The destination \"\\*.bak\" is not on a drive."},
       {FileOperation::kCopy, "D:\\plain\\*.bak",
        "The destination \"D:\\plain\" is a file, not a folder."},
+      {FileOperation::kCopy, "D:\\Backup\\..\\..",
+       "The destination \"D:\\Backup\\..\\..\" is refused: it holds \"..\" as a name."},
+      {FileOperation::kRename, "D:\\.\\*",
+       "The destination \"D:\\.\" is refused: it holds \".\" as a name."},
+      {FileOperation::kMove, "D:\\Backup\\\\",
+       "The destination \"D:\\Backup\\\\\" is refused: it holds an empty name."},
   };
   for (const Case& c : cases) {
     FileOperationPlan plan = PlanFileOperation(c.op, selection, c.text, disk);
