@@ -223,9 +223,10 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     }
   }
 
-  // Copy and Move take a text with "*" or "?" as a name pattern, one
-  // destination per file, unless the text names an existing folder.
-  bool per_file = renaming || HasWildcard(text);
+  // Copy and Move take a text whose last name holds "*" or "?" as a name
+  // pattern, one destination per file, unless the text names an existing
+  // folder; wildcards in the folders before it are plain characters.
+  bool per_file = renaming || HasWildcard(NameOf(text));
   if (per_file && !renaming) {
     std::string as_folder(text);
     if (as_folder.size() > 3 && as_folder.back() == '\\') as_folder.pop_back();
@@ -321,9 +322,10 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
     }
     const std::string& to = step.native_destination;
     const std::string place = places.Key(to);
+    const std::string source_place = places.Key(native[i]);
     platform::FileIdentity there;
     const bool occupied = vacated.count(place) == 0 && view.Identity(to, &there);
-    const bool same_place = to == native[i] || place == places.Key(native[i]);
+    const bool same_place = to == native[i] || place == source_place;
     if (same_place || (occupied && there == *identity[i] && !renaming)) {
       if (renaming)
         skip(std::move(step), std::string());  // the name does not change
@@ -371,7 +373,7 @@ FileOperationPlan PlanFileOperation(FileOperation op, const std::vector<std::str
                   : op == FileOperation::kMove ? StepAction::kMove
                                                : StepAction::kRename;
     written.insert(place);
-    if (op != FileOperation::kCopy) vacated.insert(places.Key(native[i]));
+    if (op != FileOperation::kCopy) vacated.insert(source_place);
     plan.steps.push_back(std::move(step));
   }
   return plan;

@@ -275,6 +275,9 @@ TEST(PlanFileOperation, FilesByIdentityAndFoldersByWhatExists) {
   for (const Named& n : named)
     ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\report.txt"}, n.text, disk),
                 {{S::kCopy, n.destination}}, n.text);
+  ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\report.txt"}, "D:\\Gone?\\x", disk),
+              {{S::kMakeFolder, "D:\\Gone?\\x"}, {S::kCopy, "D:\\Gone?\\x\\report.txt"}},
+              "a wildcard before the last name");
   // One file's own name is never taken for a pattern again.
   ExpectSteps(PlanFileOperation(FileOperation::kCopy, {"D:\\a*b.txt"}, "*.bak", disk),
               {{S::kCopy, "D:\\a*b.bak"}}, "a star in the file's name");
