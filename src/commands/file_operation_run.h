@@ -1,23 +1,43 @@
 // Carrying out a file operation plan (file_operation_plan.h) on the disk, as
 // safely as the desktop's own file manager would:
-//   - a copy is written under a temporary name in the destination folder,
-//     with the source's permission bits and times, and only then renamed to
-//     its name (flushed to the disk first when it replaces a file or the
-//     source goes away afterwards), so no partly written file is ever left
-//     under the destination name (after a failure or a cancel the temporary
-//     file is removed); a folder is copied the same way, as a whole;
+//   - every path is reached from its drive's root name by name, never
+//     through a symbolic link (a link swapped in for a folder on the way
+//     fails the step with a message, and nothing outside the drive is
+//     touched); the step then acts through the descriptor of the folder
+//     that holds the entry. A selected entry that is itself a link is
+//     acted on as a link: deleted, moved, renamed or copied as one;
+//   - a copy of a file is written unnamed (O_TMPFILE) where the file system
+//     allows it, else under a temporary name in the destination folder,
+//     with the source's permission bits and times, and only then given its
+//     name (flushed to the disk first when it replaces a file or the source
+//     goes away afterwards), so no partly written file is ever left under
+//     the destination name; a folder is built under a temporary name and
+//     renamed once complete. After a failure or a cancel the temporary goes;
+//     what a killed run left under this program's temporary names in a
+//     destination folder is removed at the next operation into it (the
+//     user's own files and folders only, never one a running copy holds);
+//   - a FIFO, a socket or a device is never opened: a FIFO is made anew at
+//     the destination, a device or a socket is not copied (a message says
+//     so; inside a copied folder it is left out, and a move leaves it where
+//     it was); every file is opened without blocking and checked to be the
+//     file that was looked at;
 //   - an existing destination is replaced only when the plan says so and the
 //     observer agrees, and a destination that appeared since the plan was
 //     made is never replaced;
 //   - a move within one file system is a rename; across file systems it is
 //     a complete, flushed copy, and the source is removed only after it;
-//   - deletes go to the desktop trash through Trash; a file the trash
-//     refuses is deleted permanently only when the observer agrees;
+//   - deletes go to the desktop trash through Trash, which takes a native
+//     path and walks it again: right before, the path is checked to lead to
+//     the folder reached without links (a link swapped in between that check
+//     and the trash's own walk is not caught); a file the trash refuses is
+//     deleted permanently only when the observer agrees;
 //   - a permanent delete of a folder removes what is inside it and never
 //     follows a symbolic link out of it.
 // Every failure goes to the observer with a message naming the file; it
 // answers whether to skip that file or stop. Memory stays flat whatever the
-// file sizes (data moves in blocks of kCopyBlockSize at most).
+// file sizes (data moves in blocks of kCopyBlockSize at most). A cancel is
+// seen between blocks and between the entries of a folder; no call waits on
+// another program (a FIFO's writer, say).
 //
 // Thread-safety: RunFileOperationPlan runs on one thread (a worker of the
 // window, so that Cancel stays live); the observer is called on it.

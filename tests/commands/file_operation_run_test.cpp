@@ -10,12 +10,20 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
+#include <sys/file.h>
+#include <sys/sysmacros.h>
 #include <vector>
 
+#include "platform/beneath.h"
 #include "support/test_env.h"
 
 namespace quindelo::commands {
@@ -34,8 +42,10 @@ class ScriptedObserver : public FileOperationObserver {
   bool ConfirmDeleteAfterTrashRefused(const PlannedStep&, const std::string&) override {
     return delete_after_refusal;
   }
+  std::function<void(std::uint64_t)> on_progress;  // called with each step's bytes
   void Progress(std::size_t, std::uint64_t bytes) override {
     if (bytes > most_bytes) most_bytes = bytes;
+    if (on_progress) on_progress(bytes);
   }
   bool Cancelled() override { return cancel_after_bytes != 0 && most_bytes >= cancel_after_bytes; }
   FailureAnswer Failed(const PlannedStep&, const std::string& message) override {
@@ -61,6 +71,19 @@ class FakeTrash : public Trash {
 using test::Exists;
 using test::SetImmutable;
 
+// Binds a Unix socket at path (left bound; the socket itself is closed).
+bool MakeSocket(const std::string& path) {
+  struct sockaddr_un address = {};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return false;
+  memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return false;
+  bool bound = bind(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address) == 0;
+  close(fd);
+  return bound;
+}
+
 // Names in a folder that the copy left behind under a temporary name.
 std::vector<std::string> Leftovers(const std::string& folder) {
   std::vector<std::string> found;
@@ -70,6 +93,44 @@ std::vector<std::string> Leftovers(const std::string& folder) {
     closedir(listing);
   }
   return found;
+}
+
+// The names in a folder, sorted.
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* listing = opendir(folder.c_str())) {
+    while (struct dirent* entry = readdir(listing))
+      if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0)
+        names.push_back(entry->d_name);
+    closedir(listing);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Everything below a folder, names with what they are and hold, to check
+// that nothing there changed.
+std::string Snapshot(const std::string& folder) {
+  std::string out;
+  for (const std::string& name : Names(folder)) {
+    std::string path = folder + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    out += name + (S_ISDIR(st.st_mode) ? "/{" + Snapshot(path) + "}"
+                   : S_ISREG(st.st_mode) ? "=" + test::ReadWholeFile(path)
+                                         : "?") + ";";
+  }
+  return out;
+}
+
+std::string LinkText(const std::string& path) {
+  char text[256] = {};
+  return readlink(path.c_str(), text, sizeof text - 1) > 0 ? text : "(not a link)";
+}
+
+bool IsFifo(const std::string& path, mode_t mode) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode) && (st.st_mode & 07777) == mode;
 }
 
 FileOperationResult PlanAndRun(FileOperation op, const std::vector<std::string>& sources,
@@ -134,19 +195,27 @@ TEST(RunFileOperationPlan, ACancelOrAFailureHalfWayLeavesNoDestination) {
   EXPECT_FALSE(Exists(d + "/dest/big"));
   EXPECT_TRUE(Leftovers(d + "/dest").empty());
 
-  // A folder holding a pipe cannot be copied whole: the copy made so far goes.
+  // A folder holding a socket, with the copy stopped there: the copy made so
+  // far goes.
   test::MakeFolder(d + "/tree");
   test::WriteTextFile(d + "/tree/a", "a");
-  ASSERT_EQ(0, mkfifo((d + "/tree/pipe").c_str(), 0600));
+  ASSERT_TRUE(MakeSocket(d + "/tree/socket"));
   test::WriteTextFile(d + "/z", "z");
   ScriptedObserver observer;
+  observer.answer = FailureAnswer::kStop;
   result = PlanAndRun(FileOperation::kCopy, {"D:\\tree", "D:\\z"}, "D:\\dest", &observer);
-  ASSERT_EQ(1u, observer.failures.size());
-  EXPECT_EQ(0u, observer.failures[0].find("Unable to copy \"D:\\tree\" to \"D:\\dest\\tree\": "));
-  EXPECT_EQ(1u, result.done);  // skipped, then went on
+  EXPECT_EQ((std::vector<std::string>{"\"D:\\tree\\socket\" is a socket, which holds no data to copy: "
+                                      "it is left out."}),
+            observer.failures);
+  EXPECT_TRUE(result.stopped);
+  EXPECT_EQ(1u, result.failed);
   EXPECT_FALSE(Exists(d + "/dest/tree"));
-  EXPECT_EQ("z", test::ReadWholeFile(d + "/dest/z"));
+  EXPECT_FALSE(Exists(d + "/dest/z"));
   EXPECT_TRUE(Leftovers(d + "/dest").empty());
+  observer.answer = FailureAnswer::kSkip;
+  observer.failures.clear();
+  EXPECT_EQ(1u, PlanAndRun(FileOperation::kCopy, {"D:\\z"}, "D:\\dest", &observer).done);
+  EXPECT_EQ("z", test::ReadWholeFile(d + "/dest/z"));
 
   // A destination that appeared since the plan, and a source that vanished.
   DiskView view;
@@ -231,6 +300,185 @@ TEST(RunFileOperationPlan, AFileThatCannotBeDeletedGivesItsOwnReason) {
   SetImmutable(d + "/stuck", false);
   EXPECT_EQ(std::vector<std::string>{"Unable to delete \"D:\\stuck\": Operation not permitted."},
             observer.failures);
+}
+
+
+TEST(RunFileOperationPlan, ALinkSwappedInForAFolderLeadsNowhereAndASelectedLinkStaysALink) {
+  for (bool name_by_name : {false, true}) {
+    SCOPED_TRACE(name_by_name ? "walked name by name" : "walked by openat2");
+    const bool previous = platform::WalkNameByNameForTesting(name_by_name);
+    test::ScopedTestEnv env;
+    std::string d = env.MakeDrive('D', "d");
+    std::string decoy = env.Path("decoy");
+    test::MakeFolder(decoy + "/in");
+    test::WriteTextFile(decoy + "/victim.txt", "outside");
+    test::WriteTextFile(decoy + "/in/other.txt", "outside too");
+    test::MakeFolder(d + "/dest");
+    test::WriteTextFile(d + "/keep.txt", "k");
+    // The folder where a find saw victim.txt becomes a link to the decoy;
+    // so does a folder on the way to a destination.
+    ASSERT_EQ(0, symlink(decoy.c_str(), (d + "/found").c_str()));
+    ASSERT_EQ(0, symlink(decoy.c_str(), (d + "/out").c_str()));
+    const std::string decoy_before = Snapshot(decoy);
+
+    struct Case {
+      FileOperation op;
+      std::string source, text;
+    } cases[] = {
+        {FileOperation::kDeletePermanently, "D:\\found\\victim.txt", ""},
+        {FileOperation::kDelete, "D:\\found\\victim.txt", ""},
+        {FileOperation::kMove, "D:\\found\\victim.txt", "D:\\dest"},
+        {FileOperation::kRename, "D:\\found\\victim.txt", "renamed.txt"},
+        {FileOperation::kCopy, "D:\\found\\victim.txt", "D:\\dest"},
+        {FileOperation::kDeletePermanently, "D:\\found\\in", ""},
+        {FileOperation::kCopy, "D:\\keep.txt", "D:\\out\\in"},
+        {FileOperation::kMove, "D:\\keep.txt", "D:\\out\\in"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.source + " with \"" + c.text + "\"");
+      ScriptedObserver observer;
+      FakeTrash trash;
+      FileOperationResult result = PlanAndRun(c.op, {c.source}, c.text, &observer, &trash);
+      EXPECT_EQ(0u, result.done);
+      ASSERT_EQ(1u, observer.failures.size());
+      EXPECT_NE(std::string::npos,
+                observer.failures[0].find(
+                    ": a folder on its way is a symbolic link, which is not followed."))
+          << observer.failures[0];
+      EXPECT_TRUE(trash.trashed.empty());
+      EXPECT_EQ(decoy_before, Snapshot(decoy));
+      EXPECT_TRUE(Names(d + "/dest").empty());
+      EXPECT_EQ("k", test::ReadWholeFile(d + "/keep.txt"));
+    }
+
+    // Links that are themselves selected: acted on as links, their targets
+    // (one outside the drive) left as they are.
+    test::WriteTextFile(d + "/target.txt", "target");
+    ASSERT_EQ(0, symlink("target.txt", (d + "/near").c_str()));
+    ASSERT_EQ(0, symlink((decoy + "/victim.txt").c_str(), (d + "/far").c_str()));
+    ScriptedObserver observer;
+    FakeTrash trash;
+    EXPECT_EQ(1u, PlanAndRun(FileOperation::kCopy, {"D:\\far"}, "D:\\dest", &observer).done);
+    EXPECT_EQ(decoy + "/victim.txt", LinkText(d + "/dest/far"));
+    EXPECT_EQ(1u, PlanAndRun(FileOperation::kMove, {"D:\\near"}, "D:\\dest", &observer).done);
+    EXPECT_EQ("target.txt", LinkText(d + "/dest/near"));
+    EXPECT_FALSE(Exists(d + "/near"));
+    EXPECT_EQ(1u, PlanAndRun(FileOperation::kRename, {"D:\\far"}, "renamed", &observer).done);
+    EXPECT_EQ(decoy + "/victim.txt", LinkText(d + "/renamed"));
+    EXPECT_EQ(1u, PlanAndRun(FileOperation::kDelete, {"D:\\dest\\near"}, "", &observer, &trash).done);
+    EXPECT_EQ(std::vector<std::string>{d + "/dest/near"}, trash.trashed);
+    EXPECT_EQ(2u, PlanAndRun(FileOperation::kDeletePermanently, {"D:\\renamed", "D:\\dest\\far"}, "",
+                             &observer)
+                      .done);
+    EXPECT_FALSE(Exists(d + "/renamed"));
+    EXPECT_FALSE(Exists(d + "/dest/far"));
+    EXPECT_TRUE(observer.failures.empty());
+    EXPECT_EQ("target", test::ReadWholeFile(d + "/target.txt"));
+    EXPECT_EQ(decoy_before, Snapshot(decoy));
+    platform::WalkNameByNameForTesting(previous);
+  }
+}
+
+TEST(RunFileOperationPlan, FifosAreMadeAnewWhileDevicesAndSocketsAreLeftOutWithAMessage) {
+  test::ScopedTestEnv env;
+  std::string d = env.MakeDrive('D', "d");
+  ASSERT_EQ(0, mkfifo((d + "/pipe").c_str(), 0600));
+  ASSERT_EQ(0, chmod((d + "/pipe").c_str(), 0640));
+  test::MakeFolder(d + "/tree");
+  test::WriteTextFile(d + "/tree/a", "a");
+  ASSERT_EQ(0, mkfifo((d + "/tree/p").c_str(), 0600));
+  ASSERT_TRUE(MakeSocket(d + "/tree/s"));
+  // A device node, where this process may make one.
+  const bool devices = mknod((d + "/tree/null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 &&
+                       mknod((d + "/dev").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+
+  // Never opened (a FIFO without a writer would wait for one for ever).
+  ScriptedObserver observer;
+  FileOperationResult result =
+      PlanAndRun(FileOperation::kCopy, {"D:\\pipe", "D:\\tree"}, "D:\\dest", &observer);
+  EXPECT_EQ(3u, result.done);  // the folder made, two copies
+  EXPECT_TRUE(IsFifo(d + "/dest/pipe", 0640));
+  EXPECT_TRUE(IsFifo(d + "/dest/tree/p", 0600));
+  EXPECT_EQ("a", test::ReadWholeFile(d + "/dest/tree/a"));
+  EXPECT_FALSE(Exists(d + "/dest/tree/s"));
+  EXPECT_FALSE(Exists(d + "/dest/tree/null"));
+  std::vector<std::string> expected = {
+      "\"D:\\tree\\s\" is a socket, which holds no data to copy: it is left out."};
+  if (devices)
+    expected.push_back("\"D:\\tree\\null\" is a device, which holds no data to copy: it is left out.");
+  std::sort(observer.failures.begin(), observer.failures.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(expected, observer.failures);
+
+  // Selected themselves, they are reported and nothing is made.
+  observer.failures.clear();
+  std::vector<std::string> sources = {"D:\\tree\\s"};
+  expected = {"Unable to copy \"D:\\tree\\s\" to \"D:\\dest\\s\": it is a socket, which holds no data "
+              "to copy."};
+  if (devices) {
+    sources.push_back("D:\\dev");
+    expected.push_back(
+        "Unable to copy \"D:\\dev\" to \"D:\\dest\\dev\": it is a device, which holds no data to "
+        "copy.");
+  }
+  EXPECT_EQ(0u, PlanAndRun(FileOperation::kCopy, sources, "D:\\dest", &observer).done);
+  EXPECT_EQ(expected, observer.failures);
+  EXPECT_FALSE(Exists(d + "/dest/s"));
+  EXPECT_FALSE(Exists(d + "/dest/dev"));
+  EXPECT_TRUE(Leftovers(d + "/dest").empty());
+  if (!devices) GTEST_SKIP() << "no device node can be made here; FIFOs and sockets were checked";
+}
+
+TEST(RunFileOperationPlan, CopiesShowNoTemporaryAndLeftoversOfAKilledCopyGo) {
+  test::ScopedTestEnv env;
+  std::string d = env.MakeDrive('D', "d");
+  std::string dest = d + "/dest";
+  test::MakeFolder(dest + "/.quindelo-copy-Zz9Zz9/inner");
+  test::WriteTextFile(dest + "/.quindelo-copy-Zz9Zz9/inner/f", "half a folder");
+  test::WriteTextFile(dest + "/.quindelo-copy-AbC123", std::string(1000, 'h'));
+  test::WriteTextFile(dest + "/.quindelo-copy-mine", "not this program's pattern");
+  // One that a running copy holds.
+  test::WriteTextFile(dest + "/.quindelo-copy-Held12", "in use");
+  int held = open((dest + "/.quindelo-copy-Held12").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(0, flock(held, LOCK_EX));
+  std::string big(3 * kCopyBlockSize + 5, 'b');
+  for (std::size_t i = 0; i < big.size(); i += 4099) big[i] = static_cast<char>('0' + i % 10);
+  test::WriteTextFile(d + "/big", big);
+
+  // Where the file system has unnamed files, no temporary name is seen
+  // while the data is written.
+  int unnamed = openat(AT_FDCWD, dest.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (unnamed >= 0) close(unnamed);
+  ScriptedObserver observer;
+  std::vector<std::string> seen;
+  observer.on_progress = [&](std::uint64_t bytes) {
+    if (bytes == 0) return;
+    for (const std::string& name : Leftovers(dest))
+      if (name != ".quindelo-copy-mine" && name != ".quindelo-copy-Held12") seen.push_back(name);
+  };
+  EXPECT_EQ(1u, PlanAndRun(FileOperation::kCopy, {"D:\\big"}, "D:\\dest", &observer).done);
+  EXPECT_EQ(big, test::ReadWholeFile(dest + "/big"));
+  EXPECT_EQ((std::vector<std::string>{".quindelo-copy-Held12", ".quindelo-copy-mine", "big"}),
+            Names(dest));
+  if (unnamed >= 0) {
+    EXPECT_EQ(std::vector<std::string>{}, seen);
+  }
+
+  // Replacing goes through a temporary name only once the data is complete.
+  std::reverse(big.begin(), big.end());
+  test::WriteTextFile(d + "/big", big);
+  seen.clear();
+  EXPECT_EQ(1u, PlanAndRun(FileOperation::kCopy, {"D:\\big"}, "D:\\dest", &observer).done);
+  EXPECT_EQ(big, test::ReadWholeFile(dest + "/big"));
+  EXPECT_EQ((std::vector<std::string>{".quindelo-copy-Held12", ".quindelo-copy-mine", "big"}),
+            Names(dest));
+  if (unnamed >= 0) {
+    EXPECT_EQ(std::vector<std::string>{}, seen);
+  }
+  EXPECT_TRUE(observer.failures.empty());
+  close(held);
+  if (unnamed < 0) GTEST_SKIP() << "no O_TMPFILE on this file system; leftovers were checked";
 }
 
 }  // namespace
