@@ -287,6 +287,46 @@ TEST_F(SearchDriverTest, FailedIndexWriteShowsInTheStatusLineWithItsCause) {
   driver.Shutdown();
 }
 
+// A folder of the drive swapped for a link to a decoy folder outside it
+// after the index was built: a find containing a word that only the decoy's
+// file holds finds nothing (the decoy is never read through the link), and a
+// find of every name lists none of the decoy's own.
+TEST_F(SearchDriverTest, FolderSwappedForALinkIsNeitherReadNorListed) {
+  File("docs/notes.txt", "plain words");
+  File("docs/sub/deeper.txt", "plain words");
+  const std::string decoy = env_.Path("decoy");
+  test::MakeFolder(decoy + "/sub");
+  test::WriteTextFile(decoy + "/notes.txt", "secretword");
+  test::WriteTextFile(decoy + "/sub/deeper.txt", "secretword");
+  test::WriteTextFile(decoy + "/only_in_decoy.txt", "secretword");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  ASSERT_EQ(Find(&driver, &window, "*.txt", "plain").message, "Found 2 files.");
+
+  ASSERT_EQ(std::rename((root_ + "/docs").c_str(), env_.Path("docs.away").c_str()), 0);
+  ASSERT_EQ(symlink(decoy.c_str(), (root_ + "/docs").c_str()), 0);
+  EXPECT_EQ(Find(&driver, &window, "*.txt", "secretword").message,
+            "No files found.  Check your search criteria.");
+  EXPECT_EQ(window.RowPaths(), std::vector<std::string>{});
+  // The same with every folder listed again.
+  window.SetNamedText("*");
+  window.SetContainingText("");
+  driver.set_refresh_flag(true);
+  driver.ScheduleFind();
+  driver.WaitForFindEnd();
+  // (The index's own names of the folder may show until the refresh has
+  // taken them out; the decoy's own name never does.)
+  const std::vector<std::string> rows = window.RowPaths();
+  EXPECT_TRUE(std::find(rows.begin(), rows.end(), "T:\\docs") != rows.end());
+  for (const std::string& row : rows) EXPECT_EQ(row.find("only_in_decoy"), std::string::npos) << row;
+  window.SetContainingText("secretword");
+  driver.set_refresh_flag(true);
+  driver.ScheduleFind();
+  EXPECT_EQ(driver.WaitForFindEnd().message, "No files found.  Check your search criteria.");
+  driver.Shutdown();
+}
+
 // ---------------------------------------------------------------------------
 // The row limit and progress
 
