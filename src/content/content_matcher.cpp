@@ -5,6 +5,7 @@
 
 #include "base/ascii.h"
 #include "platform/file.h"
+#include "platform/folder.h"
 
 namespace quindelo {
 
@@ -71,9 +72,11 @@ class FileBlockReader {
  public:
   enum Result { kBlock, kEnd, kError };
 
-  bool Open(const std::string& native_path) {
-    // Links are followed to regular files only (OpenForReading).
-    if (!file_.OpenForReading(native_path)) return false;
+  bool Open(const std::string& native_path, platform::FilesBelowRoot* files) {
+    // Links are followed to regular files only (OpenForReading); through
+    // files, no link on the way to the file is.
+    if (!(files ? files->OpenForReading(native_path, &file_) : file_.OpenForReading(native_path)))
+      return false;
     if (!file_.Size(&size_)) {
       failed_to_size_ = true;
     }
@@ -605,10 +608,11 @@ bool ContentMatcher::MatchFile(const std::string& native_path, std::string* mess
 }
 
 ContentMatcher::FileResult ContentMatcher::SearchFile(const std::string& native_path, std::string* message,
-                                                      const std::function<bool()>& stop_requested) {
+                                                      const std::function<bool()>& stop_requested,
+                                                      platform::FilesBelowRoot* files) {
   if (!expression_.compiled()) return FileResult::kNoMatch;
   FileBlockReader reader;
-  if (!reader.Open(native_path)) return FileResult::kNoMatch;
+  if (!reader.Open(native_path, files)) return FileResult::kNoMatch;
   Begin();
   for (bool first = true;; first = false) {
     if (!first && stop_requested && stop_requested()) return FileResult::kStopped;

@@ -41,6 +41,10 @@
 
 namespace quindelo {
 
+namespace platform {
+class FilesBelowRoot;  // platform/folder.h
+}
+
 class ContentMatcher {
  public:
   static constexpr std::size_t kBlockSize = 65536;
@@ -70,8 +74,13 @@ class ContentMatcher {
   // block after the first and gives up with kStopped, reading no further,
   // as soon as it answers true. A search of any file therefore stops within
   // the time one block takes.
+  // With files (may be null), the file is opened through it: reached from
+  // its root without following a link on the way, so that a file whose
+  // folder was swapped for a link (to a folder outside the drive, say) is
+  // not read and is not a match.
   FileResult SearchFile(const std::string& native_path, std::string* message,
-                        const std::function<bool()>& stop_requested);
+                        const std::function<bool()>& stop_requested,
+                        platform::FilesBelowRoot* files = nullptr);
 
   // Streaming interface (MatchFile is built on it):
   //   Begin(); repeat { write up to kBlockSize bytes at BlockSpace();

@@ -410,7 +410,8 @@ void DriveIndex::WaitForContentThreads() {
 // Searches one queued path; returns false when the content thread is to stop
 // taking paths (the find was stopped or has no content expression).
 bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
-                                  std::uint64_t* matcher_generation) {
+                                  std::uint64_t* matcher_generation,
+                                  platform::FilesBelowRoot* files) {
   auto active = [this] {
     FindPhase r = requested_phase_;
     return r != FindPhase::kStopped && r != FindPhase::kIdle;
@@ -436,8 +437,10 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
         Poll();
         return !active();
       };
-      if ((*matcher)->SearchFile(platform::NativePathBelow(native_root_, path), &unused, stop_requested) ==
-              ContentMatcher::FileResult::kMatch &&
+      // A root that cannot be opened leaves every file unread.
+      files->SetRoot(native_root_);
+      if ((*matcher)->SearchFile(platform::NativePathBelow(native_root_, path), &unused,
+                                 stop_requested, files) == ContentMatcher::FileResult::kMatch &&
           active())
         Post(FoundName{Reported(path)});
     }
@@ -448,6 +451,8 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
 void DriveIndex::ContentThread(int number) {
   std::unique_ptr<ContentMatcher> matcher;
   std::uint64_t matcher_generation = 0;
+  // The drive's files, reached from its root without following a link.
+  platform::FilesBelowRoot files;
   std::string path;
   std::vector<char> buffer(kMaxReportedPath);
   std::size_t size = 0;
@@ -469,7 +474,7 @@ void DriveIndex::ContentThread(int number) {
           extra_content_thread_ = std::thread([this] { ContentThread(2); });
           extra_mark_ = true;
         }
-        go_on = SearchQueuedPath(path, &matcher, &matcher_generation);
+        go_on = SearchQueuedPath(path, &matcher, &matcher_generation, &files);
         if (!go_on) content_queue_.Clear();
       }
       {
@@ -479,6 +484,9 @@ void DriveIndex::ContentThread(int number) {
       content_busy_cv_.notify_all();
       if (!got || !go_on) break;
     }
+    // Nothing of the drive stays open between finds (a removable drive can
+    // then be unmounted).
+    files.Close();
     if (number != 1) return;
     if (current_phase_ == FindPhase::kContent) {
       // This thread may have left the loop above for the last find (stopped,

@@ -191,7 +191,7 @@ class DriveIndex {
   int DeliverQueued();
   void WaitForContentThreads();
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
-                        std::uint64_t* matcher_generation);
+                        std::uint64_t* matcher_generation, platform::FilesBelowRoot* files);
 
   // Work of the phases.
   void IndexFind();

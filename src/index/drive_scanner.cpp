@@ -65,6 +65,9 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
   drive_path_ = host_->drive_root_text() + "\\";
   native_path_ = host_->native_root();
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
+  // A root that cannot be opened lists nothing: every folder is then
+  // unreadable and keeps what it held.
+  walk_.Start(native_path_);
 
   std::vector<Frame> stack(1);
   stack[0].id = root_id;
@@ -176,7 +179,7 @@ DriveScanner::Listing DriveScanner::List(std::vector<ListingEntry>* listing, Str
   listing->reserve(1000);
   if (!host_->MayContinue(nullptr)) return Listing::kStopped;
   platform::FolderEnumerator folder;
-  if (!folder.Open(native_path_)) return Listing::kUnreadable;
+  if (!walk_.OpenListing(native_path_, &folder)) return Listing::kUnreadable;
   platform::FindData data;
   int count = 0;
   bool sorted = true;
@@ -336,8 +339,15 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   rec->resize(view.length());
   bool dirty = false;
 
+  // A folder with subfolders is entered next: the walk opens it at once.
+  bool has_subfolders = false;
+  {
+    EntryIterator it(view);
+    FolderEntry entry;
+    while (!has_subfolders && it.Next(&entry)) has_subfolders = entry.is_folder;
+  }
   platform::FolderTimes own;
-  const bool have_own = times_.Get(native_path_, &own);
+  const bool have_own = walk_.GetTimes(native_path_, &own, has_subfolders);
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != host_->root_device()) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;

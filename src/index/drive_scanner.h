@@ -25,8 +25,11 @@
 // A folder that cannot be listed (no permission) keeps its entries and
 // gets stamp 0, so that every later walk tries to list it again.
 //
-// On Linux: links are entries, never followed; folders on another file
-// system than the drive's root keep their entry but are not descended into;
+// On Linux: links are entries, never followed; each folder is reached from
+// its parent by name without following a link (platform::FolderWalk), so a
+// folder swapped for a link during the walk is neither listed nor entered;
+// folders on another file system than the drive's root keep their entry but
+// are not descended into;
 // names with a backslash do not appear (the enumeration leaves them out);
 // a file name of 255 bytes cannot be stored and is left out.
 #pragma once
@@ -160,7 +163,7 @@ class DriveScanner {
   // Record copies of folders the walk has left, kept for the next folders
   // so that a walk does not allocate a buffer per folder.
   std::vector<std::vector<std::uint8_t>> spare_records_;
-  platform::FolderTimesReader times_;  // the status of each folder walked
+  platform::FolderWalk walk_;  // the status and the listing of each folder walked
   // When the store's checkpoint was last asked for: the folders listed by
   // then, and the folders visited since.
   std::uint64_t listed_at_checkpoint_test_ = 0;

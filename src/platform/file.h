@@ -97,6 +97,11 @@ class File {
 
  private:
   friend bool ReplaceFileContents(const std::string&, const std::string&, unsigned);
+  friend class FilesBelowRoot;  // opens files relative to a folder it holds
+  // OpenForReading of the entry name inside the folder open as dir (a
+  // descriptor, or AT_FDCWD with a whole path); native_path names it in
+  // messages.
+  bool OpenForReadingIn(int dir, const char* name, const std::string& native_path);
   bool Fail(int number) const;
   int fd_ = -1;
   std::string path_;

@@ -116,16 +116,20 @@ bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wa
 }
 
 bool File::OpenForReading(const std::string& native_path) {
+  return OpenForReadingIn(AT_FDCWD, native_path.c_str(), native_path);
+}
+
+bool File::OpenForReadingIn(int dir, const char* name, const std::string& native_path) {
   Close();
   auto kind_error = [](const struct stat& st) {
     return S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? 0 : kErrorNotRegularFile;
   };
   struct stat st;
-  if (::stat(native_path.c_str(), &st) != 0) return RecordFileError(errno, native_path);
+  if (::fstatat(dir, name, &st, 0) != 0) return RecordFileError(errno, native_path);
   if (const int error = kind_error(st)) return RecordFileError(error, native_path);
   // O_NONBLOCK keeps an open of a FIFO that replaced the file meanwhile from
   // waiting for a writer; the check of the opened file then refuses it.
-  int fd = ::open(native_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return RecordFileError(errno, native_path);
   const int error = ::fstat(fd, &st) != 0 ? errno : kind_error(st);
   if (error != 0) {

@@ -17,6 +17,9 @@
 
 namespace quindelo::platform {
 
+class File;  // file.h
+class FolderEnumerator;
+
 inline constexpr std::uint32_t kFileAttributeReadOnly = 0x1;
 inline constexpr std::uint32_t kFileAttributeHidden = 0x2;
 inline constexpr std::uint32_t kFileAttributeSystem = 0x4;
@@ -56,34 +59,106 @@ struct FolderTimes {
 // not exist or cannot be examined.
 bool GetFolderTimes(const std::string& native_path, FolderTimes* times);
 
-// GetFolderTimes for the folders of a depth-first walk, one after another.
-// A whole path costs the file system a lookup of every folder on it; this
-// reader keeps a few folders of the current path open (every fourth level)
-// and looks each path up from the deepest of them that lies on it, so that
-// a deep tree costs a few names per folder. The answers are those of
-// GetFolderTimes for the same paths; where a folder on the way cannot be
-// held open, the whole path is used. Folders left by the walk (no longer on
-// the path asked for) are let go. Not thread-safe; one reader per walk.
-class FolderTimesReader {
+// The folders of a depth-first walk below one root folder, each reached
+// from the folder above it by its name alone: never through a symbolic link
+// and never onto another file system than the root's. A folder swapped for
+// a link (to a folder outside the root, say) at any moment of the walk is
+// neither examined nor listed, and neither is anything below it; so nothing
+// outside the root is reached through the names of the walk.
+//
+// The folders on the path of the last call stay open (at most
+// kMaxOpenFolders; below the deepest of them a path is resolved from it in
+// one step), so that each folder of a walk costs the lookup of one name.
+// Paths are native and absolute: the root itself, or a path below it, with
+// or without a final slash. Not thread-safe; one walk per object.
+class FolderWalk {
  public:
-  FolderTimesReader() = default;
-  ~FolderTimesReader();
-  FolderTimesReader(const FolderTimesReader&) = delete;
-  FolderTimesReader& operator=(const FolderTimesReader&) = delete;
+  static constexpr std::size_t kMaxOpenFolders = 64;
 
-  // As GetFolderTimes(native_path, times).
-  bool Get(const std::string& native_path, FolderTimes* times);
+  FolderWalk() = default;
+  ~FolderWalk();
+  FolderWalk(const FolderWalk&) = delete;
+  FolderWalk& operator=(const FolderWalk&) = delete;
+
+  // Opens the root folder (links on the way to it are followed: the root is
+  // the folder the caller chose) and lets go of any earlier one. False when
+  // it cannot be opened; every call below then fails.
+  bool Start(const std::string& native_root);
+
+  // The times and the file system of the folder at native_path, as
+  // GetFolderTimes gives them. False when it cannot be examined, is no folder
+  // (a link to one included), or when a folder on its way is a link, is no
+  // folder or lies on another file system than the root. With entering (the
+  // walk expects to go below the folder next), the folder is opened at once
+  // and its times are read from the open folder, which the walk's next
+  // steps start from; the answers are the same.
+  bool GetTimes(const std::string& native_path, FolderTimes* times, bool entering = false);
+
+  // Opens the folder at native_path for listing through folder (as
+  // FolderEnumerator::Open), under the rules of GetTimes; a folder on
+  // another file system than the root is not opened either.
+  bool OpenListing(const std::string& native_path, FolderEnumerator* folder);
 
  private:
-  struct Anchor {
-    std::size_t length;  // of the folder's path in anchored_, its final slash included
+  struct Held {
+    std::size_t length;  // of the folder's path below the root, its final slash included
     int fd;              // the folder, opened with O_PATH
   };
-  void LetGoBeyond(std::size_t length);  // closes the anchors longer than length
+  // The open folder for rel ("a/b/", or "" for the root), from the deepest
+  // held folder on its way; -1 (errno set) when it cannot be reached.
+  int Folder(const std::string& rel);
+  // Holds fd as the folder for rel, letting go of the deepest held folder
+  // first at the limit.
+  void Hold(const std::string& rel, int fd);
+  // Splits native_path into the path below the root of its folder (ending
+  // in a slash, or empty) and its name (empty for the root). False when the
+  // path does not lie below the root.
+  bool Split(const std::string& native_path, std::string* folder, std::string* name) const;
+  void LetGoBeyond(std::size_t length);  // closes the held folders longer than length
 
-  std::string anchored_;  // the path of the deepest anchor
-  std::vector<Anchor> anchors_;
-  std::string piece_;  // the names from an anchor down to the next one
+  std::string root_;  // with a final slash
+  int root_fd_ = -1;
+  std::uint64_t root_device_ = 0;
+  std::uint64_t root_inode_ = 0;
+  std::string held_path_;  // the path below the root of the deepest held folder
+  std::vector<Held> held_;
+  std::string folder_, name_;  // kept for the next call, so that a walk does not allocate
+};
+
+// Regular files below one root folder opened for reading, each reached from
+// the root by the names of its folders, never through a symbolic link and
+// never onto another file system than the root's: a file whose folder was
+// swapped for a link is not read. The file itself is opened as
+// File::OpenForReading opens it. The folder of the last file stays open, so
+// that consecutive files of one folder cost one lookup each. Not
+// thread-safe; one object per thread.
+class FilesBelowRoot {
+ public:
+  FilesBelowRoot() = default;
+  ~FilesBelowRoot();
+  FilesBelowRoot(const FilesBelowRoot&) = delete;
+  FilesBelowRoot& operator=(const FilesBelowRoot&) = delete;
+
+  // Makes native_root the root (links on the way to it are followed), unless
+  // it already is. False when it cannot be opened.
+  bool SetRoot(const std::string& native_root);
+
+  // Opens the file at native_path (absolute, below the root) into *file.
+  // False, the cause recorded as the last file error, when it cannot be
+  // opened under these rules or lies outside the root.
+  bool OpenForReading(const std::string& native_path, File* file);
+
+  // Lets go of the root and the open folder; the next SetRoot opens it again.
+  void Close();
+
+ private:
+  void CloseFolder();
+
+  std::string root_;  // with a final slash
+  int root_fd_ = -1;
+  std::uint64_t root_device_ = 0;
+  std::string folder_;  // below the root, ending in a slash: the folder open as folder_fd_
+  int folder_fd_ = -1;
 };
 
 // GetFileAttributes: false when the path does not exist.
@@ -133,6 +208,10 @@ class FolderEnumerator {
   void Close();
 
  private:
+  friend class FolderWalk;
+  // Lists the folder open as fd, which it takes over (closes on failure).
+  bool Adopt(int fd);
+
   struct Listing;  // the open folder, as the platform's source keeps it
   std::unique_ptr<Listing> listing_;  // made at the first Open, kept for the next
   std::string folder_;

@@ -2,17 +2,23 @@
 // links, and statx(2) for birth times where the file system keeps them.
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ctime>
 
 #include "platform/folder.h"
+
+#include "platform/file.h"
 
 namespace quindelo::platform {
 namespace {
@@ -165,61 +171,288 @@ bool GetFolderTimes(const std::string& native_path, FolderTimes* times) {
 
 namespace {
 
-// Levels between two folders a FolderTimesReader holds open: a path is looked
-// up from its deepest open folder in at most this many names, and a folder is
-// opened (and closed again) only at every fourth level and only when the
-// walk goes below it.
-constexpr int kLevelsPerAnchor = 4;
-// Open folders per reader at most; below the deepest the paths grow longer.
-constexpr std::size_t kMaxAnchors = 64;
+// Opens (with O_PATH) the folder rest below the folder open as dir: names
+// separated by slashes, each looked up without following a link, and the
+// folder reached checked to lie on device. openat2 resolves the whole path
+// at once where the kernel has it (RESOLVE_NO_SYMLINKS refuses a link
+// anywhere on the way, RESOLVE_BENEATH a way out through ".."); elsewhere
+// each name is opened from the one before with O_NOFOLLOW. -1 with errno
+// set on failure (ELOOP or ENOTDIR for a link on the way, EXDEV for
+// another file system).
+int OpenFolderBeneath(int dir, const std::string& rest, std::uint64_t device) {
+  static std::atomic<bool> no_openat2{false};
+  int fd = -1;
+  bool resolved = false;
+  if (!rest.empty() && rest.size() < PATH_MAX && !no_openat2.load(std::memory_order_relaxed)) {
+    struct open_how how {};
+    how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+    how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | RESOLVE_BENEATH;
+    fd = static_cast<int>(::syscall(SYS_openat2, dir, rest.c_str(), &how, sizeof how));
+    // A kernel without openat2, or a filter that refuses it, answers ENOSYS
+    // or EPERM; the names are then looked up one by one.
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM))
+      resolved = true;
+    else
+      no_openat2.store(true, std::memory_order_relaxed);
+  }
+  if (!resolved) {
+    fd = ::fcntl(dir, F_DUPFD_CLOEXEC, 0);
+    std::size_t start = 0;
+    std::string name;
+    while (fd >= 0 && start < rest.size()) {
+      std::size_t slash = rest.find('/', start);
+      if (slash == std::string::npos) slash = rest.size();
+      name.assign(rest, start, slash - start);
+      start = slash + 1;
+      if (name.empty() || name == "." || name == "..") {
+        ::close(fd);
+        errno = EXDEV;  // as RESOLVE_BENEATH refuses a way out
+        return -1;
+      }
+      const int next = ::openat(fd, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      const int error = errno;
+      ::close(fd);
+      fd = next;
+      errno = error;
+    }
+  }
+  if (fd < 0) return -1;
+  struct stat st;
+  const int error = ::fstat(fd, &st) != 0 ? errno : st.st_dev != device ? EXDEV : 0;
+  if (error != 0) {
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+// Opens the root folder of a walk or of files below it: the folder the
+// caller chose, whatever links lead to it.
+int OpenRoot(const std::string& native_root, std::uint64_t* device, std::uint64_t* inode) {
+  const int fd = ::open(native_root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  *device = st.st_dev;
+  if (inode) *inode = st.st_ino;
+  return fd;
+}
+
+std::string WithFinalSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
 
 }  // namespace
 
-FolderTimesReader::~FolderTimesReader() { LetGoBeyond(0); }
-
-void FolderTimesReader::LetGoBeyond(std::size_t length) {
-  while (!anchors_.empty() && anchors_.back().length > length) {
-    ::close(anchors_.back().fd);
-    anchors_.pop_back();
-  }
-  anchored_.resize(anchors_.empty() ? 0 : anchors_.back().length);
+FolderWalk::~FolderWalk() {
+  LetGoBeyond(0);
+  if (root_fd_ >= 0) ::close(root_fd_);
 }
 
-bool FolderTimesReader::Get(const std::string& native_path, FolderTimes* times) {
-  if (native_path.empty() || native_path[0] != '/') return GetFolderTimes(native_path, times);
-  // The anchors that lie above this path stay; the others are behind the
-  // walk. Each anchor's path is a piece of the deepest one's, up to a slash.
-  while (!anchors_.empty() &&
-         (native_path.size() <= anchors_.back().length ||
-          native_path.compare(0, anchors_.back().length, anchored_, 0, anchors_.back().length) != 0))
-    LetGoBeyond(anchors_.back().length - 1);
-  // Open further anchors while the path reaches more than kLevelsPerAnchor
-  // names below the deepest one.
-  for (;;) {
-    // From the root the first piece is the absolute path of the anchor.
-    const std::size_t start = anchors_.empty() ? 0 : anchors_.back().length;
-    std::size_t end = start == 0 ? 1 : start;
-    int names = 0;
-    while (names < kLevelsPerAnchor) {
-      const std::size_t slash = native_path.find('/', end);
-      if (slash == std::string::npos) break;
-      end = slash + 1;
-      ++names;
-    }
-    // An anchor is opened only for a folder with names still below it.
-    if (names < kLevelsPerAnchor || end >= native_path.size() || anchors_.size() >= kMaxAnchors)
-      break;
-    piece_.assign(native_path, start, end - start);
-    const int dir = anchors_.empty() ? AT_FDCWD : anchors_.back().fd;
-    const int fd = ::openat(dir, piece_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) break;  // looked up from the anchor above, or as a whole path
-    anchors_.push_back({end, fd});
-    anchored_.assign(native_path, 0, end);
+bool FolderWalk::Start(const std::string& native_root) {
+  LetGoBeyond(0);
+  if (root_fd_ >= 0) ::close(root_fd_);
+  root_ = WithFinalSlash(native_root);
+  root_fd_ = OpenRoot(root_, &root_device_, &root_inode_);
+  return root_fd_ >= 0;
+}
+
+void FolderWalk::LetGoBeyond(std::size_t length) {
+  while (!held_.empty() && held_.back().length > length) {
+    ::close(held_.back().fd);
+    held_.pop_back();
   }
-  const std::size_t start = anchors_.empty() ? 0 : anchors_.back().length;
-  if (native_path.size() - start >= PATH_MAX) return GetFolderTimes(native_path, times);
-  const int dir = anchors_.empty() ? AT_FDCWD : anchors_.back().fd;
-  return ExamineTimes(dir, native_path.c_str() + start, times);
+  held_path_.resize(held_.empty() ? 0 : held_.back().length);
+}
+
+bool FolderWalk::Split(const std::string& native_path, std::string* folder,
+                       std::string* name) const {
+  folder->clear();
+  name->clear();
+  if (root_fd_ < 0) {
+    errno = EBADF;
+    return false;
+  }
+  // The root itself, with or without its final slash.
+  if (native_path.size() + 1 == root_.size() && root_.compare(0, native_path.size(), native_path) == 0)
+    return true;
+  if (native_path.compare(0, root_.size(), root_) != 0) {
+    errno = EXDEV;
+    return false;
+  }
+  std::size_t end = native_path.size();
+  while (end > root_.size() && native_path[end - 1] == '/') --end;
+  const std::size_t slash = native_path.rfind('/', end - 1);
+  // slash >= root_.size() - 1: the root's own final slash at the least.
+  folder->assign(native_path, root_.size(), slash + 1 - std::min(slash + 1, root_.size()));
+  name->assign(native_path, slash + 1, end - slash - 1);
+  // A walk never names these; looked up, they would lead out of the folder.
+  if (*name == "." || *name == "..") {
+    errno = EXDEV;
+    return false;
+  }
+  return true;
+}
+
+int FolderWalk::Folder(const std::string& rel) {
+  if (rel.empty()) return root_fd_;
+  // The held folders that lie on rel's way stay; the others are behind the walk.
+  while (!held_.empty() &&
+         (held_.back().length > rel.size() ||
+          rel.compare(0, held_.back().length, held_path_, 0, held_.back().length) != 0))
+    LetGoBeyond(held_.back().length - 1);
+  if (!held_.empty() && held_.back().length == rel.size()) return held_.back().fd;
+  const std::size_t from = held_.empty() ? 0 : held_.back().length;
+  const int base = held_.empty() ? root_fd_ : held_.back().fd;
+  const int fd = OpenFolderBeneath(base, rel.substr(from, rel.size() - from - 1), root_device_);
+  if (fd < 0) return -1;
+  Hold(rel, fd);
+  return fd;
+}
+
+void FolderWalk::Hold(const std::string& rel, int fd) {
+  // At the limit the deepest held folder gives way to the new one, which the
+  // next folders of the walk start from.
+  if (held_.size() >= kMaxOpenFolders) {
+    ::close(held_.back().fd);
+    held_.pop_back();
+  }
+  held_.push_back({rel.size(), fd});
+  held_path_ = rel;
+}
+
+bool FolderWalk::GetTimes(const std::string& native_path, FolderTimes* times, bool entering) {
+  if (!Split(native_path, &folder_, &name_)) return false;
+  int dir = Folder(folder_);
+  if (dir < 0) return false;
+  struct statx sx;
+  const unsigned mask = STATX_TYPE | STATX_MTIME | STATX_BTIME;
+  if (name_.empty()) {
+    if (::statx(dir, "", AT_EMPTY_PATH, mask, &sx) != 0) return false;
+  } else if (entering) {
+    // Opened now, the folder's times come from the folder the walk holds,
+    // and its children are looked up from it; one on another file system
+    // is examined but not held.
+    const int fd = ::openat(dir, name_.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (::statx(fd, "", AT_EMPTY_PATH, mask, &sx) != 0) {
+      const int error = errno;
+      ::close(fd);
+      errno = error;
+      return false;
+    }
+    if (makedev(sx.stx_dev_major, sx.stx_dev_minor) == root_device_) {
+      folder_ += name_;
+      folder_ += '/';
+      Hold(folder_, fd);
+    } else {
+      ::close(fd);
+    }
+  } else if (::statx(dir, name_.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, mask, &sx) != 0) {
+    return false;
+  }
+  if (!S_ISDIR(sx.stx_mode)) {
+    errno = ENOTDIR;
+    return false;
+  }
+  TimesOf(sx, &times->creation_time, &times->last_write_time);
+  times->device = makedev(sx.stx_dev_major, sx.stx_dev_minor);  // as st_dev
+  return true;
+}
+
+bool FolderWalk::OpenListing(const std::string& native_path, FolderEnumerator* folder) {
+  folder->Close();
+  if (!Split(native_path, &folder_, &name_)) return false;
+  int fd;
+  struct stat st;
+  if (name_.empty()) {
+    // The root by its path, so that a root without search permission still
+    // lists as it always did; it must be the folder the walk started from.
+    fd = ::open(root_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    if (::fstat(fd, &st) != 0 || st.st_dev != root_device_ || st.st_ino != root_inode_) {
+      ::close(fd);
+      errno = EXDEV;
+      return false;
+    }
+  } else {
+    fd = -1;
+    // A folder held already (GetTimes entering it) is listed through what
+    // the walk holds; that needs search permission on the folder itself,
+    // which the lookup from its parent below does not.
+    if (!held_.empty() && held_path_.size() == folder_.size() + name_.size() + 1 &&
+        held_path_.compare(0, folder_.size(), folder_) == 0 &&
+        held_path_.compare(folder_.size(), name_.size(), name_) == 0)
+      fd = ::openat(held_.back().fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+      const int dir = Folder(folder_);
+      if (dir < 0) return false;
+      fd = ::openat(dir, name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    }
+    if (fd < 0) return false;
+    if (::fstat(fd, &st) != 0 || st.st_dev != root_device_) {
+      ::close(fd);
+      errno = EXDEV;
+      return false;
+    }
+  }
+  if (!folder->Adopt(fd)) return false;
+  folder->folder_ = native_path;
+  return true;
+}
+
+FilesBelowRoot::~FilesBelowRoot() { Close(); }
+
+void FilesBelowRoot::Close() {
+  CloseFolder();
+  if (root_fd_ >= 0) ::close(root_fd_);
+  root_fd_ = -1;
+}
+
+void FilesBelowRoot::CloseFolder() {
+  if (folder_fd_ >= 0) ::close(folder_fd_);
+  folder_fd_ = -1;
+  folder_.clear();
+}
+
+bool FilesBelowRoot::SetRoot(const std::string& native_root) {
+  const std::string root = WithFinalSlash(native_root);
+  if (root_fd_ >= 0 && root == root_) return true;
+  CloseFolder();
+  if (root_fd_ >= 0) ::close(root_fd_);
+  root_ = root;
+  root_fd_ = OpenRoot(root_, &root_device_, nullptr);
+  if (root_fd_ < 0) return RecordFileError(errno, native_root);
+  return true;
+}
+
+bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) {
+  file->Close();
+  if (root_fd_ < 0) return RecordFileError(EBADF, native_path);
+  if (native_path.size() <= root_.size() || native_path.compare(0, root_.size(), root_) != 0 ||
+      native_path.back() == '/')
+    return RecordFileError(EXDEV, native_path);
+  const std::size_t slash = native_path.rfind('/');
+  const std::size_t folder_length = slash + 1 - root_.size();  // with its final slash
+  int dir = root_fd_;
+  if (folder_length > 0) {
+    if (folder_fd_ < 0 || native_path.compare(root_.size(), folder_length, folder_) != 0 ||
+        folder_.size() != folder_length) {
+      CloseFolder();
+      const int fd = OpenFolderBeneath(
+          root_fd_, native_path.substr(root_.size(), folder_length - 1), root_device_);
+      if (fd < 0) return RecordFileError(errno, native_path);
+      folder_fd_ = fd;
+      folder_.assign(native_path, root_.size(), folder_length);
+    }
+    dir = folder_fd_;
+  }
+  return file->OpenForReadingIn(dir, native_path.c_str() + slash + 1, native_path);
 }
 
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {
@@ -276,6 +509,17 @@ bool FolderEnumerator::Open(const std::string& native_folder) {
     return false;
   }
   folder_ = native_folder;
+  return true;
+}
+
+bool FolderEnumerator::Adopt(int fd) {
+  Close();
+  if (!listing_) listing_ = std::make_unique<Listing>();
+  listing_->dir = ::fdopendir(fd);
+  if (!listing_->dir) {
+    ::close(fd);
+    return false;
+  }
   return true;
 }
 

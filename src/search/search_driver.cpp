@@ -536,7 +536,7 @@ IndexAnswer SearchDriver::OnFindEnd() {
     HandOverRowsLocked(RowsDue::kNow);
     rows = shown_rows_;
   }
-  const FindEnd end = EndOfFind(was_running, rows);
+  const FindEnd end = WithIndexWriteFailure(EndOfFind(was_running, rows));
   ShowEnd(end);
   if (was_running) ReselectRow();
   if (deferred_details_.exchange(false)) {
@@ -566,6 +566,16 @@ FindEnd SearchDriver::EndOfFind(bool was_running, int rows) {
   const bool medium_gone = rows == 0 && IndexMediumChanged();
   return FindEnd{FindEndMessage(rows, at_limit, medium_gone), " ",
                  FindEndOutcome(rows, at_limit, medium_gone)};
+}
+
+FindEnd SearchDriver::WithIndexWriteFailure(FindEnd end) const {
+  const std::string cause = index_.write_failure();
+  if (cause.empty()) return end;
+  const char letter = open_drive_letter_.load();
+  end.message = "Unable to write index for drive " + std::string(1, letter == ' ' ? '?' : letter) +
+                ":! " + cause;
+  end.indicator = "ERR";
+  return end;
 }
 
 void SearchDriver::ReselectRow() {

@@ -93,7 +93,8 @@ enum class FindOutcome {
 FindOutcome FindEndOutcome(int rows, bool stopped_at_limit, bool medium_gone);
 
 // The end of a find: its message, the indicator it was shown with, and the
-// outcome.
+// outcome. When a write of the index file failed, the message names that
+// failure and its cause and the indicator is "ERR", whatever the outcome.
 struct FindEnd {
   std::string message;
   std::string indicator;
@@ -295,6 +296,11 @@ class SearchDriver {
   IndexAnswer OnPhaseMessage(const IndexMessage& message);
   // The end message of a find that ends with rows rows.
   FindEnd EndOfFind(bool was_running, int rows);
+  // end, or, once a write of the open index file has failed, the message
+  // "Unable to write index for drive X:! path: cause" with indicator "ERR"
+  // in its place (the outcome stays what the find found): such an index
+  // gives partial answers until its rebuild at the next open.
+  FindEnd WithIndexWriteFailure(FindEnd end) const;
   // Selects the row Refresh remembered, clamped to the last row.
   void ReselectRow();
 

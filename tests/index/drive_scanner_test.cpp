@@ -4,8 +4,11 @@
 // walk stopped anywhere leaves a store that the next walk completes.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -50,7 +53,11 @@ class FakeHost final : public ScanHost {
   const std::string& native_root() const override { return native_root_; }
   std::uint64_t root_device() const override { return root_device_; }
   bool relisting() const override { return false; }
+  // Runs at every question, with its number (from 0), before the answer.
+  std::function<void(int question)> on_question;
+
   bool MayContinue(const std::function<void()>& before_pause) override {
+    if (on_question) on_question(asked_++);
     if (stop_after < 0 || questions++ < stop_after) return true;
     if (before_pause) before_pause();
     return false;
@@ -73,6 +80,7 @@ class FakeHost final : public ScanHost {
   std::string native_root_;
   std::uint64_t root_device_;
   std::uint64_t listed_ = 0;
+  int asked_ = 0;
 };
 
 // The tree the store holds below folder id, one line per entry: "\a\" for a
@@ -221,6 +229,67 @@ TEST_F(DriveScannerTest, StoppedWalkEndsWithMinusOneAndTheNextWalkCompletesIt) {
     names.insert(names.end(), next.reported.begin(), next.reported.end());
     EXPECT_EQ(Sorted(names), kFirstNames);
     EXPECT_FALSE(store.is_damaged());
+  }
+}
+
+// A folder swapped for a link to a folder outside the drive, at each of the
+// walk's questions in turn (before its listing, between its listing and the
+// visit of its subfolder, while that is listed...), is never listed or
+// entered: no name of the decoy reaches the index or the report, and the
+// next walk keeps the link as the file entry it is.
+TEST_F(DriveScannerTest, FolderSwappedForALinkDuringTheWalkIsNotEntered) {
+  const std::string decoy = env_.Path("decoy");
+  for (const char* folder : {"", "/b", "/b/gone"}) test::MakeFolder(decoy + folder);
+  for (const char* file : {"/decoy.txt", "/b/decoy.txt", "/b/gone/decoy.txt"})
+    test::WriteTextFile(decoy + file, "x");
+  auto decoys = [](const std::vector<std::string>& lines) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines)
+      if (line.find("decoy") != std::string::npos) found.push_back(line);
+    return found;
+  };
+
+  int questions = 0;
+  {
+    IndexStore store;
+    RecordId root_id = 0;
+    OpenStore(&store, "count.idx", &root_id);
+    FakeHost host(&store, root_, root_device_);
+    host.on_question = [&](int) { ++questions; };
+    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), 0);
+  }
+  ASSERT_GT(questions, 5);
+  for (int k = 0; k < questions; ++k) {
+    SCOPED_TRACE("swapped at question " + std::to_string(k));
+    const std::string away = env_.Path("away" + std::to_string(k));
+    IndexStore store;
+    RecordId root_id = 0;
+    OpenStore(&store, "swap" + std::to_string(k) + ".idx", &root_id);
+    FakeHost walk(&store, root_, root_device_);
+    bool swapped = false;
+    walk.on_question = [&](int question) {
+      if (question != k) return;
+      ASSERT_EQ(std::rename((root_ + "/a").c_str(), away.c_str()), 0);
+      ASSERT_EQ(symlink(decoy.c_str(), (root_ + "/a").c_str()), 0);
+      swapped = true;
+    };
+    EXPECT_EQ(DriveScanner(&walk).WalkRoot(root_id, false), 0);
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(decoys(walk.reported), std::vector<std::string>{});
+    EXPECT_EQ(decoys(Dump(store, root_id)), std::vector<std::string>{});
+
+    FakeHost next(&store, root_, root_device_);
+    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), 0);
+    EXPECT_EQ(decoys(next.reported), std::vector<std::string>{});
+    const std::vector<std::string> tree = Dump(store, root_id);
+    EXPECT_EQ(decoys(tree), std::vector<std::string>{});
+    EXPECT_TRUE(std::find(tree.begin(), tree.end(), "\\a") != tree.end())
+        << "the link is a file entry";
+    EXPECT_FALSE(store.is_damaged());
+
+    // The drive as it was, for the next case.
+    ASSERT_EQ(unlink((root_ + "/a").c_str()), 0);
+    ASSERT_EQ(std::rename(away.c_str(), (root_ + "/a").c_str()), 0);
   }
 }
 

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -19,6 +22,8 @@
 #include "app/settings_store.h"
 #include "content/containing_expression.h"
 #include "search/find_request.h"
+#include "platform/paths.h"
+#include "support/mount_namespace.h"
 #include "support/test_env.h"
 #include "search/fake_window.h"
 
@@ -223,6 +228,103 @@ TEST_F(SearchDriverTest, DiskDriveNotReadyWhenTheMediumIsGone) {
   EXPECT_EQ(end.outcome, FindOutcome::kDriveNotReady);
   // Rows found on a removable drive still count as found.
   EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
+}
+
+// A full disk under the index file: the find's end shows the failed write
+// and its cause with "ERR" (the index gave a partial answer), never a count
+// of files as if the answer were whole; the next open rebuilds it.
+TEST_F(SearchDriverTest, FailedIndexWriteShowsInTheStatusLineWithItsCause) {
+  std::string why;
+  if (!test::EnterPrivateMountNamespace(&why)) GTEST_SKIP() << why;
+  const std::string data = platform::DataFolder();
+  test::MakeFolder(data);
+  if (!test::MountTmpfs(data, std::size_t{1} << 20, &why)) GTEST_SKIP() << why;
+  struct Unmounted {
+    std::string folder;
+    ~Unmounted() {
+      std::string ignored;
+      test::Unmount(folder, &ignored);
+    }
+  } unmounted{data};
+
+  File("a.txt");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  ASSERT_EQ(Find(&driver, &window, "*.txt").message, "Found one file.");
+
+  // The rest of the file system is taken, to its last byte.
+  const int filler = open((data + "/filler").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(filler, 0);
+  const std::string block(4096, 'f');
+  for (std::size_t piece = block.size(); piece > 0; piece /= 2)
+    while (write(filler, block.data(), piece) == static_cast<ssize_t>(piece)) {
+    }
+  close(filler);
+  for (int i = 0; i < 400; ++i) File("many/" + std::string(100, 'n') + std::to_string(i) + ".txt");
+
+  // The find with the refresh flag (as after Refresh) walks the drive.
+  driver.set_refresh_flag(true);
+  driver.ScheduleFind();
+  const FindEnd end = driver.WaitForFindEnd();
+  const std::string prefix = "Unable to write index for drive T:! " + data + "/";
+  const std::string cause = ": No space left on device";
+  EXPECT_EQ(end.message.substr(0, prefix.size()), prefix) << end.message;
+  EXPECT_GE(end.message.size(), prefix.size() + cause.size()) << end.message;
+  EXPECT_EQ(end.message.substr(end.message.size() - std::min(end.message.size(), cause.size())),
+            cause)
+      << end.message;
+  EXPECT_EQ(end.indicator, "ERR");
+  EXPECT_EQ(window.status(), end.message);
+  EXPECT_EQ(window.indicator(), "ERR");
+
+  // With room again, the next open rebuilds the index and the end is plain.
+  ASSERT_EQ(unlink((data + "/filler").c_str()), 0);
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  const FindEnd healed = Find(&driver, &window, "*.txt");
+  EXPECT_EQ(healed.message, "Found 401 files.");
+  EXPECT_EQ(healed.indicator, " ");
+  driver.Shutdown();
+}
+
+// A folder of the drive swapped for a link to a decoy folder outside it
+// after the index was built: a find containing a word that only the decoy's
+// file holds finds nothing (the decoy is never read through the link), and a
+// find of every name lists none of the decoy's own.
+TEST_F(SearchDriverTest, FolderSwappedForALinkIsNeitherReadNorListed) {
+  File("docs/notes.txt", "plain words");
+  File("docs/sub/deeper.txt", "plain words");
+  const std::string decoy = env_.Path("decoy");
+  test::MakeFolder(decoy + "/sub");
+  test::WriteTextFile(decoy + "/notes.txt", "secretword");
+  test::WriteTextFile(decoy + "/sub/deeper.txt", "secretword");
+  test::WriteTextFile(decoy + "/only_in_decoy.txt", "secretword");
+  FakeWindow window;
+  SearchDriver driver(&window, QuickOptions());
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
+  ASSERT_EQ(Find(&driver, &window, "*.txt", "plain").message, "Found 2 files.");
+
+  ASSERT_EQ(std::rename((root_ + "/docs").c_str(), env_.Path("docs.away").c_str()), 0);
+  ASSERT_EQ(symlink(decoy.c_str(), (root_ + "/docs").c_str()), 0);
+  EXPECT_EQ(Find(&driver, &window, "*.txt", "secretword").message,
+            "No files found.  Check your search criteria.");
+  EXPECT_EQ(window.RowPaths(), std::vector<std::string>{});
+  // The same with every folder listed again.
+  window.SetNamedText("*");
+  window.SetContainingText("");
+  driver.set_refresh_flag(true);
+  driver.ScheduleFind();
+  driver.WaitForFindEnd();
+  // (The index's own names of the folder may show until the refresh has
+  // taken them out; the decoy's own name never does.)
+  const std::vector<std::string> rows = window.RowPaths();
+  EXPECT_TRUE(std::find(rows.begin(), rows.end(), "T:\\docs") != rows.end());
+  for (const std::string& row : rows) EXPECT_EQ(row.find("only_in_decoy"), std::string::npos) << row;
+  window.SetContainingText("secretword");
+  driver.set_refresh_flag(true);
+  driver.ScheduleFind();
+  EXPECT_EQ(driver.WaitForFindEnd().message, "No files found.  Check your search criteria.");
+  driver.Shutdown();
 }
 
 // ---------------------------------------------------------------------------

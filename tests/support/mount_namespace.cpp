@@ -47,8 +47,19 @@ bool EnterPrivateMountNamespace(std::string* why) {
 }
 
 bool MountTmpfs(const std::string& native_folder, std::string* why) {
-  if (mount("tmpfs", native_folder.c_str(), "tmpfs", 0, "size=64m,mode=0755") != 0)
+  return MountTmpfs(native_folder, std::size_t{64} << 20, why);
+}
+
+bool MountTmpfs(const std::string& native_folder, std::size_t size_bytes, std::string* why) {
+  const std::string options = "size=" + std::to_string(size_bytes) + ",mode=0755";
+  if (mount("tmpfs", native_folder.c_str(), "tmpfs", 0, options.c_str()) != 0)
     return Fail("mounting a tmpfs on " + native_folder, why);
+  return true;
+}
+
+bool Unmount(const std::string& native_folder, std::string* why) {
+  if (umount2(native_folder.c_str(), MNT_DETACH) != 0)
+    return Fail("unmounting " + native_folder, why);
   return true;
 }
 

@@ -9,6 +9,7 @@
 // than one thread); each CTest test runs in a process of its own.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace quindelo::test {
@@ -20,6 +21,13 @@ bool EnterPrivateMountNamespace(std::string* why);
 // Mounts a fresh tmpfs on the existing folder native_folder. False, with the
 // reason, on failure.
 bool MountTmpfs(const std::string& native_folder, std::string* why);
+// The same with a size limit of size_bytes (rounded up to whole pages), for
+// a file system that fills up.
+bool MountTmpfs(const std::string& native_folder, std::size_t size_bytes, std::string* why);
+
+// Unmounts what is mounted on native_folder. False, with the reason, on
+// failure.
+bool Unmount(const std::string& native_folder, std::string* why);
 
 // Makes native_target a second mount of the folder native_source. False,
 // with the reason, on failure.
