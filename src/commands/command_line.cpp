@@ -122,6 +122,12 @@ namespace {
 // The arguments of a template with native_path put in; refused (false) when
 // a "%1" stands in code that no quoting keeps the name out of.
 bool PutFileIntoArguments(std::vector<std::string>* arguments, std::string_view native_path) {
+  // A template without "%1" gets the file as one more argument, which may
+  // be a script too (sh -c): it is put in like a "%1" there.
+  if (std::none_of(arguments->begin(), arguments->end(), [](const std::string& argument) {
+        return argument.find(kFileNameCode) != std::string::npos;
+      }))
+    arguments->emplace_back(kFileNameCode);
   const std::vector<ArgumentRole> roles = ArgumentRoles(*arguments);
   bool found = false;
   for (std::size_t i = 0; i < arguments->size(); ++i) {
@@ -142,8 +148,7 @@ bool PutFileIntoArguments(std::vector<std::string>* arguments, std::string_view 
         return false;
     }
   }
-  if (!found) arguments->emplace_back(native_path);
-  return true;
+  return found;
 }
 
 }  // namespace
@@ -279,18 +284,27 @@ bool TemplateFromDesktopExec(std::string_view exec, std::string* command_templat
 
   // The program, also the one behind a wrapper (env, nice, nohup, ...), is
   // never named by a field code: the file would choose what runs.
-  for (std::size_t index : ProgramIndexes(arguments))
+  // Checked with the file where it goes: a template without a file code
+  // gets it appended.
+  std::vector<std::string> placed = arguments;
+  if (std::none_of(placed.begin(), placed.end(), [](const std::string& argument) {
+        return argument.find(kFileNameCode) != std::string::npos;
+      })) {
+    placed.emplace_back(kFileNameCode);
+    coded.push_back(true);
+  }
+  for (std::size_t index : ProgramIndexes(placed))
     if (coded[index]) return false;
   // A file name is never code for a shell or an interpreter (sh -c "cat
   // %f", env python3 -c ...), and with one of them anywhere in the command
   // a file code stands alone in its argument.
-  const std::vector<ArgumentRole> roles = ArgumentRoles(arguments);
+  const std::vector<ArgumentRole> roles = ArgumentRoles(placed);
   bool interpreter = false;
-  for (const std::string& argument : arguments) interpreter = interpreter || IsInterpreterName(argument);
-  for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i].find(kFileNameCode) == std::string::npos) continue;
+  for (const std::string& argument : placed) interpreter = interpreter || IsInterpreterName(argument);
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    if (placed[i].find(kFileNameCode) == std::string::npos) continue;
     if (roles[i] != ArgumentRole::kPlain) return false;
-    if (interpreter && arguments[i] != kFileNameCode) return false;
+    if (interpreter && placed[i] != kFileNameCode) return false;
   }
 
   std::string result;

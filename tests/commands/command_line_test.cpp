@@ -124,6 +124,8 @@ TEST(CommandArguments, AFileInAShellScriptIsOneQuotedWordOrRefused) {
       {"xterm -e sh -c \"less %1\"", {"xterm", "-e", "sh", "-c", "less " + single}},
       {"sh -c \"cat \\\"$1\\\"\" sh %1", {"sh", "-c", "cat \"$1\"", "sh", hostile}},  // data
       {"sh /opt/script.sh %1", {"sh", "/opt/script.sh", hostile}},
+      {"sh -c", {"sh", "-c", single}},  // appended as the script: runs the file by name
+      {"python3 -c", {}},
       // No quoting keeps a name out of these.
       {"sh -c \"x=$(cat %1)\"", {}},
       {"sh -c \"echo `cat %1`\"", {}},
@@ -195,6 +197,8 @@ TEST(TemplateFromDesktopExec, FileCodesBecomeTheFileAndOtherCodesGo) {
       {"/usr/bin/env -S %f", nullptr},
       {"nice perl -e %f", nullptr},
       {"x-terminal-emulator -e bash -c %f", nullptr},
+      {"bash -c", nullptr},  // the file appended would be the script
+      {"nohup nice", nullptr},  // or the program
       // Wrappers that run a program on the file as data.
       {"env LANG=C nice -n 5 gedit %F", "env LANG=C nice -n 5 gedit %1"},
       {"x-terminal-emulator -e vim %f", "x-terminal-emulator -e vim %1"},
