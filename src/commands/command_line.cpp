@@ -1,5 +1,9 @@
 #include "commands/command_line.h"
 
+#include <algorithm>
+
+#include "commands/script_arguments.h"
+
 namespace quindelo::commands {
 namespace {
 
@@ -113,14 +117,53 @@ std::string QuoteArgument(std::string_view argument) {
   return out;
 }
 
+namespace {
+
+// The arguments of a template with native_path put in; refused (false) when
+// a "%1" stands in code that no quoting keeps the name out of.
+bool PutFileIntoArguments(std::vector<std::string>* arguments, std::string_view native_path) {
+  // A template without "%1" gets the file as one more argument, which may
+  // be a script too (sh -c): it is put in like a "%1" there.
+  if (std::none_of(arguments->begin(), arguments->end(), [](const std::string& argument) {
+        return argument.find(kFileNameCode) != std::string::npos;
+      }))
+    arguments->emplace_back(kFileNameCode);
+  const std::vector<ArgumentRole> roles = ArgumentRoles(*arguments);
+  bool found = false;
+  for (std::size_t i = 0; i < arguments->size(); ++i) {
+    std::string& argument = (*arguments)[i];
+    if (argument.find(kFileNameCode) == std::string::npos) continue;
+    switch (roles[i]) {
+      case ArgumentRole::kPlain:
+        argument = ReplaceFileCodes(argument, native_path, &found);
+        break;
+      case ArgumentRole::kShellScript: {
+        std::string script;
+        if (!PutFileIntoShellScript(argument, kFileNameCode, native_path, &script)) return false;
+        argument = std::move(script);
+        found = true;
+        break;
+      }
+      case ArgumentRole::kCode:
+        return false;
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
 std::vector<std::string> CommandArguments(std::string_view command_template,
                                           std::string_view native_path) {
   std::vector<std::string> arguments = SplitCommandLine(command_template);
   if (arguments.empty()) return arguments;
-  bool found = false;
-  for (std::string& argument : arguments) argument = ReplaceFileCodes(argument, native_path, &found);
-  if (!found) arguments.emplace_back(native_path);
+  if (!PutFileIntoArguments(&arguments, native_path)) return {};
   return arguments;
+}
+
+bool FileCodesTakeAnyName(std::string_view command_template) {
+  std::vector<std::string> arguments = SplitCommandLine(command_template);
+  return arguments.empty() || PutFileIntoArguments(&arguments, "/");
 }
 
 std::vector<CommandRun> PlanRunCommands(std::string_view text,
@@ -152,22 +195,12 @@ std::string RunDialogStartText(const std::vector<SelectedFile>& files) {
   if (files.empty()) return std::string();
   if (files.size() > 1) return kFileNameCode;
   const SelectedFile& file = files.front();
-  return QuoteArgument(file.native_path.empty() ? file.path : file.native_path);
+  const std::string& path = file.native_path.empty() ? file.path : file.native_path;
+  // A name that holds the file code itself would be substituted into: the
+  // code alone stands for the one selected file.
+  if (path.find(kFileNameCode) != std::string::npos) return kFileNameCode;
+  return QuoteArgument(path);
 }
-
-namespace {
-
-// Whether a program reads its arguments as script text.
-bool IsShell(std::string_view program) {
-  const std::size_t slash = program.rfind('/');
-  if (slash != std::string_view::npos) program.remove_prefix(slash + 1);
-  for (std::string_view shell : {"sh", "bash", "dash", "zsh", "ksh", "mksh", "csh", "tcsh", "fish",
-                                 "busybox", "env", "python3", "python", "perl"})
-    if (program == shell) return true;
-  return false;
-}
-
-}  // namespace
 
 bool TemplateFromDesktopExec(std::string_view exec, std::string* command_template) {
   // First the quoting level of the Exec value.
@@ -213,15 +246,14 @@ bool TemplateFromDesktopExec(std::string_view exec, std::string* command_templat
     raw.push_back(std::move(current));
     quoted.push_back(in_quotes_once);
   }
-  const bool shell = !raw.empty() && IsShell(raw.front());
-
   // Then the field codes of each argument.
   std::vector<std::string> arguments;
+  std::vector<bool> coded;  // whether arguments[i] held a field code
   for (std::size_t index = 0; index < raw.size(); ++index) {
     const std::string& argument = raw[index];
     std::string out;
     bool removed = false;
-    bool file_code = false;
+    std::vector<std::size_t> file_codes;  // where out holds a file code
     for (std::size_t i = 0; i < argument.size(); ++i) {
       if (argument[i] != '%') {
         out += argument[i];
@@ -231,21 +263,49 @@ bool TemplateFromDesktopExec(std::string_view exec, std::string* command_templat
       if (code == '%') {
         out += '%';
       } else if (code == 'f' || code == 'F' || code == 'u' || code == 'U') {
+        file_codes.push_back(out.size());
         out += kFileNameCode;
-        file_code = true;
       } else {
         removed = true;
       }
     }
-    // A file name put into a quoted run with other text, or into any
-    // argument of a shell beside other text, would be read as a script
-    // (sh -c "cat %f" runs whatever the name holds): such an entry is not
-    // used at all.
-    if (file_code && out != kFileNameCode && (quoted[index] || shell)) return false;
+    // Every "%1" the substitution will find must be a file code: "%%1" is
+    // a percent sign and a digit, which the template cannot say.
+    for (std::size_t at = 0; (at = out.find(kFileNameCode, at)) != std::string::npos; at += 2)
+      if (std::find(file_codes.begin(), file_codes.end(), at) == file_codes.end()) return false;
+    // Field codes inside a quoted run are not allowed, and a file name put
+    // there with other text could be read as more than a name.
+    if (!file_codes.empty() && out != kFileNameCode && quoted[index]) return false;
     if (out.empty() && removed) continue;
     arguments.push_back(std::move(out));
+    coded.push_back(removed || !file_codes.empty());
   }
   if (arguments.empty() || arguments.front().empty()) return false;
+
+  // The program, also the one behind a wrapper (env, nice, nohup, ...), is
+  // never named by a field code: the file would choose what runs.
+  // Checked with the file where it goes: a template without a file code
+  // gets it appended.
+  std::vector<std::string> placed = arguments;
+  if (std::none_of(placed.begin(), placed.end(), [](const std::string& argument) {
+        return argument.find(kFileNameCode) != std::string::npos;
+      })) {
+    placed.emplace_back(kFileNameCode);
+    coded.push_back(true);
+  }
+  for (std::size_t index : ProgramIndexes(placed))
+    if (coded[index]) return false;
+  // A file name is never code for a shell or an interpreter (sh -c "cat
+  // %f", env python3 -c ...), and with one of them anywhere in the command
+  // a file code stands alone in its argument.
+  const std::vector<ArgumentRole> roles = ArgumentRoles(placed);
+  bool interpreter = false;
+  for (const std::string& argument : placed) interpreter = interpreter || IsInterpreterName(argument);
+  for (std::size_t i = 0; i < placed.size(); ++i) {
+    if (placed[i].find(kFileNameCode) == std::string::npos) continue;
+    if (roles[i] != ArgumentRole::kPlain) return false;
+    if (interpreter && placed[i] != kFileNameCode) return false;
+  }
 
   std::string result;
   for (const std::string& argument : arguments) {

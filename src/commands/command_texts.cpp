@@ -18,4 +18,12 @@ std::string RunFailedMessage(std::string_view command_line) {
   return text;
 }
 
+std::string RunScriptRefusedMessage(std::string_view command_line) {
+  std::string text = "The command line puts the file name into a script, where it could run as "
+                     "commands:\n\"";
+  text += command_line;
+  text += "\".\nHand the file over as an argument of its own, for example sh -c 'cat \"$1\"' sh %1";
+  return text;
+}
+
 }  // namespace quindelo::commands

@@ -26,6 +26,12 @@ inline constexpr char kNoTextAssociationMessage[] = "No association for text fil
 // A command line could not be started: "Unable to run command line:\n"<command line>".".
 std::string RunFailedMessage(std::string_view command_line);
 
+// A command line whose "%1" stands in script or code, where a file name
+// could run as commands: "The command line puts the file name into a
+// script, where it could run as commands:\n"<command line>".\nHand the file
+// over as an argument of its own, for example sh -c 'cat "$1"' sh %1".
+std::string RunScriptRefusedMessage(std::string_view command_line);
+
 inline constexpr char kRunDialogCaption[] = "Run Command";
 inline constexpr char kRunDialogPrompt[] =
     "Enter the &command line to execute.  Use the string \"%1\" as replacement for each "

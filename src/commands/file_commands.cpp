@@ -1,5 +1,7 @@
 #include "commands/file_commands.h"
 
+#include <algorithm>
+
 #include "commands/command_line.h"
 #include "commands/command_texts.h"
 #include "base/message_report.h"
@@ -59,6 +61,10 @@ void FileCommands::RunCommandOnSelection(std::string_view text,
   std::vector<std::string> paths;
   paths.reserve(files.size());
   for (const SelectedFile& file : files) paths.push_back(ProgramPath(file));
+  if (!paths.empty() && !FileCodesTakeAnyName(text)) {
+    Warn(RunScriptRefusedMessage(text.substr(std::min(text.find_first_not_of(" \t\r\n"), text.size()))));
+    return;
+  }
   std::vector<CommandRun> runs = PlanRunCommands(text, paths);
   if (runs.empty() && text.find(kFileNameCode) == std::string_view::npos) {
     // A text with no program in it cannot start (it is all white space).

@@ -54,7 +54,9 @@ class FileCommands {
   // next).
   void ActOnSelectedFiles(FileCommand command, const std::vector<SelectedFile>& files);
 
-  // The Run dialog's text, run over the files as PlanRunCommands says.
+  // The Run dialog's text, run over the files as PlanRunCommands says; a
+  // text whose "%1" would put a name into code runs nothing and shows
+  // RunScriptRefusedMessage.
   void RunCommandOnSelection(std::string_view text, const std::vector<SelectedFile>& files);
 
   // The Text Edit template, empty until a lookup succeeded.

@@ -5,12 +5,13 @@
 
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QWidget>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/file.h"
+#include "platform/private_folder.h"
 #include "ui/native_text.h"
 
 namespace quindelo::ui {
@@ -21,9 +22,6 @@ namespace {
 constexpr int kConnectWaitMs = 1000;
 constexpr int kReplyWaitMs = 2000;
 constexpr int kLockWaitMs = 3000;
-// Connections being read at once; more are closed at once (each holds at
-// most one message).
-constexpr int kMaxPendingConnections = 16;
 constexpr int kListenAttempts = 3;
 
 QString UserName() {
@@ -40,12 +38,6 @@ QString UserName() {
   return FromNative(name);
 }
 
-std::uint32_t BigEndian32(const char* bytes) {
-  const auto* b = reinterpret_cast<const unsigned char*>(bytes);
-  return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 |
-         std::uint32_t{b[3]};
-}
-
 }  // namespace
 
 SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
@@ -53,21 +45,17 @@ SingleInstance::SingleInstance(QObject* parent) : QObject(parent) {}
 SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::DefaultServerPath() {
-  QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!folder.startsWith(QLatin1Char('/'))) {
-    // Qt makes a private (0700) folder of its own when the variable is unset.
-    folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  }
-  while (folder.size() > 1 && folder.endsWith(QLatin1Char('/'))) folder.chop(1);
-  return folder + QStringLiteral("/quindelo-") + UserName();
+  // A folder another user can write to would let that user bind the name
+  // first and receive the hand-overs.
+  const std::string folder = platform::PrivateRuntimeFolder(getenv("XDG_RUNTIME_DIR"));
+  if (folder.empty()) return QString();
+  return FromNative(folder == "/" ? std::string() : folder) + QStringLiteral("/quindelo-") +
+         UserName();
 }
 
 QByteArray SingleInstance::FrameMessage(const std::string& payload) {
-  QByteArray message(kMagic, sizeof kMagic);
-  const auto size = static_cast<std::uint32_t>(payload.size());
-  for (int shift = 24; shift >= 0; shift -= 8) message.append(static_cast<char>(size >> shift));
-  message.append(payload.data(), static_cast<qsizetype>(payload.size()));
-  return message;
+  const std::string message = FrameHandOverMessage(payload);
+  return QByteArray(message.data(), static_cast<qsizetype>(message.size()));
 }
 
 SingleInstance::Role SingleInstance::Start(const std::string& saved_find) {
@@ -128,23 +116,37 @@ SingleInstance::Role SingleInstance::Start(const std::string& saved_find,
 
 void SingleInstance::AcceptConnections() {
   while (QLocalSocket* socket = server_->nextPendingConnection()) {
-    const int pending = findChildren<QLocalSocket*>(QString(), Qt::FindDirectChildrenOnly).size();
     socket->setParent(this);
-    if (pending >= kMaxPendingConnections) {
-      socket->abort();
-      socket->deleteLater();
-      continue;
+    // The connection that has waited longest makes room: a flood of idle
+    // connections cannot hold out the next real one.
+    while (!reading_.empty() && (!reading_.front() ||
+                                 static_cast<int>(reading_.size()) >= kMaxReading)) {
+      QPointer<QLocalSocket> oldest = reading_.front();
+      reading_.pop_front();
+      if (oldest) Drop(oldest);
     }
+    reading_.push_back(socket);
     socket->setProperty("quindelo_message", QByteArray());
     connect(socket, &QLocalSocket::readyRead, this, [this, socket] { ReadFrom(socket); });
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    // A peer that never finishes its message is dropped.
-    QTimer::singleShot(kIdleDropMs, socket, [socket] {
-      socket->abort();
-      socket->deleteLater();
+    // A peer that has not finished its message in time is dropped.
+    QTimer::singleShot(kIdleDropMs, socket, [this, socket] {
+      if (!socket->property("quindelo_done").toBool()) Drop(socket);
     });
     if (socket->bytesAvailable() > 0) ReadFrom(socket);
   }
+}
+
+void SingleInstance::Drop(QLocalSocket* socket) {
+  socket->setProperty("quindelo_done", true);
+  for (auto it = reading_.begin(); it != reading_.end(); ++it) {
+    if (*it == socket) {
+      reading_.erase(it);
+      break;
+    }
+  }
+  socket->abort();
+  socket->deleteLater();
 }
 
 void SingleInstance::ReadFrom(QLocalSocket* socket) {
@@ -153,39 +155,48 @@ void SingleInstance::ReadFrom(QLocalSocket* socket) {
     return;
   }
   QByteArray message = socket->property("quindelo_message").toByteArray();
-  const qsizetype limit = kHeaderSize + static_cast<qsizetype>(kMaxPayload);
+  const auto limit = static_cast<qsizetype>(kHandOverMaxMessage);
   message += socket->read(limit + 1 - message.size());
-  auto refuse = [socket] {
-    socket->setProperty("quindelo_done", true);
-    socket->abort();
-    socket->deleteLater();
-  };
-  const qsizetype magic_bytes = std::min<qsizetype>(message.size(), sizeof kMagic);
-  if (std::memcmp(message.constData(), kMagic, static_cast<std::size_t>(magic_bytes)) != 0 ||
-      message.size() > limit) {
-    return refuse();
-  }
-  if (message.size() < kHeaderSize) {
+  std::string payload;
+  const HandOverParse parse = ParseHandOverMessage(
+      std::string_view(message.constData(), static_cast<std::size_t>(message.size())), &payload);
+  if (parse == HandOverParse::kRefused ||
+      (parse == HandOverParse::kComplete && socket->bytesAvailable() > 0))
+    return Drop(socket);
+  if (parse == HandOverParse::kIncomplete) {
     socket->setProperty("quindelo_message", message);
     return;
   }
-  const std::uint32_t length = BigEndian32(message.constData() + sizeof kMagic);
-  if (length > kMaxPayload) return refuse();
-  const qsizetype total = kHeaderSize + static_cast<qsizetype>(length);
-  if (message.size() < total) {
-    socket->setProperty("quindelo_message", message);
-    return;
-  }
-  if (message.size() > total || socket->bytesAvailable() > 0) return refuse();
-  const QByteArray payload = message.mid(kHeaderSize);
-  if (payload.contains('\0')) return refuse();
-  socket->setProperty("quindelo_done", true);
   socket->setProperty("quindelo_message", QByteArray());
+  socket->setProperty("quindelo_done", true);
+  for (auto it = reading_.begin(); it != reading_.end(); ++it) {
+    if (*it == socket) {
+      reading_.erase(it);
+      break;
+    }
+  }
   socket->write(&kAck, 1);
   socket->flush();
   socket->disconnectFromServer();
-  BringToFront(front_window_);
-  emit savedFindReceived(FromNative(payload.toStdString()));
+  Deliver(FromNative(payload));
+}
+
+void SingleInstance::Deliver(const QString& path) {
+  if (static_cast<int>(queued_.size()) >= kMaxQueued) return;
+  queued_.push_back(path);
+  // A receiver running a nested event loop (a modal box) may get here
+  // again: the hand-over then waits for the receiver to return.
+  if (delivering_) return;
+  delivering_ = true;
+  QPointer<SingleInstance> self(this);
+  while (!queued_.empty()) {
+    const QString next = queued_.front();
+    queued_.pop_front();
+    BringToFront(front_window_);
+    emit savedFindReceived(next);
+    if (!self) return;  // a receiver ended this object
+  }
+  delivering_ = false;
 }
 
 void SingleInstance::SetFrontWindow(QWidget* window) { front_window_ = window; }

@@ -19,13 +19,18 @@
 //   QObject::connect(&instance, &SingleInstance::savedFindReceived, &frame,
 //                    [&](const QString& path) { if (!path.isEmpty()) open it; });
 //
-// Hand-over message, both ends in this file: the 4 bytes "QND1", the
-// payload's length as 4 bytes big-endian, then the payload (the saved find's
-// native path bytes, no NUL, at most kMaxPayload bytes; empty when the
-// second start named none). The running instance answers one byte kAck.
-// Anything else (another magic, a length beyond the bound, a NUL, bytes
-// after the payload, a peer silent for kIdleDropMs) closes the connection
-// without a signal.
+// Hand-over message: app/hand_over_message.h (ParseHandOverMessage). The
+// running instance answers one byte kAck. Anything else (another magic, a
+// length beyond the bound, a NUL, bytes after the payload, a peer that has
+// not finished its message after kIdleDropMs) closes the connection without
+// a signal. At most kMaxReading connections are read at once; one more
+// closes the one that has waited longest, so idle connections cannot keep a
+// real hand-over out.
+//
+// Each hand-over is delivered once, in the order received, and never while
+// a receiver of the previous one is still running: a receiver that shows a
+// modal box (a nested event loop) finishes before the next hand-over,
+// which waits in a queue meanwhile, is delivered.
 //
 // Threads: GUI thread only (the socket notifiers run in its event loop).
 #pragma once
@@ -35,7 +40,10 @@
 #include <QString>
 #include <QWidget>
 #include <cstdint>
+#include <deque>
 #include <string>
+
+#include "app/hand_over_message.h"
 
 class QLocalServer;
 class QLocalSocket;
@@ -46,11 +54,12 @@ class SingleInstance : public QObject {
   Q_OBJECT
 
  public:
-  static constexpr char kMagic[4] = {'Q', 'N', 'D', '1'};
-  static constexpr int kHeaderSize = 8;
-  static constexpr std::uint32_t kMaxPayload = 32 * 1024;
+  static constexpr std::uint32_t kMaxPayload = kHandOverMaxPayload;
   static constexpr char kAck = 0x06;
-  static constexpr int kIdleDropMs = 10000;
+  static constexpr int kIdleDropMs = 2000;
+  static constexpr int kMaxReading = 16;
+  // Hand-overs waiting for the receiver; more are dropped.
+  static constexpr int kMaxQueued = 256;
 
   enum class Role {
     kFirst,       // this process listens: it is the running instance now
@@ -63,7 +72,9 @@ class SingleInstance : public QObject {
   ~SingleInstance() override;
 
   // The socket's full path for this user: $XDG_RUNTIME_DIR/quindelo-<user>
-  // (Qt's private runtime folder when the variable is unset).
+  // when that folder is the user's own with mode 0700, else the same name in
+  // a private folder of the program's own (platform::PrivateRuntimeFolder);
+  // empty when there is none (Start then runs alone).
   static QString DefaultServerPath();
 
   // Connects to the running instance; when one answers, sends saved_find
@@ -101,10 +112,16 @@ class SingleInstance : public QObject {
   bool HandOver(const std::string& saved_find);
   void AcceptConnections();
   void ReadFrom(QLocalSocket* socket);
+  void Drop(QLocalSocket* socket);
+  void Deliver(const QString& path);
 
   QString server_path_;
   QLocalServer* server_ = nullptr;
   QPointer<QWidget> front_window_;
+  // Connections still being read, oldest first.
+  std::deque<QPointer<QLocalSocket>> reading_;
+  std::deque<QString> queued_;
+  bool delivering_ = false;
 };
 
 }  // namespace quindelo::ui

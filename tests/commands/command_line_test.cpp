@@ -96,7 +96,60 @@ TEST(PlanRunCommands, ABatchOfTenThousandAndTheDialogsStartText) {
   EXPECT_EQ((Args{"/m/My Files/a.txt"}), SplitCommandLine(RunDialogStartText(files)));
   files.push_back({"D:\\b", "/m/b"});
   EXPECT_EQ("%1", RunDialogStartText(files));
+  // A name that holds "%1": OK on the starting text runs the file itself.
+  for (const char* path : {"/m/100%1.txt", "/m/My %1 Files/%1%1"}) {
+    runs = PlanRunCommands(RunDialogStartText({{"D:\\x", path}}), {path});
+    ASSERT_EQ(1u, runs.size()) << path;
+    EXPECT_EQ(Args{path}, runs[0].arguments);
+  }
   EXPECT_EQ("", RunDialogStartText({}));
+}
+
+// A "%1" in the script of a shell gets the name quoted for the spot it
+// stands in; where no quoting can keep it a name, nothing is run.
+TEST(CommandArguments, AFileInAShellScriptIsOneQuotedWordOrRefused) {
+  const std::string hostile = "/t/$(touch PWNED) it's \"q\"";
+  const std::string single = "'/t/$(touch PWNED) it'\\''s \"q\"'";  // as one quoted word
+  struct Case {
+    const char* line;
+    std::vector<std::string> expected;  // empty: refused
+  } cases[] = {
+      {"sh -c \"cat %1\"", {"sh", "-c", "cat " + single}},
+      {"bash -c \"cat '%1'\"", {"bash", "-c", "cat '/t/$(touch PWNED) it'\\''s \"q\"'"}},
+      {"dash -c \"cat \\\"%1\\\" | wc\"", {"dash", "-c", "cat \"\"" + single + "\"\" | wc"}},
+      {"sh -ec \"gzip %1 && ls %1.gz\"", {"sh", "-ec", "gzip " + single + " && ls " + single + ".gz"}},
+      {"/usr/bin/env LANG=C nice -n 5 nohup setsid -w /bin/bash -o pipefail -c \"cat %1\" x",
+       {"/usr/bin/env", "LANG=C", "nice", "-n", "5", "nohup", "setsid", "-w", "/bin/bash", "-o",
+        "pipefail", "-c", "cat " + single, "x"}},
+      {"xterm -e sh -c \"less %1\"", {"xterm", "-e", "sh", "-c", "less " + single}},
+      {"sh -c \"cat \\\"$1\\\"\" sh %1", {"sh", "-c", "cat \"$1\"", "sh", hostile}},  // data
+      {"sh /opt/script.sh %1", {"sh", "/opt/script.sh", hostile}},
+      {"sh -c", {"sh", "-c", single}},  // appended as the script: runs the file by name
+      {"python3 -c", {}},
+      // No quoting keeps a name out of these.
+      {"sh -c \"x=$(cat %1)\"", {}},
+      {"sh -c \"echo `cat %1`\"", {}},
+      {"sh -c \"cat ${d}%1\"", {}},
+      {"bash -c \"cat $'%1'\"", {}},
+      {"sh -c \"cat $%1\"", {}},
+      {"sh -c \"cat \\%1\"", {}},
+      {"bash -c \"eval cat %1\"", {}},
+      {"bash -c \"[[ -n %1 ]]\"", {}},
+      {"bash -c \"a[%1]=1\"", {}},
+      {"sh -c \"sh -c 'cat %1'\"", {}},
+      {"sh -c \". %1\"", {}},
+      {"sh -c \"cat <<E\n%1\nE\"", {}},
+      {"sh -c \"true # %1\"", {}},
+      {"fish -c \"cat %1\"", {}},
+      {"python3 -c \"open('%1')\"", {}},
+      {"perl -le \"print '%1'\"", {}},
+      {"env -S \"cat %1\"", {}},
+      {"su ann -c \"cat %1\"", {}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.expected, CommandArguments(c.line, hostile)) << c.line;
+    EXPECT_EQ(!c.expected.empty(), FileCodesTakeAnyName(c.line)) << c.line;
+  }
 }
 
 TEST(TemplateFromDesktopExec, FileCodesBecomeTheFileAndOtherCodesGo) {
@@ -114,7 +167,7 @@ TEST(TemplateFromDesktopExec, FileCodesBecomeTheFileAndOtherCodesGo) {
        "edit \"quote \\\" dollar $ back \\ tick `\" %1"},
       {"vi 100%% %d %D %n %N %v %m", "vi 100%"},
       {"nofile", "nofile"},
-      {"%i %f", "%1"},
+      {"%i %f", nullptr},  // the file would be the program
       {"\"\" %f", nullptr},               // empty program
       {"   ", nullptr},
       {"%c", nullptr},
@@ -126,6 +179,30 @@ TEST(TemplateFromDesktopExec, FileCodesBecomeTheFileAndOtherCodesGo) {
       {"env EDITOR=vi x%f", nullptr},
       {"edit \"%f\"", "edit %1"},
       {"sh /usr/bin/viewer %f", "sh /usr/bin/viewer %1"},
+      // "%%1" is a percent sign and a 1, never a file code.
+      {"app --x=%%1 %f", nullptr},
+      {"app 100%%%f", "app 100%%1"},
+      // A field code in the program name, also behind a wrapper.
+      {"/usr/bin/%f", nullptr},
+      {"%c-viewer %f", nullptr},
+      {"env LANG=C %f", nullptr},
+      {"nice -n 5 x%f", nullptr},
+      {"timeout -s KILL 5 %u", nullptr},
+      {"sudo -u ann -- %f", nullptr},
+      // The file as code of a shell or interpreter behind a wrapper.
+      {"nohup bash -c %f", nullptr},
+      {"setsid sh -c cat\\ %f", nullptr},
+      {"exec -a name dash -ec %f", nullptr},
+      {"env python3 -c %f", nullptr},
+      {"/usr/bin/env -S %f", nullptr},
+      {"nice perl -e %f", nullptr},
+      {"x-terminal-emulator -e bash -c %f", nullptr},
+      {"bash -c", nullptr},  // the file appended would be the script
+      {"nohup nice", nullptr},  // or the program
+      // Wrappers that run a program on the file as data.
+      {"env LANG=C nice -n 5 gedit %F", "env LANG=C nice -n 5 gedit %1"},
+      {"x-terminal-emulator -e vim %f", "x-terminal-emulator -e vim %1"},
+      {"sh -c \"exec viewer \\\"\\$1\\\"\" sh %f", "sh -c \"exec viewer \\\"$1\\\"\" sh %1"},
   };
   for (const Case& c : cases) {
     std::string result = "unchanged";

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "commands/command_texts.h"
 #include "commands/process_start.h"
 #include "base/message_report.h"
 #include "support/test_env.h"
@@ -151,6 +152,51 @@ TEST(FileCommands, RunWaitsForAllButTheLastAndStopsAtTheFirstFailure) {
   ASSERT_EQ(1u, desktop.calls.size());
   EXPECT_EQ((Args{"make"}), desktop.calls[0].arguments);
   EXPECT_EQ((std::vector<std::string>{"Unable to run command line:\n\"\"."}), recorder.warnings);
+}
+
+// A Run command line that hands the file to a shell as script, run for
+// real on hostile names: the shell gets the name as one word and never runs
+// it; command lines that cannot keep it a name run nothing and say why.
+TEST(FileCommands, RunNeverLetsAFileNameRunAsShellCode) {
+  test::ScopedTestEnv env;
+  const std::string folder = env.Path("work");
+  test::MakeFolder(folder);
+  const std::string names[] = {"$(touch PWNED).txt", "`touch PWNED`", "x;touch PWNED;y",
+                               "it's \"q\" $HOME", "line\n$(touch PWNED)", "'; touch PWNED; '",
+                               "\\'$(touch PWNED)\\", "* ?", "%1 and $1", "-n"};
+  const char* lines[] = {
+      "sh -c \"cat %1 > out\"",
+      "sh -c \"cat '%1' >out\"",
+      "bash -c \"cat \\\"%1\\\" > out\"",
+      "env LC_ALL=C nice -n 5 nohup setsid -w dash -ec \"cat %1 > out\"",
+      "timeout 60 bash -o pipefail -c \"cat <%1 | cat >out\"",
+      "sh -c \"cat \\\"$1\\\" > out\" sh %1",
+  };
+  WarningRecorder recorder;
+  for (const std::string& name : names) {
+    const std::string path = folder + "/" + name;
+    test::WriteTextFile(path, "contents of " + name);
+    for (const char* line : lines) {
+      SCOPED_TRACE(std::string(line) + " / " + name);
+      FakeDesktop desktop;
+      FileCommands(&desktop).RunCommandOnSelection(line, {{"D:\\x", path}});
+      ASSERT_EQ(1u, desktop.calls.size());
+      unlink((folder + "/out").c_str());
+      int error = -1;
+      ASSERT_TRUE(StartProcess(desktop.calls[0].arguments, folder, true, &error));
+      EXPECT_EQ("contents of " + name, test::ReadWholeFile(folder + "/out"));
+      EXPECT_NE(0, access((folder + "/PWNED").c_str(), F_OK));
+    }
+  }
+  EXPECT_TRUE(recorder.warnings.empty());
+
+  FakeDesktop desktop;
+  FileCommands commands(&desktop);
+  commands.RunCommandOnSelection("  sh -c \"x=$(cat %1)\"", kFiles);
+  commands.RunCommandOnSelection("python3 -c \"print(open('%1').read())\"", kFiles);
+  EXPECT_TRUE(desktop.calls.empty());
+  ASSERT_EQ(2u, recorder.warnings.size());
+  EXPECT_EQ(RunScriptRefusedMessage("sh -c \"x=$(cat %1)\""), recorder.warnings[0]);
 }
 
 TEST(StartProcess, ExactArgumentsNoShellInTheGivenFolder) {

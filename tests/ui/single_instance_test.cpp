@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -15,11 +16,17 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QWidget>
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/file.h"
+#include "platform/private_folder.h"
 #include "ui/native_text.h"
 #include "ui/qt_app.h"
 
@@ -187,6 +194,138 @@ TEST(SingleInstanceTest, LiveInstancesSocketIsNeverRemoved) {
     SingleInstance third;
     EXPECT_EQ(third.Start("/tmp/c.qnd", link), Role::kAlone);
     EXPECT_TRUE(QFileInfo(link).isSymLink());
+  }
+}
+
+// Connections that never send a byte fill every reading slot; the next real
+// hand-over still gets through, once.
+TEST(SingleInstanceTest, IdleConnectionsDoNotKeepOutTheNextHandOver) {
+  test::QtApp();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+  SingleInstance first;
+  ASSERT_EQ(first.Start("", path), Role::kFirst);
+  QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+
+  std::vector<std::unique_ptr<QLocalSocket>> idle;
+  for (int i = 0; i < 3 * SingleInstance::kMaxReading; ++i) {
+    idle.push_back(std::make_unique<QLocalSocket>());
+    idle.back()->connectToServer(path);
+    ASSERT_TRUE(idle.back()->waitForConnected(5000));
+    QCoreApplication::processEvents();  // the server accepts it
+  }
+  EXPECT_EQ(StartElsewhere("/tmp/real.qnd", path, &received), Role::kHandedOver);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(received.size(), 1);
+  EXPECT_EQ(received.at(0).at(0).toString(), QStringLiteral("/tmp/real.qnd"));
+  // The oldest idle connections were closed to make room.
+  EXPECT_EQ(idle.front()->state(), QLocalSocket::UnconnectedState);
+}
+
+// A receiver that shows a modal box for each hand-over (a nested event
+// loop) while 16 more arrive: every one is delivered once, in order, and
+// never while the receiver of the one before still runs.
+TEST(SingleInstanceTest, HandOversDuringAModalBoxWaitTheirTurn) {
+  test::QtApp();
+  QTemporaryDir dir;
+  const QString path = dir.filePath("instance");
+  SingleInstance first;
+  ASSERT_EQ(first.Start("", path), Role::kFirst);
+
+  constexpr int kMore = 16;
+  std::vector<std::string> seen;
+  int depth = 0;
+  int deepest = 0;
+  QObject::connect(&first, &SingleInstance::savedFindReceived, [&](const QString& find) {
+    ++depth;
+    deepest = std::max(deepest, depth);
+    seen.push_back(ToNative(find));
+    if (seen.size() == 1) {
+      // The box of the first stays open while the later starts hand over.
+      for (int i = 0; i < kMore; ++i) {
+        std::atomic<bool> done{false};
+        Role role = Role::kAlone;
+        std::thread second([&] {
+          SingleInstance instance;
+          role = instance.Start("/tmp/later" + std::to_string(i) + ".qnd", path);
+          done = true;
+        });
+        while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        second.join();
+        EXPECT_EQ(role, Role::kHandedOver);
+      }
+    }
+    --depth;
+  });
+  QSignalSpy received(&first, &SingleInstance::savedFindReceived);
+  EXPECT_EQ(StartElsewhere("/tmp/first.qnd", path, &received), Role::kHandedOver);
+  for (int i = 0; i < 100 && seen.size() < kMore + 1; ++i)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  std::vector<std::string> expected = {"/tmp/first.qnd"};
+  for (int i = 0; i < kMore; ++i) expected.push_back("/tmp/later" + std::to_string(i) + ".qnd");
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(deepest, 1);
+}
+
+// The socket's folder is the runtime folder only when that is the user's
+// own with mode 0700; else a private folder of the program's own.
+TEST(SingleInstanceTest, OnlyAPrivateRuntimeFolderHoldsTheSocket) {
+  test::QtApp();
+  const QByteArray saved_runtime = qgetenv("XDG_RUNTIME_DIR");
+  const QByteArray saved_tmpdir = qgetenv("TMPDIR");
+  QTemporaryDir runtime;
+  QTemporaryDir temporary;
+  const std::string folder = ToNative(runtime.path());
+  qputenv("TMPDIR", temporary.path().toLocal8Bit());
+  const QString own = temporary.path() + "/quindelo-runtime-" + QString::number(getuid());
+  const QString link = temporary.path() + "/link";
+  ASSERT_EQ(symlink(folder.c_str(), ToNative(link).c_str()), 0);
+
+  const struct {
+    mode_t mode;
+    const char* use;  // the variable's value: the folder or the link
+    bool used;
+  } cases[] = {
+      {0700, "folder", true},
+      {0777, "folder", false},  // world-writable
+      {01777, "folder", false},
+      {0770, "folder", false},  // group-writable
+      {0755, "folder", false},
+      {0700, "link", false},  // a link is not the folder itself
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + " " + c.use);
+    ASSERT_EQ(chmod(folder.c_str(), c.mode), 0);
+    const QString value = std::string(c.use) == "folder" ? runtime.path() : link;
+    qputenv("XDG_RUNTIME_DIR", value.toLocal8Bit());
+    const QString socket = SingleInstance::DefaultServerPath();
+    const QString expected_folder = c.used ? runtime.path() : own;
+    EXPECT_TRUE(socket.startsWith(expected_folder + "/quindelo-")) << socket.toStdString();
+    EXPECT_TRUE(platform::IsPrivateFolder(ToNative(QFileInfo(socket).path()), getuid()));
+  }
+  // A folder of another user is not the user's, whatever its mode.
+  ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+  EXPECT_TRUE(platform::IsPrivateFolder(folder, getuid()));
+  EXPECT_FALSE(platform::IsPrivateFolder(folder, getuid() + 1));
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    EXPECT_TRUE(SingleInstance::DefaultServerPath().startsWith(own + "/quindelo-"));
+    ASSERT_EQ(chown(folder.c_str(), 0, 0), 0);
+  }
+  // A private folder of the program's own that another user made first is
+  // not used either: the program runs without the hand-over.
+  ASSERT_EQ(chmod(ToNative(own).c_str(), 0777), 0);
+  qputenv("XDG_RUNTIME_DIR", "");
+  EXPECT_TRUE(SingleInstance::DefaultServerPath().isEmpty());
+  SingleInstance alone;
+  EXPECT_EQ(alone.Start("", SingleInstance::DefaultServerPath()), Role::kAlone);
+
+  qputenv("XDG_RUNTIME_DIR", saved_runtime);
+  if (saved_tmpdir.isNull()) {
+    qunsetenv("TMPDIR");
+  } else {
+    qputenv("TMPDIR", saved_tmpdir);
   }
 }
 
