@@ -30,7 +30,8 @@ std::vector<SelectedFile> CollectSelectedFiles(const RowSelection& selection) {
     if (record == nullptr) continue;
     SelectedFile file;
     file.path = FullPath(*record);
-    std::string whole = UncutPath(*record);
+    file.drive_path = UncutPath(*record);
+    const std::string& whole = file.drive_path;
     char letter = whole.empty() ? 0 : whole[0];
     if (letter >= 'a' && letter <= 'z') letter = static_cast<char>(letter - 'a' + 'A');
     if (letter >= 'A' && letter <= 'Z' && whole.size() >= 3 && whole[1] == ':' && whole[2] == '\\') {

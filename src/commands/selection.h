@@ -1,7 +1,8 @@
 // The walk over the selected rows of the results list, as every command on
 // found files takes it: in list order, each row's drive path (what messages
-// and the system's own texts show) and its native path (what other programs
-// and file system calls are given).
+// and the system's own texts show, cut to 259 characters), its whole drive
+// path and its native path (what commands act on: never cut, so never the
+// name of another file).
 //
 // Thread-safety: the walk reads the rows through RowSelection, so it runs
 // where the rows may be read (the window thread). Nothing here keeps state.
@@ -33,10 +34,15 @@ struct SelectedFile {
   // The whole path (never cut) on the file system; empty when the drive
   // letter is not a drive any more.
   std::string native_path;
+  // The whole drive path, never cut: what a command given drive paths (a
+  // copy, move, rename or delete) acts on.
+  std::string drive_path;
 };
 
 // The next selected row's path after *row (-1 to start): sets *row and
-// *path (cut to 259 characters) and returns true; false at the end.
+// *path (cut to 259 characters) and returns true; false at the end. The cut
+// path is for texts shown or stored only: a command acts on the whole paths
+// of CollectSelectedFiles.
 bool NextSelectedPath(const RowSelection& selection, int* row, std::string* path);
 
 // Every selected row in list order. The drive table is read once per drive

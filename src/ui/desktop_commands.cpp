@@ -1,3 +1,4 @@
+#include "ui/plain_text_boxes.h"
 #include "ui/desktop_commands.h"
 
 #include <QAction>
@@ -75,6 +76,12 @@ std::string DriveFolder(const std::string& path) {
   return path.substr(0, slash > 0 && path[slash - 1] == ':' ? slash + 1 : slash);
 }
 
+// A Run batch dropped because the window closed before its turn.
+std::string NotRunMessage(const std::string& command_line) {
+  return "The command line \"" + command_line +
+         "\" was not run: the window closed before its turn.";
+}
+
 QString MenuText(const std::string& name) {
   QString text = FromUtf8(name);
   return text.replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -93,50 +100,69 @@ DesktopCommands::DesktopCommands(ResultsView* view, QWidget* window)
   };
   // A dead file manager must not hold a command for long.
   file_manager_ = MakeSessionBusFileManager(3000);
-  std::thread(WorkerLoop, queue_).detach();
+  std::thread(WorkerLoop, run_queue_).detach();
+  std::thread(WorkerLoop, print_queue_).detach();
 }
 
-DesktopCommands::~DesktopCommands() {
-  {
-    std::lock_guard<std::mutex> lock(queue_->mutex);
-    queue_->stopping = true;
-    queue_->batches.clear();
+DesktopCommands::~DesktopCommands() { Shutdown(); }
+
+void DesktopCommands::Shutdown() {
+  if (shut_down_) return;
+  shut_down_ = true;
+  // Prints are short (lp hands the file to the spooler): every one asked
+  // for is carried out.
+  WaitIdle(print_queue_.get());
+  std::deque<Batch> dropped;
+  for (BatchQueue* queue : {print_queue_.get(), run_queue_.get()}) {
+    {
+      std::lock_guard<std::mutex> lock(queue->mutex);
+      queue->stopping = true;
+      for (Batch& batch : queue->batches) dropped.push_back(std::move(batch));
+      queue->batches.clear();
+    }
+    queue->wake.notify_all();
   }
-  queue_->wake.notify_all();
+  for (const Batch& batch : dropped)
+    ReportWarning("%s", NotRunMessage(batch.command_line).c_str());
 }
 
 void DesktopCommands::set_file_manager(std::unique_ptr<FileManager> file_manager) {
   file_manager_ = std::move(file_manager);
 }
 
-void DesktopCommands::PostBatch(std::function<void()> batch) {
+void DesktopCommands::PostBatch(BatchQueue* queue, Batch batch) {
   {
-    std::lock_guard<std::mutex> lock(queue_->mutex);
-    queue_->batches.push_back(std::move(batch));
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->batches.push_back(std::move(batch));
   }
-  queue_->wake.notify_one();
+  queue->wake.notify_one();
 }
 
 void DesktopCommands::WorkerLoop(std::shared_ptr<BatchQueue> queue) {
   std::unique_lock<std::mutex> lock(queue->mutex);
   for (;;) {
     queue->wake.wait(lock, [&] { return queue->stopping || !queue->batches.empty(); });
-    if (queue->stopping) return;
-    std::function<void()> batch = std::move(queue->batches.front());
+    if (queue->batches.empty()) return;  // stopping, and nothing left
+    std::function<void()> work = std::move(queue->batches.front().work);
     queue->batches.pop_front();
     queue->busy = true;
     lock.unlock();
-    batch();
-    batch = nullptr;
+    work();
+    work = nullptr;
     lock.lock();
     queue->busy = false;
     if (queue->batches.empty()) queue->idle.notify_all();
   }
 }
 
+void DesktopCommands::WaitIdle(BatchQueue* queue) {
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  queue->idle.wait(lock, [&] { return queue->batches.empty() && !queue->busy; });
+}
+
 void DesktopCommands::WaitForBatches() {
-  std::unique_lock<std::mutex> lock(queue_->mutex);
-  queue_->idle.wait(lock, [&] { return queue_->batches.empty() && !queue_->busy; });
+  WaitIdle(print_queue_.get());
+  WaitIdle(run_queue_.get());
 }
 
 void DesktopCommands::Open() {
@@ -148,21 +174,28 @@ void DesktopCommands::TextEdit() {
 }
 
 void DesktopCommands::Print() {
+  if (shut_down_) return;
   // A batch holds everything it uses: it may outlive this object.
-  PostBatch([files = view_->SelectedFiles()] {
-    commands::SystemDesktopServices services;
-    commands::FileCommands(&services).ActOnSelectedFiles(commands::FileCommand::kPrint, files);
-  });
+  PostBatch(print_queue_.get(), {[files = view_->SelectedFiles()] {
+                                   commands::SystemDesktopServices services;
+                                   commands::FileCommands(&services).ActOnSelectedFiles(
+                                       commands::FileCommand::kPrint, files);
+                                 },
+                                 std::string()});
 }
 
 void DesktopCommands::Run() {
   std::vector<commands::SelectedFile> files = view_->SelectedFiles();
   QString text;
-  if (!ask_run_text_(FromNative(commands::RunDialogStartText(files)), &text)) return;
-  PostBatch([files = std::move(files), line = ToNative(text)] {
-    commands::SystemDesktopServices services;
-    commands::FileCommands(&services).RunCommandOnSelection(line, files);
-  });
+  if (!ask_run_text_(FromNative(commands::RunDialogStartText(files)), &text) || shut_down_)
+    return;
+  std::string line = ToNative(text);
+  PostBatch(run_queue_.get(), {[files = std::move(files), line] {
+                                 commands::SystemDesktopServices services;
+                                 commands::FileCommands(&services).RunCommandOnSelection(line,
+                                                                                         files);
+                               },
+                               line});
 }
 
 void DesktopCommands::ShowProperties() {
@@ -214,7 +247,7 @@ void DesktopCommands::RebuildOpenWith(QMenu* menu, QAction* before) {
   for (const platform::DesktopApp& app : platform::ApplicationsForType(mime)) {
     auto* entry = new QAction(QStringLiteral("Open With ") + MenuText(app.display_name), menu);
     entry->setObjectName(QStringLiteral("openWith:") + FromUtf8(app.id));
-    entry->setToolTip(QStringLiteral("Open With ") + FromUtf8(app.display_name));
+    entry->setToolTip(PlainToolTip(QStringLiteral("Open With ") + FromUtf8(app.display_name)));
     entry->setStatusTip(QStringLiteral("Open selected file(s) with %1")
                             .arg(FromUtf8(app.display_name)));
     if (!app.icon_name.empty()) {

@@ -4,9 +4,13 @@
 //
 // Open and Text Edit start their programs at once on the window thread.
 // Print (which waits for lp) and Run (which waits for every command of a
-// batch but the last) run on a worker thread of their own, one batch after
-// another in the order given, so the window keeps repainting; their
-// warnings reach the window through the message sink. Properties and Open
+// batch but the last) run off the window thread, so the window keeps
+// repainting: Run batches on a worker of their own, one after another in
+// the order given; prints on another worker, so that a print never waits
+// behind a Run batch (which may wait for a program the user keeps open).
+// Their warnings reach the window through the message sink. When the
+// window goes, every print asked for is still carried out, and a Run batch
+// that has not started yet is reported as not run. Properties and Open
 // Containing Folder ask the desktop's file manager over D-Bus without
 // waiting for it; when none answers (no such service, an error, or no
 // answer within the timeout) they fall back to a dialog of our own and to
@@ -63,9 +67,13 @@ class DesktopCommands : public QObject {
  public:
   // view and window (the parent of dialogs) must outlive this object.
   DesktopCommands(ResultsView* view, QWidget* window);
-  // Batches not yet started are dropped; a running one (a Run batch may wait
-  // for a program the user keeps open) ends on its own in the background.
+  // Shutdown(), then the workers end on their own.
   ~DesktopCommands() override;
+  // For the window's close: waits for the prints asked for; each Run batch
+  // not started yet is dropped with a warning that names its command line
+  // (a running one, which may wait for a program the user keeps open, ends
+  // on its own in the background). Later commands are not carried out.
+  void Shutdown();
 
   void Open();
   void Print();
@@ -93,16 +101,21 @@ class DesktopCommands : public QObject {
  private:
   // The worker's queue, shared with the worker thread so that the window can
   // go while a batch still waits for its program.
+  struct Batch {
+    std::function<void()> work;
+    std::string command_line;  // what a warning names when it is dropped
+  };
   struct BatchQueue {
     std::mutex mutex;
     std::condition_variable wake;
     std::condition_variable idle;
-    std::deque<std::function<void()>> batches;  // guarded by mutex
+    std::deque<Batch> batches;                  // guarded by mutex
     bool busy = false;                          // guarded by mutex
     bool stopping = false;                      // guarded by mutex
   };
   static void WorkerLoop(std::shared_ptr<BatchQueue> queue);
-  void PostBatch(std::function<void()> batch);
+  static void PostBatch(BatchQueue* queue, Batch batch);
+  static void WaitIdle(BatchQueue* queue);
   void OpenWith(const std::string& exec, const std::vector<commands::SelectedFile>& files);
 
   ResultsView* view_;
@@ -114,7 +127,9 @@ class DesktopCommands : public QObject {
   QPointer<PropertiesDialog> properties_dialog_;
   std::map<QMenu*, std::vector<QAction*>> open_with_entries_;
 
-  std::shared_ptr<BatchQueue> queue_ = std::make_shared<BatchQueue>();
+  std::shared_ptr<BatchQueue> run_queue_ = std::make_shared<BatchQueue>();
+  std::shared_ptr<BatchQueue> print_queue_ = std::make_shared<BatchQueue>();
+  bool shut_down_ = false;
 };
 
 }  // namespace quindelo::ui

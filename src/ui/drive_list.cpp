@@ -1,3 +1,4 @@
+#include "ui/plain_text_boxes.h"
 #include "ui/drive_list.h"
 
 #include <QApplication>
@@ -178,7 +179,7 @@ std::optional<QString> BrowseLookIn(QWidget* parent, const QString& look_in) {
   std::string refusal;
   const std::optional<std::string> next = LookInAfterBrowse(text, ToNative(chosen), &refusal);
   if (!next) {
-    QMessageBox::warning(parent, FromUtf8(kCaption), FromNative(refusal));
+    ShowPlainWarning(parent, FromUtf8(kCaption), FromNative(refusal));
     return std::nullopt;
   }
   return FromNative(*next);

@@ -13,12 +13,9 @@
 #include "commands/command_texts.h"
 #include "platform/paths.h"
 #include "ui/native_text.h"
+#include "ui/plain_text_boxes.h"
 
 namespace quindelo::ui {
-
-namespace {
-constexpr int kMaxTextLength = 260;
-}
 
 FolderPicker QtFolderPicker() {
   return [](QWidget* parent, const QString& title) {
@@ -30,6 +27,12 @@ QString NotOnDriveMessage(const QString& native_folder) {
   return QStringLiteral("The folder \"%1\" is not on any drive. Choose a folder on one of the "
                         "drives of the Look in list.")
       .arg(native_folder);
+}
+
+QString TextTooLongMessage(const QString& text) {
+  return QStringLiteral("The text \"%1\" is longer than %2 characters. Choose a shorter one.")
+      .arg(text)
+      .arg(kMaxOperationTextLength);
 }
 
 bool BrowseForFolder(QWidget* parent, const FolderPicker& picker, const QString& title,
@@ -54,10 +57,9 @@ FileOperationDialog::FileOperationDialog(Kind kind, QWidget* parent)
   setAccessibleName(windowTitle().trimmed());
   const QString prompt = QString::fromUtf8(destination ? commands::kDestinationDialogPrompt
                                                        : commands::kRenameDialogPrompt);
-  auto* label = new QLabel(prompt, this);
+  auto* label = PlainLabel(prompt, this);
   label->setWordWrap(true);
   edit_ = new QLineEdit(this);
-  edit_->setMaxLength(kMaxTextLength);
   label->setBuddy(edit_);
   edit_->setAccessibleName(QString(prompt).remove(QLatin1Char('&')));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -71,7 +73,7 @@ FileOperationDialog::FileOperationDialog(Kind kind, QWidget* parent)
     connect(browse_, &QPushButton::clicked, this, [this] { Browse(); });
   }
   warn_ = [this](const QString& text) {
-    QMessageBox::warning(this, QString::fromUtf8(kMessageCaption), text);
+    ShowPlainWarning(this, QString::fromUtf8(kMessageCaption), text);
   };
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(label);
@@ -87,10 +89,26 @@ void FileOperationDialog::Browse() {
   QString problem;
   if (BrowseForFolder(this, picker_, QString::fromUtf8(commands::kBrowseTitle), &drive_path,
                       &problem)) {
-    edit_->setText(FromNative(drive_path).left(kMaxTextLength));
+    const QString folder = FromNative(drive_path);
+    if (folder.size() <= kMaxOperationTextLength)
+      edit_->setText(folder);
+    else if (warn_)
+      warn_(TextTooLongMessage(folder));
   } else if (!problem.isEmpty() && warn_) {
     warn_(problem);
   }
+}
+
+}  // namespace quindelo::ui
+
+namespace quindelo::ui {
+
+void FileOperationDialog::accept() {
+  if (text().size() > kMaxOperationTextLength) {
+    if (warn_) warn_(TextTooLongMessage(text()));
+    return;
+  }
+  QDialog::accept();
 }
 
 }  // namespace quindelo::ui

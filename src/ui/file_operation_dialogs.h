@@ -1,7 +1,10 @@
 // The two dialogs of the file operations: "Destination Folder" (Copy and
 // Move: a folder, perhaps followed by a name with wildcards, typed or
 // picked with "&Browse...") and "Rename " (the new name, perhaps with
-// wildcards). Both are made for one command and start empty.
+// wildcards). Both are made for one command and start empty. Their text
+// holds at most 260 characters: a longer one (typed, pasted or picked) is
+// never cut, it is refused with a message (OK keeps the dialog open, a
+// folder picked with Browse leaves the text as it was).
 //
 // GUI thread only.
 #pragma once
@@ -31,6 +34,10 @@ bool BrowseForFolder(QWidget* parent, const FolderPicker& picker, const QString&
 // The message for a native folder that is on no drive.
 QString NotOnDriveMessage(const QString& native_folder);
 
+// The longest text of the two dialogs, and the message for a longer one.
+inline constexpr int kMaxOperationTextLength = 260;
+QString TextTooLongMessage(const QString& text);
+
 class FileOperationDialog : public QDialog {
  public:
   enum class Kind { kDestination, kRename };
@@ -45,6 +52,8 @@ class FileOperationDialog : public QDialog {
   void set_warning_handler(std::function<void(const QString&)> warn) { warn_ = std::move(warn); }
   // The "&Browse..." button's work: the text becomes the chosen folder.
   void Browse();
+  // OK: closes the dialog unless the text is too long (then a warning).
+  void accept() override;
 
  private:
   QLineEdit* edit_ = nullptr;

@@ -1,11 +1,20 @@
 #include "ui/file_operations.h"
 
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
-#include <QProgressDialog>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "base/message_report.h"
@@ -14,6 +23,7 @@
 #include "ui/file_operation_dialogs.h"
 #include "ui/find_form.h"
 #include "ui/native_text.h"
+#include "ui/plain_text_boxes.h"
 #include "ui/results_view.h"
 
 namespace quindelo::ui {
@@ -32,38 +42,43 @@ QString Quoted(const std::string& path) { return QStringLiteral("\"%1\"").arg(Fr
 constexpr int kNamedProblems = 10;
 constexpr int kProgressUpdateMs = 100;
 constexpr int kProgressDelayMs = 500;
+constexpr int kBarScale = 1000;
+
+// Runs a question on the window thread while the worker waits for it.
+using AskOnWindow = std::function<void(const std::function<void()>& question)>;
 
 // The plan's observer on the worker thread: questions are asked on the
-// window thread through the work queue (the worker waits for the answer);
-// progress is two atomics the progress dialog reads on its own timer.
+// window thread (the worker waits for the answer), and an answer "to all"
+// is kept for the rest of the operation; progress is two atomics the
+// progress dialog reads on its own timer.
 class WorkerObserver : public commands::FileOperationObserver {
  public:
-  WorkerObserver(FileOperationPrompts* prompts, WindowWorkQueue* queue,
-                 const std::atomic<bool>* cancelled,
-                 const std::function<void(std::size_t, std::uint64_t)>* hook)
-      : prompts_(prompts), queue_(queue), cancelled_(cancelled), hook_(hook) {}
+  WorkerObserver(FileOperationPrompts* prompts, AskOnWindow ask, WindowWorkQueue* queue,
+                 std::atomic<bool>* cancelled,
+                 const std::function<void(std::size_t, std::uint64_t)>* hook,
+                 const std::function<void()>* refresh)
+      : prompts_(prompts), ask_(std::move(ask)), queue_(queue), cancelled_(cancelled),
+        hook_(hook), refresh_(refresh) {}
 
   bool ConfirmReplace(const PlannedStep& step) override {
-    bool yes = false;
-    queue_->Send([&] { yes = prompts_->ask(FileQuestion::kReplace, ReplaceQuestion(step)); });
-    return yes;
+    return AskEach(FileQuestion::kReplace, ReplaceQuestion(step), &replace_all_);
   }
   bool ConfirmDeleteAfterTrashRefused(const PlannedStep& step, const std::string& reason) override {
-    bool yes = false;
-    queue_->Send([&] {
-      yes = prompts_->ask(FileQuestion::kDeleteAfterTrashRefused, TrashRefusedQuestion(step, reason));
-    });
-    return yes;
+    return AskEach(FileQuestion::kDeleteAfterTrashRefused, TrashRefusedQuestion(step, reason),
+                   &delete_all_);
   }
   void Progress(std::size_t step_index, std::uint64_t bytes_done) override {
     step.store(step_index, std::memory_order_relaxed);
     bytes.store(bytes_done, std::memory_order_relaxed);
-    if (*hook_) queue_->Send([&] { (*hook_)(step_index, bytes_done); });
+    if (*hook_) queue_->Send([&] {
+      (*refresh_)();
+      (*hook_)(step_index, bytes_done);
+    });
   }
   bool Cancelled() override { return cancelled_->load(); }
   FailureAnswer Failed(const PlannedStep&, const std::string& message) override {
     FailureAnswer answer = FailureAnswer::kStop;
-    queue_->Send([&] { answer = prompts_->ask_skip_or_stop(FromUtf8(message)); });
+    ask_([&] { answer = prompts_->ask_skip_or_stop(FromUtf8(message)); });
     return answer;
   }
 
@@ -71,11 +86,87 @@ class WorkerObserver : public commands::FileOperationObserver {
   std::atomic<std::uint64_t> bytes{0};
 
  private:
+  // Worker thread only, like the answers kept for all.
+  bool AskEach(FileQuestion question, const QString& text, std::optional<bool>* for_all) {
+    if (*for_all) return **for_all;
+    EachAnswer answer = EachAnswer::kNo;
+    ask_([&] { answer = prompts_->ask_each(question, text); });
+    switch (answer) {
+      case EachAnswer::kYes: return true;
+      case EachAnswer::kNo: return false;
+      case EachAnswer::kYesToAll: *for_all = true; return true;
+      case EachAnswer::kNoToAll: *for_all = false; return false;
+      case EachAnswer::kCancel: cancelled_->store(true); return false;
+    }
+    return false;
+  }
+
   FileOperationPrompts* prompts_;
+  AskOnWindow ask_;
   WindowWorkQueue* queue_;
-  const std::atomic<bool>* cancelled_;
+  std::atomic<bool>* cancelled_;
   const std::function<void(std::size_t, std::uint64_t)>* hook_;
+  const std::function<void()>* refresh_;
+  std::optional<bool> replace_all_;  // an answer "to all" of the replace question
+  std::optional<bool> delete_all_;   // ... of the trash-refused question
 };
+
+// The progress dialog: what is being done (plain text), the bar and Cancel.
+// Cancel, Escape and closing the dialog cancel the operation; the dialog
+// stays until the worker has ended.
+class ProgressDialog : public QDialog {
+ public:
+  ProgressDialog(QWidget* parent, std::function<void()> cancel)
+      : QDialog(parent), cancel_(std::move(cancel)) {
+    setWindowTitle(QStringLiteral("Quindelo"));
+    setAccessibleName(QStringLiteral("Progress"));
+    setWindowModality(Qt::WindowModal);
+    label_ = PlainLabel(QString(), this);
+    label_->setWordWrap(true);
+    bar_ = new QProgressBar(this);
+    bar_->setRange(0, kBarScale);
+    bar_->setValue(0);
+    bar_->setAccessibleName(QStringLiteral("Progress"));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(QStringLiteral("Cancel"));
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(label_);
+    layout->addWidget(bar_);
+    layout->addWidget(buttons);
+    setMinimumWidth(420);
+  }
+  void reject() override { cancel_(); }
+  void Set(const QString& label, int value) {
+    if (label_->text() != label) label_->setText(label);
+    bar_->setValue(value);
+  }
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    event->ignore();
+    cancel_();
+  }
+
+ private:
+  std::function<void()> cancel_;
+  QLabel* label_ = nullptr;
+  QProgressBar* bar_ = nullptr;
+};
+
+// The size of the file a copy or move step reads (0 for a folder or
+// anything but a regular file, whose bytes are not known beforehand).
+std::uint64_t StepFileSize(const PlannedStep& step) {
+  if (step.source_is_folder ||
+      (step.action != StepAction::kCopy && step.action != StepAction::kMove))
+    return 0;
+  std::error_code error;
+  const std::filesystem::path path(step.native_source);
+  if (std::filesystem::symlink_status(path, error).type() != std::filesystem::file_type::regular)
+    return 0;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  return error ? 0 : static_cast<std::uint64_t>(size);
+}
 
 // The steps that work on a selected file, and the first of them. (A plan
 // whose files are all left out has nothing to do, not even the making of
@@ -107,6 +198,15 @@ QString ProgressLabel(const PlannedStep& step, std::uint64_t bytes) {
 }
 
 }  // namespace
+
+QString DeleteQuestion(const FileOperationPlan& plan) {
+  const PlannedStep* first = nullptr;
+  const std::size_t count = ActiveSteps(plan, &first);
+  if (count == 1 && first)
+    return QStringLiteral("Are you sure you want to move %1 to the trash?")
+        .arg(Quoted(first->source));
+  return QStringLiteral("Are you sure you want to move these %1 files to the trash?").arg(count);
+}
 
 QString PermanentDeleteQuestion(const FileOperationPlan& plan) {
   const PlannedStep* first = nullptr;
@@ -158,13 +258,26 @@ FileOperations::FileOperations(FindForm* form, QWidget* parent)
     return dialog.text();
   };
   prompts_.ask = [this](FileQuestion, const QString& text) {
-    return QMessageBox::question(parent_, QString::fromUtf8(kMessageCaption), text,
-                                 QMessageBox::Yes | QMessageBox::No,
-                                 QMessageBox::No) == QMessageBox::Yes;
+    return AskPlainQuestion(BoxParent(), QString::fromUtf8(kMessageCaption), text,
+                            QMessageBox::Yes | QMessageBox::No,
+                            QMessageBox::No) == QMessageBox::Yes;
+  };
+  prompts_.ask_each = [this](FileQuestion, const QString& text) {
+    switch (AskPlainQuestion(BoxParent(), QString::fromUtf8(kMessageCaption), text,
+                             QMessageBox::Yes | QMessageBox::YesToAll | QMessageBox::No |
+                                 QMessageBox::NoToAll | QMessageBox::Cancel,
+                             QMessageBox::No)) {
+      case QMessageBox::Yes: return EachAnswer::kYes;
+      case QMessageBox::YesToAll: return EachAnswer::kYesToAll;
+      case QMessageBox::No: return EachAnswer::kNo;
+      case QMessageBox::NoToAll: return EachAnswer::kNoToAll;
+      default: return EachAnswer::kCancel;
+    }
   };
   prompts_.ask_skip_or_stop = [this](const QString& text) {
     QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kMessageCaption), text,
-                    QMessageBox::NoButton, parent_);
+                    QMessageBox::NoButton, BoxParent());
+    MakePlain(&box);
     QPushButton* skip = box.addButton(QStringLiteral("&Skip"), QMessageBox::AcceptRole);
     QPushButton* stop = box.addButton(QStringLiteral("S&top"), QMessageBox::RejectRole);
     skip->setAccessibleName(QStringLiteral("Skip"));
@@ -175,20 +288,25 @@ FileOperations::FileOperations(FindForm* form, QWidget* parent)
     return box.clickedButton() == skip ? FailureAnswer::kSkip : FailureAnswer::kStop;
   };
   prompts_.warn = [this](const QString& text) {
-    QMessageBox::warning(parent_, QString::fromUtf8(kMessageCaption), text);
+    ShowPlainWarning(BoxParent(), QString::fromUtf8(kMessageCaption), text);
   };
 }
 
 FileOperations::~FileOperations() = default;
 
+QWidget* FileOperations::BoxParent() const {
+  return progress_ && progress_->isVisible() ? progress_ : parent_;
+}
+
 FileOperationResult FileOperations::FileOperationOnSelection(FileOperation op) {
   if (busy_) return {};
   // A running find stops first, so the rows stay as they are.
   form_->Stop();
+  // Whole drive paths: a path cut for showing could name another file (its
+  // own folder).
   std::vector<std::string> sources;
-  ResultsView* view = form_->results_view();
-  std::string path;
-  for (int cursor = -1; view->NextSelectedPath(&cursor, &path);) sources.push_back(path);
+  for (const commands::SelectedFile& file : form_->results_view()->SelectedFiles())
+    sources.push_back(file.drive_path);
   if (sources.empty()) return {};
 
   std::string text;
@@ -219,6 +337,8 @@ FileOperationResult FileOperations::FileOperationOnSelection(FileOperation op) {
   if (plan.confirm_first &&
       !prompts_.ask(FileQuestion::kDeletePermanently, PermanentDeleteQuestion(plan)))
     return {};
+  if (op == FileOperation::kDelete && !prompts_.ask(FileQuestion::kDelete, DeleteQuestion(plan)))
+    return {};
 
   const FileOperationResult result = RunPlan(plan);
   if (result.changed())
@@ -231,27 +351,48 @@ FileOperationResult FileOperations::RunPlan(const FileOperationPlan& plan) {
   busy_ = true;
   cancelled_.store(false);
   WindowWorkQueue queue;
-  WorkerObserver observer(&prompts_, &queue, &cancelled_, &progress_hook_);
   const std::size_t steps = plan.steps.size();
 
-  QProgressDialog progress(QString(), QStringLiteral("Cancel"), 0,
-                           static_cast<int>(std::min<std::size_t>(steps, INT32_MAX)), parent_);
-  progress.setWindowTitle(QStringLiteral("Quindelo"));
-  progress.setAccessibleName(QStringLiteral("Progress"));
-  progress.setWindowModality(Qt::WindowModal);
-  progress.setAutoClose(false);
-  progress.setAutoReset(false);
-  progress.setMinimumDuration(kProgressDelayMs);
-  QObject::connect(&progress, &QProgressDialog::canceled, &progress, [this] { Cancel(); });
-  QTimer updates;
-  QObject::connect(&updates, &QTimer::timeout, &progress, [&] {
+  ProgressDialog progress(parent_, [this] { Cancel(); });
+  progress_ = &progress;
+  QElapsedTimer clock;
+  clock.start();
+  // The dialog's label and bar from the worker's atomics: the bar moves by
+  // steps, and within a file by the bytes copied of its size. The dialog
+  // shows after the delay, never while a question is open (the question
+  // would go under it).
+  std::function<void()> refresh;
+  // A question of the worker, on the window thread.
+  AskOnWindow ask = [this, &queue](const std::function<void()>& question) {
+    queue.Send([&] {
+      ++questions_open_;
+      question();
+      --questions_open_;
+    });
+  };
+  WorkerObserver observer(&prompts_, std::move(ask), &queue, &cancelled_, &progress_hook_,
+                          &refresh);
+  std::size_t sized_step = steps;
+  std::uint64_t step_size = 0;
+  refresh = [&] {
     const std::size_t step = std::min(observer.step.load(std::memory_order_relaxed), steps - 1);
-    progress.setLabelText(cancelled_.load()
-                              ? QStringLiteral("Cancelling...")
-                              : ProgressLabel(plan.steps[step],
-                                              observer.bytes.load(std::memory_order_relaxed)));
-    progress.setValue(static_cast<int>(step));
-  });
+    const std::uint64_t bytes = observer.bytes.load(std::memory_order_relaxed);
+    if (step != sized_step) {
+      sized_step = step;
+      step_size = StepFileSize(plan.steps[step]);
+    }
+    const double within = step_size > 0 ? std::min(1.0, static_cast<double>(bytes) /
+                                                            static_cast<double>(step_size))
+                                        : 0.0;
+    progress.Set(cancelled_.load() ? QStringLiteral("Cancelling...")
+                                   : ProgressLabel(plan.steps[step], bytes),
+                 static_cast<int>(kBarScale * (static_cast<double>(step) + within) /
+                                  static_cast<double>(steps)));
+    if (!progress.isVisible() && questions_open_ == 0 && clock.elapsed() >= kProgressDelayMs)
+      progress.show();
+  };
+  QTimer updates;
+  QObject::connect(&updates, &QTimer::timeout, &progress, [&] { refresh(); });
 
   QEventLoop loop;
   bool finished = false;
@@ -267,7 +408,8 @@ FileOperationResult FileOperations::RunPlan(const FileOperationPlan& plan) {
   if (!finished) loop.exec();
   worker.join();
   updates.stop();
-  progress.reset();
+  progress.hide();
+  progress_ = nullptr;
   busy_ = false;
   return result;
 }

@@ -1,3 +1,4 @@
+#include "ui/plain_text_boxes.h"
 #include "ui/main_frame.h"
 
 #include <QAction>
@@ -61,7 +62,7 @@ class FrameMessageSink : public MessageSink {
   }
   int ShowWarning(const char* caption, const char* text) override {
     auto show = [this, c = std::string(caption ? caption : ""), t = std::string(text ? text : "")] {
-      QMessageBox::warning(frame_, FromUtf8(c), FromUtf8(t));
+      ShowPlainWarning(frame_, FromUtf8(c), FromUtf8(t));
     };
     if (QThread::currentThread() == frame_->thread())
       show();
@@ -96,9 +97,9 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   open_dialog_ = new OpenDialogReturn(
       form_, [this](const QString& text) { warn_(text); }, [this] { showMinimized(); });
 
-  message_pane_ = new QLabel(QStringLiteral("Ready."), this);
+  message_pane_ = PlainLabel(QStringLiteral("Ready."), this);
   message_pane_->setAccessibleName(QStringLiteral("Status"));
-  indicator_pane_ = new QLabel(QStringLiteral(" "), this);
+  indicator_pane_ = PlainLabel(QStringLiteral(" "), this);
   indicator_pane_->setAccessibleName(QStringLiteral("Indicator"));
   indicator_pane_->setMinimumWidth(indicator_pane_->fontMetrics().horizontalAdvance(
                                        QStringLiteral("BUSY")) +
@@ -145,12 +146,12 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   });
 
   warn_ = [this](const QString& text) {
-    QMessageBox::warning(this, QString::fromUtf8(kMessageCaption), text);
+    ShowPlainWarning(this, QString::fromUtf8(kMessageCaption), text);
   };
   ask_save_ = [this](const QString& name) {
-    const auto answer = QMessageBox::question(
+    const auto answer = AskPlainQuestion(
         this, QStringLiteral("Quindelo"), QStringLiteral("Save changes to %1?").arg(name),
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes);
     return answer == QMessageBox::Yes  ? SaveAnswer::kYes
            : answer == QMessageBox::No ? SaveAnswer::kNo
                                        : SaveAnswer::kCancel;
@@ -540,6 +541,9 @@ bool MainFrame::SaveFindAs(const std::string& native_path) {
 
 void MainFrame::closeEvent(QCloseEvent* event) {
   if (closing_ || form_->closed()) {
+    // The prints asked for are carried out; Run batches that have not
+    // started are reported while the window can still show it.
+    desktop_->Shutdown();
     event->accept();
     return;
   }

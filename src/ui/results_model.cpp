@@ -1,3 +1,4 @@
+#include "ui/plain_text_boxes.h"
 #include "ui/results_model.h"
 
 #include <QMetaObject>
@@ -323,7 +324,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       // The whole path, for names and folders cut by a narrow column.
       return view_column == kColumnName || view_column == kColumnFolder
-                 ? FromNative(UncutPath(*record))
+                 ? PlainToolTip(FromNative(UncutPath(*record)))
                  : QVariant();
     default:
       return QVariant();

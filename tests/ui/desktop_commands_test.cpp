@@ -305,13 +305,79 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
             "Enter the &command line to execute.  Use the string \"%1\" as replacement for each "
             "selected file name.");
   EXPECT_EQ(dialog.line()->text(), start_text);
-  EXPECT_EQ(dialog.line()->maxLength(), 260);
+  // A text longer than the 260 characters the line holds (a long path as
+  // the starting text, a paste) stays whole, and OK refuses it.
+  for (const int length : {260, 261, 309}) {
+    SCOPED_TRACE(length);
+    const QString text = QString::fromStdString(std::string(static_cast<std::size_t>(length), 'x'));
+    RunDialog long_dialog(text);
+    std::vector<QString> refusals;
+    long_dialog.set_warning_handler([&](const QString& message) { refusals.push_back(message); });
+    EXPECT_EQ(long_dialog.line()->text(), text);
+    long_dialog.accept();
+    EXPECT_EQ(long_dialog.result() == QDialog::Accepted, length <= 260);
+    EXPECT_EQ(refusals.size(), length <= 260 ? 0u : 1u);
+    EXPECT_EQ(long_dialog.text(), text);
+  }
 
   // Without a selection the file commands are off; Run stays on.
   f.Select({"no such row"});
   for (int command : {kCmdOpen, kCmdPrint, kCmdTextEdit, kCmdProperties, kCmdOpenContainingFolder})
     EXPECT_FALSE(f.frame->action(command)->isEnabled()) << command;
   EXPECT_TRUE(f.frame->action(kCmdRun)->isEnabled());
+}
+
+// Print while a Run batch waits for its program: the print is carried out
+// at once. When the commands go (the window closes), the prints asked for
+// are carried out and a Run batch that has not started is reported.
+TEST(DesktopCommandsTest, PrintDoesNotWaitBehindRunAndNothingIsDroppedSilently) {
+  DesktopFixture f;
+  const std::string lp_ok = f.desktop->root + "/lp-ok";
+  test::MakeFolder(lp_ok);
+  ASSERT_EQ(symlink(f.desktop->recorder.c_str(), (lp_ok + "/lp").c_str()), 0);
+  // A program that runs until the test lets it end.
+  const std::string release = f.desktop->root + "/release";
+  const std::string waiter = f.desktop->root + "/waiter";
+  test::WriteTextFile(waiter, "#!/bin/sh\nwhile [ ! -e '" + release +
+                                  "' ]; do sleep 0.05; done\n");
+  ASSERT_EQ(chmod(waiter.c_str(), 0755), 0);
+  const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (lp_ok + ":" + path).c_str(), 1);
+  const QString run_line = QString::fromStdString(waiter + " %1");
+  auto answer_run = [&](DesktopCommands* commands) {
+    commands->set_run_text_asker([&](const QString&, QString* text) {
+      *text = run_line;
+      return true;
+    });
+  };
+
+  // Two files: the batch waits for the first command.
+  f.Select({"data.bin", "plain.txt"});
+  answer_run(f.commands);
+  f.frame->action(kCmdRun)->trigger();
+  f.Select({"plain.txt"});
+  f.frame->action(kCmdPrint)->trigger();
+  EXPECT_EQ(WaitForStarts(1), (Starts{{f.folder, {"--", f.Native("plain.txt")}}}));
+
+  // Commands of their own, going while their Run batch waits: the print
+  // is done, the second batch is reported as not run.
+  f.Select({"data.bin", "plain.txt"});
+  auto* going = new DesktopCommands(f.frame->form()->results_view(), f.frame.get());
+  answer_run(going);
+  going->Run();
+  going->Run();
+  f.Select({"data.bin"});
+  going->Print();
+  delete going;
+  EXPECT_EQ(WaitForStarts(1), (Starts{{f.folder, {"--", f.Native("data.bin")}}}));
+  const std::vector<std::string> warnings = f.sink.Take();
+  ASSERT_EQ(warnings.size(), 1u);
+  EXPECT_NE(warnings[0].find(waiter + " %1\" was not run"), std::string::npos) << warnings[0];
+
+  setenv("PATH", path.c_str(), 1);
+  test::WriteTextFile(release, "");
+  f.commands->WaitForBatches();
+  EXPECT_TRUE(f.sink.Take().empty());
 }
 
 TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {

@@ -9,9 +9,14 @@
 #include <QComboBox>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -21,6 +26,7 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,6 +101,23 @@ struct Window {
       answers.pop_front();
       return yes;
     };
+    // A question per file takes the next scripted answer: from each_answers,
+    // else yes or no from answers.
+    p.ask_each = [this](FileQuestion, const QString& text) {
+      questions.push_back(text);
+      if (!each_answers.empty()) {
+        const EachAnswer answer = each_answers.front();
+        each_answers.pop_front();
+        return answer;
+      }
+      if (answers.empty()) {
+        ADD_FAILURE() << "unexpected question: " << text.toStdString();
+        return EachAnswer::kNo;
+      }
+      const bool yes = answers.front();
+      answers.pop_front();
+      return yes ? EachAnswer::kYes : EachAnswer::kNo;
+    };
     p.ask_skip_or_stop = [this](const QString& text) {
       failures.push_back(text);
       return failure_answer;
@@ -128,7 +151,7 @@ struct Window {
   std::vector<std::string> Rows() const {
     std::vector<std::string> rows;
     ResultsModel* model = form->results_view()->results();
-    for (int i = 0; i < model->RowCount(); ++i) rows.push_back(FullPath(*model->RowRecord(i)));
+    for (int i = 0; i < model->RowCount(); ++i) rows.push_back(UncutPath(*model->RowRecord(i)));
     std::sort(rows.begin(), rows.end());
     return rows;
   }
@@ -185,7 +208,7 @@ struct Window {
     view->selectionModel()->clearSelection();
     for (int i = 0; i < view->results()->RowCount(); ++i)
       if (std::find(drive_paths.begin(), drive_paths.end(),
-                    FullPath(*view->results()->RowRecord(i))) != drive_paths.end())
+                    UncutPath(*view->results()->RowRecord(i))) != drive_paths.end())
         view->selectionModel()->select(view->results()->index(i, 0),
                                        QItemSelectionModel::Select | QItemSelectionModel::Rows);
     frame->UpdateCommands();
@@ -198,6 +221,7 @@ struct Window {
   FileOperations* ops = nullptr;
   std::deque<std::optional<QString>> texts;
   std::deque<bool> answers;
+  std::deque<EachAnswer> each_answers;
   int dialogs = 0;
   int finds = 0;             // finds that ended
   int finds_at_command = 0;  // ... when the last selection was made
@@ -246,8 +270,10 @@ TEST(FileOperations, CommandsOnTheSelectionChangeTheDiskAndTheListFollows) {
        "", "", {{"U/Native/d.txt", "D"}, {"T/dir/d.txt", "D"}}},
       {"rename with wildcards", {"T:\\b.txt"}, kCmdRename, "*.old", {}, "", "",
        {{"T/b.old", "B"}, {"T/b.txt", kAbsent}}},
-      {"delete to the trash", {"T:\\a.txt"}, kCmdDelete, std::nullopt, {}, "", "",
-       {{"T/a.txt", kAbsent}}},
+      {"a delete of two answered no", {"T:\\a.txt", "T:\\b.old"}, kCmdDelete, std::nullopt,
+       {false}, "move these 2 files to the trash", "", {{"T/a.txt", "A"}, {"T/b.old", "B"}}},
+      {"delete to the trash", {"T:\\a.txt"}, kCmdDelete, std::nullopt, {true},
+       "move \"T:\\a.txt\" to the trash", "", {{"T/a.txt", kAbsent}}},
       {"a destination inside the source folder", {"T:\\dir"}, kCmdCopyTo, "T:\\dir\\inner", {},
        "", "cannot be copied into itself", {{"T/dir/inner", kAbsent}, {"T/dir/d.txt", "D"}}},
       {"a permanent delete answered no", {"T:\\b.old"}, kCmdDeletePermanently, std::nullopt,
@@ -365,9 +391,9 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
        kRemoveAtStart, "T/x1", FailureAnswer::kStop, false, {}, "T:\\x1", 1, true,
        {{"U/Stop/x1", kAbsent}, {"U/Stop/x3", kAbsent}, {"T/x3", "3"}}},
       {"a trash that refuses, answered no", {"T:\\keep"}, FileOperation::kDelete, "", kNone, "",
-       FailureAnswer::kSkip, true, {false}, "", 0, false, {{"T/keep", "K"}}},
+       FailureAnswer::kSkip, true, {true, false}, "", 0, false, {{"T/keep", "K"}}},
       {"a trash that refuses, answered yes", {"T:\\keep"}, FileOperation::kDelete, "", kNone, "",
-       FailureAnswer::kSkip, true, {true}, "", 1, false, {{"T/keep", kAbsent}}},
+       FailureAnswer::kSkip, true, {true, true}, "", 1, false, {{"T/keep", kAbsent}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -410,7 +436,7 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
     }
   }
 
-  // Del and Shift+Del in the list: the deletes, the permanent one asked first.
+  // Del and Shift+Del in the list: the deletes, each asked first.
   std::vector<std::string> trashed;
   w.ops->set_trash(std::make_unique<RecordingTrash>(&trashed));
   w.Select({"T:\\x3"});
@@ -421,9 +447,11 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
   EXPECT_TRUE(w.questions[0].contains("permanently delete \"T:\\x3\"")) << w.questions[0].toStdString();
   EXPECT_TRUE(Exists(w.Native("T/x3")));
   EXPECT_TRUE(trashed.empty());
+  w.answers = {true};
   emit w.form->results_view()->deleteRequested(false);
   EXPECT_EQ(trashed, std::vector<std::string>{w.Native("T/x3")});
-  EXPECT_EQ(w.questions.size(), 1u);
+  ASSERT_EQ(w.questions.size(), 2u);
+  EXPECT_TRUE(w.questions[1].contains("move \"T:\\x3\" to the trash")) << w.questions[1].toStdString();
   ASSERT_TRUE(w.ListMatchesDisk(true)) << w.Describe();
 
   // A destination folder that cannot be written (read-only for a user,
@@ -454,13 +482,289 @@ TEST(FileOperations, QuestionsCancelAndFailuresOfTheWorkerLoseNothing) {
   EXPECT_TRUE(fs::is_empty(w.Native("U/ro")));
 }
 
-// The two dialogs: their texts, the empty line of at most 260 characters,
-// and Browse turning the picked folder into a drive path.
+// A file whose drive path is longer than the 259 characters a shown path
+// keeps: its path cut to 259 characters names its own folder. Delete
+// Permanently and Move act on the file alone, and the other files of the
+// folder stay.
+TEST(FileOperations, APathLongerThanShownPathsIsActedOnWhole) {
+  // "T:\" + 128 + "\" + 127 is the folder, 259 characters; the file's
+  // drive path is 270.
+  const std::string folder = "T/" + std::string(128, 'a') + "/" + std::string(127, 'b');
+  Window w({{"T/" + std::string(128, 'a'), "/"}, {folder, "/"}, {folder + "/victim.txt", "V"},
+            {folder + "/sibling1.txt", "S1"},
+            {folder + "/sibling2.txt", "S2"}});
+  const std::string drive_folder = "T:\\" + std::string(128, 'a') + "\\" + std::string(127, 'b');
+  ASSERT_EQ(drive_folder.size(), 259u);
+  const std::string victim = drive_folder + "\\victim.txt";
+  ASSERT_EQ(victim.size(), 270u);
+  const struct {
+    FileOperation op;
+    const char* text;
+    std::vector<bool> answers;
+    const char* moved_to;  // where the file is afterwards ("" gone)
+    std::size_t done;      // steps (a new folder is one)
+  } cases[] = {
+      {FileOperation::kDeletePermanently, "", {true}, "", 1},
+      {FileOperation::kMove, "U:\\Moved", {}, "U/Moved/victim.txt", 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.op));
+    test::WriteTextFile(w.Native(folder + "/victim.txt"), "V");
+    w.form->Refresh(false);
+    ASSERT_TRUE(w.ListMatchesDisk()) << w.Describe();
+    w.Select({victim});
+    ASSERT_EQ(w.form->results_view()->SelectedRowCount(), 1);
+    w.texts = {QString::fromStdString(c.text)};
+    w.answers.assign(c.answers.begin(), c.answers.end());
+    w.questions.clear();
+    w.warnings.clear();
+    const commands::FileOperationResult result = w.ops->FileOperationOnSelection(c.op);
+    EXPECT_EQ(result.done, c.done);
+    EXPECT_TRUE(w.warnings.empty()) << w.warnings[0].toStdString();
+    if (!c.answers.empty()) {
+      ASSERT_EQ(w.questions.size(), 1u);
+      EXPECT_TRUE(w.questions[0].contains(QString::fromStdString(victim)))
+          << w.questions[0].toStdString();
+    }
+    EXPECT_FALSE(Exists(w.Native(folder + "/victim.txt")));
+    if (*c.moved_to) {
+      EXPECT_EQ(test::ReadWholeFile(w.Native(c.moved_to)), "V");
+    }
+    w.ExpectDisk({{(folder + "/sibling1.txt").c_str(), "S1"},
+                  {(folder + "/sibling2.txt").c_str(), "S2"}});
+    EXPECT_TRUE(w.ListMatchesDisk(true)) << w.Describe();
+  }
+}
+
+// The questions asked once per file: Yes to All and No to All answer the
+// rest of the operation, Cancel stops it; the trash's refusals alike.
+TEST(FileOperations, AnswersToAllAskOnceAndCancelStops) {
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const char* name : {"r1", "r2", "r3", "r4"}) {
+    files.push_back({std::string("T/") + name, std::string("new ") + name});
+  }
+  Window w(files);
+  using A = EachAnswer;
+  const struct {
+    const char* what;
+    FileOperation op;
+    std::vector<A> answers;
+    std::size_t questions;
+    std::vector<bool> replaced;  // r1..r4 replaced (or deleted)
+    bool stopped;
+  } cases[] = {
+      {"yes to all", FileOperation::kCopy, {A::kYesToAll}, 1, {true, true, true, true}, false},
+      {"no to all", FileOperation::kCopy, {A::kNoToAll}, 1, {false, false, false, false}, false},
+      {"yes, then no to all", FileOperation::kCopy, {A::kYes, A::kNoToAll}, 2,
+       {true, false, false, false}, false},
+      {"cancel", FileOperation::kCopy, {A::kCancel}, 1, {false, false, false, false}, true},
+      {"no, then cancel", FileOperation::kCopy, {A::kNo, A::kCancel}, 2,
+       {false, false, false, false}, true},
+      {"trash refused, delete all", FileOperation::kDelete, {A::kYesToAll}, 1,
+       {true, true, true, true}, false},
+      {"trash refused, cancel", FileOperation::kDelete, {A::kYes, A::kCancel}, 2,
+       {true, false, false, false}, true},
+  };
+  const std::vector<std::string> all = {"T:\\r1", "T:\\r2", "T:\\r3", "T:\\r4"};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (int i = 1; i <= 4; ++i) {
+      test::WriteTextFile(w.Native("T/r" + std::to_string(i)), "new r" + std::to_string(i));
+      test::MakeFolder(w.Native("U/Out"));
+      test::WriteTextFile(w.Native("U/Out/r" + std::to_string(i)), "old");
+    }
+    w.form->Refresh(false);
+    ASSERT_TRUE(w.ListMatchesDisk()) << w.Describe();
+    w.Select(all);
+    const bool deleting = c.op == FileOperation::kDelete;
+    if (deleting) w.ops->set_trash(std::make_unique<RefusingTrash>());
+    w.texts = {QStringLiteral("U:\\Out")};
+    w.answers = deleting ? std::deque<bool>{true} : std::deque<bool>{};  // the delete question
+    w.each_answers.assign(c.answers.begin(), c.answers.end());
+    w.questions.clear();
+    const commands::FileOperationResult result = w.ops->FileOperationOnSelection(c.op);
+    EXPECT_EQ(w.questions.size(), c.questions + (deleting ? 1 : 0));
+    EXPECT_TRUE(w.each_answers.empty());
+    EXPECT_EQ(result.stopped, c.stopped);
+    for (int i = 0; i < 4; ++i) {
+      const std::string name = "r" + std::to_string(i + 1);
+      if (deleting) {
+        EXPECT_EQ(Exists(w.Native("T/" + name)), !c.replaced[i]) << name;
+      } else {
+        EXPECT_EQ(test::ReadWholeFile(w.Native("U/Out/" + name)),
+                  c.replaced[i] ? "new " + name : std::string("old"))
+            << name;
+      }
+    }
+    EXPECT_TRUE(Leftovers(w.u + "/Out").empty());
+  }
+}
+
+// Watches the window's boxes on a timer while a command runs: every 20 ms
+// the box shown goes to `answer` (null when none is shown), which answers it.
+class BoxWatcher {
+ public:
+  explicit BoxWatcher(std::function<void(QMessageBox*)> answer) : answer_(std::move(answer)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+      QMessageBox* shown = nullptr;
+      for (QWidget* widget : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible()) shown = box;
+      answer_(shown);
+    });
+    timer_.start(20);
+  }
+
+ private:
+  std::function<void(QMessageBox*)> answer_;
+  QTimer timer_;
+};
+
+// Names that are markup when read as rich text, shown by their own
+// characters in the delete question and in a warning box.
+TEST(FileOperations, NamesInBoxesAreShownAsPlainText) {
+  const std::vector<std::string> names = {"<b>x.txt", "<img src=y>.txt", "a<br>b.txt",
+                                          "<font color=red>cannot &amp; be.txt"};
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const std::string& name : names) {
+    files.push_back({"T/" + name, "N"});
+    files.push_back({"U/" + name, "F"});
+  }
+  Window w(files);
+  // The window's own boxes, not the test's prompts.
+  FileOperations boxes(w.form, w.frame.get());
+  w.ops->prompts().ask = boxes.prompts().ask;
+  w.ops->prompts().warn = boxes.prompts().warn;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const QString shown = FromNative(name);
+    std::vector<std::pair<QString, Qt::TextFormat>> seen;  // each box's text and format
+    BoxWatcher watcher([&](QMessageBox* box) {
+      if (!box) return;
+      bool label_plain = false;
+      for (QLabel* label : box->findChildren<QLabel*>())
+        if (label->text() == box->text()) label_plain = label->textFormat() == Qt::PlainText;
+      seen.push_back({box->text(), label_plain ? box->textFormat() : Qt::RichText});
+      QAbstractButton* button = box->button(QMessageBox::No);
+      if (!button) button = box->button(QMessageBox::Ok);
+      ASSERT_NE(button, nullptr);
+      button->click();
+    });
+    // The permanent delete question, answered No.
+    w.Select({"T:\\" + name});
+    w.ops->FileOperationOnSelection(FileOperation::kDeletePermanently);
+    // A warning: the destination is a file.
+    w.Select({"T:\\" + name});
+    w.texts = {QStringLiteral("U:\\") + shown};
+    w.ops->FileOperationOnSelection(FileOperation::kCopy);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0].first, PermanentDeleteQuestion(commands::PlanFileOperation(
+                                 FileOperation::kDeletePermanently, {"T:\\" + name}, "",
+                                 commands::DiskView())));
+    EXPECT_TRUE(seen[0].first.contains("\"T:\\" + shown + "\"")) << seen[0].first.toStdString();
+    EXPECT_TRUE(seen[0].first.contains("cannot be restored"));
+    EXPECT_TRUE(seen[1].first.contains("\"U:\\" + shown + "\"")) << seen[1].first.toStdString();
+    for (const auto& [text, format] : seen) EXPECT_EQ(format, Qt::PlainText) << text.toStdString();
+    EXPECT_EQ(test::ReadWholeFile(w.Native("T/" + name)), "N");
+    EXPECT_EQ(test::ReadWholeFile(w.Native("U/" + name)), "F");
+  }
+}
+
+// The replace question of a copy, asked with the window's own box while the
+// progress dialog's delay runs out: the box stays above the progress
+// dialog and answers the keys sent to it through its window.
+TEST(FileOperations, AQuestionStaysAboveTheProgressDialogAndAnswersKeys) {
+  Window w({{"T/a.txt", "new"}, {"U/a.txt", "old"}, {"T/b.txt", "new b"}, {"U/b.txt", "old b"}});
+  FileOperations boxes(w.form, w.frame.get());
+  w.ops->prompts().ask_each = boxes.prompts().ask_each;
+  w.frame->show();
+  w.frame->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(w.frame.get()));
+  const struct {
+    const char* what;
+    int key;    // sent to each replace question's window
+    int asked;  // questions asked
+  } cases[] = {
+      {"yes, one question per file", Qt::Key_Y, 2},
+      {"yes to all", Qt::Key_A, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteTextFile(w.Native("U/a.txt"), "old");
+    test::WriteTextFile(w.Native("U/b.txt"), "old b");
+    w.Select({"T:\\a.txt", "T:\\b.txt"});
+    w.texts = {QStringLiteral("U:\\")};
+    bool sent = false, above = true;
+    QElapsedTimer open_for;
+    int asked = 0;
+    BoxWatcher watcher([&](QMessageBox* box) {
+      if (!box) return;
+      // A box not seen before (the next one may take the place of the last).
+      if (!box->property("seen").toBool()) {
+        box->setProperty("seen", true);
+        sent = false;
+        open_for.start();
+        ++asked;
+        return;
+      }
+      // Past the progress dialog's half second of delay.
+      if (open_for.elapsed() < 800) return;
+      if (QApplication::activeModalWidget() != box) above = false;
+      if (!sent) {
+        sent = true;
+        QTest::keyClick(box->windowHandle(), static_cast<Qt::Key>(c.key));
+      } else if (open_for.elapsed() > 5000) {
+        ADD_FAILURE() << "the question did not answer its key";
+        box->done(QMessageBox::Cancel);
+      }
+    });
+    const commands::FileOperationResult result =
+        w.ops->FileOperationOnSelection(FileOperation::kCopy);
+    EXPECT_TRUE(above);
+    EXPECT_EQ(asked, c.asked);
+    EXPECT_FALSE(result.stopped);
+    EXPECT_EQ(result.done, 2u);
+    EXPECT_EQ(test::ReadWholeFile(w.Native("U/a.txt")), "new");
+    EXPECT_EQ(test::ReadWholeFile(w.Native("U/b.txt")), "new b");
+  }
+}
+
+// The progress bar follows the bytes copied of one big file.
+TEST(FileOperations, TheProgressBarAdvancesWithTheBytesOfOneFile) {
+  const std::string big(8 << 20, 'b');
+  Window w({{"T/big.bin", big}});
+  w.Select({"T:\\big.bin"});
+  w.texts = {QStringLiteral("U:\\")};
+  std::vector<std::pair<std::uint64_t, double>> seen;  // bytes, share of the bar
+  w.ops->set_progress_hook([&](std::size_t, std::uint64_t bytes) {
+    QProgressBar* bar = w.ops->progress_dialog()->findChild<QProgressBar*>();
+    ASSERT_NE(bar, nullptr);
+    seen.push_back({bytes, static_cast<double>(bar->value() - bar->minimum()) /
+                               (bar->maximum() - bar->minimum())});
+  });
+  const commands::FileOperationResult result = w.ops->FileOperationOnSelection(FileOperation::kCopy);
+  w.ops->set_progress_hook(nullptr);
+  EXPECT_EQ(result.done, 1u);
+  ASSERT_GE(seen.size(), 4u);
+  for (std::size_t i = 1; i < seen.size(); ++i) EXPECT_GE(seen[i].second, seen[i - 1].second);
+  for (const auto& [bytes, share] : seen) {
+    const double copied = static_cast<double>(bytes) / static_cast<double>(big.size());
+    EXPECT_NEAR(share, copied, 0.01) << bytes;
+  }
+  EXPECT_GT(seen.back().second, 0.99);
+}
+
+// The two dialogs: their texts, the empty line of at most 260 characters
+// (a longer one, typed or picked, is refused, never cut), and Browse turning
+// the picked folder into a drive path.
 TEST(FileOperationDialogs, TextsAndBrowse) {
   test::ScopedTestEnv env;
   test::QtApp();
   const std::string u = env.MakeDrive('U', "u");
   test::MakeFolder(u + "/Pick ed");
+  // A folder whose drive path ("U:\\" and 301 characters) does not fit.
+  const std::string deep = u + "/" + std::string(150, 'd') + "/" + std::string(150, 'e');
+  test::MakeFolder(u + "/" + std::string(150, 'd'));
+  test::MakeFolder(deep);
   {
     FileOperationDialog rename(FileOperationDialog::Kind::kRename);
     EXPECT_EQ(rename.windowTitle(), "Rename ");
@@ -476,13 +780,13 @@ TEST(FileOperationDialogs, TextsAndBrowse) {
       {FromNative(u + "/Pick ed"), "U:\\Pick ed", ""},
       {FromNative(u), "U:\\", ""},
       {FromNative(env.root() + "/elsewhere"), "start", "is not on any drive"},
+      {FromNative(deep), "start", "is longer than 260 characters"},
   };
   for (const auto& c : cases) {
     FileOperationDialog dialog(FileOperationDialog::Kind::kDestination);
     EXPECT_EQ(dialog.windowTitle(), commands::kDestinationDialogCaption);
     EXPECT_TRUE(dialog.findChild<QLabel*>()->text() == commands::kDestinationDialogPrompt);
     EXPECT_EQ(dialog.text(), "");
-    EXPECT_EQ(dialog.edit()->maxLength(), 260);
     ASSERT_NE(dialog.browse_button(), nullptr);
     EXPECT_EQ(dialog.browse_button()->text(), "&Browse...");
     dialog.edit()->setText(QStringLiteral("start"));
@@ -502,6 +806,19 @@ TEST(FileOperationDialogs, TextsAndBrowse) {
     } else {
       EXPECT_TRUE(warnings.empty());
     }
+  }
+  // OK with a text that does not fit: refused, the text left whole.
+  for (const int length : {260, 261, 400}) {
+    SCOPED_TRACE(length);
+    FileOperationDialog dialog(FileOperationDialog::Kind::kRename);
+    std::vector<QString> warnings;
+    dialog.set_warning_handler([&](const QString& text) { warnings.push_back(text); });
+    const QString text(length, QLatin1Char('n'));
+    dialog.edit()->setText(text);
+    dialog.accept();
+    EXPECT_EQ(dialog.text(), text);
+    EXPECT_EQ(dialog.result() == QDialog::Accepted, length <= 260);
+    EXPECT_EQ(warnings.size(), length <= 260 ? 0u : 1u);
   }
 }
 
