@@ -36,7 +36,7 @@ struct SelectedFile {
   std::string native_path;
   // The whole drive path, never cut: what a command given drive paths (a
   // copy, move, rename or delete) acts on.
-  std::string drive_path;
+  std::string drive_path = std::string();
 };
 
 // The next selected row's path after *row (-1 to start): sets *row and
