@@ -747,8 +747,9 @@ class Run {
     struct stat entry, reached, by_path;
     if (fstatat(place.folder.get(), place.name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0)
       return Outcome::Errno();
-    std::string folder = place.native.substr(0, place.native.rfind('/'));
-    if (folder.empty()) folder = "/";
+    const std::size_t slash = place.native.rfind('/');
+    const std::string folder =
+        slash == 0 || slash == std::string::npos ? std::string("/") : place.native.substr(0, slash);
     if (fstat(place.folder.get(), &reached) != 0) return Outcome::Errno();
     if (stat(folder.c_str(), &by_path) != 0 || !SameEntry(reached, by_path))
       return Outcome{kLinkOnTheWay, false};
