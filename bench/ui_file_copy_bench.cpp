@@ -1,12 +1,15 @@
-// Copying through the window's path (the worker thread, the progress
-// dialog and its timer, offscreen) against the copy engine called directly
-// and against `cp -a`, in the same run, on the same files (under $TMPDIR,
-// default /tmp; removed at exit):
+// Copying and deleting through the window's path (planned as the window
+// plans, carried out on its worker thread with the progress dialog and its
+// timer, offscreen) against the engine called directly and against the
+// peer program, in the same run, on the same files (see copy_sources.h):
 //   BM_CopyBigFile/0, /1, /2:    one file of QUINDELO_COPY_BENCH_MIB MiB
 //                                (default 1024): window path, engine, cp -a
 //   BM_CopySmallFiles/0, /1, /2: a folder of 10,000 files of 1 KiB, the same
-// Counters: bytes_per_second, and peak_rss_mib (the process's peak resident
-// size so far).
+//   BM_DeletePermanently/0, /1:  10,000 selected files of 1 KiB deleted
+//                                permanently: window path, rm -rf of their
+//                                folder
+// Counters: bytes_per_second (copies), peak_rss_mib (the process's peak
+// resident size so far), peer_peak_rss_mib (the peer program's own peak).
 #include <benchmark/benchmark.h>
 
 
@@ -16,7 +19,6 @@
 #include <string>
 
 #include "commands/file_operation_run.h"
-#include "commands/process_start.h"
 #include "copy_sources.h"
 #include "ui/file_operations.h"
 
@@ -29,6 +31,8 @@ using quindelo::bench::CopySources;
 using quindelo::bench::NoTrash;
 using quindelo::bench::ProgressOnly;
 using quindelo::bench::PeakRssMib;
+using quindelo::bench::PlanFor;
+using quindelo::bench::RunPeer;
 
 CopySources& GetSources() {
   static CopySources sources("quindelo-ui-copy-bench-");
@@ -38,6 +42,7 @@ CopySources& GetSources() {
 void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t bytes) {
   CopySources& sources = GetSources();
   const fs::path target_folder = sources.root / "out";
+  double peer_peak = 0;
   quindelo::ui::FileOperations window_path(nullptr, nullptr);
   window_path.set_trash(std::make_unique<NoTrash>());
   window_path.prompts().ask_skip_or_stop = [](const QString&) { return FailureAnswer::kStop; };
@@ -47,12 +52,11 @@ void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t byt
     fs::create_directories(target_folder);
     const fs::path target = target_folder / source.filename();
     state.ResumeTiming();
-    FileOperationPlan plan;
-    PlannedStep step;
-    step.action = StepAction::kCopy;
-    step.native_source = step.source = source.string();
-    step.native_destination = step.destination = target.string();
-    plan.steps.push_back(step);
+    const FileOperationPlan plan = PlanFor(sources, FileOperation::kCopy, {source}, target_folder);
+    if (!plan.error.empty()) {
+      state.SkipWithError(plan.error.c_str());
+      break;
+    }
     bool copied = false;
     switch (state.range(0)) {
       case 0:
@@ -65,7 +69,7 @@ void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t byt
         break;
       }
       default:
-        copied = StartProcess({"cp", "-a", source.string(), target.string()}, "", true);
+        copied = RunPeer({"cp", "-a", source.string(), target.string()}, &peer_peak);
         break;
     }
     if (!copied) state.SkipWithError("copy failed");
@@ -73,6 +77,7 @@ void CopyWith(benchmark::State& state, const fs::path& source, std::uint64_t byt
   fs::remove_all(target_folder);
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
   state.counters["peak_rss_mib"] = PeakRssMib();
+  if (state.range(0) == 2) state.counters["peer_peak_rss_mib"] = peer_peak;
   const char* labels[] = {"window path", "engine", "cp -a"};
   state.SetLabel(labels[std::min<std::int64_t>(state.range(0), 2)]);
 }
@@ -82,8 +87,44 @@ void BM_CopySmallFiles(benchmark::State& state) {
   CopyWith(state, GetSources().small, GetSources().small_bytes);
 }
 
+// The window's Delete Permanently of every row of a find of 10,000 files,
+// after its question was answered yes, against rm -rf of their folder.
+void BM_DeletePermanently(benchmark::State& state) {
+  CopySources& sources = GetSources();
+  const fs::path folder = sources.root / "doomed";
+  quindelo::ui::FileOperations window_path(nullptr, nullptr);
+  window_path.set_trash(std::make_unique<NoTrash>());
+  window_path.prompts().ask_skip_or_stop = [](const QString&) { return FailureAnswer::kStop; };
+  const bool ours = state.range(0) == 0;
+  double peer_peak = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    fs::remove_all(folder);
+    CopySources::MakeSmallFiles(folder);
+    std::vector<fs::path> selected;
+    for (const auto& entry : fs::directory_iterator(folder)) selected.push_back(entry.path());
+    sync();
+    state.ResumeTiming();
+    bool deleted;
+    if (ours) {
+      const FileOperationPlan plan =
+          PlanFor(sources, FileOperation::kDeletePermanently, selected, fs::path());
+      deleted = plan.error.empty() &&
+                window_path.RunPlan(plan).done == static_cast<std::size_t>(CopySources::kSmallFiles);
+    } else {
+      deleted = RunPeer({"rm", "-rf", folder.string()}, &peer_peak);
+    }
+    if (!deleted) state.SkipWithError("delete failed");
+  }
+  fs::remove_all(folder);
+  state.counters["peak_rss_mib"] = PeakRssMib();
+  if (!ours) state.counters["peer_peak_rss_mib"] = peer_peak;
+  state.SetLabel(ours ? "window path" : "rm -rf");
+}
+
 BENCHMARK(BM_CopyBigFile)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
 BENCHMARK(BM_CopySmallFiles)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2);
+BENCHMARK(BM_DeletePermanently)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 }  // namespace
 
