@@ -20,57 +20,13 @@
 #include "base/ascii.h"
 #include "base/mutex.h"
 #include "platform/drive_table.h"
+#include "platform/mount_table.h"
 #include "platform/settings_file.h"
 
 namespace quindelo::platform {
 namespace {
 
-struct Mount {
-  std::string point;
-  std::string fs_type;
-  std::string source;
-  std::string root;
-  unsigned major = 0, minor = 0;
-};
-
-// mountinfo escapes blanks, tabs, newlines and backslashes as \ooo.
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() &&
-        std::isdigit(static_cast<unsigned char>(s[i + 1])) &&
-        std::isdigit(static_cast<unsigned char>(s[i + 2])) &&
-        std::isdigit(static_cast<unsigned char>(s[i + 3]))) {
-      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-std::vector<Mount> ReadMounts() {
-  std::vector<Mount> mounts;
-  std::ifstream in("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, devno, root, point;
-    if (!(fields >> id >> parent >> devno >> root >> point)) continue;
-    std::string word;
-    while (fields >> word && word != "-") {
-    }
-    Mount m;
-    if (!(fields >> m.fs_type >> m.source)) continue;
-    m.root = Unescape(root);
-    m.point = Unescape(point);
-    m.source = Unescape(m.source);
-    if (std::sscanf(devno.c_str(), "%u:%u", &m.major, &m.minor) != 2) continue;
-    mounts.push_back(std::move(m));
-  }
-  return mounts;
-}
+using Mount = MountEntry;
 
 bool IsRealFileSystem(const std::string& t) {
   static const std::set<std::string> kReal = {
@@ -170,7 +126,7 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   std::int32_t automatic = 1;
   if (SettingsReadInt("Drives", "Auto", &automatic) && automatic == 0) return table;
 
-  *mounts = ReadMounts();
+  *mounts = ReadMountTable();
   // assign(1, '/') rather than = "/": GCC 12 at -O3 warns falsely about the
   // literal's copy (GCC bug 105329).
   if (table[2].root.empty()) table[2].root.assign(1, '/');

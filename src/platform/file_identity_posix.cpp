@@ -1,4 +1,5 @@
 #include "platform/file_identity.h"
+#include "platform/mount_table.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,10 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 #include <optional>
-#include <sstream>
 
 namespace quindelo::platform {
 namespace {
@@ -50,44 +48,7 @@ bool Look(int fd, Opened* out) {
   return true;
 }
 
-struct Mount {
-  std::uint64_t id = 0;
-  unsigned major = 0, minor = 0;
-  std::string root;   // the mounted folder, as a path inside its file system
-  std::string point;  // where it is mounted
-};
-
-// mountinfo writes blanks, tabs, newlines and backslashes as \ooo.
-std::string Unescape(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '7' &&
-        s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
-      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += s[i];
-    }
-  }
-  return out;
-}
-
-std::vector<Mount> ReadMounts() {
-  std::vector<Mount> mounts;
-  std::ifstream in("/proc/self/mountinfo");
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string parent, devno, root, point;
-    Mount m;
-    if (!(fields >> m.id >> parent >> devno >> root >> point)) continue;
-    if (std::sscanf(devno.c_str(), "%u:%u", &m.major, &m.minor) != 2) continue;
-    m.root = Unescape(root);
-    m.point = Unescape(point);
-    mounts.push_back(std::move(m));
-  }
-  return mounts;
-}
+using Mount = MountEntry;
 
 // Whether folder path inside a file system lies strictly below ancestor.
 bool StrictlyBelow(const std::string& path, const std::string& ancestor) {
@@ -102,7 +63,7 @@ bool StrictlyBelow(const std::string& path, const std::string& ancestor) {
 // invalid Fd when the mount table shows none.
 Fd ThroughWiderMount(std::uint64_t mount_id, const FileIdentity& identity,
                      std::optional<std::vector<Mount>>* mounts) {
-  if (!*mounts) *mounts = ReadMounts();
+  if (!*mounts) *mounts = ReadMountTable();
   auto self = std::find_if((*mounts)->begin(), (*mounts)->end(),
                            [&](const Mount& m) { return m.id == mount_id; });
   if (self == (*mounts)->end() || self->root == "/") return Fd();
