@@ -15,6 +15,7 @@
 
 #include "commands/file_operation_run.h"
 #include "support/mount_namespace.h"
+#include "support/refusing_trash.h"
 #include "support/test_env.h"
 
 namespace quindelo::commands {
@@ -44,13 +45,7 @@ class Observer : public FileOperationObserver {
   }
 };
 
-class NoTrash : public Trash {
- public:
-  bool MoveToTrash(const std::string&, std::string* reason) override {
-    *reason = "no trash";
-    return false;
-  }
-};
+using NoTrash = test::RefusingTrash;
 
 FileOperationResult PlanAndRun(FileOperation op, const std::vector<std::string>& sources,
                                const std::string& text, Observer* observer) {

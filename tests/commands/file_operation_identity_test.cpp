@@ -15,6 +15,7 @@
 #include "commands/file_operation_plan.h"
 #include "commands/file_operation_run.h"
 #include "support/mount_namespace.h"
+#include "support/refusing_trash.h"
 #include "support/test_env.h"
 
 namespace quindelo::commands {
@@ -36,13 +37,7 @@ class YesObserver : public FileOperationObserver {
   }
 };
 
-class NoTrash : public Trash {
- public:
-  bool MoveToTrash(const std::string&, std::string* reason) override {
-    *reason = "no trash in tests";
-    return false;
-  }
-};
+using NoTrash = test::RefusingTrash;
 
 struct Case {
   FileOperation op;
