@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/native_paths.h"
 #include "base/message_report.h"
 #include "base/mutex.h"
 #include "index/drive_query.h"
@@ -591,26 +592,11 @@ bool ResolveLookIn(const Options& o, std::string* look_in) {
                                                 : std::string("C:");
     return true;
   }
-  std::string out;
-  std::size_t at = 0;
-  for (;;) {
-    const std::size_t semicolon = o.look_in.find(';', at);
-    std::string item = o.look_in.substr(at, semicolon == std::string::npos ? std::string::npos
-                                                                            : semicolon - at);
-    std::size_t first = item.find_first_not_of(" \t");
-    if (first != std::string::npos && item[first] == '/') {
-      std::string drive_path;
-      if (!quindelo::platform::ToDrivePath(item.substr(first), &drive_path)) {
-        std::fprintf(stderr, "quindelo-find: no drive holds the folder \"%s\"\n",
-                     item.substr(first).c_str());
-        return false;
-      }
-      item = drive_path;
-    }
-    if (at > 0) out += ';';
-    out += item;
-    if (semicolon == std::string::npos) break;
-    at = semicolon + 1;
+  std::string unplaced;
+  std::string out = quindelo::LookInToDriveForm(o.look_in, &unplaced);
+  if (!unplaced.empty()) {
+    std::fprintf(stderr, "quindelo-find: no drive holds the folder \"%s\"\n", unplaced.c_str());
+    return false;
   }
   *look_in = out;
   return true;

@@ -18,6 +18,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "app/native_paths.h"
 #include "base/ascii.h"
 #include "index/drive_index.h"
 #include "platform/paths.h"
@@ -338,8 +339,8 @@ void FindForm::BuildControls() {
   browse_->setAccessibleName(QStringLiteral("Browse..."));
   browse_->installEventFilter(this);
   connect(browse_, &QPushButton::clicked, this, [this] {
-    if (std::optional<QString> text = BrowseLookIn(this, look_in_->currentText())) {
-      look_in_->setEditText(*text);
+    if (std::optional<QString> text = BrowseLookIn(this, FromNative(LookInBoxText()))) {
+      look_in_->setEditText(FromNative(ShownLookIn(ToNative(*text))));
       LeaveLookIn();
     }
   });
@@ -351,6 +352,8 @@ void FindForm::BuildControls() {
   list_->setObjectName(QStringLiteral("Results"));
   list_->setAccessibleName(QStringLiteral("Results"));
   list_->installEventFilter(this);
+  native_paths_ = ReadNativePathsOption();
+  list_->results()->SetNativePaths(native_paths_);
 
   named_->setEnabled(false);
   named_label_->setEnabled(false);
@@ -459,7 +462,25 @@ bool FindForm::eventFilter(QObject* watched, QEvent* event) {
 }
 
 std::string FindForm::LookInBoxText() const {
-  return Cut(ToNative(look_in_->currentText()), kBoxTextMax);
+  return LookInToDriveForm(Cut(ToNative(look_in_->currentText()), kBoxTextMax));
+}
+
+std::string FindForm::ShownLookIn(const std::string& look_in) const {
+  return native_paths_ ? LookInToNativeForm(look_in) : look_in;
+}
+
+void FindForm::SetNativePaths(bool on) {
+  if (on == native_paths_) return;
+  native_paths_ = on;
+  list_->results()->SetNativePaths(on);
+  const int drives = DriveEntryCount(look_in_);
+  std::vector<std::string> entries = Entries(look_in_);
+  for (std::size_t i = static_cast<std::size_t>(drives); i < entries.size(); ++i)
+    entries[i] = ShownLookIn(LookInToDriveForm(entries[i]));
+  const std::string text = ShownLookIn(LookInBoxText());
+  const QSignalBlocker blocker(look_in_);
+  SetHistoryEntries(look_in_, drives, entries);
+  look_in_->setEditText(FromNative(text));
 }
 
 void FindForm::OnLookInEdited(const QString&) {
@@ -479,7 +500,7 @@ void FindForm::LeaveLookIn() {
   // Only the history entries change; the drive entries keep their pictures.
   const int drives = DriveEntryCount(look_in_);
   std::vector<std::string> entries = Entries(look_in_);
-  AddLookInHistory(&entries, drives, LookInBoxText());
+  AddLookInHistory(&entries, drives, ShownLookIn(LookInBoxText()));
   SetHistoryEntries(look_in_, drives, entries);
 }
 
@@ -499,7 +520,7 @@ void FindForm::LoadHistories() {
     if (!IsLookInHistoryText(entry)) continue;
     if (std::find(look_in.begin(), look_in.end(), entry) != look_in.end()) continue;
     if (std::find(history.begin(), history.end(), entry) != history.end()) continue;
-    history.push_back(Cut(entry, kBoxTextMax));
+    history.push_back(ShownLookIn(Cut(entry, kBoxTextMax)));
   }
   // The look-in list is sorted, so the history starts in sorted order.
   std::sort(history.begin(), history.end(), [](const std::string& a, const std::string& b) {
@@ -525,8 +546,9 @@ void FindForm::LoadHistories() {
 
 void FindForm::SaveHistories() {
   SettingsStore store;
-  store.WriteList(settings::kControls, settings::kLookInHistory,
-                  LookInHistoryToSave(Entries(look_in_)));
+  std::vector<std::string> look_in = Entries(look_in_);
+  for (std::string& entry : look_in) entry = LookInToDriveForm(entry);
+  store.WriteList(settings::kControls, settings::kLookInHistory, LookInHistoryToSave(look_in));
   store.WriteList(settings::kControls, settings::kNamedHistory,
                   TextHistoryToSave(Entries(named_)));
   store.WriteList(settings::kControls, settings::kContainingHistory,
@@ -566,7 +588,7 @@ void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& doc
                                                    : Cut(find.look_in, kBoxTextMax);
   {
     const QSignalBlocker blocker(look_in_);
-    look_in_->setEditText(FromNative(look_in));
+    look_in_->setEditText(FromNative(ShownLookIn(look_in)));
   }
   // The edit notification, posted so that it follows whatever is queued.
   PostToWindow(this, [this] { OnLookInEdited(look_in_->currentText()); });
@@ -717,7 +739,7 @@ void FindForm::RunOnWindowThread(const std::function<void()>& work) {
 // shared string data counts its users with atomics ThreadSanitizer cannot see.
 void FindForm::SetStatusText(const char* text) {
   PostToWindow(this, [this, bytes = std::string(text ? text : " ")] {
-    status_ = FromUtf8(bytes);
+    status_ = FromUtf8(native_paths_ ? QuotedPathsToNative(bytes) : bytes);
     emit statusChanged(status_);
   });
 }

@@ -160,6 +160,11 @@ class FindForm : public QWidget, public FindWindow {
   void InvertSelection();
   // The title of a document from a file (after Save As).
   void SetDocumentTitle(const QString& title);
+  // Native paths in the look-in box and its history, the Folder column and
+  // the status messages (on), or drive paths (off). A native folder typed
+  // into the look-in box is taken either way.
+  void SetNativePaths(bool on);
+  bool native_paths() const { return native_paths_; }
 
   // The view options block the form holds.
   const ViewOptions& view_options() const { return options_; }
@@ -245,7 +250,11 @@ class FindForm : public QWidget, public FindWindow {
   // Runs job on the background thread (after the previous job ended).
   void RunInBackground(std::function<void()> job);
   void JoinBackground();
+  // The look-in box's text in drive form (native folders turned into their
+  // drive paths).
   std::string LookInBoxText() const;
+  // A look-in text in drive form as the box shows it.
+  std::string ShownLookIn(const std::string& look_in) const;
 
   std::unique_ptr<FileTypes> types_;  // made before the driver, which uses it
   std::unique_ptr<SearchDriver> driver_;
@@ -264,6 +273,7 @@ class FindForm : public QWidget, public FindWindow {
 
   ViewOptions options_;
   QString status_;
+  bool native_paths_ = false;
   QString indicator_;
   QString title_ = QStringLiteral("Quindelo");
   QString document_title_;

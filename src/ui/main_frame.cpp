@@ -21,6 +21,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include "app/native_paths.h"
 #include "app/settings_store.h"
 #include "base/message_report.h"
 #include "ui/desktop_commands.h"
@@ -55,14 +56,19 @@ class FrameMessageSink : public MessageSink {
       frame_->indicator_pane()->setText(FromUtf8(bytes));
     });
   }
+  // A message as the window shows it: with native paths when they are on.
+  // Window thread only.
+  std::string Shown(const std::string& text) const {
+    return frame_->form()->native_paths() ? QuotedPathsToNative(text) : text;
+  }
   void SetStatus(const char* text) override {
     PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
-      frame_->message_pane()->setText(FromUtf8(bytes));
+      frame_->message_pane()->setText(FromUtf8(Shown(bytes)));
     });
   }
   int ShowWarning(const char* caption, const char* text) override {
     auto show = [this, c = std::string(caption ? caption : ""), t = std::string(text ? text : "")] {
-      ShowPlainWarning(frame_, FromUtf8(c), FromUtf8(t));
+      ShowPlainWarning(frame_, FromUtf8(c), FromUtf8(Shown(t)));
     };
     if (QThread::currentThread() == frame_->thread())
       show();
@@ -237,6 +243,8 @@ void MainFrame::BuildMenus() {
 
   QMenu* options = bar->addMenu(QStringLiteral("&Options"));
   AddCommand(options, kCmdIncludeSubfolders, "Include &Subfolders", "Include subfolders in find");
+  AddCommand(options, kCmdNativePaths, "&Native Paths",
+             "Show folders as this system names them (/usr/include) instead of drive paths");
   options->addSeparator();
   AddCommand(options, kCmdFont, "&Font...", "Change the font of the file list");
 
@@ -277,7 +285,7 @@ void MainFrame::BuildMenus() {
     act->setToolTip(AccessibleCaption(act->text().toUtf8().constData()));
   for (int command : {kCmdFileIcon, kCmdFileExtension, kCmdFileType, kCmdFileSize, kCmdFileDate,
                       kCmdSortName, kCmdSortFolder, kCmdSortType, kCmdSortSize, kCmdSortDate,
-                      kCmdDescending, kCmdIncludeSubfolders})
+                      kCmdDescending, kCmdIncludeSubfolders, kCmdNativePaths})
     actions_[command]->setCheckable(true);
 
   // Accelerators.
@@ -326,6 +334,7 @@ void MainFrame::UpdateCommands() {
   for (int i = 0; i < 5; ++i) actions_[sorts[i]]->setChecked(key == i);
   actions_[kCmdDescending]->setChecked(o.sort_descending != 0);
   actions_[kCmdIncludeSubfolders]->setChecked(o.include_subfolders != 0);
+  actions_[kCmdNativePaths]->setChecked(form_->native_paths());
 }
 
 void MainFrame::RunCommand(int command) {
@@ -339,6 +348,10 @@ void MainFrame::RunCommand(int command) {
       break;
     case kCmdIncludeSubfolders:
       form_->ToggleIncludeSubfolders();
+      break;
+    case kCmdNativePaths:
+      form_->SetNativePaths(!form_->native_paths());
+      WriteNativePathsOption(form_->native_paths());
       break;
     case kCmdFont:
       form_->ChooseFont();

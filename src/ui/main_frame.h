@@ -66,6 +66,7 @@ enum Command : int {
   kCmdQuickStart = 32817,
   kCmdHomePage = 32818,
   kCmdOpenContainingFolder = 32840,
+  kCmdNativePaths = 32841,
   kCmdNewFind = 57600,
   kCmdOpenFind = 57601,
   kCmdSaveFind = 57603,

@@ -283,7 +283,7 @@ QVariant ResultsModel::DisplayText(FoundFile* record, int view_column) const {
       return FromNative(
           std::string(NameText(record->name(), options_.show_extension != 0)));
     case kColumnFolder:
-      return FromNative(record->folder);
+      return ShownPath(record->folder);
     case kColumnType:
       if (deferred && !record->type_fetched()) return QString();
       Fetch(record, FileDetail::kType);
@@ -299,6 +299,22 @@ QVariant ResultsModel::DisplayText(FoundFile* record, int view_column) const {
     default:
       return QVariant();
   }
+}
+
+QString ResultsModel::ShownPath(const std::string& drive_path) const {
+  std::string native;
+  if (native_paths_ && platform::ToNativePath(drive_path, &native)) {
+    // A drive's root is its folder's name, without the closing slash.
+    if (native.size() > 1 && native.back() == '/') native.pop_back();
+    return FromNative(native);
+  }
+  return FromNative(drive_path);
+}
+
+void ResultsModel::SetNativePaths(bool on) {
+  if (on == native_paths_) return;
+  native_paths_ = on;
+  if (!rows_.empty()) emit dataChanged(index(0, 0), index(RowCount() - 1, columnCount() - 1));
 }
 
 QVariant ResultsModel::Decoration(FoundFile* record) const {
@@ -324,7 +340,7 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       // The whole path, for names and folders cut by a narrow column.
       return view_column == kColumnName || view_column == kColumnFolder
-                 ? PlainToolTip(FromNative(UncutPath(*record)))
+                 ? PlainToolTip(ShownPath(UncutPath(*record)))
                  : QVariant();
     default:
       return QVariant();

@@ -73,6 +73,10 @@ class ResultsModel : public QAbstractTableModel {
   // the rows are not re-sorted here (see sort()).
   void SetViewOptions(const ViewOptions& options);
   const ViewOptions& view_options() const { return options_; }
+  // Native paths in the Folder column and the tooltips (the folder's
+  // native path) or drive paths (off). Redraws every row.
+  void SetNativePaths(bool on);
+  bool native_paths() const { return native_paths_; }
   // The sort key and descending flag of the view options, for
   // CompareFoundFiles.
   SortOrder sort_order() const;
@@ -126,6 +130,8 @@ class ResultsModel : public QAbstractTableModel {
   // (the row is then queued for removal).
   bool CheckVanished(FoundFile* record) const;
   std::vector<int> ShownColumns(const ViewOptions& options) const;
+  // A drive path as the list shows it: native with native_paths_ on.
+  QString ShownPath(const std::string& drive_path) const;
 
   std::vector<FoundFile*> rows_;
   ResultsPool* pool_ = nullptr;
@@ -133,6 +139,7 @@ class ResultsModel : public QAbstractTableModel {
   const FileTypes* types_ = nullptr;
   std::function<bool()> deferred_;
   ViewOptions options_;
+  bool native_paths_ = false;
   std::vector<int> columns_;  // ViewColumn of each model column
   // Records found vanished by data(), removed by RemoveVanishedRows. Only
   // compared as pointers, and cleared whenever the rows are deleted, so

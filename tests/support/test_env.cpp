@@ -44,6 +44,8 @@ ScopedTestEnv::ScopedTestEnv() {
   setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
   setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
   EXPECT_TRUE(platform::SettingsWriteInt("Drives", "Auto", 0));
+  // The window shows drive paths unless a test turns native paths on.
+  EXPECT_TRUE(platform::SettingsWriteInt("Options", "NativePaths", 0));
 }
 
 ScopedTestEnv::~ScopedTestEnv() {

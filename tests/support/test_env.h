@@ -10,7 +10,8 @@ namespace quindelo::test {
 class ScopedTestEnv {
  public:
   // Creates a temporary folder, points XDG_CONFIG_HOME and XDG_DATA_HOME into
-  // it, and turns the automatic drives off ("Drives" "Auto" = 0).
+  // it, turns the automatic drives off ("Drives" "Auto" = 0) and the
+  // window's native paths off ("Options" "NativePaths" = 0).
   ScopedTestEnv();
   // Restores the environment and removes the folder with everything in it.
   ~ScopedTestEnv();
