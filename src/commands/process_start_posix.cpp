@@ -1,4 +1,5 @@
 #include "commands/process_start.h"
+#include "platform/thread_name.h"
 
 #include <errno.h>
 #include <signal.h>
@@ -68,7 +69,10 @@ int WaitForEnd(pid_t pid) {
 
 void CollectLater(pid_t pid) {
   try {
-    std::thread(WaitForEnd, pid).detach();
+    std::thread([pid] {
+      platform::NameThisThread("q-child-wait");
+      WaitForEnd(pid);
+    }).detach();
   } catch (const std::system_error&) {
     // No thread to spare: the process runs on and stays unreaped until we end.
   }

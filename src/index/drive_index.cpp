@@ -2,6 +2,7 @@
 // the index find and the change watcher. The refresh walk is in
 // drive_scanner.cpp.
 #include "index/drive_index.h"
+#include "platform/thread_name.h"
 
 #include <cstring>
 #include <ctime>
@@ -63,10 +64,22 @@ std::string Reported(const std::string& path) {
 DriveIndex::DriveIndex() : DriveIndex(Options{}) {}
 
 DriveIndex::DriveIndex(const Options& options) : options_(options) {
-  find_thread_ = std::thread([this] { FindThread(); });
-  refresh_thread_ = std::thread([this] { RefreshThread(); });
-  content_thread_ = std::thread([this] { ContentThread(1); });
-  notify_thread_ = std::thread([this] { NotifyThread(); });
+  find_thread_ = std::thread([this] {
+    platform::NameThisThread("q-index-find");
+    FindThread();
+  });
+  refresh_thread_ = std::thread([this] {
+    platform::NameThisThread("q-index-walk");
+    RefreshThread();
+  });
+  content_thread_ = std::thread([this] {
+    platform::NameThisThread("q-content-1");
+    ContentThread(1);
+  });
+  notify_thread_ = std::thread([this] {
+    platform::NameThisThread("q-index-notify");
+    NotifyThread();
+  });
 }
 
 DriveIndex::~DriveIndex() { Shutdown(); }
@@ -471,7 +484,10 @@ void DriveIndex::ContentThread(int number) {
             !content_queue_.IsEmpty()) {
           platform::MutexLock lock(&extra_lock_);
           if (extra_content_thread_.joinable()) extra_content_thread_.join();
-          extra_content_thread_ = std::thread([this] { ContentThread(2); });
+          extra_content_thread_ = std::thread([this] {
+            platform::NameThisThread("q-content-2");
+            ContentThread(2);
+          });
           extra_mark_ = true;
         }
         go_on = SearchQueuedPath(path, &matcher, &matcher_generation, &files);
@@ -770,6 +786,7 @@ void DriveIndex::StartWatcher(const std::string& look_in_text) {
   platform::MutexLock lock(&watcher_lock_);
   watcher_ = watch;
   watcher_thread_ = std::thread([this, watch, native] {
+    platform::NameThisThread("q-index-watch");
     if (!watch->Start(native)) return;
     watching_ = true;
     for (;;) {

@@ -1,4 +1,5 @@
 #include "search/find_request.h"
+#include "platform/thread_name.h"
 
 #include <cstdio>
 #include <cstring>
@@ -78,7 +79,10 @@ void LookInValidator::Start(const std::string& look_in_box_text) {
   // join does not wait for a validation.
   platform::MutexLock lock(&thread_lock_);
   if (thread_.joinable()) thread_.join();
-  thread_ = std::thread([this] { ValidateLookIn(); });
+  thread_ = std::thread([this] {
+    platform::NameThisThread("q-look-in");
+    ValidateLookIn();
+  });
 }
 
 bool LookInValidator::ValidateNow(const std::string& look_in_box_text) {

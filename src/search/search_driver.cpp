@@ -1,4 +1,5 @@
 #include "search/search_driver.h"
+#include "platform/thread_name.h"
 
 #include <algorithm>
 #include <new>
@@ -289,6 +290,7 @@ void SearchDriver::LaunchStarter() {
   }
   auto done = std::make_shared<std::atomic<bool>>(false);
   starters_.push_back(Starter{std::thread([this, done] {
+                                platform::NameThisThread("q-find-start");
                                 FindStarter();
                                 {
                                   platform::MutexLock state(&state_lock_);
