@@ -50,7 +50,7 @@ enum class AccessibleRole {
   kPanel,
 };
 
-enum class AccessibleState { kVisible, kShowing, kEnabled, kSensitive, kEditable };
+enum class AccessibleState { kVisible, kShowing, kEnabled, kSensitive, kEditable, kModal };
 
 class AccessibleNode {
  public:
