@@ -47,6 +47,12 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
       {"no application at all", {}, {}, ReturnOutcome::kNoDialog, {}},
       {"the entry never appears", {{kOtherPid, Dialog::kGtkHidden}}, {.entry_appears = false},
        ReturnOutcome::kFailed, {"action show_location"}},
+      {"the entry appears at the last look", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 3}, ReturnOutcome::kReturned, revealed},
+      {"the entry appears too late", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 4}, ReturnOutcome::kFailed, {"action show_location"}},
+      {"the action answers failure but is taken in", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 2, .action_fails = true}, ReturnOutcome::kReturned, revealed},
       {"the dialog closes meanwhile", {{kOtherPid, Dialog::kGtkHidden}},
        {.gone_after_reveal = true}, ReturnOutcome::kNoDialog, {"action show_location"}},
       {"the field refuses the text", {{kOtherPid, Dialog::kQt}}, {.text_refused = true},
@@ -59,6 +65,8 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
     desktop.set_options(c.options);
     EXPECT_EQ(ReturnToOpenDialog(desktop, kOwnPid, kPath, 3), c.outcome);
     EXPECT_EQ(desktop.log(), c.log);
+    // The wait is bounded: at most the three looks asked for.
+    EXPECT_LE(desktop.polls(), 3);
   }
 }
 
