@@ -34,8 +34,8 @@
 // field wins. A file chooser without one (GTK 3 shows its location entry
 // only after its action "show_location") is the answer when no window has
 // one, with the node that performs that action. A GTK 4 chooser offers no
-// such action: it is found once its location entry shows (Ctrl+L or typing
-// a path in it).
+// such action on the bus: it is found once the user has made its location
+// entry show (Ctrl+L).
 //
 // Thread-safety: FindOpenDialog keeps no state; the nodes' own rules apply
 // (the AT-SPI ones are called off the window thread).
