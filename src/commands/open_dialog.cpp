@@ -128,12 +128,13 @@ class DialogSearch {
 
 // Whether a searched window is an open dialog: a file chooser (GTK 3 gives
 // its dialog that role; a dialog may also hold a file-chooser widget), or a
-// modal dialog with a field named by a file-name label and a list named by
-// a type label (Qt's own dialog, the system's own), or a modal dialog with
-// GTK's location entry (GTK 4 gives its chooser the plain dialog role).
-bool IsOpenDialog(bool file_chooser_window, const DialogSearch& search) {
+// dialog with a field named by a file-name label and a list named by a type
+// label (Qt's own dialog, the system's own: Qt reports no modal state on the
+// bus, so none is asked for), or a modal dialog with GTK's location entry
+// (GTK 4 gives its chooser the plain dialog role, and reports it modal).
+bool IsOpenDialog(bool file_chooser_window, bool modal, const DialogSearch& search) {
   if (file_chooser_window || search.holds_chooser) return true;
-  return search.location_entry || (search.labelled_name && search.type != nullptr);
+  return (search.location_entry && modal) || (search.labelled_name && search.type != nullptr);
 }
 
 }  // namespace
@@ -163,14 +164,12 @@ OpenDialogTarget FindOpenDialog(const AccessibleNode& desktop, int own_process_i
       const bool showing = window->HasState(AccessibleState::kShowing);
       const AccessibleRole role = window->Role();
       const bool file_chooser = role == AccessibleRole::kFileChooser;
-      if (file_chooser ? !showing
-                       : role != AccessibleRole::kDialog ||
-                             !window->HasState(AccessibleState::kModal))
-        continue;
+      if (file_chooser ? !showing : role != AccessibleRole::kDialog) continue;
       DialogSearch search(showing, &visited);
       if (file_chooser && window->HasAction(kShowLocationAction)) search.reveal = window;
       search.Visit(*window, 0, file_chooser);
-      if (!IsOpenDialog(file_chooser, search)) continue;
+      if (!IsOpenDialog(file_chooser, window->HasState(AccessibleState::kModal), search))
+        continue;
       if (search.name != nullptr) {
         OpenDialogTarget target;
         target.dialog = window;

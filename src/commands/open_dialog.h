@@ -11,10 +11,12 @@
 // A top-level window of another process qualifies when it is visible (and
 // showing, where its toolkit reports that state: GTK 4 does not) and it is
 //   - a file chooser: its role is "file chooser" (GTK 3's file dialog), or
-//     it is a modal dialog holding a node of that role (a file-chooser
-//     widget in a program's own dialog);
-//   - a modal dialog with a field named by a file-name label and a list
-//     named by a type label (Qt's own file dialog, the system's own labels);
+//     it is a dialog holding a node of that role (a file-chooser widget in
+//     a program's own dialog);
+//   - a dialog with a field named by a file-name label and a list named by
+//     a type label (Qt's own file dialog, the system's own labels); no modal
+//     state is asked for, since Qt reports none on the bus even for a modal
+//     dialog;
 //   - a modal dialog holding GTK's location entry (GTK 4 gives its file
 //     chooser the plain "dialog" role and no "file chooser" node).
 // A dialog that merely asks for a name ("Name:", "Location:"), as a Create

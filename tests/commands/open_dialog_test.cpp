@@ -74,9 +74,10 @@ struct GtkChooser {
   }
 };
 
-// A non-native QFileDialog, modal as the static QFileDialog functions make
-// it: "Look in:" with its combo box, "File name:" labelling a line edit,
-// "Files of type:" labelling the filter combo box.
+// A non-native QFileDialog as Qt 6.4 shows it on the bus (no modal state,
+// although the static QFileDialog functions make it modal): "Look in:" with
+// its combo box, "File name:" labelling a line edit, "Files of type:"
+// labelling the filter combo box.
 struct QtDialog {
   FakeNode* window;
   FakeNode* look_in;
@@ -88,7 +89,6 @@ struct QtDialog {
     FakeNode* app = tree.Add(tree.desktop, Role::kApplication, "qtprog");
     app->pid = pid;
     window = tree.Add(app, Role::kDialog, "Open File");
-    window->states.insert(State::kModal);
     FakeNode* look_in_label = tree.Add(window, Role::kLabel, "Look in:");
     look_in = tree.Add(window, Role::kComboBox, "/home/ann");
     look_in->labels = {look_in_label};
@@ -157,7 +157,6 @@ TEST(FindOpenDialog, WhatDoesNotQualify) {
     const char* what;
     void (*spoil)(QtDialog&);
   } cases[] = {
-      {"not modal", [](QtDialog& d) { d.window->states.erase(State::kModal); }},
       {"no type list", [](QtDialog& d) { d.type->role = Role::kPanel; }},
       {"invisible window", [](QtDialog& d) { d.window->states.erase(State::kVisible); }},
       {"a frame, not a dialog", [](QtDialog& d) { d.window->role = Role::kFrame; }},
@@ -228,11 +227,11 @@ TEST(FindOpenDialog, OnlyAnotherProgramsFileDialogQualifies) {
          GtkChooser(t, kOwnPid, true);
          return nullptr;
        }},
-      {"Qt's modal file dialog",
+      {"Qt's file dialog",
        [](Tree& t) -> const AccessibleNode* { return QtDialog(t, 300, "Text (*.txt)").name; }},
-      {"Qt's file dialog, not modal",
+      {"a window with the fields of Qt's file dialog, but no dialog",
        [](Tree& t) -> const AccessibleNode* {
-         QtDialog(t, 300, "Text (*.txt)").window->states.erase(State::kModal);
+         QtDialog(t, 300, "Text (*.txt)").window->role = Role::kFrame;
          return nullptr;
        }},
       {"a Create Folder dialog",
@@ -258,6 +257,18 @@ TEST(FindOpenDialog, OnlyAnotherProgramsFileDialogQualifies) {
          t.Add(window, Role::kComboBox, "Recent servers");
          return nullptr;
        }},
+      {"a dialog with GTK's location entry, not modal",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Open Location", "Address", false);
+         window->children[0]->children[1]->attributes["placeholder-text"] = "Location";
+         return nullptr;
+       }},
+      {"the same dialog, modal",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Open Location", "Address", true);
+         window->children[0]->children[1]->attributes["placeholder-text"] = "Location";
+         return window->children[0]->children[1];
+       }},
       {"a modal dialog with a file-name field but no type list",
        [](Tree& t) -> const AccessibleNode* {
          NameDialog(t, "Rename", "File name:", true);
@@ -270,11 +281,10 @@ TEST(FindOpenDialog, OnlyAnotherProgramsFileDialogQualifies) {
          types->labels = {t.Add(window, Role::kLabel, "Files of type:")};
          return window->children[0]->children[1];
        }},
-      {"a file-chooser widget inside a program's own modal dialog",
+      {"a file-chooser widget inside a program's own dialog",
        [](Tree& t) -> const AccessibleNode* {
          GtkChooser chooser(t, 200, true);
          chooser.window->role = Role::kDialog;
-         chooser.window->states.insert(State::kModal);
          return chooser.entry;
        }},
   };

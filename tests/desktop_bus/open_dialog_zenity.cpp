@@ -300,6 +300,34 @@ TEST_F(ZenityChooser, Gtk4ChooserOnceItsLocationEntryShows) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
+#ifdef QUINDELO_QT_FILE_DIALOG
+// Qt's own modal file dialog in another Qt program: found by its labels and
+// its modal state, its type list adopted, the path written and returned by
+// its Open button.
+TEST_F(ZenityChooser, QtFileDialogOfAnotherProgram) {
+  std::unique_ptr<AccessibleDesktop> desktop = MakeAccessibilityBusDesktop(2000);
+  // Qt joins the accessibility bus at its start only when the bus is up.
+  ASSERT_NE(desktop->Root(), nullptr);
+  OpenDialogState state;
+  std::unique_ptr<Zenity> dialog = StartChooser(*desktop, {}, &state, QUINDELO_QT_FILE_DIALOG);
+  ASSERT_GT(dialog->pid(), 0);
+  ASSERT_TRUE(state.found);
+  EXPECT_EQ(state.type_text, "Text Documents (*.txt)");
+  ASSERT_EQ(ReturnToOpenDialog(*desktop, getpid(), path_), ReturnOutcome::kReturned);
+  const AccessibleNode* open = nullptr;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    open = OkButton(*desktop, dialog->pid(), "Open");
+    if (open != nullptr && open->HasState(AccessibleState::kEnabled)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_NE(open, nullptr);
+  ASSERT_TRUE(desktop->DoAction(*open, "Press") || desktop->DoAction(*open, "click"));
+  int status = -1;
+  EXPECT_EQ(dialog->Finish(&status), path_ + "\n");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+#endif
+
 TEST_F(ZenityChooser, HungApplicationDoesNotHangTheSearch) {
   std::unique_ptr<AccessibleDesktop> desktop = MakeAccessibilityBusDesktop(500);
   OpenDialogState state;

@@ -2,7 +2,7 @@
 // open-dialog return recorded, and the shapes of the two dialogs the return
 // meets on Linux: GTK's file chooser (its location entry appears only after
 // the action "show_location", at once or only after a few looks at the
-// tree) and Qt's own modal file dialog (a labelled text).
+// tree) and Qt's own file dialog (a labelled text).
 #pragma once
 
 #include <deque>
@@ -72,7 +72,6 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
     }
     if (dialog == Dialog::kQt) {
       FakeNode* window = Node(app, AccessibleRole::kDialog, "Open File");
-      window->states.insert(AccessibleState::kModal);
       FakeNode* label = Node(window, AccessibleRole::kLabel, "File name:");
       name_field_ = Node(window, AccessibleRole::kText);
       name_field_->states.insert(AccessibleState::kEditable);
