@@ -30,7 +30,9 @@ ReturnOutcome ReturnToOpenDialog(AccessibleDesktop& desktop, int own_process_id,
     // The chooser builds its entry in its own time after the action, and
     // may answer the call only after the call's time-out or with a failure
     // although it takes the action in: the tree is watched, not the answer.
-    desktop.DoAction(*target.reveal, kShowLocationAction);
+    // An action that was refused (or never reached a busy chooser) is asked
+    // again of the chooser found by the next look.
+    bool asked = desktop.DoAction(*target.reveal, kShowLocationAction);
     bool dialog_seen = true;
     for (int attempt = 0; attempt < reveal_attempts && target.name_field == nullptr; ++attempt) {
       desktop.AwaitChanges();
@@ -40,6 +42,8 @@ ReturnOutcome ReturnToOpenDialog(AccessibleDesktop& desktop, int own_process_id,
       // answer the next.
       target = FindOpenDialog(*root, own_process_id);
       dialog_seen = target.found();
+      if (target.name_field == nullptr && target.reveal != nullptr && !asked)
+        asked = desktop.DoAction(*target.reveal, kShowLocationAction);
     }
     if (target.name_field == nullptr)
       return dialog_seen ? ReturnOutcome::kFailed : ReturnOutcome::kNoDialog;

@@ -31,6 +31,8 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
   const std::vector<std::string> written = {"text " + kPath, "select", "front Select a File"};
   std::vector<std::string> revealed = {"action show_location"};
   revealed.insert(revealed.end(), written.begin(), written.end());
+  std::vector<std::string> asked_twice = {"action show_location", "action show_location"};
+  asked_twice.insert(asked_twice.end(), written.begin(), written.end());
   const Case cases[] = {
       {"GTK chooser with its entry showing", {{kOtherPid, Dialog::kGtkShown}}, {},
        ReturnOutcome::kReturned, written},
@@ -52,7 +54,9 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
       {"the entry appears too late", {{kOtherPid, Dialog::kGtkHidden}},
        {.entry_after_polls = 4}, ReturnOutcome::kFailed, {"action show_location"}},
       {"the action answers failure but is taken in", {{kOtherPid, Dialog::kGtkHidden}},
-       {.entry_after_polls = 2, .action_fails = true}, ReturnOutcome::kReturned, revealed},
+       {.entry_after_polls = 2, .action_fails = true}, ReturnOutcome::kReturned, asked_twice},
+      {"the first action is lost", {{kOtherPid, Dialog::kGtkHidden}},
+       {.first_action_lost = true}, ReturnOutcome::kReturned, asked_twice},
       {"the dialog closes meanwhile", {{kOtherPid, Dialog::kGtkHidden}},
        {.gone_after_reveal = true}, ReturnOutcome::kNoDialog, {"action show_location"}},
       {"the field refuses the text", {{kOtherPid, Dialog::kQt}}, {.text_refused = true},

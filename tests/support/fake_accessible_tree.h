@@ -57,6 +57,7 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
     bool entry_appears = true;   // the GTK entry appears after show_location
     int entry_after_polls = 0;   // ... only after this many AwaitChanges
     bool action_fails = false;   // show_location answers failure (taken in all the same)
+    bool first_action_lost = false;  // the first show_location fails and is not taken in
     bool text_refused = false;   // the name field refuses the text
     bool gone_after_reveal = false;  // the dialog closes on show_location
   };
@@ -110,11 +111,15 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("action " + std::string(action));
     if (!node.HasAction(action)) return false;
+    if (options_.first_action_lost && !action_lost_) {
+      action_lost_ = true;
+      return false;
+    }
     if (options_.gone_after_reveal) {
       root_.children.clear();
     } else if (options_.entry_appears) {
       if (options_.entry_after_polls == 0) AddLocationEntry();
-      else reveal_at_poll_ = polls_ + options_.entry_after_polls;
+      else if (reveal_at_poll_ == 0) reveal_at_poll_ = polls_ + options_.entry_after_polls;
     }
     return !options_.action_fails;
   }
@@ -166,6 +171,7 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
   std::vector<std::string> log_;
   int polls_ = 0;
   int reveal_at_poll_ = 0;  // 0: no entry on its way
+  bool action_lost_ = false;
 };
 
 }  // namespace quindelo::test
