@@ -4,11 +4,12 @@ namespace quindelo::commands {
 
 const std::vector<std::string_view> kNameFieldLabels = {
     "File &name:", "File&name:", "Filename:",  // the system's own
-    "File name:",  "Name:",      "Location:",  // the desktop's (Qt, GTK)
+    "File name:",                              // the same as Qt shows it
 };
+const std::vector<std::string_view> kChooserNameLabels = {"Name:", "Location:"};
 const std::vector<std::string_view> kTypeFieldLabels = {
     "Files of &type:", "File &type:", "Filetype:",  // the system's own
-    "Files of type:",  "File type:",                // the desktop's (Qt)
+    "Files of type:",  "File type:",                // the same as Qt shows them
 };
 
 namespace {
@@ -44,24 +45,33 @@ bool HasAnyLabel(const AccessibleNode& node, const AccessibleNode* previous) {
   return !node.LabelledBy().empty() || IsLabelNode(previous);
 }
 
+// The fields of one top-level window, in child order. Inside a file chooser
+// (the window itself, or a file-chooser widget in a dialog) the desktop's
+// own labels name the file-name field too, and GTK's unlabelled filter list
+// is the type field; elsewhere only the file-name and type labels count.
 class DialogSearch {
  public:
-  DialogSearch(bool file_chooser, int* visited) : file_chooser_(file_chooser), visited_(visited) {}
+  // check_showing: whether a node that is not showing is left out (false
+  // for a window that reports no showing state, as GTK 4's do not).
+  DialogSearch(bool check_showing, int* visited)
+      : check_showing_(check_showing), visited_(visited) {}
 
-  void Visit(const AccessibleNode& parent, int depth) {
+  void Visit(const AccessibleNode& parent, int depth, bool in_chooser) {
     const AccessibleNode* previous = nullptr;
     int count = parent.ChildCount();
     for (int i = 0; i < count && !Done(); ++i) {
       const AccessibleNode* child = parent.Child(i);
       if (child == nullptr) continue;
       ++*visited_;
-      if (!child->HasState(AccessibleState::kShowing)) {
+      if (check_showing_ && !child->HasState(AccessibleState::kShowing)) {
         previous = child;
         continue;
       }
-      if (IsEnabled(*child)) Consider(*child, previous);
-      if (reveal == nullptr && child->HasAction(kShowLocationAction)) reveal = child;
-      if (depth + 1 < kMaxTreeDepth && !Done()) Visit(*child, depth + 1);
+      const bool chooser = in_chooser || child->Role() == AccessibleRole::kFileChooser;
+      if (chooser) holds_chooser = true;
+      if (IsEnabled(*child)) Consider(*child, previous, chooser);
+      if (chooser && reveal == nullptr && child->HasAction(kShowLocationAction)) reveal = child;
+      if (depth + 1 < kMaxTreeDepth && !Done()) Visit(*child, depth + 1, chooser);
       previous = child;
     }
   }
@@ -71,37 +81,61 @@ class DialogSearch {
   const AccessibleNode* name = nullptr;
   const AccessibleNode* type = nullptr;
   const AccessibleNode* reveal = nullptr;
+  bool holds_chooser = false;    // a file-chooser node was met
+  bool location_entry = false;   // name is GTK's location entry
+  bool labelled_name = false;    // name is named by a file-name label
 
  private:
   bool Done() const {
     return (name != nullptr && type != nullptr) || *visited_ >= kMaxVisitedNodes;
   }
 
-  void Consider(const AccessibleNode& node, const AccessibleNode* previous) {
+  void Consider(const AccessibleNode& node, const AccessibleNode* previous, bool chooser) {
     AccessibleRole role = node.Role();
     if (name == nullptr) {
-      bool editable_text =
+      const bool editable_text =
           role == AccessibleRole::kText && node.HasState(AccessibleState::kEditable);
-      if ((editable_text &&
-           BeginsWithNoCase(node.Attribute("placeholder-text"), kLocationPlaceholder)) ||
-          ((editable_text || role == AccessibleRole::kComboBox) &&
-           NamedBy(node, previous, kNameFieldLabels))) {
+      if (editable_text &&
+          BeginsWithNoCase(node.Attribute("placeholder-text"), kLocationPlaceholder)) {
         name = &node;
+        location_entry = true;
         return;
+      }
+      if (editable_text || role == AccessibleRole::kComboBox) {
+        if (NamedBy(node, previous, kNameFieldLabels)) {
+          name = &node;
+          labelled_name = true;
+          return;
+        }
+        if (chooser && NamedBy(node, previous, kChooserNameLabels)) {
+          name = &node;
+          return;
+        }
       }
     }
     if (type == nullptr && role == AccessibleRole::kComboBox) {
       if (NamedBy(node, previous, kTypeFieldLabels))
         type = &node;
-      else if (file_chooser_ && unlabelled_combo_ == nullptr && !HasAnyLabel(node, previous))
+      else if (chooser && unlabelled_combo_ == nullptr && !HasAnyLabel(node, previous))
         unlabelled_combo_ = &node;
     }
   }
 
-  bool file_chooser_;
+  bool check_showing_;
   int* visited_;
   const AccessibleNode* unlabelled_combo_ = nullptr;
 };
+
+// Whether a searched window is an open dialog: a file chooser (GTK 3 gives
+// its dialog that role; a dialog may also hold a file-chooser widget), or a
+// dialog with a field named by a file-name label and a list named by a type
+// label (Qt's own dialog, the system's own: Qt reports no modal state on the
+// bus, so none is asked for), or a modal dialog with GTK's location entry
+// (GTK 4 gives its chooser the plain dialog role, and reports it modal).
+bool IsOpenDialog(bool file_chooser_window, bool modal, const DialogSearch& search) {
+  if (file_chooser_window || search.holds_chooser) return true;
+  return (search.location_entry && modal) || (search.labelled_name && search.type != nullptr);
+}
 
 }  // namespace
 
@@ -126,15 +160,16 @@ OpenDialogTarget FindOpenDialog(const AccessibleNode& desktop, int own_process_i
       const AccessibleNode* window = application->Child(w);
       if (window == nullptr) continue;
       ++visited;
-      AccessibleRole role = window->Role();
-      if (role != AccessibleRole::kDialog && role != AccessibleRole::kFileChooser) continue;
-      if (!window->HasState(AccessibleState::kVisible) ||
-          !window->HasState(AccessibleState::kShowing))
+      if (!window->HasState(AccessibleState::kVisible)) continue;
+      const bool showing = window->HasState(AccessibleState::kShowing);
+      const AccessibleRole role = window->Role();
+      const bool file_chooser = role == AccessibleRole::kFileChooser;
+      if (file_chooser ? !showing : role != AccessibleRole::kDialog) continue;
+      DialogSearch search(showing, &visited);
+      if (file_chooser && window->HasAction(kShowLocationAction)) search.reveal = window;
+      search.Visit(*window, 0, file_chooser);
+      if (!IsOpenDialog(file_chooser, window->HasState(AccessibleState::kModal), search))
         continue;
-      bool file_chooser = role == AccessibleRole::kFileChooser;
-      DialogSearch search(file_chooser, &visited);
-      if (window->HasAction(kShowLocationAction)) search.reveal = window;
-      search.Visit(*window, 0);
       if (search.name != nullptr) {
         OpenDialogTarget target;
         target.dialog = window;
@@ -142,7 +177,7 @@ OpenDialogTarget FindOpenDialog(const AccessibleNode& desktop, int own_process_i
         target.type_field = search.TypeField();
         return target;
       }
-      if (file_chooser && fallback.dialog == nullptr && search.reveal != nullptr) {
+      if (fallback.dialog == nullptr && search.reveal != nullptr) {
         fallback.dialog = window;
         fallback.type_field = search.TypeField();
         fallback.reveal = search.reveal;

@@ -8,22 +8,36 @@
 // freeze it), never follows more than kMaxTreeDepth levels or visits more
 // than kMaxVisitedNodes nodes, so a broken or hostile tree cannot hang it.
 //
-// A top-level window qualifies when it is visible and showing, and its role
-// is "file chooser" (GTK) or "dialog" (Qt's own file dialog and others).
+// A top-level window of another process qualifies when it is visible (and
+// showing, where its toolkit reports that state: GTK 4 does not) and it is
+//   - a file chooser: its role is "file chooser" (GTK 3's file dialog), or
+//     it is a dialog holding a node of that role (a file-chooser widget in
+//     a program's own dialog);
+//   - a dialog with a field named by a file-name label and a list named by
+//     a type label (Qt's own file dialog, the system's own labels); no modal
+//     state is asked for, since Qt reports none on the bus even for a modal
+//     dialog;
+//   - a modal dialog holding GTK's location entry (GTK 4 gives its file
+//     chooser the plain "dialog" role and no "file chooser" node).
+// A dialog that merely asks for a name ("Name:", "Location:"), as a Create
+// Folder or a Properties dialog does, is none of these.
 // Inside it, in child order (a node that is not showing is left out with
 // everything below it; a disabled node is skipped, but not its children):
 //   - the name field is an enabled editable text whose placeholder text
 //     begins with "Location" (GTK's location entry), or a text or combo box
 //     named by one of the name labels: its own name, a label it is
-//     labelled by, or a label just before it among its siblings;
+//     labelled by, or a label just before it among its siblings; inside a
+//     file chooser the desktop's labels "Name:" and "Location:" count too;
 //   - the type field is an enabled combo box named by one of the type labels
 //     the same ways, or else, in a file chooser, the first combo box that
 //     no label names (GTK's filter list).
 // Labels are compared without regard to ASCII case against the start of the
 // text, over the label's length. The first qualifying window with a name
-// field wins. A file chooser without one (GTK shows its location entry only
-// after its action "show_location") is the answer when no window has one,
-// with the node that performs that action.
+// field wins. A file chooser without one (GTK 3 shows its location entry
+// only after its action "show_location") is the answer when no window has
+// one, with the node that performs that action. A GTK 4 chooser offers no
+// such action on the bus: it is found once the user has made its location
+// entry show (Ctrl+L).
 //
 // Thread-safety: FindOpenDialog keeps no state; the nodes' own rules apply
 // (the AT-SPI ones are called off the window thread).
@@ -50,7 +64,7 @@ enum class AccessibleRole {
   kPanel,
 };
 
-enum class AccessibleState { kVisible, kShowing, kEnabled, kSensitive, kEditable };
+enum class AccessibleState { kVisible, kShowing, kEnabled, kSensitive, kEditable, kModal };
 
 class AccessibleNode {
  public:
@@ -74,8 +88,10 @@ class AccessibleNode {
 inline constexpr int kMaxTreeDepth = 64;
 inline constexpr int kMaxVisitedNodes = 20000;
 
-// The label tables: the system's own labels, then the desktop's.
+// The label tables: the system's own labels, then the desktop's spelling of
+// them; kChooserNameLabels name a file-name field only inside a file chooser.
 extern const std::vector<std::string_view> kNameFieldLabels;
+extern const std::vector<std::string_view> kChooserNameLabels;
 extern const std::vector<std::string_view> kTypeFieldLabels;
 inline constexpr char kLocationPlaceholder[] = "Location";
 inline constexpr char kShowLocationAction[] = "show_location";

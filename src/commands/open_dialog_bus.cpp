@@ -39,6 +39,7 @@ AccessibilityState StateOf(AccessibleState state) {
     case AccessibleState::kEnabled: return AccessibilityState::kEnabled;
     case AccessibleState::kSensitive: return AccessibilityState::kSensitive;
     case AccessibleState::kEditable: return AccessibilityState::kEditable;
+    case AccessibleState::kModal: return AccessibilityState::kModal;
   }
   return AccessibilityState::kVisible;
 }

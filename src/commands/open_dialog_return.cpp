@@ -27,16 +27,26 @@ ReturnOutcome ReturnToOpenDialog(AccessibleDesktop& desktop, int own_process_id,
   OpenDialogTarget target = FindOpenDialog(*root, own_process_id);
   if (!target.found()) return ReturnOutcome::kNoDialog;
   if (target.name_field == nullptr) {
-    // The field appears once the dialog has taken the action in.
-    if (!desktop.DoAction(*target.reveal, kShowLocationAction)) return ReturnOutcome::kFailed;
+    // The chooser builds its entry in its own time after the action, and
+    // may answer the call only after the call's time-out or with a failure
+    // although it takes the action in: the tree is watched, not the answer.
+    // An action that was refused (or never reached a busy chooser) is asked
+    // again of the chooser found by the next look.
+    bool asked = desktop.DoAction(*target.reveal, kShowLocationAction);
+    bool dialog_seen = true;
     for (int attempt = 0; attempt < reveal_attempts && target.name_field == nullptr; ++attempt) {
       desktop.AwaitChanges();
       root = desktop.Root();
       if (root == nullptr) return ReturnOutcome::kNoDialog;
+      // A busy chooser may drop out of one search (its calls time out) and
+      // answer the next.
       target = FindOpenDialog(*root, own_process_id);
-      if (!target.found()) return ReturnOutcome::kNoDialog;
+      dialog_seen = target.found();
+      if (target.name_field == nullptr && target.reveal != nullptr && !asked)
+        asked = desktop.DoAction(*target.reveal, kShowLocationAction);
     }
-    if (target.name_field == nullptr) return ReturnOutcome::kFailed;
+    if (target.name_field == nullptr)
+      return dialog_seen ? ReturnOutcome::kFailed : ReturnOutcome::kNoDialog;
   }
   if (!desktop.SetText(*target.name_field, native_path)) return ReturnOutcome::kFailed;
   // Selecting and raising are courtesies: the path is in the field already.

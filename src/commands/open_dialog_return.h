@@ -29,8 +29,9 @@ class AccessibleDesktop {
   virtual bool SelectAllText(const AccessibleNode& node) = 0;
   // Brings the window that holds field to the front, the field focused.
   virtual bool BringToFront(const AccessibleNode& window, const AccessibleNode& field) = 0;
-  // Called between searches while a revealed field is awaited: lets the
-  // tree take in the program's changes.
+  // Called between searches while a revealed field is awaited: waits a
+  // little (50 ms on the bus) and lets the tree take in
+  // the program's changes.
   virtual void AwaitChanges() {}
 };
 
@@ -53,9 +54,11 @@ enum class ReturnOutcome {
   kFailed,    // a dialog, but its name field refused the path
 };
 
-// Writes native_path into the name field of the open dialog (revealing the
-// field first where the dialog hides it, searching again up to
-// reveal_attempts times), selects it and brings the dialog to the front.
+// Writes native_path into the name field of the open dialog, selects it and
+// brings the dialog to the front. Where the dialog hides the field (GTK 3's
+// chooser until its action "show_location"), asks for it and then looks for
+// it up to reveal_attempts times, AwaitChanges before each look (about 1 s
+// in all on the bus), whatever the action's own answer was.
 ReturnOutcome ReturnToOpenDialog(AccessibleDesktop& desktop, int own_process_id,
                                  const std::string& native_path, int reveal_attempts = 20);
 

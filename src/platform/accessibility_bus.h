@@ -36,7 +36,15 @@ enum class AccessibilityRole {
   kPanel,
 };
 
-enum class AccessibilityState { kVisible, kShowing, kEnabled, kSensitive, kEditable, kFocused };
+enum class AccessibilityState {
+  kVisible,
+  kShowing,
+  kEnabled,
+  kSensitive,
+  kEditable,
+  kFocused,
+  kModal,
+};
 
 class AccessibilityObject {
  public:

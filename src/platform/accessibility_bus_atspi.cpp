@@ -56,6 +56,7 @@ AtspiStateType StateOf(AccessibilityState state) {
     case AccessibilityState::kSensitive: return ATSPI_STATE_SENSITIVE;
     case AccessibilityState::kEditable: return ATSPI_STATE_EDITABLE;
     case AccessibilityState::kFocused: return ATSPI_STATE_FOCUSED;
+    case AccessibilityState::kModal: return ATSPI_STATE_MODAL;
   }
   return ATSPI_STATE_INVALID;
 }

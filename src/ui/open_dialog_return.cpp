@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <QAbstractItemModel>
 #include <QComboBox>
+#include <QItemSelectionModel>
 #include <QPushButton>
 
 #include "commands/command_texts.h"
@@ -30,6 +32,17 @@ OpenDialogReturn::OpenDialogReturn(FindForm* form, std::function<void(const QStr
   if (!factory_) factory_ = [] { return commands::MakeAccessibilityBusDesktop(kBusCallTimeoutMs); };
   connect(form_->return_button(), &QPushButton::clicked, this,
           &OpenDialogReturn::ReturnSelectedFile);
+  // The selection changes by the user, by the status line's rewrite after a
+  // command, and silently when the list is emptied or re-sorted.
+  ResultsView* list = form_->results_view();
+  connect(list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &OpenDialogReturn::FollowSelection);
+  connect(list, &ResultsView::statusText, this, &OpenDialogReturn::FollowSelection);
+  QAbstractItemModel* rows = list->model();
+  connect(rows, &QAbstractItemModel::modelReset, this, &OpenDialogReturn::FollowSelection);
+  connect(rows, &QAbstractItemModel::rowsRemoved, this, &OpenDialogReturn::FollowSelection);
+  connect(rows, &QAbstractItemModel::layoutChanged, this, &OpenDialogReturn::FollowSelection);
+  FollowSelection();
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -106,10 +119,15 @@ void OpenDialogReturn::ShowButton(bool shown) {
   list->setGeometry(area.x(), top, area.width(), area.bottom() + 1 - top);
 }
 
+void OpenDialogReturn::FollowSelection() {
+  form_->return_button()->setEnabled(form_->results_view()->SelectedRowCount() == 1);
+}
+
 void OpenDialogReturn::Searched(const commands::OpenDialogState& state) {
   ++searches_answered_;
   const bool known_before = !form_->return_button()->isHidden();
   ShowButton(state.found);
+  FollowSelection();
   // A dialog just found asks for its file types, unless the user has named
   // files already.
   std::string named;

@@ -1,8 +1,9 @@
 // The "&Return to Open Dialog" button of the find form: another program's
 // open dialog is looked for each time the main window is activated, the
-// button shows only while one is found, a dialog just found puts its file
-// type into an empty Named box, and the button writes the selected file's path into the
-// dialog and brings it to the front.
+// button shows only while one is found and is enabled exactly while one row
+// of the results list is selected, a dialog just found puts its file type
+// into an empty Named box, and the button writes the selected file's path
+// into the dialog and brings it to the front.
 //
 // Threads: the object lives on the window thread. Every call to the
 // accessibility tree runs on its own bus thread, one at a time; a search
@@ -54,6 +55,8 @@ class OpenDialogReturn : public QObject {
   void Run();
   void Post(Job job, std::string path);
   void ShowButton(bool shown);
+  // Enables the button exactly while one row is selected.
+  void FollowSelection();
   void Searched(const commands::OpenDialogState& state);
   void Returned(commands::ReturnOutcome outcome);
 

@@ -31,6 +31,8 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
   const std::vector<std::string> written = {"text " + kPath, "select", "front Select a File"};
   std::vector<std::string> revealed = {"action show_location"};
   revealed.insert(revealed.end(), written.begin(), written.end());
+  std::vector<std::string> asked_twice = {"action show_location", "action show_location"};
+  asked_twice.insert(asked_twice.end(), written.begin(), written.end());
   const Case cases[] = {
       {"GTK chooser with its entry showing", {{kOtherPid, Dialog::kGtkShown}}, {},
        ReturnOutcome::kReturned, written},
@@ -47,6 +49,14 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
       {"no application at all", {}, {}, ReturnOutcome::kNoDialog, {}},
       {"the entry never appears", {{kOtherPid, Dialog::kGtkHidden}}, {.entry_appears = false},
        ReturnOutcome::kFailed, {"action show_location"}},
+      {"the entry appears at the last look", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 3}, ReturnOutcome::kReturned, revealed},
+      {"the entry appears too late", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 4}, ReturnOutcome::kFailed, {"action show_location"}},
+      {"the action answers failure but is taken in", {{kOtherPid, Dialog::kGtkHidden}},
+       {.entry_after_polls = 2, .action_fails = true}, ReturnOutcome::kReturned, asked_twice},
+      {"the first action is lost", {{kOtherPid, Dialog::kGtkHidden}},
+       {.first_action_lost = true}, ReturnOutcome::kReturned, asked_twice},
       {"the dialog closes meanwhile", {{kOtherPid, Dialog::kGtkHidden}},
        {.gone_after_reveal = true}, ReturnOutcome::kNoDialog, {"action show_location"}},
       {"the field refuses the text", {{kOtherPid, Dialog::kQt}}, {.text_refused = true},
@@ -59,6 +69,8 @@ TEST(OpenDialogReturn, WritesThePathIntoTheDialogOrSaysWhyNot) {
     desktop.set_options(c.options);
     EXPECT_EQ(ReturnToOpenDialog(desktop, kOwnPid, kPath, 3), c.outcome);
     EXPECT_EQ(desktop.log(), c.log);
+    // The wait is bounded: at most the three looks asked for.
+    EXPECT_LE(desktop.polls(), 3);
   }
 }
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,8 +74,10 @@ struct GtkChooser {
   }
 };
 
-// A non-native QFileDialog: "Look in:" with its combo box, "File name:"
-// labelling a line edit, "Files of type:" labelling the filter combo box.
+// A non-native QFileDialog as Qt 6.4 shows it on the bus (no modal state,
+// although the static QFileDialog functions make it modal): "Look in:" with
+// its combo box, "File name:" labelling a line edit, "Files of type:"
+// labelling the filter combo box.
 struct QtDialog {
   FakeNode* window;
   FakeNode* look_in;
@@ -154,7 +157,7 @@ TEST(FindOpenDialog, WhatDoesNotQualify) {
     const char* what;
     void (*spoil)(QtDialog&);
   } cases[] = {
-      {"hidden window", [](QtDialog& d) { d.window->states.erase(State::kShowing); }},
+      {"no type list", [](QtDialog& d) { d.type->role = Role::kPanel; }},
       {"invisible window", [](QtDialog& d) { d.window->states.erase(State::kVisible); }},
       {"a frame, not a dialog", [](QtDialog& d) { d.window->role = Role::kFrame; }},
       {"disabled name field",
@@ -178,6 +181,7 @@ TEST(FindOpenDialog, WhatDoesNotQualify) {
   Tree tree;
   FakeNode* app = tree.Add(tree.desktop, Role::kApplication);
   FakeNode* window = tree.Add(app, Role::kDialog, "Open");
+  window->states.insert(State::kModal);
   tree.Add(window, Role::kLabel, "File &name:");
   FakeNode* combo = tree.Add(window, Role::kComboBox, "");
   tree.Add(window, Role::kLabel, "Files of &type:");
@@ -187,10 +191,173 @@ TEST(FindOpenDialog, WhatDoesNotQualify) {
   EXPECT_EQ(types, target.type_field);
 }
 
+// A dialog that asks for a name, with a label and an entry, in the shapes
+// GTK programs give them: a Create Folder dialog, a file manager's
+// Properties dialog (its file name in a rename field).
+FakeNode* NameDialog(Tree& tree, const char* title, const char* label, bool modal) {
+  FakeNode* app = tree.Add(tree.desktop, Role::kApplication, "thunar");
+  app->pid = 300;
+  FakeNode* window = tree.Add(app, Role::kDialog, title);
+  if (modal) window->states.insert(State::kModal);
+  FakeNode* grid = tree.Add(window, Role::kPanel);
+  FakeNode* name_label = tree.Add(grid, Role::kLabel, label);
+  FakeNode* entry = tree.Add(grid, Role::kText, "notes.txt");
+  entry->states.insert(State::kEditable);
+  entry->labels = {name_label};
+  return window;
+}
+
+TEST(FindOpenDialog, OnlyAnotherProgramsFileDialogQualifies) {
+  struct Case {
+    const char* what;
+    // Builds the tree; returns the name field that must be found, or null
+    // when no dialog may be.
+    std::function<const AccessibleNode*(Tree&)> build;
+  };
+  const Case cases[] = {
+      {"GTK 3 file chooser with its entry showing",
+       [](Tree& t) -> const AccessibleNode* { return GtkChooser(t, 200, true).entry; }},
+      {"GTK 3 file chooser that is not showing",
+       [](Tree& t) -> const AccessibleNode* {
+         GtkChooser(t, 200, true).window->states.erase(State::kShowing);
+         return nullptr;
+       }},
+      {"our own process's file chooser",
+       [](Tree& t) -> const AccessibleNode* {
+         GtkChooser(t, kOwnPid, true);
+         return nullptr;
+       }},
+      {"Qt's file dialog",
+       [](Tree& t) -> const AccessibleNode* { return QtDialog(t, 300, "Text (*.txt)").name; }},
+      {"a window with the fields of Qt's file dialog, but no dialog",
+       [](Tree& t) -> const AccessibleNode* {
+         QtDialog(t, 300, "Text (*.txt)").window->role = Role::kFrame;
+         return nullptr;
+       }},
+      {"a Create Folder dialog",
+       [](Tree& t) -> const AccessibleNode* {
+         NameDialog(t, "Create Folder", "Name:", true);
+         return nullptr;
+       }},
+      {"a Properties dialog with a Name: field",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "notes.txt - Properties", "Name:", false);
+         FakeNode* open_with = t.Add(window->children[0], Role::kComboBox, "Text Editor");
+         open_with->labels = {t.Add(window->children[0], Role::kLabel, "Open With:")};
+         return nullptr;
+       }},
+      {"the same dialog made modal",
+       [](Tree& t) -> const AccessibleNode* {
+         NameDialog(t, "notes.txt - Properties", "Name:", true);
+         return nullptr;
+       }},
+      {"a modal dialog asking for a location, with a list",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Connect to Server", "Location:", true);
+         t.Add(window, Role::kComboBox, "Recent servers");
+         return nullptr;
+       }},
+      {"a dialog with GTK's location entry, not modal",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Open Location", "Address", false);
+         window->children[0]->children[1]->attributes["placeholder-text"] = "Location";
+         return nullptr;
+       }},
+      {"the same dialog, modal",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Open Location", "Address", true);
+         window->children[0]->children[1]->attributes["placeholder-text"] = "Location";
+         return window->children[0]->children[1];
+       }},
+      {"a modal dialog with a file-name field but no type list",
+       [](Tree& t) -> const AccessibleNode* {
+         NameDialog(t, "Rename", "File name:", true);
+         return nullptr;
+       }},
+      {"a modal dialog with a file-name field and a type list",
+       [](Tree& t) -> const AccessibleNode* {
+         FakeNode* window = NameDialog(t, "Import", "File name:", true);
+         FakeNode* types = t.Add(window, Role::kComboBox, "Pictures (*.png)");
+         types->labels = {t.Add(window, Role::kLabel, "Files of type:")};
+         return window->children[0]->children[1];
+       }},
+      {"a file-chooser widget inside a program's own dialog",
+       [](Tree& t) -> const AccessibleNode* {
+         GtkChooser chooser(t, 200, true);
+         chooser.window->role = Role::kDialog;
+         return chooser.entry;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Tree tree;
+    const AccessibleNode* expected = c.build(tree);
+    OpenDialogTarget target = FindOpenDialog(*tree.desktop, kOwnPid);
+    EXPECT_EQ(target.found(), expected != nullptr);
+    EXPECT_EQ(target.name_field, expected);
+  }
+}
+
+// GTK 4's file chooser on the bus: a modal dialog with the plain dialog
+// role, no "file chooser" node and no "show_location" action; its nodes
+// report visible and sensitive, never showing or enabled. Its location entry
+// (placeholder "Location") exists only while the chooser is in location
+// mode; the filter list is a drop-down labelled "Filter".
+struct Gtk4Chooser {
+  FakeNode* window;
+  FakeNode* location_box;
+  FakeNode* entry = nullptr;
+
+  Gtk4Chooser(Tree& tree, int pid) {
+    FakeNode* app = tree.Add(tree.desktop, Role::kApplication, "gtk4-demo");
+    app->pid = pid;
+    window = tree.Add(app, Role::kDialog, "Open File");
+    window->states = {State::kVisible, State::kSensitive, State::kModal};
+    FakeNode* widget = Add(tree, window, Role::kPanel);
+    FakeNode* header = Add(tree, widget, Role::kPanel);
+    Add(tree, header, Role::kPushButton, "Toggle Places Sidebar");
+    location_box = Add(tree, header, Role::kPanel);
+    Add(tree, widget, Role::kOther, "Files");
+    FakeNode* filters = Add(tree, widget, Role::kPanel);
+    Add(tree, filters, Role::kComboBox, "Filter");
+    Add(tree, window, Role::kPushButton, "Cancel");
+    Add(tree, window, Role::kPushButton, "Open");
+  }
+  void ShowLocationEntry(Tree& tree) {
+    entry = Add(tree, location_box, Role::kText);
+    entry->states.insert(State::kEditable);
+    entry->attributes["placeholder-text"] = "Location";
+  }
+  static FakeNode* Add(Tree& tree, FakeNode* parent, Role role, const char* name = "") {
+    FakeNode* node = tree.Add(parent, role, name);
+    node->states = {State::kVisible, State::kSensitive};
+    return node;
+  }
+};
+
+TEST(FindOpenDialog, Gtk4ChooserOnceItsLocationEntryShows) {
+  Tree tree;
+  Gtk4Chooser chooser(tree, 400);
+  // Browsing, with its path bar: nothing to write into, nothing to reveal.
+  EXPECT_FALSE(FindOpenDialog(*tree.desktop, kOwnPid).found());
+
+  chooser.ShowLocationEntry(tree);
+  OpenDialogTarget target = FindOpenDialog(*tree.desktop, kOwnPid);
+  EXPECT_EQ(target.dialog, chooser.window);
+  EXPECT_EQ(target.name_field, chooser.entry);
+
+  chooser.window->states.erase(State::kModal);
+  EXPECT_FALSE(FindOpenDialog(*tree.desktop, kOwnPid).found());
+  chooser.window->states.insert(State::kModal);
+  chooser.window->states.erase(State::kVisible);
+  EXPECT_FALSE(FindOpenDialog(*tree.desktop, kOwnPid).found());
+}
+
 TEST(FindOpenDialog, ABrokenTreeNeverHangs) {
   Tree tree;
   FakeNode* app = tree.Add(tree.desktop, Role::kApplication);
   FakeNode* window = tree.Add(app, Role::kDialog, "Loop");
+  window->states.insert(State::kModal);
   FakeNode* panel = tree.Add(window, Role::kPanel);
   panel->children.push_back(panel);  // its own child
   panel->children.push_back(nullptr);
@@ -200,9 +367,11 @@ TEST(FindOpenDialog, ABrokenTreeNeverHangs) {
   // A wide tree beyond the visit limit ends the search too.
   Tree wide;
   FakeNode* wide_window = wide.Add(wide.Add(wide.desktop, Role::kApplication), Role::kDialog);
+  wide_window->states.insert(State::kModal);
   for (int i = 0; i < kMaxVisitedNodes + 10; ++i) wide.Add(wide_window, Role::kPanel);
   FakeNode* late = wide.Add(wide_window, Role::kText, "File name:");
   late->states.insert(State::kEditable);
+  late->attributes["placeholder-text"] = "Location";
   EXPECT_FALSE(FindOpenDialog(*wide.desktop, kOwnPid).found());
 }
 

@@ -1,7 +1,8 @@
 // An accessibility tree built by a test, with the operations of the
 // open-dialog return recorded, and the shapes of the two dialogs the return
 // meets on Linux: GTK's file chooser (its location entry appears only after
-// the action "show_location") and Qt's own file dialog (a labelled text).
+// the action "show_location", at once or only after a few looks at the
+// tree) and Qt's own file dialog (a labelled text).
 #pragma once
 
 #include <deque>
@@ -54,6 +55,9 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
   enum class Dialog { kGtkHidden, kGtkShown, kQt, kFrameOnly };
   struct Options {
     bool entry_appears = true;   // the GTK entry appears after show_location
+    int entry_after_polls = 0;   // ... only after this many AwaitChanges
+    bool action_fails = false;   // show_location answers failure (taken in all the same)
+    bool first_action_lost = false;  // the first show_location fails and is not taken in
     bool text_refused = false;   // the name field refuses the text
     bool gone_after_reveal = false;  // the dialog closes on show_location
   };
@@ -97,15 +101,35 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
     std::lock_guard<std::mutex> lock(mutex_);
     return log_;
   }
+  int polls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return polls_;
+  }
 
   const AccessibleNode* Root() override { return &root_; }
   bool DoAction(const AccessibleNode& node, std::string_view action) override {
     std::lock_guard<std::mutex> lock(mutex_);
     log_.push_back("action " + std::string(action));
     if (!node.HasAction(action)) return false;
-    if (options_.gone_after_reveal) root_.children.clear();
-    else if (options_.entry_appears) AddLocationEntry();
-    return true;
+    if (options_.first_action_lost && !action_lost_) {
+      action_lost_ = true;
+      return false;
+    }
+    if (options_.gone_after_reveal) {
+      root_.children.clear();
+    } else if (options_.entry_appears) {
+      if (options_.entry_after_polls == 0) AddLocationEntry();
+      else if (reveal_at_poll_ == 0) reveal_at_poll_ = polls_ + options_.entry_after_polls;
+    }
+    return !options_.action_fails;
+  }
+  void AwaitChanges() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++polls_;
+    if (reveal_at_poll_ != 0 && polls_ >= reveal_at_poll_) {
+      AddLocationEntry();
+      reveal_at_poll_ = 0;
+    }
   }
   bool SetText(const AccessibleNode& node, const std::string& text) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -145,6 +169,9 @@ class FakeAccessibleDesktop : public commands::AccessibleDesktop {
   FakeNode* name_field_ = nullptr;
   Options options_;
   std::vector<std::string> log_;
+  int polls_ = 0;
+  int reveal_at_poll_ = 0;  // 0: no entry on its way
+  bool action_lost_ = false;
 };
 
 }  // namespace quindelo::test
