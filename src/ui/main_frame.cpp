@@ -4,7 +4,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -17,11 +16,18 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
+#include <QWindow>
 #include <QStatusBar>
 #include <QThread>
 #include <QUrl>
 
+#include <condition_variable>
+#include <optional>
+#include <thread>
+
 #include "app/settings_store.h"
+#include "base/mutex.h"
 #include "base/message_report.h"
 #include "ui/desktop_commands.h"
 #include "ui/file_clipboard.h"
@@ -52,12 +58,12 @@ class FrameMessageSink : public MessageSink {
   // Texts cross threads as bytes (see FindForm::SetStatusText).
   void SetIndicator(const char* text) override {
     PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
-      frame_->indicator_pane()->setText(FromUtf8(bytes));
+      frame_->ShowIndicator(FromUtf8(bytes));
     });
   }
   void SetStatus(const char* text) override {
     PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
-      frame_->message_pane()->setText(FromUtf8(bytes));
+      frame_->ShowStatus(FromUtf8(bytes));
     });
   }
   int ShowWarning(const char* caption, const char* text) override {
@@ -76,6 +82,69 @@ class FrameMessageSink : public MessageSink {
 };
 
 }  // namespace
+
+// Placement is noted at every move, resize and change of state, and written
+// once they have stopped for kPlacementWriteDelayMs, by a thread of its
+// own: a rewrite of the settings file ends in an fsync, which must not hold
+// the window.
+class MainFrame::PlacementWriter {
+ public:
+  PlacementWriter() : thread_([this] { Loop(); }) {}
+  ~PlacementWriter() { Finish(); }
+
+  void Post(const Placement& placement) {
+    {
+      platform::MutexLock lock(&mutex_);
+      pending_ = placement;
+    }
+    wake_.notify_one();
+  }
+  // Writes what is pending, then ends the thread.
+  void Finish() {
+    {
+      platform::MutexLock lock(&mutex_);
+      finishing_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  int writes() {
+    platform::MutexLock lock(&mutex_);
+    return writes_;
+  }
+  std::thread::id writer_thread() const { return thread_id_; }
+
+ private:
+  void Loop() {
+    platform::MutexLock lock(&mutex_);
+    for (;;) {
+      while (!pending_ && !finishing_) mutex_.Wait(&wake_);
+      if (!pending_) return;
+      const Placement placement = *pending_;
+      pending_.reset();
+      mutex_.Unlock();
+      SettingsStore store;
+      store.WriteInt(settings::kFrameWindow, settings::kShow, placement.show);
+      if (placement.position) {
+        const QRect& r = *placement.position;
+        store.WriteRect(settings::kFrameWindow, settings::kPosition,
+                        SettingsRect{r.left(), r.top(), r.left() + r.width(),
+                                     r.top() + r.height()});
+      }
+      store.Close();
+      mutex_.Lock();
+      ++writes_;
+    }
+  }
+
+  platform::Mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<Placement> pending_ GUARDED_BY(mutex_);
+  bool finishing_ GUARDED_BY(mutex_) = false;
+  int writes_ GUARDED_BY(mutex_) = 0;
+  std::thread thread_;
+  const std::thread::id thread_id_ = thread_.get_id();
+};
 
 void MainFrame::InstallMessageSink() {
   if (!sink_) sink_ = std::make_unique<FrameMessageSink>(this);
@@ -97,24 +166,25 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   open_dialog_ = new OpenDialogReturn(
       form_, [this](const QString& text) { warn_(text); }, [this] { showMinimized(); });
 
-  message_pane_ = PlainLabel(QStringLiteral("Ready."), this);
-  message_pane_->setAccessibleName(QStringLiteral("Status"));
-  indicator_pane_ = PlainLabel(QStringLiteral(" "), this);
-  indicator_pane_->setAccessibleName(QStringLiteral("Indicator"));
+  // Each pane is known to accessibility by the text it shows (its name
+  // follows every change, with a name-change event), and by its role in
+  // its description.
+  message_pane_ = PlainLabel(QString(), this);
+  message_pane_->setObjectName(QStringLiteral("messagePane"));
+  message_pane_->setAccessibleDescription(QStringLiteral("Status message"));
+  indicator_pane_ = PlainLabel(QString(), this);
+  indicator_pane_->setObjectName(QStringLiteral("indicatorPane"));
+  indicator_pane_->setAccessibleDescription(QStringLiteral("Status indicator"));
   indicator_pane_->setMinimumWidth(indicator_pane_->fontMetrics().horizontalAdvance(
                                        QStringLiteral("BUSY")) +
                                    8);
   indicator_pane_->setAlignment(Qt::AlignCenter);
+  SetPaneText(message_pane_, QStringLiteral("Ready."));
+  SetPaneText(indicator_pane_, QStringLiteral(" "));
   statusBar()->addWidget(message_pane_, 1);
   statusBar()->addPermanentWidget(indicator_pane_);
-  connect(form_, &FindForm::statusChanged, message_pane_, [this](const QString& text) {
-    message_pane_->setText(text);
-    message_pane_->setAccessibleDescription(text);
-  });
-  connect(form_, &FindForm::indicatorChanged, indicator_pane_, [this](const QString& text) {
-    indicator_pane_->setText(text);
-    indicator_pane_->setAccessibleDescription(text);
-  });
+  connect(form_, &FindForm::statusChanged, this, &MainFrame::ShowStatus);
+  connect(form_, &FindForm::indicatorChanged, this, &MainFrame::ShowIndicator);
   connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,
@@ -156,14 +226,76 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
            : answer == QMessageBox::No ? SaveAnswer::kNo
                                        : SaveAnswer::kCancel;
   };
-  open_url_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+  // The browser's failures are warnings, never only a line on stderr.
+  open_url_ = [this](const QString& url) { desktop_->OpenInBrowser(url); };
 
   BuildMenus();
   setAcceptDrops(true);
   resize(720, 480);  // until a stored placement says otherwise
+  placement_writer_ = std::make_unique<PlacementWriter>();
+  placement_timer_.setSingleShot(true);
+  placement_timer_.setInterval(kPlacementWriteDelayMs);
+  connect(&placement_timer_, &QTimer::timeout, this, &MainFrame::WritePlacement);
 }
 
-MainFrame::~MainFrame() { RemoveMessageSink(); }
+MainFrame::~MainFrame() {
+  RemoveMessageSink();
+  ReleaseGreeting();
+  // The last placement is written before the frame goes.
+  if (placement_timer_.isActive()) {
+    placement_timer_.stop();
+    WritePlacement();
+  }
+  placement_writer_->Finish();
+}
+
+// ---- Status bar.
+
+void MainFrame::SetPaneText(QLabel* pane, const QString& text) {
+  pane->setText(text);
+  pane->setAccessibleName(text);
+}
+
+void MainFrame::ShowStatus(const QString& text) {
+  // The start's own validation ends in "Ready.", which says less than the
+  // greeting: the greeting stays until there is more to say or the user acts.
+  if (greeting_held_ && text == QLatin1String(kReadyText)) return;
+  ReleaseGreeting();
+  SetPaneText(message_pane_, text);
+}
+
+void MainFrame::ShowIndicator(const QString& text) { SetPaneText(indicator_pane_, text); }
+
+void MainFrame::Greet(const QString& text) {
+  SetPaneText(message_pane_, text);
+  SetPaneText(indicator_pane_, QStringLiteral(" "));
+  if (!greeting_held_) QCoreApplication::instance()->installEventFilter(this);
+  greeting_held_ = true;
+  // On the screen at once, before anything queued runs.
+  statusBar()->repaint();
+}
+
+void MainFrame::ReleaseGreeting() {
+  if (!greeting_held_) return;
+  greeting_held_ = false;
+  QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::Drop: {
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (widget && widget->window() == this) ReleaseGreeting();
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
 
 QAction* MainFrame::action(int command) const {
   auto it = actions_.find(command);
@@ -559,44 +691,63 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 
 // ---- Placement.
 
-void MainFrame::WritePosition() {
-  if (!isVisible() || isMinimized() || isMaximized()) return;
-  const QRect r = geometry();
-  SettingsStore store;
-  store.WriteRect(settings::kFrameWindow, settings::kPosition,
-                  SettingsRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+int MainFrame::placement_writes() const { return placement_writer_->writes(); }
+
+std::thread::id MainFrame::placement_writer_thread() const {
+  return placement_writer_->writer_thread();
 }
 
-void MainFrame::WriteShow() {
-  SettingsStore store;
-  store.WriteInt(settings::kFrameWindow, settings::kShow,
-                 isMinimized() ? 2 : isMaximized() ? 3 : 1);
+void MainFrame::NotePlacement() {
+  if (!isVisible()) return;
+  noted_.show = isMinimized() ? 2 : isMaximized() ? 3 : 1;
+  // A minimized or maximized frame keeps the rectangle of its normal state.
+  if (!isMinimized() && !isMaximized()) noted_.position = geometry();
+  placement_timer_.start();
 }
+
+void MainFrame::WritePlacement() { placement_writer_->Post(noted_); }
 
 void MainFrame::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
-  WritePosition();
+  NotePlacement();
 }
 
 void MainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (!isVisible()) return;
-  WriteShow();
-  WritePosition();
+  NotePlacement();
 }
 
 void MainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) open_dialog_->Search();
-  if (event->type() == QEvent::WindowStateChange && isVisible()) {
-    WriteShow();
-    WritePosition();
-  }
+  if (event->type() == QEvent::WindowStateChange) NotePlacement();
+}
+
+QRect MainFrame::KeptOnScreen(const QRect& frame, const QMargins& decoration) {
+  QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = QGuiApplication::screenAt(frame.topLeft());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return frame;
+  const QRect area = screen->availableGeometry();
+  const QRect outer = frame.marginsAdded(decoration);
+  QRect kept(outer.topLeft(), outer.size().boundedTo(area.size()));
+  if (kept.right() > area.right()) kept.moveRight(area.right());
+  if (kept.bottom() > area.bottom()) kept.moveBottom(area.bottom());
+  if (kept.left() < area.left()) kept.moveLeft(area.left());
+  if (kept.top() < area.top()) kept.moveTop(area.top());
+  return kept.marginsRemoved(decoration);
 }
 
 void MainFrame::ShowWithPlacement(int show_state) {
-  if (std::optional<SettingsRect> r = FramePosition())
-    setGeometry(r->left, r->top, r->right - r->left, r->bottom - r->top);
+  if (std::optional<SettingsRect> r = FramePosition()) {
+    // The window's decoration is known once it exists (on some desktops
+    // only once it has been shown: then it counts as none here).
+    winId();
+    const QMargins decoration =
+        windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setGeometry(KeptOnScreen(QRect(r->left, r->top, r->right - r->left, r->bottom - r->top),
+                             decoration));
+  }
   if (show_state == 2)
     showMinimized();
   else if (show_state == 3)

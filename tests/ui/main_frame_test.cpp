@@ -14,6 +14,8 @@
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
+#include <QScreen>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -143,10 +145,8 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
   f.frame->Start("");
   f.frame->ShowWithPlacement(1);
   f.frame->setGeometry(30, 40, 500, 400);
-  QApplication::processEvents();
+  ASSERT_TRUE(RunUntil([] { return FramePosition() == SettingsRect{30, 40, 530, 440}; }));
   std::optional<SettingsRect> position = FramePosition();
-  ASSERT_TRUE(position.has_value());
-  EXPECT_EQ(*position, (SettingsRect{30, 40, 530, 440}));
   EXPECT_EQ(FrameShowState(), 1);
 
   // Maximizing and minimizing write the state and leave the rectangle.
@@ -196,6 +196,78 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
       EXPECT_EQ(frame.normalGeometry(), *c.geometry) << c.position;
     else
       EXPECT_EQ(frame.geometry().size(), standard) << c.position;
+    frame.close();
+    ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
+  }
+}
+
+// A run of moves and resizes is written once, when it has stopped, and off
+// the window thread; the frame's end writes what is still pending. A stored
+// rectangle larger than the screen or beside it is brought onto the
+// screen's available area.
+TEST(MainFrameTest, PlacementIsWrittenOnceMovesEndAndKeptOnScreen) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->ShowWithPlacement(1);
+  QApplication::processEvents();
+  const int before = f.frame->placement_writes();
+  for (int step = 0; step < 40; ++step) {
+    f.frame->move(10 + step, 20 + step);
+    if (step % 4 == 0) f.frame->resize(400 + step, 300 + step);
+    QApplication::processEvents();
+  }
+  const QRect last = f.frame->geometry();
+  const SettingsRect expected{last.left(), last.top(), last.left() + last.width(),
+                              last.top() + last.height()};
+  ASSERT_TRUE(RunUntil([&] { return FramePosition() == expected; }));
+  ASSERT_TRUE(RunUntil([&] { return f.frame->placement_writes() > before; }));
+  EXPECT_EQ(f.frame->placement_writes(), before + 1);
+  EXPECT_NE(f.frame->placement_writer_thread(), std::this_thread::get_id());
+  {
+    // Pending when the frame goes: written by its end.
+    MainFrame frame(test::QuickOptions());
+    frame.ShowWithPlacement(1);
+    QApplication::processEvents();
+    frame.setGeometry(70, 80, 300, 200);
+    QApplication::processEvents();
+    frame.close();
+    ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
+  }
+  EXPECT_EQ(FramePosition(), (SettingsRect{70, 80, 370, 280}));
+
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const struct {
+    const char* title;
+    QRect stored;
+    QRect shown;
+  } cases[] = {
+      {"fits", QRect(area.left() + 10, area.top() + 20, 300, 200),
+       QRect(area.left() + 10, area.top() + 20, 300, 200)},
+      {"larger than the screen", QRect(area.left(), area.top(), area.width() + 400, area.height() + 400),
+       area},
+      {"beyond the right and bottom edges",
+       QRect(area.right() - 100, area.bottom() - 50, 300, 200),
+       QRect(area.right() - 299, area.bottom() - 199, 300, 200)},
+      {"above and left of the screen", QRect(area.left() - 500, area.top() - 400, 300, 200),
+       QRect(area.left(), area.top(), 300, 200)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    EXPECT_EQ(MainFrame::KeptOnScreen(c.stored), c.shown);
+    EXPECT_EQ(MainFrame::KeptOnScreen(c.stored.marginsRemoved(QMargins(2, 3, 4, 5)),
+                                      QMargins(2, 3, 4, 5)),
+              c.shown.marginsRemoved(QMargins(2, 3, 4, 5)));
+    test::ScopedTestEnv env;
+    SettingsStore().WriteRect(settings::kFrameWindow, settings::kPosition,
+                              SettingsRect{c.stored.left(), c.stored.top(),
+                                           c.stored.left() + c.stored.width(),
+                                           c.stored.top() + c.stored.height()});
+    MainFrame frame(test::QuickOptions());
+    frame.ShowWithPlacement(1);
+    QApplication::processEvents();
+    const QRect outer = frame.frameGeometry();
+    EXPECT_TRUE(area.contains(outer)) << outer.x() << "," << outer.y() << " " << outer.width()
+                                      << "x" << outer.height();
     frame.close();
     ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
   }
