@@ -1,8 +1,11 @@
 #include "ui/plain_text_boxes.h"
 #include "ui/main_frame.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -17,6 +20,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
 #include <QWindow>
 #include <QStatusBar>
 #include <QThread>
@@ -80,6 +84,39 @@ class FrameMessageSink : public MessageSink {
  private:
   MainFrame* frame_;
 };
+
+// The frame as accessibility sees it: its own widgets, then the
+// right-click popup while it is open. Qt makes a popup a child of the
+// application that the application does not list, so without this the
+// open popup could not be reached from the window's tree at all.
+class FrameAccessible : public QAccessibleWidget {
+ public:
+  explicit FrameAccessible(MainFrame* frame) : QAccessibleWidget(frame, QAccessible::Window) {}
+  int childCount() const override { return OwnChildren() + (OpenPopup() ? 1 : 0); }
+  QAccessibleInterface* child(int index) const override {
+    if (index == OwnChildren() && OpenPopup())
+      return QAccessible::queryAccessibleInterface(OpenPopup());
+    return QAccessibleWidget::child(index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    if (child != nullptr && OpenPopup() != nullptr && child->object() == OpenPopup())
+      return OwnChildren();
+    return QAccessibleWidget::indexOfChild(child);
+  }
+
+ private:
+  int OwnChildren() const { return QAccessibleWidget::childCount(); }
+  QMenu* OpenPopup() const {
+    QMenu* popup = static_cast<MainFrame*>(widget())->popup();
+    return popup != nullptr && popup->isVisible() ? popup : nullptr;
+  }
+};
+
+QAccessibleInterface* FrameAccessibleFactory(const QString& key, QObject* object) {
+  if (key == QLatin1String(MainFrame::staticMetaObject.className()) && object->isWidgetType())
+    return new FrameAccessible(static_cast<MainFrame*>(object));
+  return nullptr;
+}
 
 }  // namespace
 
@@ -157,6 +194,11 @@ void MainFrame::RemoveMessageSink() {
 
 MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     : QMainWindow(parent) {
+  static const bool accessible_factory = [] {
+    QAccessible::installFactory(FrameAccessibleFactory);
+    return true;
+  }();
+  (void)accessible_factory;
   setObjectName(QStringLiteral("QuindeloMDIFrame"));
   setWindowTitle(QStringLiteral("Quindelo"));
   setAccessibleName(QStringLiteral("Quindelo"));
@@ -204,6 +246,18 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     if (form_->results_view()->SelectedRowCount() > 0) RunCommand(kCmdOpen);
   });
   connect(list, &ResultsView::filesMovedByDrag, form_, [this] { form_->Refresh(false); });
+  // The popup from the keyboard, as desktops open it: the Menu key or
+  // Shift+F10 on the list, at its current row.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+    auto* shortcut = new QShortcut(keys, list, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, list, [list] {
+      const QRect row = list->visualRect(list->currentIndex());
+      const QPoint at = row.isValid() ? row.center() : QPoint(0, 0);
+      QContextMenuEvent event(QContextMenuEvent::Keyboard, at, list->viewport()->mapToGlobal(at));
+      QCoreApplication::sendEvent(list->viewport(), &event);
+    });
+  }
   file_ops_ = std::make_unique<FileOperations>(form_, this);
   file_ops_->prompts().warn = [this](const QString& text) { warn_(text); };
   connect(list, &ResultsView::deleteRequested, this, [this](bool permanently) {
@@ -257,14 +311,22 @@ void MainFrame::SetPaneText(QLabel* pane, const QString& text) {
 }
 
 void MainFrame::ShowStatus(const QString& text) {
-  // The start's own validation ends in "Ready.", which says less than the
-  // greeting: the greeting stays until there is more to say or the user acts.
-  if (greeting_held_ && text == QLatin1String(kReadyText)) return;
+  // The start's validation and the index's opening run beside the start;
+  // what they say while all is well ("Ready.", the index's progress, which
+  // the indicator shows as "BUSY") would replace the greeting before anyone
+  // could read it. A find's texts and faults are news: they replace it.
+  if (greeting_held_ && !form_->driver()->running()) return;
   ReleaseGreeting();
   SetPaneText(message_pane_, text);
 }
 
-void MainFrame::ShowIndicator(const QString& text) { SetPaneText(indicator_pane_, text); }
+void MainFrame::ShowIndicator(const QString& text) {
+  if (text == QLatin1String("ERR") && greeting_held_) {
+    ReleaseGreeting();
+    SetPaneText(message_pane_, form_->status_text());
+  }
+  SetPaneText(indicator_pane_, text);
+}
 
 void MainFrame::Greet(const QString& text) {
   SetPaneText(message_pane_, text);

@@ -132,8 +132,10 @@ class MainFrame : public QMainWindow {
   void ShowStatus(const QString& text);
   void ShowIndicator(const QString& text);
   // The start's greeting in the message pane, painted at once, with a blank
-  // indicator. It stays until a status other than "Ready." arrives or the
-  // user presses a key or a mouse button in the window.
+  // indicator. It stays until the user presses a key or a mouse button in
+  // the window, a find reports, or a fault sets the indicator to "ERR"
+  // (whose message then shows); the texts of the start's validation and of
+  // the index's opening (with "BUSY" beside them) do not replace it.
   void Greet(const QString& text);
 
   // Document commands. Each returns false when nothing changed.

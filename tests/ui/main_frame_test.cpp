@@ -4,7 +4,9 @@
 // save question on close; F1 on a control.
 #include "ui/main_frame.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QRegularExpression>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -390,6 +392,90 @@ TEST(MainFrameTest, PopupOnlyForASelection) {
                                   "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-", "&Delete\tDel", "-",
                                   "P&roperties\tAlt+Enter"}));
   f.frame->popup()->hide();
+}
+
+// What accessibility sees: each status pane is named by the text it shows,
+// the popup is a menu of the application while it is open, and every
+// command of the menus is reached by keys (a mnemonic in each menu, a
+// mnemonic or a shortcut on each entry); the popup opens from the keyboard.
+TEST(MainFrameTest, AccessibilitySeesThePanesThePopupAndEveryCommandByKeys) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  QApplication::setActiveWindow(f.frame.get());
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QAccessibleInterface* message = QAccessible::queryAccessibleInterface(f.frame->message_pane());
+  QAccessibleInterface* indicator =
+      QAccessible::queryAccessibleInterface(f.frame->indicator_pane());
+  ASSERT_NE(message, nullptr);
+  ASSERT_NE(indicator, nullptr);
+  QLineEdit* named = form->named_box()->lineEdit();
+  named->setFocus();
+  QTest::keyClicks(named, "one");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found one file."; }));
+  EXPECT_EQ(message->text(QAccessible::Name), "Found one file.");
+  EXPECT_EQ(indicator->text(QAccessible::Name), " ");
+  form->look_in_box()->setEditText("Q:");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->indicator_pane()->text() == "ERR"; }));
+  EXPECT_EQ(indicator->text(QAccessible::Name), "ERR");
+  EXPECT_EQ(message->text(QAccessible::Name), f.frame->message_pane()->text());
+  form->look_in_box()->setEditText("T:");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+
+  // The popup, opened from the keyboard on the list: while open it is a
+  // menu in the frame's tree, with its entries.
+  ResultsView* list = form->results_view();
+  list->setFocus();
+  form->SelectAll();
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(f.frame.get());
+  ASSERT_NE(window, nullptr);
+  auto popup_in_tree = [&] {
+    for (int i = 0; i < window->childCount(); ++i) {
+      QAccessibleInterface* child = window->child(i);
+      if (child != nullptr && child->object() == f.frame->popup()) {
+        EXPECT_EQ(window->indexOfChild(child), i);
+        return child;
+      }
+    }
+    return static_cast<QAccessibleInterface*>(nullptr);
+  };
+  for (const QKeyCombination key : {QKeyCombination(Qt::Key_Menu),
+                                    QKeyCombination(Qt::SHIFT, Qt::Key_F10)}) {
+    SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+    EXPECT_EQ(popup_in_tree(), nullptr);
+    QTest::keyClick(f.frame->windowHandle(), key.key(), key.keyboardModifiers());
+    ASSERT_TRUE(RunUntil([&] { return f.frame->popup()->isVisible(); }));
+    QAccessibleInterface* popup = popup_in_tree();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->role(), QAccessible::PopupMenu);
+    EXPECT_FALSE(popup->state().invisible);
+    QStringList names;
+    for (int i = 0; i < popup->childCount(); ++i)
+      if (popup->child(i)->role() != QAccessible::Separator)
+        names << popup->child(i)->text(QAccessible::Name).section('\t', 0, 0);
+    EXPECT_EQ(names.mid(names.indexOf("Open")),
+              (QStringList{"Open", "Print", "Open Containing Folder", "Cut", "Copy", "Delete",
+                           "Properties"}));
+    QTest::keyClick(f.frame->popup(), Qt::Key_Escape);
+    ASSERT_TRUE(RunUntil([&] { return !f.frame->popup()->isVisible(); }));
+  }
+  EXPECT_EQ(popup_in_tree(), nullptr);
+
+  std::function<void(QMenu*)> check_menu = [&](QMenu* menu) {
+    EXPECT_TRUE(menu->title().contains(QRegularExpression("&[A-Za-z0-9]")))
+        << menu->title().toStdString();
+    for (QAction* act : menu->actions()) {
+      if (act->isSeparator()) continue;
+      if (act->menu() != nullptr) {
+        check_menu(act->menu());
+        continue;
+      }
+      const bool mnemonic = act->text().contains(QRegularExpression("&[A-Za-z0-9]"));
+      EXPECT_TRUE(mnemonic || !act->shortcut().isEmpty()) << act->text().toStdString();
+    }
+  };
+  for (QAction* menu : f.frame->menuBar()->actions()) check_menu(menu->menu());
 }
 
 TEST(MainFrameTest, HelpOpensTheTopicOfAControl) {
