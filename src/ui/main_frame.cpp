@@ -149,6 +149,10 @@ class MainFrame::PlacementWriter {
     platform::MutexLock lock(&mutex_);
     return writes_;
   }
+  bool busy() {
+    platform::MutexLock lock(&mutex_);
+    return pending_.has_value() || writing_;
+  }
   std::thread::id writer_thread() const { return thread_id_; }
 
  private:
@@ -159,6 +163,7 @@ class MainFrame::PlacementWriter {
       if (!pending_) return;
       const Placement placement = *pending_;
       pending_.reset();
+      writing_ = true;
       mutex_.Unlock();
       SettingsStore store;
       store.WriteInt(settings::kFrameWindow, settings::kShow, placement.show);
@@ -170,6 +175,7 @@ class MainFrame::PlacementWriter {
       }
       store.Close();
       mutex_.Lock();
+      writing_ = false;
       ++writes_;
     }
   }
@@ -178,6 +184,7 @@ class MainFrame::PlacementWriter {
   std::condition_variable wake_;
   std::optional<Placement> pending_ GUARDED_BY(mutex_);
   bool finishing_ GUARDED_BY(mutex_) = false;
+  bool writing_ GUARDED_BY(mutex_) = false;
   int writes_ GUARDED_BY(mutex_) = 0;
   std::thread thread_;
   const std::thread::id thread_id_ = thread_.get_id();
@@ -754,6 +761,10 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 // ---- Placement.
 
 int MainFrame::placement_writes() const { return placement_writer_->writes(); }
+
+bool MainFrame::placement_write_pending() const {
+  return placement_timer_.isActive() || placement_writer_->busy();
+}
 
 std::thread::id MainFrame::placement_writer_thread() const {
   return placement_writer_->writer_thread();

@@ -126,6 +126,8 @@ class MainFrame : public QMainWindow {
   // Placement writes done so far, and the thread that does them (never the
   // window's).
   int placement_writes() const;
+  // True while a noted placement has not been written yet.
+  bool placement_write_pending() const;
   std::thread::id placement_writer_thread() const;
 
   // The status panes. Each pane's accessible name is the text it shows.

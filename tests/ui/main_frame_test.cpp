@@ -160,6 +160,9 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
   EXPECT_EQ(FramePosition(), position);
   f.frame->showNormal();
   ASSERT_TRUE(RunUntil([&] { return FrameShowState() == 1; }));
+  // Nothing of this frame is written into the settings of the starts below.
+  f.CloseAndWait();
+  ASSERT_TRUE(RunUntil([&] { return !f.frame->placement_write_pending(); }));
 
   // Read back by the next start; malformed values give the defaults.
   struct Case {
@@ -237,6 +240,7 @@ TEST(MainFrameTest, PlacementIsWrittenOnceMovesEndAndKeptOnScreen) {
   }
   EXPECT_EQ(FramePosition(), (SettingsRect{70, 80, 370, 280}));
 
+  ASSERT_TRUE(RunUntil([&] { return !f.frame->placement_write_pending(); }));
   const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
   const struct {
     const char* title;
