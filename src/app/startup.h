@@ -10,10 +10,12 @@
 //   3. SettleStartupFolder(&folders) before the find form opens an index; on
 //      failure the program still runs (the index cannot be written and says so).
 //   4. open the saved find of step 1, or the default find.
-//   5. ChooseShowState(started, FrameShowState()) for the frame.
-//   6. "Welcome to Pemblet Quindelo." in the first status pane.
-//   7. if (ClaimQuickStartQuestion()) ask kQuickStartQuestion; on Yes open
-//      the Quick Start help page.
+//   5. ChooseShowState(started, FrameShowState()) for the frame, shown in
+//      its placement;
+//   6. "Welcome to Pemblet Quindelo." in the first status pane, painted;
+//   7. if (ClaimQuickStartQuestion()) ask kQuickStartQuestion over the frame
+//      once it is on the screen; on Yes open the Quick Start help page.
+//   Steps 5 to 7 are ui::ShowStartedFrame (ui/start_window.h).
 //
 // Thread-safety: the functions keep no state; each makes its own settings
 // store, so any thread may call them.

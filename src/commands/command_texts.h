@@ -20,6 +20,18 @@ inline constexpr char kPrintVerb[] = "print";
 // empty verb reads as "open".
 std::string OpenFailedMessage(std::string_view verb, std::string_view path);
 
+// Print failed for one file: OpenFailedMessage for "print", then the
+// printing program's cause on a line of its own (left out when empty;
+// blanks and line breaks around it are dropped).
+std::string PrintFailedMessage(std::string_view path, std::string_view cause);
+
+// The web browser: none is set up, or it could not be started (after the
+// RunFailedMessage of its command line): "Unable to start your web
+// browser.  Please visit "<address>" with your browser."
+inline constexpr char kNoBrowserAssociationMessage[] =
+    "No association for HTML files.  Do you have an web browser installed?";
+std::string BrowserStartFailedMessage(std::string_view address);
+
 // Text Edit found no application for text files.
 inline constexpr char kNoTextAssociationMessage[] = "No association for text files.";
 

@@ -1,5 +1,7 @@
 #include "commands/desktop_services.h"
 
+#include <system_error>
+
 #include "commands/command_line.h"
 #include "commands/process_start.h"
 #include "platform/desktop_apps.h"
@@ -63,11 +65,19 @@ bool SystemDesktopServices::OpenWithDefaultApplication(const std::string& native
 }
 
 bool SystemDesktopServices::Print(const std::string& native_path,
-                                  const std::string& working_folder) {
+                                  const std::string& working_folder, std::string* cause) {
+  int error = 0;
   int exit_status = -1;
-  return commands::StartProcess(PrintArguments(native_path), working_folder, true, nullptr,
-                                &exit_status) &&
-         exit_status == 0;
+  if (!RunCapturingErrors(PrintArguments(native_path), working_folder, cause, &error,
+                          &exit_status)) {
+    *cause = std::string(kPrintProgram) + ": " + std::generic_category().message(error);
+    return false;
+  }
+  if (exit_status == 0) return true;
+  if (cause->find_first_not_of(" \t\r\n") == std::string::npos)
+    *cause = std::string(kPrintProgram) + " ended with exit status " +
+             std::to_string(exit_status) + ".";
+  return false;
 }
 
 bool SystemDesktopServices::TextEditorExec(std::string* exec) {
@@ -75,6 +85,17 @@ bool SystemDesktopServices::TextEditorExec(std::string* exec) {
   if (!platform::DefaultApplication("text/plain", &app) || app.exec.empty()) return false;
   *exec = LaunchExec(app.exec, app.terminal);
   return true;
+}
+
+bool SystemDesktopServices::BrowserExec(std::string* exec) {
+  platform::DesktopApp app;
+  for (const char* type : {"text/html", "x-scheme-handler/https"}) {
+    if (platform::DefaultApplicationNamingType(type, &app) && !app.exec.empty()) {
+      *exec = LaunchExec(app.exec, app.terminal);
+      return true;
+    }
+  }
+  return false;
 }
 
 bool SystemDesktopServices::StartProcess(const std::vector<std::string>& arguments,

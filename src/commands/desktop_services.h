@@ -49,10 +49,17 @@ class SystemDesktopServices : public DesktopServices {
   bool OpenWithDefaultApplication(const std::string& native_path,
                                   const std::string& working_folder) override;
   // `lp -- <path>`, waited for: false when lp could not be started or
-  // exited with a status other than 0.
-  bool Print(const std::string& native_path, const std::string& working_folder) override;
+  // exited with a status other than 0; the cause is lp's error output, or
+  // why it could not be started, or its exit status when it said nothing.
+  bool Print(const std::string& native_path, const std::string& working_folder,
+             std::string* cause) override;
   // The Exec value of the default application of text/plain.
   bool TextEditorExec(std::string* exec) override;
+  // The default application of text/html (the type of ".html" and ".htm"
+  // pages), else the desktop's handler of https links; in either case one
+  // that names the type itself (a text editor, which the desktop offers for
+  // HTML as plain text, is no browser).
+  bool BrowserExec(std::string* exec) override;
   bool StartProcess(const std::vector<std::string>& arguments, const std::string& working_folder,
                     bool wait) override;
 };

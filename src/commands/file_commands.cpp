@@ -15,24 +15,32 @@ const std::string& ProgramPath(const SelectedFile& file) {
   return file.native_path.empty() ? file.path : file.native_path;
 }
 
-void Warn(const std::string& text) { ReportWarning("%s", text.c_str()); }
-
 }  // namespace
 
 FileCommands::FileCommands(DesktopServices* services) : services_(services) {}
 
+void FileCommands::Warn(const std::string& text) const {
+  if (warn_)
+    warn_(text);
+  else
+    ReportWarning("%s", text.c_str());
+}
+
 void FileCommands::ActOnSelectedFiles(FileCommand command, const std::vector<SelectedFile>& files) {
   for (const SelectedFile& file : files) {
+    if (stopped_ && stopped_()) return;
     const std::string& path = ProgramPath(file);
     switch (command) {
       case FileCommand::kOpen:
         if (!services_->OpenWithDefaultApplication(path, WorkingFolder(path)))
           Warn(OpenFailedMessage(kOpenVerb, file.path));
         break;
-      case FileCommand::kPrint:
-        if (!services_->Print(path, WorkingFolder(path)))
-          Warn(OpenFailedMessage(kPrintVerb, file.path));
+      case FileCommand::kPrint: {
+        std::string cause;
+        if (!services_->Print(path, WorkingFolder(path), &cause))
+          Warn(PrintFailedMessage(file.path, cause));
         break;
+      }
       case FileCommand::kTextEdit: {
         if (text_editor_template_.empty()) {
           std::string exec;
@@ -54,6 +62,29 @@ void FileCommands::ActOnSelectedFiles(FileCommand command, const std::vector<Sel
       }
     }
   }
+}
+
+bool FileCommands::OpenInBrowser(std::string_view address) {
+  std::string exec;
+  std::string command_template;
+  if (!services_->BrowserExec(&exec) || exec.empty()) {
+    Warn(kNoBrowserAssociationMessage);
+    return false;
+  }
+  const std::string shown_address(address);
+  std::vector<std::string> arguments;
+  if (TemplateFromDesktopExec(exec, &command_template))
+    arguments = CommandArguments(command_template, shown_address);
+  else
+    command_template = exec;
+  if (arguments.empty() || !services_->StartProcess(arguments, std::string(), false)) {
+    std::string shown = command_template;
+    SubstituteFileName(&shown, shown_address);
+    Warn(RunFailedMessage(shown.substr(std::min(shown.find_first_not_of(" \t"), shown.size()))));
+    Warn(BrowserStartFailedMessage(shown_address));
+    return false;
+  }
+  return true;
 }
 
 void FileCommands::RunCommandOnSelection(std::string_view text,

@@ -1,6 +1,7 @@
 // Starting another program from its arguments, never through a shell.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,14 @@ namespace quindelo::commands {
 // Thread-safety: may be called from any thread. A wait blocks the caller.
 bool StartProcess(const std::vector<std::string>& arguments, const std::string& working_folder,
                   bool wait, int* error = nullptr, int* exit_status = nullptr);
+
+// As StartProcess with wait set, but what the process writes to its standard
+// error goes into *error_output instead (at most kMaxErrorOutput bytes are
+// kept; the rest is read and dropped, so the process never blocks on a full
+// pipe). Standard input and output are inherited as before.
+inline constexpr std::size_t kMaxErrorOutput = 4096;
+bool RunCapturingErrors(const std::vector<std::string>& arguments,
+                        const std::string& working_folder, std::string* error_output,
+                        int* error = nullptr, int* exit_status = nullptr);
 
 }  // namespace quindelo::commands

@@ -31,6 +31,12 @@ std::string FileMimeType(const std::string& native_path);
 // The default application of a MIME type. False when it has none.
 bool DefaultApplication(const std::string& mime_type, DesktopApp* app);
 
+// As DefaultApplication, but only an application that names the type itself
+// among its types: the desktop falls back to the applications of a parent
+// type (text/plain for text/html), which are no answer when the type's own
+// kind of program is asked for (a web browser).
+bool DefaultApplicationNamingType(const std::string& mime_type, DesktopApp* app);
+
 // Every application the desktop lists for a MIME type (the default first,
 // then the recommended and fallback ones), each once.
 std::vector<DesktopApp> ApplicationsForType(const std::string& mime_type);

@@ -82,6 +82,20 @@ bool DefaultApplication(const std::string& mime_type, DesktopApp* app) {
   return true;
 }
 
+bool DefaultApplicationNamingType(const std::string& mime_type, DesktopApp* app) {
+  GText content_type(g_content_type_from_mime_type(mime_type.c_str()));
+  if (!content_type) return false;
+  GObjectPtr<GAppInfo> info(g_app_info_get_default_for_type(content_type.get(), FALSE));
+  if (!info) return false;
+  const char** types = g_app_info_get_supported_types(info.get());
+  bool named = false;
+  for (; types != nullptr && *types != nullptr && !named; ++types)
+    named = g_content_type_equals(*types, content_type.get()) || mime_type == *types;
+  if (!named) return false;
+  *app = Describe(info.get());
+  return true;
+}
+
 std::vector<DesktopApp> ApplicationsForType(const std::string& mime_type) {
   std::vector<DesktopApp> apps;
   GText content_type(g_content_type_from_mime_type(mime_type.c_str()));

@@ -9,6 +9,8 @@
 #include <QIcon>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QWidget>
 #include <algorithm>
 #include <set>
@@ -20,6 +22,7 @@
 #include "commands/process_start.h"
 #include "platform/desktop_apps.h"
 #include "ui/file_clipboard.h"
+#include "ui/find_form.h"
 #include "ui/native_text.h"
 #include "ui/properties_dialog.h"
 #include "ui/results_model.h"
@@ -98,6 +101,16 @@ DesktopCommands::DesktopCommands(ResultsView* view, QWidget* window)
   ask_run_text_ = [this](const QString& start, QString* text) {
     return AskRunCommand(window_, start, text);
   };
+  ask_print_failure_ = [this](const QString& text) {
+    QMessageBox box(QMessageBox::Warning, QString::fromUtf8(kMessageCaption), text,
+                    QMessageBox::Ok, window_);
+    MakePlain(&box);
+    QPushButton* stop = box.addButton(QStringLiteral("Stop Printing"), QMessageBox::RejectRole);
+    box.setDefaultButton(QMessageBox::Ok);
+    box.setEscapeButton(stop);
+    box.exec();
+    return box.clickedButton() != stop;
+  };
   // A dead file manager must not hold a command for long.
   file_manager_ = MakeSessionBusFileManager(3000);
   std::thread(WorkerLoop, run_queue_).detach();
@@ -110,8 +123,9 @@ void DesktopCommands::Shutdown() {
   if (shut_down_) return;
   shut_down_ = true;
   // Prints are short (lp hands the file to the spooler): every one asked
-  // for is carried out.
+  // for is carried out, and its failures shown while the window is there.
   WaitIdle(print_queue_.get());
+  ShowPrintFailures();
   std::deque<Batch> dropped;
   for (BatchQueue* queue : {print_queue_.get(), run_queue_.get()}) {
     {
@@ -175,13 +189,47 @@ void DesktopCommands::TextEdit() {
 
 void DesktopCommands::Print() {
   if (shut_down_) return;
-  // A batch holds everything it uses: it may outlive this object.
-  PostBatch(print_queue_.get(), {[files = view_->SelectedFiles()] {
-                                   commands::SystemDesktopServices services;
-                                   commands::FileCommands(&services).ActOnSelectedFiles(
-                                       commands::FileCommand::kPrint, files);
-                                 },
-                                 std::string()});
+  // A batch holds everything it uses but the receiver of its failures,
+  // which waits for the print worker before it goes (Shutdown).
+  auto job = std::make_shared<PrintJob>();
+  PostBatch(print_queue_.get(),
+            {[files = view_->SelectedFiles(), job, failures = print_failures_, self = this] {
+               commands::SystemDesktopServices services;
+               commands::FileCommands commands(&services);
+               commands.set_stop_check([job] { return job->stopped.load(); });
+               commands.set_warning_handler([job, failures, self](const std::string& text) {
+                 {
+                   platform::MutexLock lock(&failures->mutex);
+                   failures->pending.emplace_back(job, text);
+                 }
+                 PostToWindow(self, [self] { self->ShowPrintFailures(); });
+               });
+               commands.ActOnSelectedFiles(commands::FileCommand::kPrint, files);
+             },
+             std::string()});
+}
+
+void DesktopCommands::ShowPrintFailures() {
+  if (showing_print_failures_) return;
+  showing_print_failures_ = true;
+  for (;;) {
+    std::shared_ptr<PrintJob> job;
+    std::string text;
+    {
+      platform::MutexLock lock(&print_failures_->mutex);
+      if (print_failures_->pending.empty()) break;
+      job = std::move(print_failures_->pending.front().first);
+      text = std::move(print_failures_->pending.front().second);
+      print_failures_->pending.pop_front();
+    }
+    if (job->stopped.load()) continue;
+    if (!ask_print_failure_(FromUtf8(text))) job->stopped.store(true);
+  }
+  showing_print_failures_ = false;
+}
+
+bool DesktopCommands::OpenInBrowser(const QString& address) {
+  return window_commands_.OpenInBrowser(address.toStdString());
 }
 
 void DesktopCommands::Run() {

@@ -8,9 +8,14 @@
 // repainting: Run batches on a worker of their own, one after another in
 // the order given; prints on another worker, so that a print never waits
 // behind a Run batch (which may wait for a program the user keeps open).
-// Their warnings reach the window through the message sink. When the
-// window goes, every print asked for is still carried out, and a Run batch
-// that has not started yet is reported as not run. Properties and Open
+// Run's warnings reach the window through the message sink. A print's
+// failures are shown one at a time, in order, each box after the one before
+// it has closed (never a stack of boxes): each names its file and, on a
+// second line, what lp said; its "Stop Printing" button skips the rest of
+// that print's messages and the files not yet handed to lp. When the
+// window goes, every print asked for is still carried out (its failures
+// still shown), and a Run batch that has not started yet is reported as
+// not run. Properties and Open
 // Containing Folder ask the desktop's file manager over D-Bus without
 // waiting for it; when none answers (no such service, an error, or no
 // answer within the timeout) they fall back to a dialog of our own and to
@@ -23,6 +28,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -33,6 +39,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/mutex.h"
 #include "commands/desktop_services.h"
 #include "commands/file_commands.h"
 #include "commands/selection.h"
@@ -77,6 +84,9 @@ class DesktopCommands : public QObject {
 
   void Open();
   void Print();
+  // Starts the desktop's web browser on address; failures are warnings
+  // (commands::FileCommands::OpenInBrowser). False when it did not start.
+  bool OpenInBrowser(const QString& address);
   void TextEdit();
   // Asks for the command line (the "Run Command" dialog) and runs it.
   void Run();
@@ -93,6 +103,11 @@ class DesktopCommands : public QObject {
     ask_run_text_ = std::move(asker);
   }
   void set_file_manager(std::unique_ptr<FileManager> file_manager);
+  // Shows one print failure and waits for the answer: true to go on, false
+  // for "Stop Printing". A warning box over the window unless replaced.
+  void set_print_failure_asker(std::function<bool(const QString& text)> asker) {
+    ask_print_failure_ = std::move(asker);
+  }
   // The fallback properties dialog shown last, while it is open.
   PropertiesDialog* properties_dialog() const { return properties_dialog_; }
   // Waits until every batch handed to the worker has ended.
@@ -113,6 +128,17 @@ class DesktopCommands : public QObject {
     bool busy = false;                          // guarded by mutex
     bool stopping = false;                      // guarded by mutex
   };
+  // The failures of the prints, handed from the print worker to the window.
+  struct PrintJob {
+    std::atomic<bool> stopped{false};  // the user chose "Stop Printing"
+  };
+  struct PrintFailures {
+    platform::Mutex mutex;
+    std::deque<std::pair<std::shared_ptr<PrintJob>, std::string>> pending GUARDED_BY(mutex);
+  };
+  // Shows the pending print failures one after another (GUI thread); a call
+  // while a box is open returns at once, the open loop takes them.
+  void ShowPrintFailures();
   static void WorkerLoop(std::shared_ptr<BatchQueue> queue);
   static void PostBatch(BatchQueue* queue, Batch batch);
   static void WaitIdle(BatchQueue* queue);
@@ -123,6 +149,9 @@ class DesktopCommands : public QObject {
   commands::SystemDesktopServices services_;
   commands::FileCommands window_commands_{&services_};  // Open, Text Edit (and its cache)
   std::function<bool(const QString&, QString*)> ask_run_text_;
+  std::function<bool(const QString&)> ask_print_failure_;
+  std::shared_ptr<PrintFailures> print_failures_ = std::make_shared<PrintFailures>();
+  bool showing_print_failures_ = false;
   std::unique_ptr<FileManager> file_manager_;
   QPointer<PropertiesDialog> properties_dialog_;
   std::map<QMenu*, std::vector<QAction*>> open_with_entries_;

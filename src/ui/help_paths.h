@@ -2,7 +2,7 @@
 // and the names of its sections, one per form control, for F1.
 //
 // How the frame uses it: Help > "&Quick Start" and the first-run question
-// open QuickStartUrl() in the user's browser (QDesktopServices::openUrl);
+// open QuickStartUrl() in the user's browser (DesktopCommands::OpenInBrowser);
 // F1 on a form control opens QuickStartUrl(the control's topic below). An
 // empty URL means the page is not installed: say so in a warning box.
 //

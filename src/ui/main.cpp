@@ -2,9 +2,6 @@
 // its command line (a saved find to open) to the running one and ends.
 #include <QApplication>
 #include <QDir>
-#include <QAction>
-#include <QLabel>
-#include <QMessageBox>
 #include <string>
 #include <vector>
 
@@ -14,6 +11,7 @@
 #include "ui/native_text.h"
 #include "ui/single_instance.h"
 #include "ui/splash_dialog.h"
+#include "ui/start_window.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -37,22 +35,15 @@ int main(int argc, char** argv) {
   quindelo::ui::MainFrame frame;
   frame.InstallMessageSink();
   frame.Start(saved_find);
-  frame.ShowWithPlacement(
-      quindelo::ChooseShowState(quindelo::kShowNormal, quindelo::FrameShowState()));
-  frame.message_pane()->setText(QString::fromUtf8(quindelo::kWelcomeText));
   QObject::connect(&instance, &quindelo::ui::SingleInstance::savedFindReceived, &frame,
                    [&frame](const QString& path) {
                      quindelo::ui::SingleInstance::BringToFront(&frame);
                      if (!path.isEmpty()) frame.OpenSavedFind(quindelo::ui::ToNative(path));
                    });
 
-  if (quindelo::ClaimQuickStartQuestion()) {
-    const auto answer = QMessageBox::question(
-        &frame, QStringLiteral("Pemblet Quindelo"),
-        QString::fromUtf8(quindelo::kQuickStartQuestion), QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes)
-      frame.action(quindelo::ui::kCmdQuickStart)->trigger();
-  }
+  quindelo::ui::ShowStartedFrame(
+      &frame, quindelo::ChooseShowState(quindelo::kShowNormal, quindelo::FrameShowState()),
+      quindelo::ClaimQuickStartQuestion());
 
   const int status = QApplication::exec();
   frame.RemoveMessageSink();

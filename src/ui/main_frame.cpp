@@ -1,10 +1,12 @@
 #include "ui/plain_text_boxes.h"
 #include "ui/main_frame.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QAction>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -17,12 +19,20 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QScreen>
+#include <QShortcut>
+#include <QWindow>
 #include <QStatusBar>
 #include <QThread>
 #include <QUrl>
 
+#include <condition_variable>
+#include <optional>
+#include <thread>
+
 #include "app/native_paths.h"
 #include "app/settings_store.h"
+#include "base/mutex.h"
 #include "base/message_report.h"
 #include "ui/desktop_commands.h"
 #include "ui/file_clipboard.h"
@@ -53,7 +63,7 @@ class FrameMessageSink : public MessageSink {
   // Texts cross threads as bytes (see FindForm::SetStatusText).
   void SetIndicator(const char* text) override {
     PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
-      frame_->indicator_pane()->setText(FromUtf8(bytes));
+      frame_->ShowIndicator(FromUtf8(bytes));
     });
   }
   // A message as the window shows it: with native paths when they are on.
@@ -63,7 +73,7 @@ class FrameMessageSink : public MessageSink {
   }
   void SetStatus(const char* text) override {
     PostToWindow(frame_, [this, bytes = std::string(text ? text : " ")] {
-      frame_->message_pane()->setText(FromUtf8(Shown(bytes)));
+      frame_->ShowStatus(FromUtf8(Shown(bytes)));
     });
   }
   int ShowWarning(const char* caption, const char* text) override {
@@ -81,7 +91,110 @@ class FrameMessageSink : public MessageSink {
   MainFrame* frame_;
 };
 
+// The frame as accessibility sees it: its own widgets, then the
+// right-click popup while it is open. Qt makes a popup a child of the
+// application that the application does not list, so without this the
+// open popup could not be reached from the window's tree at all.
+class FrameAccessible : public QAccessibleWidget {
+ public:
+  explicit FrameAccessible(MainFrame* frame) : QAccessibleWidget(frame, QAccessible::Window) {}
+  int childCount() const override { return OwnChildren() + (OpenPopup() ? 1 : 0); }
+  QAccessibleInterface* child(int index) const override {
+    if (index == OwnChildren() && OpenPopup())
+      return QAccessible::queryAccessibleInterface(OpenPopup());
+    return QAccessibleWidget::child(index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    if (child != nullptr && OpenPopup() != nullptr && child->object() == OpenPopup())
+      return OwnChildren();
+    return QAccessibleWidget::indexOfChild(child);
+  }
+
+ private:
+  int OwnChildren() const { return QAccessibleWidget::childCount(); }
+  QMenu* OpenPopup() const {
+    QMenu* popup = static_cast<MainFrame*>(widget())->popup();
+    return popup != nullptr && popup->isVisible() ? popup : nullptr;
+  }
+};
+
+QAccessibleInterface* FrameAccessibleFactory(const QString& key, QObject* object) {
+  if (key == QLatin1String(MainFrame::staticMetaObject.className()) && object->isWidgetType())
+    return new FrameAccessible(static_cast<MainFrame*>(object));
+  return nullptr;
+}
+
 }  // namespace
+
+// Placement is noted at every move, resize and change of state, and written
+// once they have stopped for kPlacementWriteDelayMs, by a thread of its
+// own: a rewrite of the settings file ends in an fsync, which must not hold
+// the window.
+class MainFrame::PlacementWriter {
+ public:
+  PlacementWriter() : thread_([this] { Loop(); }) {}
+  ~PlacementWriter() { Finish(); }
+
+  void Post(const Placement& placement) {
+    {
+      platform::MutexLock lock(&mutex_);
+      pending_ = placement;
+    }
+    wake_.notify_one();
+  }
+  // Writes what is pending, then ends the thread.
+  void Finish() {
+    {
+      platform::MutexLock lock(&mutex_);
+      finishing_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+  int writes() {
+    platform::MutexLock lock(&mutex_);
+    return writes_;
+  }
+  bool busy() {
+    platform::MutexLock lock(&mutex_);
+    return pending_.has_value() || writing_;
+  }
+  std::thread::id writer_thread() const { return thread_id_; }
+
+ private:
+  void Loop() {
+    platform::MutexLock lock(&mutex_);
+    for (;;) {
+      while (!pending_ && !finishing_) mutex_.Wait(&wake_);
+      if (!pending_) return;
+      const Placement placement = *pending_;
+      pending_.reset();
+      writing_ = true;
+      mutex_.Unlock();
+      SettingsStore store;
+      store.WriteInt(settings::kFrameWindow, settings::kShow, placement.show);
+      if (placement.position) {
+        const QRect& r = *placement.position;
+        store.WriteRect(settings::kFrameWindow, settings::kPosition,
+                        SettingsRect{r.left(), r.top(), r.left() + r.width(),
+                                     r.top() + r.height()});
+      }
+      store.Close();
+      mutex_.Lock();
+      writing_ = false;
+      ++writes_;
+    }
+  }
+
+  platform::Mutex mutex_;
+  std::condition_variable wake_;
+  std::optional<Placement> pending_ GUARDED_BY(mutex_);
+  bool finishing_ GUARDED_BY(mutex_) = false;
+  bool writing_ GUARDED_BY(mutex_) = false;
+  int writes_ GUARDED_BY(mutex_) = 0;
+  std::thread thread_;
+  const std::thread::id thread_id_ = thread_.get_id();
+};
 
 void MainFrame::InstallMessageSink() {
   if (!sink_) sink_ = std::make_unique<FrameMessageSink>(this);
@@ -94,6 +207,11 @@ void MainFrame::RemoveMessageSink() {
 
 MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     : QMainWindow(parent) {
+  static const bool accessible_factory = [] {
+    QAccessible::installFactory(FrameAccessibleFactory);
+    return true;
+  }();
+  (void)accessible_factory;
   setObjectName(QStringLiteral("QuindeloMDIFrame"));
   setWindowTitle(QStringLiteral("Quindelo"));
   setAccessibleName(QStringLiteral("Quindelo"));
@@ -103,24 +221,25 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   open_dialog_ = new OpenDialogReturn(
       form_, [this](const QString& text) { warn_(text); }, [this] { showMinimized(); });
 
-  message_pane_ = PlainLabel(QStringLiteral("Ready."), this);
-  message_pane_->setAccessibleName(QStringLiteral("Status"));
-  indicator_pane_ = PlainLabel(QStringLiteral(" "), this);
-  indicator_pane_->setAccessibleName(QStringLiteral("Indicator"));
+  // Each pane is known to accessibility by the text it shows (its name
+  // follows every change, with a name-change event), and by its role in
+  // its description.
+  message_pane_ = PlainLabel(QString(), this);
+  message_pane_->setObjectName(QStringLiteral("messagePane"));
+  message_pane_->setAccessibleDescription(QStringLiteral("Status message"));
+  indicator_pane_ = PlainLabel(QString(), this);
+  indicator_pane_->setObjectName(QStringLiteral("indicatorPane"));
+  indicator_pane_->setAccessibleDescription(QStringLiteral("Status indicator"));
   indicator_pane_->setMinimumWidth(indicator_pane_->fontMetrics().horizontalAdvance(
                                        QStringLiteral("BUSY")) +
                                    8);
   indicator_pane_->setAlignment(Qt::AlignCenter);
+  SetPaneText(message_pane_, QStringLiteral("Ready."));
+  SetPaneText(indicator_pane_, QStringLiteral(" "));
   statusBar()->addWidget(message_pane_, 1);
   statusBar()->addPermanentWidget(indicator_pane_);
-  connect(form_, &FindForm::statusChanged, message_pane_, [this](const QString& text) {
-    message_pane_->setText(text);
-    message_pane_->setAccessibleDescription(text);
-  });
-  connect(form_, &FindForm::indicatorChanged, indicator_pane_, [this](const QString& text) {
-    indicator_pane_->setText(text);
-    indicator_pane_->setAccessibleDescription(text);
-  });
+  connect(form_, &FindForm::statusChanged, this, &MainFrame::ShowStatus);
+  connect(form_, &FindForm::indicatorChanged, this, &MainFrame::ShowIndicator);
   connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,
@@ -140,6 +259,18 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     if (form_->results_view()->SelectedRowCount() > 0) RunCommand(kCmdOpen);
   });
   connect(list, &ResultsView::filesMovedByDrag, form_, [this] { form_->Refresh(false); });
+  // The popup from the keyboard, as desktops open it: the Menu key or
+  // Shift+F10 on the list, at its current row.
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+    auto* shortcut = new QShortcut(keys, list, nullptr, nullptr, Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, list, [list] {
+      const QRect row = list->visualRect(list->currentIndex());
+      const QPoint at = row.isValid() ? row.center() : QPoint(0, 0);
+      QContextMenuEvent event(QContextMenuEvent::Keyboard, at, list->viewport()->mapToGlobal(at));
+      QCoreApplication::sendEvent(list->viewport(), &event);
+    });
+  }
   file_ops_ = std::make_unique<FileOperations>(form_, this);
   file_ops_->prompts().warn = [this](const QString& text) { warn_(text); };
   connect(list, &ResultsView::deleteRequested, this, [this](bool permanently) {
@@ -162,14 +293,84 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
            : answer == QMessageBox::No ? SaveAnswer::kNo
                                        : SaveAnswer::kCancel;
   };
-  open_url_ = [](const QString& url) { QDesktopServices::openUrl(QUrl(url)); };
+  // The browser's failures are warnings, never only a line on stderr.
+  open_url_ = [this](const QString& url) { desktop_->OpenInBrowser(url); };
 
   BuildMenus();
   setAcceptDrops(true);
   resize(720, 480);  // until a stored placement says otherwise
+  placement_writer_ = std::make_unique<PlacementWriter>();
+  placement_timer_.setSingleShot(true);
+  placement_timer_.setInterval(kPlacementWriteDelayMs);
+  connect(&placement_timer_, &QTimer::timeout, this, &MainFrame::WritePlacement);
 }
 
-MainFrame::~MainFrame() { RemoveMessageSink(); }
+MainFrame::~MainFrame() {
+  RemoveMessageSink();
+  ReleaseGreeting();
+  // The last placement is written before the frame goes.
+  if (placement_timer_.isActive()) {
+    placement_timer_.stop();
+    WritePlacement();
+  }
+  placement_writer_->Finish();
+}
+
+// ---- Status bar.
+
+void MainFrame::SetPaneText(QLabel* pane, const QString& text) {
+  pane->setText(text);
+  pane->setAccessibleName(text);
+}
+
+void MainFrame::ShowStatus(const QString& text) {
+  // The start's validation and the index's opening run beside the start;
+  // what they say while all is well ("Ready.", the index's progress, which
+  // the indicator shows as "BUSY") would replace the greeting before anyone
+  // could read it. A find's texts and faults are news: they replace it.
+  if (greeting_held_ && !form_->driver()->running()) return;
+  ReleaseGreeting();
+  SetPaneText(message_pane_, text);
+}
+
+void MainFrame::ShowIndicator(const QString& text) {
+  if (text == QLatin1String("ERR") && greeting_held_) {
+    ReleaseGreeting();
+    SetPaneText(message_pane_, form_->status_text());
+  }
+  SetPaneText(indicator_pane_, text);
+}
+
+void MainFrame::Greet(const QString& text) {
+  SetPaneText(message_pane_, text);
+  SetPaneText(indicator_pane_, QStringLiteral(" "));
+  if (!greeting_held_) QCoreApplication::instance()->installEventFilter(this);
+  greeting_held_ = true;
+  // On the screen at once, before anything queued runs.
+  statusBar()->repaint();
+}
+
+void MainFrame::ReleaseGreeting() {
+  if (!greeting_held_) return;
+  greeting_held_ = false;
+  QCoreApplication::instance()->removeEventFilter(this);
+}
+
+bool MainFrame::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:
+    case QEvent::MouseButtonPress:
+    case QEvent::Wheel:
+    case QEvent::Drop: {
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (widget && widget->window() == this) ReleaseGreeting();
+      break;
+    }
+    default:
+      break;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
 
 QAction* MainFrame::action(int command) const {
   auto it = actions_.find(command);
@@ -572,44 +773,67 @@ void MainFrame::closeEvent(QCloseEvent* event) {
 
 // ---- Placement.
 
-void MainFrame::WritePosition() {
-  if (!isVisible() || isMinimized() || isMaximized()) return;
-  const QRect r = geometry();
-  SettingsStore store;
-  store.WriteRect(settings::kFrameWindow, settings::kPosition,
-                  SettingsRect{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()});
+int MainFrame::placement_writes() const { return placement_writer_->writes(); }
+
+bool MainFrame::placement_write_pending() const {
+  return placement_timer_.isActive() || placement_writer_->busy();
 }
 
-void MainFrame::WriteShow() {
-  SettingsStore store;
-  store.WriteInt(settings::kFrameWindow, settings::kShow,
-                 isMinimized() ? 2 : isMaximized() ? 3 : 1);
+std::thread::id MainFrame::placement_writer_thread() const {
+  return placement_writer_->writer_thread();
 }
+
+void MainFrame::NotePlacement() {
+  if (!isVisible()) return;
+  noted_.show = isMinimized() ? 2 : isMaximized() ? 3 : 1;
+  // A minimized or maximized frame keeps the rectangle of its normal state.
+  if (!isMinimized() && !isMaximized()) noted_.position = geometry();
+  placement_timer_.start();
+}
+
+void MainFrame::WritePlacement() { placement_writer_->Post(noted_); }
 
 void MainFrame::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
-  WritePosition();
+  NotePlacement();
 }
 
 void MainFrame::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (!isVisible()) return;
-  WriteShow();
-  WritePosition();
+  NotePlacement();
 }
 
 void MainFrame::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
   if (event->type() == QEvent::ActivationChange && isActiveWindow()) open_dialog_->Search();
-  if (event->type() == QEvent::WindowStateChange && isVisible()) {
-    WriteShow();
-    WritePosition();
-  }
+  if (event->type() == QEvent::WindowStateChange) NotePlacement();
+}
+
+QRect MainFrame::KeptOnScreen(const QRect& frame, const QMargins& decoration) {
+  QScreen* screen = QGuiApplication::screenAt(frame.center());
+  if (screen == nullptr) screen = QGuiApplication::screenAt(frame.topLeft());
+  if (screen == nullptr) screen = QGuiApplication::primaryScreen();
+  if (screen == nullptr) return frame;
+  const QRect area = screen->availableGeometry();
+  const QRect outer = frame.marginsAdded(decoration);
+  QRect kept(outer.topLeft(), outer.size().boundedTo(area.size()));
+  if (kept.right() > area.right()) kept.moveRight(area.right());
+  if (kept.bottom() > area.bottom()) kept.moveBottom(area.bottom());
+  if (kept.left() < area.left()) kept.moveLeft(area.left());
+  if (kept.top() < area.top()) kept.moveTop(area.top());
+  return kept.marginsRemoved(decoration);
 }
 
 void MainFrame::ShowWithPlacement(int show_state) {
-  if (std::optional<SettingsRect> r = FramePosition())
-    setGeometry(r->left, r->top, r->right - r->left, r->bottom - r->top);
+  if (std::optional<SettingsRect> r = FramePosition()) {
+    // The window's decoration is known once it exists (on some desktops
+    // only once it has been shown: then it counts as none here).
+    winId();
+    const QMargins decoration =
+        windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    setGeometry(KeptOnScreen(QRect(r->left, r->top, r->right - r->left, r->bottom - r->top),
+                             decoration));
+  }
   if (show_state == 2)
     showMinimized();
   else if (show_state == 3)

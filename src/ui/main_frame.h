@@ -10,11 +10,16 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QRect>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "app/saved_find.h"
 #include "search/search_driver.h"
@@ -81,6 +86,11 @@ enum Command : int {
 
 // The home page the Help menu opens.
 inline constexpr char kHomePageUrl[] = "https://www.pemblet.com/";
+// The message pane's idle text.
+inline constexpr char kReadyText[] = "Ready.";
+// How long moves and resizes must have stopped before the placement is
+// written.
+inline constexpr int kPlacementWriteDelayMs = 400;
 
 class MainFrame : public QMainWindow {
   Q_OBJECT
@@ -107,9 +117,29 @@ class MainFrame : public QMainWindow {
   // empty) into the form, then its first update.
   void Start(const std::string& native_path);
   // Placement from "FrameWindow": the rectangle when "Position" is valid,
-  // and the given show state (1 normal, 2 minimized, 3 maximized); then
-  // shows the frame.
+  // kept on the screen's available area (KeptOnScreen), and the given show
+  // state (1 normal, 2 minimized, 3 maximized); then shows the frame.
   void ShowWithPlacement(int show_state);
+  // The window rectangle moved, and cut where it is larger, so that with
+  // its decoration around it it lies within the available area of the
+  // screen it is on (the primary screen when it is on none).
+  static QRect KeptOnScreen(const QRect& frame, const QMargins& decoration = QMargins());
+  // Placement writes done so far, and the thread that does them (never the
+  // window's).
+  int placement_writes() const;
+  // True while a noted placement has not been written yet.
+  bool placement_write_pending() const;
+  std::thread::id placement_writer_thread() const;
+
+  // The status panes. Each pane's accessible name is the text it shows.
+  void ShowStatus(const QString& text);
+  void ShowIndicator(const QString& text);
+  // The start's greeting in the message pane, painted at once, with a blank
+  // indicator. It stays until the user presses a key or a mouse button in
+  // the window, a find reports, or a fault sets the indicator to "ERR"
+  // (whose message then shows); the texts of the start's validation and of
+  // the index's opening (with "BUSY" beside them) do not replace it.
+  void Greet(const QString& text);
 
   // Document commands. Each returns false when nothing changed.
   bool NewFind();
@@ -136,7 +166,8 @@ class MainFrame : public QMainWindow {
   void set_save_question(std::function<SaveAnswer(const QString&)> question) {
     ask_save_ = std::move(question);
   }
-  // Opens URLs (help page, home page); QDesktopServices unless replaced.
+  // Opens URLs (help page, home page); the desktop's web browser
+  // (DesktopCommands::OpenInBrowser) unless replaced.
   void set_url_opener(std::function<void(const QString&)> opener) { open_url_ = std::move(opener); }
 
   // Makes the frame the process's MessageSink: the core's status texts go
@@ -150,6 +181,7 @@ class MainFrame : public QMainWindow {
   void OpenHelp(const QString& topic);
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -165,8 +197,16 @@ class MainFrame : public QMainWindow {
   // Asks to save a modified saved find: false when the user cancelled (or
   // the save failed).
   bool MayDiscardDocument();
-  void WritePosition();
-  void WriteShow();
+  // The placement noted at the last move, resize or change of state.
+  struct Placement {
+    int show = 1;
+    std::optional<QRect> position;  // the normal state's rectangle
+  };
+  class PlacementWriter;
+  void NotePlacement();
+  void WritePlacement();
+  static void SetPaneText(QLabel* pane, const QString& text);
+  void ReleaseGreeting();
   void ApplyViewOptions(const ViewOptions& options);
 
   FindForm* form_ = nullptr;
@@ -186,6 +226,10 @@ class MainFrame : public QMainWindow {
   std::function<void(const QString&)> open_url_;
   std::unique_ptr<MessageSink> sink_;
   std::unique_ptr<FileOperations> file_ops_;
+  bool greeting_held_ = false;
+  Placement noted_;
+  QTimer placement_timer_;
+  std::unique_ptr<PlacementWriter> placement_writer_;
 };
 
 }  // namespace quindelo::ui

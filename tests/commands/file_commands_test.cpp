@@ -50,15 +50,23 @@ class FakeDesktop : public DesktopServices {
   std::vector<Call> calls;
   std::string fail_path;      // open, print and start fail for this path
   std::string exec;           // the text editor's Exec value; empty: none
+  std::string browser_exec;   // the browser's Exec value; empty: none
+  std::string print_cause;    // what a failed print says
   int editor_lookups = 0;
 
   bool OpenWithDefaultApplication(const std::string& path, const std::string& folder) override {
     calls.push_back({"open", {path}, folder});
     return path != fail_path;
   }
-  bool Print(const std::string& path, const std::string& folder) override {
+  bool Print(const std::string& path, const std::string& folder, std::string* cause) override {
     calls.push_back({"print", {path}, folder});
-    return path != fail_path;
+    if (path != fail_path) return true;
+    *cause = print_cause;
+    return false;
+  }
+  bool BrowserExec(std::string* out) override {
+    *out = browser_exec;
+    return !browser_exec.empty();
   }
   bool TextEditorExec(std::string* out) override {
     ++editor_lookups;
@@ -96,6 +104,86 @@ TEST(FileCommands, OpenAndPrintEachFileInItsFolderAndWarnPerFailure) {
                 "Unable to print file \"D:\\My Files\\b c.txt\".  Check that the file association "
                 "is correct and that the program exists."}),
             recorder.warnings);
+}
+
+// A failed print names the printing program's cause on a second line; a
+// stop check ends the walk before the next file; a handler takes the
+// failures instead of ReportWarning.
+TEST(FileCommands, PrintFailuresCarryTheirCauseAndAStopEndsTheWalk) {
+  WarningRecorder recorder;
+  FakeDesktop desktop;
+  FileCommands commands(&desktop);
+  const std::string head =
+      "Unable to print file \"D:\\My Files\\b c.txt\".  Check that the file association is "
+      "correct and that the program exists.";
+  const struct {
+    const char* cause;
+    std::string message;
+  } cases[] = {
+      {"lp: Error - No default destination.\n", head + "\nlp: Error - No default destination."},
+      {"  \n", head},
+      {"", head},
+      {"first\nsecond\n", head + "\nfirst\nsecond"},
+  };
+  for (const auto& c : cases) {
+    desktop.fail_path = kFiles[1].native_path;
+    desktop.print_cause = c.cause;
+    commands.ActOnSelectedFiles(FileCommand::kPrint, {kFiles[1]});
+    EXPECT_EQ(std::vector<std::string>{c.message}, recorder.warnings) << c.cause;
+    recorder.warnings.clear();
+  }
+
+  std::vector<std::string> handled;
+  int checks = 0;
+  commands.set_warning_handler([&](const std::string& text) { handled.push_back(text); });
+  commands.set_stop_check([&] { return ++checks > 2; });
+  desktop.calls.clear();
+  desktop.print_cause = "lp: Error - No default destination.";
+  commands.ActOnSelectedFiles(FileCommand::kPrint, kFiles);
+  ASSERT_EQ(2u, desktop.calls.size());  // the third file is not printed
+  EXPECT_EQ(std::vector<std::string>{head + "\nlp: Error - No default destination."}, handled);
+  EXPECT_TRUE(recorder.warnings.empty());
+}
+
+TEST(FileCommands, BrowserStartsOnTheAddressOrSaysWhyNot) {
+  WarningRecorder recorder;
+  const std::string address = "file:///usr/share/quindelo/help/index.html#named";
+  const std::string no_start = "Unable to start your web browser.  Please visit \"" + address +
+                               "\" with your browser.";
+  const struct {
+    const char* title;
+    std::string exec;
+    bool starts;  // StartProcess succeeds
+    Args started;
+    std::vector<std::string> warnings;
+  } cases[] = {
+      {"no browser", "", true, {}, {"No association for HTML files.  Do you have an web browser installed?"}},
+      {"the address for its file code", "firefox --new-window %u", true,
+       {"firefox", "--new-window", address}, {}},
+      {"no file code: appended", "\"/opt/My Browser/run\"", true, {"/opt/My Browser/run", address}, {}},
+      {"cannot start", "gone-browser %U", false, {"gone-browser", address},
+       {"Unable to run command line:\n\"gone-browser " + address + "\".", no_start}},
+      {"Exec names no program", "%u", true, {},
+       {"Unable to run command line:\n\"%u " + address + "\".", no_start}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    FakeDesktop desktop;
+    desktop.browser_exec = c.exec;
+    if (!c.starts) desktop.fail_path = address;
+    FileCommands commands(&desktop);
+    EXPECT_EQ(commands.OpenInBrowser(address), c.warnings.empty());
+    if (c.started.empty()) {
+      EXPECT_TRUE(desktop.calls.empty());
+    } else {
+      ASSERT_EQ(1u, desktop.calls.size());
+      EXPECT_EQ(c.started, desktop.calls[0].arguments);
+      EXPECT_EQ("", desktop.calls[0].folder);
+      EXPECT_FALSE(desktop.calls[0].wait);
+    }
+    EXPECT_EQ(c.warnings, recorder.warnings);
+    recorder.warnings.clear();
+  }
 }
 
 TEST(FileCommands, TextEditLooksUpOnceItFindsAndWarnsPerFileUntilThen) {
@@ -222,6 +310,21 @@ TEST(StartProcess, ExactArgumentsNoShellInTheGivenFolder) {
   EXPECT_NE(0, error);
   EXPECT_FALSE(StartProcess({}, "", false, &error));
   EXPECT_TRUE(StartProcess({"true"}, "", false));  // left running, collected later
+
+  // Error output captured, cut to its limit; what could not start says so.
+  std::string output;
+  int status = -1;
+  ASSERT_TRUE(RunCapturingErrors({"sh", "-c", "echo 'lp: Error - No default destination.' >&2; "
+                                  "echo out; exit 1"},
+                                 folder, &output, &error, &status));
+  EXPECT_EQ("lp: Error - No default destination.\n", output);
+  EXPECT_EQ(1, status);
+  ASSERT_TRUE(RunCapturingErrors({"sh", "-c", "head -c 100000 /dev/zero >&2"}, "", &output,
+                                 &error, &status));
+  EXPECT_EQ(kMaxErrorOutput, output.size());
+  EXPECT_EQ(0, status);
+  EXPECT_FALSE(RunCapturingErrors({"no-such-program-quindelo"}, "", &output, &error, &status));
+  EXPECT_EQ(ENOENT, error);
 }
 
 }  // namespace

@@ -52,6 +52,17 @@ TEST(DesktopAppsTest, DefaultAndListedApplicationsOfATypeWithTheirExec) {
                                            "quindelo-test-lister.desktop",
                                            "quindelo-test-console.desktop"}));
 
+  // HTML pages: the browser names the type; a C source reaches the text
+  // viewer only as plain text, its parent type, which does not count when
+  // the type's own program is asked for.
+  ASSERT_TRUE(DefaultApplicationNamingType("text/html", &app));
+  EXPECT_EQ(app.id, "quindelo-test-browser.desktop");
+  EXPECT_EQ(app.exec, desktop.browser + " --browser %u");
+  ASSERT_TRUE(DefaultApplication("text/x-csrc", &app));
+  EXPECT_EQ(app.id, "quindelo-test-viewer.desktop");
+  EXPECT_FALSE(DefaultApplicationNamingType("text/x-csrc", &app));
+  EXPECT_TRUE(DefaultApplicationNamingType("text/plain", &app));
+
   // A type that nothing handles has neither.
   EXPECT_FALSE(DefaultApplication("application/x-quindelo-unhandled", &app));
   EXPECT_TRUE(ApplicationsForType("application/x-quindelo-unhandled").empty());

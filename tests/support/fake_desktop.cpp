@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <stdio.h>
+
 #include <algorithm>
 #include <fstream>
 #include <sstream>
@@ -21,7 +23,7 @@ void Write(const std::string& path, const std::string& text) {
 
 void MakeFolder(const std::string& path) { mkdir(path.c_str(), 0755); }
 
-FakeDesktop Make() {
+FakeDesktop Make(FakeBrowser browser) {
   FakeDesktop desktop;
   std::string root = "/tmp/quindelo-desktop-XXXXXX";
   if (mkdtemp(root.data()) == nullptr) throw std::runtime_error("mkdtemp");
@@ -58,15 +60,30 @@ FakeDesktop Make() {
   // The terminal emulator records its start too (only found with bin/ on PATH).
   if (symlink(desktop.recorder.c_str(), (root + "/bin/x-terminal-emulator").c_str()) != 0)
     throw std::runtime_error("symlink");
+  std::string browser_types;
+  std::string browser_defaults;
+  if (browser == FakeBrowser::kInstalled) {
+    desktop.browser = root + "/bin/quindelo-test-browser";
+    Write(root + "/data/applications/quindelo-test-browser.desktop",
+          "[Desktop Entry]\nType=Application\nName=Quindelo Test Browser\n"
+          "Exec=" + desktop.browser + " --browser %u\n"
+          "MimeType=text/html;x-scheme-handler/https;\n");
+    if (symlink(desktop.recorder.c_str(), desktop.browser.c_str()) != 0)
+      throw std::runtime_error("symlink");
+    browser_types = "text/html=quindelo-test-browser.desktop;\n"
+                    "x-scheme-handler/https=quindelo-test-browser.desktop;\n";
+    browser_defaults = "text/html=quindelo-test-browser.desktop\n"
+                       "x-scheme-handler/https=quindelo-test-browser.desktop\n";
+  }
   // The index that update-desktop-database keeps beside the entries; GIO
   // lists an application for a type from it.
   Write(root + "/data/applications/mimeinfo.cache",
         "[MIME Cache]\ntext/plain=quindelo-test-viewer.desktop;quindelo-test-lister.desktop;"
         "quindelo-test-console.desktop;\n"
-        "inode/directory=quindelo-test-viewer.desktop;\n");
+        "inode/directory=quindelo-test-viewer.desktop;\n" + browser_types);
   Write(root + "/config/mimeapps.list",
         "[Default Applications]\ntext/plain=quindelo-test-viewer.desktop\n"
-        "inode/directory=quindelo-test-viewer.desktop\n");
+        "inode/directory=quindelo-test-viewer.desktop\n" + browser_defaults);
   setenv("XDG_DATA_DIRS", (root + "/data:" + root + "/share").c_str(), 1);
   setenv("XDG_CONFIG_DIRS", (root + "/config").c_str(), 1);
   setenv("XDG_DATA_HOME", (root + "/home-data").c_str(), 1);
@@ -75,15 +92,34 @@ FakeDesktop Make() {
   return desktop;
 }
 
+const FakeDesktop* made_desktop = nullptr;
+
 }  // namespace
 
-const FakeDesktop& InstallFakeDesktop() {
-  static const FakeDesktop desktop = Make();
+const FakeDesktop& InstallFakeDesktop(FakeBrowser browser) {
+  static const FakeBrowser made_with = browser;
+  static const FakeDesktop desktop = Make(browser);
+  if (browser != made_with) throw std::logic_error("the fake desktop is made once per process");
+  made_desktop = &desktop;
   return desktop;
 }
 
+void SetFakeBrowserStarts(bool starts) {
+  const FakeDesktop& desktop = made_desktop ? *made_desktop : InstallFakeDesktop();
+  if (desktop.browser.empty()) throw std::logic_error("the fake desktop has no browser");
+  const std::string next = desktop.browser + ".next";
+  unlink(next.c_str());
+  if (starts) {
+    if (symlink(desktop.recorder.c_str(), next.c_str()) != 0) throw std::runtime_error("symlink");
+  } else {
+    Write(next, "#!/nonexistent-quindelo-interpreter\n");
+    chmod(next.c_str(), 0755);
+  }
+  if (rename(next.c_str(), desktop.browser.c_str()) != 0) throw std::runtime_error("rename");
+}
+
 std::vector<RecordedStart> TakeRecordedStarts() {
-  const FakeDesktop& desktop = InstallFakeDesktop();
+  const FakeDesktop& desktop = made_desktop ? *made_desktop : InstallFakeDesktop();
   std::vector<RecordedStart> starts;
   DIR* dir = opendir(desktop.record_dir.c_str());
   if (dir == nullptr) return starts;

@@ -20,7 +20,9 @@
 #include <QMenuBar>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
 #include <mutex>
 
@@ -35,6 +37,7 @@
 #include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/find_form.h"
+#include "ui/help_paths.h"
 #include "ui/main_frame.h"
 #include "ui/properties_dialog.h"
 #include "ui/qt_app.h"
@@ -248,9 +251,11 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
        {{f.folder, {"--", f.Native(hostile)}}}, {}},
       {"Print: lp exits 1", kCmdPrint, {"plain.txt"}, lp_fails + ":" + path,
        {{f.folder, {"--", f.Native("plain.txt")}}},
-       {commands::OpenFailedMessage("print", f.Shown("plain.txt"))}},
+       {commands::OpenFailedMessage("print", f.Shown("plain.txt")) +
+        "\nlp ended with exit status 1."}},
       {"Print: no lp to start", kCmdPrint, {"plain.txt"}, "/nonexistent-quindelo", {},
-       {commands::OpenFailedMessage("print", f.Shown("plain.txt"))}},
+       {commands::OpenFailedMessage("print", f.Shown("plain.txt")) +
+        "\nlp: No such file or directory"}},
       {"Run: \"%1\" once per file, every name one argument", kCmdRun,
        {"data.bin", hostile, newline, "plain.txt"}, "",
        {{here, {"--run", f.Native("data.bin")}},
@@ -272,6 +277,11 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
       *text = QString::fromStdString(run_line);
       return true;
     });
+    std::vector<std::string> print_failures;
+    f.commands->set_print_failure_asker([&](const QString& text) {
+      print_failures.push_back(text.toStdString());
+      return true;
+    });
     if (c.command == 0)
       emit f.frame->form()->results_view()->openRequested();
     else
@@ -281,7 +291,10 @@ TEST(DesktopCommandsTest, OpenPrintTextEditAndRunStartTheirPrograms) {
     Starts expected = c.starts;
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(WaitForStarts(expected.size()), expected);
-    EXPECT_EQ(f.sink.Take(), c.warnings);
+    std::vector<std::string> warnings = f.sink.Take();
+    RunUntil([&] { return print_failures.size() + warnings.size() >= c.warnings.size(); });
+    warnings.insert(warnings.end(), print_failures.begin(), print_failures.end());
+    EXPECT_EQ(warnings, c.warnings);
     if (c.command == kCmdRun) {
       EXPECT_EQ(start_text, "%1");
     }
@@ -378,6 +391,108 @@ TEST(DesktopCommandsTest, PrintDoesNotWaitBehindRunAndNothingIsDroppedSilently) 
   test::WriteTextFile(release, "");
   f.commands->WaitForBatches();
   EXPECT_TRUE(f.sink.Take().empty());
+}
+
+// Print over many files without a printer: one box at a time, in list
+// order, each with lp's cause on its second line; "Stop Printing" (Esc)
+// skips the rest of that print's messages. The next Print asks again.
+TEST(DesktopCommandsTest, PrintFailuresShowOneAtATimeWithTheirCauseUntilStopped) {
+  DesktopFixture f;
+  const std::string lp_dir = f.desktop->root + "/lp-no-destination";
+  test::MakeFolder(lp_dir);
+  test::WriteTextFile(lp_dir + "/lp",
+                      "#!/bin/sh\necho 'lp: Error - No default destination.' >&2\nexit 1\n");
+  ASSERT_EQ(chmod((lp_dir + "/lp").c_str(), 0755), 0);
+  const std::string path = getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (lp_dir + ":" + path).c_str(), 1);
+  const std::vector<std::string> files = {"data.bin", f.names[0], f.names[1], "plain.txt"};
+  auto message = [&](const std::string& name) {
+    return commands::OpenFailedMessage("print", f.Shown(name)) +
+           "\nlp: Error - No default destination.";
+  };
+
+  // The user's side: answers each box as it comes, by key, and notes how
+  // many were open at once.
+  std::vector<std::string> shown;
+  std::size_t most_open = 0;
+  std::size_t stop_at = 3;  // Esc on this box, Enter on the others
+  QTimer user;
+  QObject::connect(&user, &QTimer::timeout, [&] {
+    std::vector<QMessageBox*> open;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (auto* box = qobject_cast<QMessageBox*>(widget); box && box->isVisible())
+        open.push_back(box);
+    most_open = std::max(most_open, open.size());
+    if (open.empty()) return;
+    QMessageBox* box = open.front();
+    EXPECT_EQ(box->windowTitle(), "Pemblet Quindelo");
+    EXPECT_EQ(box->parentWidget(), f.frame.get());
+    shown.push_back(box->text().toStdString());
+    QTest::keyClick(box, shown.size() == stop_at ? Qt::Key_Escape : Qt::Key_Return);
+  });
+  user.start(5);
+
+  f.Select(files);
+  f.frame->action(kCmdPrint)->trigger();
+  ASSERT_TRUE(RunUntil([&] { return shown.size() >= stop_at; }));
+  f.commands->WaitForBatches();
+  RunUntil([&] { return QApplication::activeModalWidget() == nullptr; });
+  QApplication::processEvents();
+  EXPECT_EQ(shown, (std::vector<std::string>{message(files[0]), message(files[1]),
+                                             message(files[2])}));
+  EXPECT_EQ(most_open, 1u);
+
+  // A new Print is a new command: its failures are shown again.
+  shown.clear();
+  stop_at = 0;
+  f.Select({"plain.txt", "data.bin"});
+  f.frame->action(kCmdPrint)->trigger();
+  ASSERT_TRUE(RunUntil([&] { return shown.size() >= 2; }));
+  f.commands->WaitForBatches();
+  QApplication::processEvents();
+  EXPECT_EQ(shown, (std::vector<std::string>{message("data.bin"), message("plain.txt")}));
+  EXPECT_EQ(most_open, 1u);
+  user.stop();
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_TRUE(f.sink.Take().empty());
+}
+
+// Help Topics, Quick Start and Home Page start the desktop's browser on
+// their addresses; when it cannot be started, each says so with the
+// command line and the address to visit.
+TEST(DesktopCommandsTest, HelpAndHomePageStartTheBrowserOrSayWhyNot) {
+  DesktopFixture f;
+  const std::string here = CurrentFolder();
+  const std::string page = QuickStartUrl().toString().toStdString();
+  ASSERT_FALSE(page.empty());
+  const struct {
+    int command;
+    std::string address;
+  } commands_[] = {
+      {kCmdHelpTopics, page},
+      {kCmdQuickStart, page + "#quick-start"},
+      {kCmdHomePage, kHomePageUrl},
+  };
+  for (const bool starts : {true, false}) {
+    test::SetFakeBrowserStarts(starts);
+    for (const auto& c : commands_) {
+      SCOPED_TRACE(c.address + (starts ? " (browser starts)" : " (browser fails to start)"));
+      f.frame->action(c.command)->trigger();
+      if (starts) {
+        EXPECT_EQ(WaitForStarts(1), (Starts{{here, {"--browser", c.address}}}));
+        EXPECT_TRUE(f.sink.Take().empty());
+      } else {
+        EXPECT_EQ(f.sink.Take(),
+                  (std::vector<std::string>{
+                      "Unable to run command line:\n\"" + f.desktop->browser + " --browser " +
+                          c.address + "\".",
+                      "Unable to start your web browser.  Please visit \"" + c.address +
+                          "\" with your browser."}));
+      }
+    }
+  }
+  test::SetFakeBrowserStarts(true);
+  EXPECT_TRUE(test::TakeRecordedStarts().empty());
 }
 
 TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {

@@ -4,7 +4,9 @@
 // save question on close; F1 on a control.
 #include "ui/main_frame.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QRegularExpression>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,8 @@
 #include <QTest>
 #include <QToolBar>
 #include <QUrl>
+#include <QScreen>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -143,10 +147,8 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
   f.frame->Start("");
   f.frame->ShowWithPlacement(1);
   f.frame->setGeometry(30, 40, 500, 400);
-  QApplication::processEvents();
+  ASSERT_TRUE(RunUntil([] { return FramePosition() == SettingsRect{30, 40, 530, 440}; }));
   std::optional<SettingsRect> position = FramePosition();
-  ASSERT_TRUE(position.has_value());
-  EXPECT_EQ(*position, (SettingsRect{30, 40, 530, 440}));
   EXPECT_EQ(FrameShowState(), 1);
 
   // Maximizing and minimizing write the state and leave the rectangle.
@@ -158,6 +160,9 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
   EXPECT_EQ(FramePosition(), position);
   f.frame->showNormal();
   ASSERT_TRUE(RunUntil([&] { return FrameShowState() == 1; }));
+  // Nothing of this frame is written into the settings of the starts below.
+  f.CloseAndWait();
+  ASSERT_TRUE(RunUntil([&] { return !f.frame->placement_write_pending(); }));
 
   // Read back by the next start; malformed values give the defaults.
   struct Case {
@@ -196,6 +201,79 @@ TEST(MainFrameTest, PlacementIsWrittenAndRestored) {
       EXPECT_EQ(frame.normalGeometry(), *c.geometry) << c.position;
     else
       EXPECT_EQ(frame.geometry().size(), standard) << c.position;
+    frame.close();
+    ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
+  }
+}
+
+// A run of moves and resizes is written once, when it has stopped, and off
+// the window thread; the frame's end writes what is still pending. A stored
+// rectangle larger than the screen or beside it is brought onto the
+// screen's available area.
+TEST(MainFrameTest, PlacementIsWrittenOnceMovesEndAndKeptOnScreen) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->ShowWithPlacement(1);
+  QApplication::processEvents();
+  const int before = f.frame->placement_writes();
+  for (int step = 0; step < 40; ++step) {
+    f.frame->move(10 + step, 20 + step);
+    if (step % 4 == 0) f.frame->resize(400 + step, 300 + step);
+    QApplication::processEvents();
+  }
+  const QRect last = f.frame->geometry();
+  const SettingsRect expected{last.left(), last.top(), last.left() + last.width(),
+                              last.top() + last.height()};
+  ASSERT_TRUE(RunUntil([&] { return FramePosition() == expected; }));
+  ASSERT_TRUE(RunUntil([&] { return f.frame->placement_writes() > before; }));
+  EXPECT_EQ(f.frame->placement_writes(), before + 1);
+  EXPECT_NE(f.frame->placement_writer_thread(), std::this_thread::get_id());
+  {
+    // Pending when the frame goes: written by its end.
+    MainFrame frame(test::QuickOptions());
+    frame.ShowWithPlacement(1);
+    QApplication::processEvents();
+    frame.setGeometry(70, 80, 300, 200);
+    QApplication::processEvents();
+    frame.close();
+    ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
+  }
+  EXPECT_EQ(FramePosition(), (SettingsRect{70, 80, 370, 280}));
+
+  ASSERT_TRUE(RunUntil([&] { return !f.frame->placement_write_pending(); }));
+  const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+  const struct {
+    const char* title;
+    QRect stored;
+    QRect shown;
+  } cases[] = {
+      {"fits", QRect(area.left() + 10, area.top() + 20, 300, 200),
+       QRect(area.left() + 10, area.top() + 20, 300, 200)},
+      {"larger than the screen", QRect(area.left(), area.top(), area.width() + 400, area.height() + 400),
+       area},
+      {"beyond the right and bottom edges",
+       QRect(area.right() - 100, area.bottom() - 50, 300, 200),
+       QRect(area.right() - 299, area.bottom() - 199, 300, 200)},
+      {"above and left of the screen", QRect(area.left() - 500, area.top() - 400, 300, 200),
+       QRect(area.left(), area.top(), 300, 200)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.title);
+    EXPECT_EQ(MainFrame::KeptOnScreen(c.stored), c.shown);
+    EXPECT_EQ(MainFrame::KeptOnScreen(c.stored.marginsRemoved(QMargins(2, 3, 4, 5)),
+                                      QMargins(2, 3, 4, 5)),
+              c.shown.marginsRemoved(QMargins(2, 3, 4, 5)));
+    test::ScopedTestEnv env;
+    SettingsStore().WriteRect(settings::kFrameWindow, settings::kPosition,
+                              SettingsRect{c.stored.left(), c.stored.top(),
+                                           c.stored.left() + c.stored.width(),
+                                           c.stored.top() + c.stored.height()});
+    MainFrame frame(test::QuickOptions());
+    frame.ShowWithPlacement(1);
+    QApplication::processEvents();
+    const QRect outer = frame.frameGeometry();
+    EXPECT_TRUE(area.contains(outer)) << outer.x() << "," << outer.y() << " " << outer.width()
+                                      << "x" << outer.height();
     frame.close();
     ASSERT_TRUE(RunUntil([&] { return frame.form()->closed(); }));
   }
@@ -318,6 +396,90 @@ TEST(MainFrameTest, PopupOnlyForASelection) {
                                   "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-", "&Delete\tDel", "-",
                                   "P&roperties\tAlt+Enter"}));
   f.frame->popup()->hide();
+}
+
+// What accessibility sees: each status pane is named by the text it shows,
+// the popup is a menu of the application while it is open, and every
+// command of the menus is reached by keys (a mnemonic in each menu, a
+// mnemonic or a shortcut on each entry); the popup opens from the keyboard.
+TEST(MainFrameTest, AccessibilitySeesThePanesThePopupAndEveryCommandByKeys) {
+  FrameFixture f;
+  f.frame->Start("");
+  f.frame->show();
+  QApplication::setActiveWindow(f.frame.get());
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QAccessibleInterface* message = QAccessible::queryAccessibleInterface(f.frame->message_pane());
+  QAccessibleInterface* indicator =
+      QAccessible::queryAccessibleInterface(f.frame->indicator_pane());
+  ASSERT_NE(message, nullptr);
+  ASSERT_NE(indicator, nullptr);
+  QLineEdit* named = form->named_box()->lineEdit();
+  named->setFocus();
+  QTest::keyClicks(named, "one");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found one file."; }));
+  EXPECT_EQ(message->text(QAccessible::Name), "Found one file.");
+  EXPECT_EQ(indicator->text(QAccessible::Name), " ");
+  form->look_in_box()->setEditText("Q:");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->indicator_pane()->text() == "ERR"; }));
+  EXPECT_EQ(indicator->text(QAccessible::Name), "ERR");
+  EXPECT_EQ(message->text(QAccessible::Name), f.frame->message_pane()->text());
+  form->look_in_box()->setEditText("T:");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+
+  // The popup, opened from the keyboard on the list: while open it is a
+  // menu in the frame's tree, with its entries.
+  ResultsView* list = form->results_view();
+  list->setFocus();
+  form->SelectAll();
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(f.frame.get());
+  ASSERT_NE(window, nullptr);
+  auto popup_in_tree = [&] {
+    for (int i = 0; i < window->childCount(); ++i) {
+      QAccessibleInterface* child = window->child(i);
+      if (child != nullptr && child->object() == f.frame->popup()) {
+        EXPECT_EQ(window->indexOfChild(child), i);
+        return child;
+      }
+    }
+    return static_cast<QAccessibleInterface*>(nullptr);
+  };
+  for (const QKeyCombination key : {QKeyCombination(Qt::Key_Menu),
+                                    QKeyCombination(Qt::SHIFT, Qt::Key_F10)}) {
+    SCOPED_TRACE(QKeySequence(key).toString().toStdString());
+    EXPECT_EQ(popup_in_tree(), nullptr);
+    QTest::keyClick(f.frame->windowHandle(), key.key(), key.keyboardModifiers());
+    ASSERT_TRUE(RunUntil([&] { return f.frame->popup()->isVisible(); }));
+    QAccessibleInterface* popup = popup_in_tree();
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->role(), QAccessible::PopupMenu);
+    EXPECT_FALSE(popup->state().invisible);
+    QStringList names;
+    for (int i = 0; i < popup->childCount(); ++i)
+      if (popup->child(i)->role() != QAccessible::Separator)
+        names << popup->child(i)->text(QAccessible::Name).section('\t', 0, 0);
+    EXPECT_EQ(names.mid(names.indexOf("Open")),
+              (QStringList{"Open", "Print", "Open Containing Folder", "Cut", "Copy", "Delete",
+                           "Properties"}));
+    QTest::keyClick(f.frame->popup(), Qt::Key_Escape);
+    ASSERT_TRUE(RunUntil([&] { return !f.frame->popup()->isVisible(); }));
+  }
+  EXPECT_EQ(popup_in_tree(), nullptr);
+
+  std::function<void(QMenu*)> check_menu = [&](QMenu* menu) {
+    EXPECT_TRUE(menu->title().contains(QRegularExpression("&[A-Za-z0-9]")))
+        << menu->title().toStdString();
+    for (QAction* act : menu->actions()) {
+      if (act->isSeparator()) continue;
+      if (act->menu() != nullptr) {
+        check_menu(act->menu());
+        continue;
+      }
+      const bool mnemonic = act->text().contains(QRegularExpression("&[A-Za-z0-9]"));
+      EXPECT_TRUE(mnemonic || !act->shortcut().isEmpty()) << act->text().toStdString();
+    }
+  };
+  for (QAction* menu : f.frame->menuBar()->actions()) check_menu(menu->menu());
 }
 
 TEST(MainFrameTest, HelpOpensTheTopicOfAControl) {
