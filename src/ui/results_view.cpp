@@ -175,22 +175,40 @@ int ResultsView::StandardColumnWidth(int view_column) const {
 void ResultsView::FitColumns() { FitColumnsExcept(-1); }
 
 void ResultsView::FitColumnsExcept(int dragged_section) {
-  if (fitting_) return;
+  // A list not shown yet has no real width: its columns keep the widths
+  // they were given until it is shown.
+  if (fitting_ || !isVisible()) return;
   const int sections = header()->count();
+  std::vector<int> current(static_cast<std::size_t>(sections));
+  for (int section = 0; section < sections; ++section)
+    current[static_cast<std::size_t>(section)] = header()->sectionSize(section);
+  // While the sections are still as the last fit left them, fit from the
+  // widths that fit started from: fitting through a passing small width
+  // (a window being laid out) would otherwise round the proportions away.
+  if (dragged_section >= 0 || current != fitted_ || fit_base_.size() != current.size())
+    fit_base_ = current;
   long long available = viewport()->width();
   if (dragged_section >= 0 && dragged_section < sections)
-    available -= header()->sectionSize(dragged_section);
+    available -= current[static_cast<std::size_t>(dragged_section)];
   long long others = 0;
   for (int section = 0; section < sections; ++section)
-    if (section != dragged_section) others += header()->sectionSize(section);
-  if (available <= 0 || others <= 0 || available == others) return;
+    if (section != dragged_section) others += fit_base_[static_cast<std::size_t>(section)];
+  if (available <= 0 || others <= 0) return;
   fitting_ = true;
   for (int section = 0; section < sections; ++section) {
     if (section == dragged_section) continue;
-    const long long width = available * header()->sectionSize(section) / others;
-    header()->resizeSection(section, static_cast<int>(std::max(width, 1LL)));
+    const long long width =
+        available == others ? fit_base_[static_cast<std::size_t>(section)]
+                            : available * fit_base_[static_cast<std::size_t>(section)] / others;
+    if (width != current[static_cast<std::size_t>(section)])
+      header()->resizeSection(section, static_cast<int>(std::max(width, 1LL)));
   }
   fitting_ = false;
+  fitted_.resize(static_cast<std::size_t>(sections));
+  for (int section = 0; section < sections; ++section)
+    fitted_[static_cast<std::size_t>(section)] = header()->sectionSize(section);
+  // A dragged divider sets new proportions.
+  if (dragged_section >= 0) fit_base_ = fitted_;
 }
 
 void ResultsView::UpdateSortIndicator() {
@@ -304,6 +322,18 @@ void ResultsView::focusInEvent(QFocusEvent* event) {
 void ResultsView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   FitColumns();
+}
+
+void ResultsView::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  FitColumns();
+}
+
+bool ResultsView::viewportEvent(QEvent* event) {
+  const bool handled = QTreeView::viewportEvent(event);
+  // The viewport also narrows when a scroll bar comes in.
+  if (event->type() == QEvent::Resize) FitColumns();
+  return handled;
 }
 
 void ResultsView::contextMenuEvent(QContextMenuEvent* event) {

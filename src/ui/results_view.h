@@ -16,9 +16,10 @@
 //     keeps the flag); sortChanged tells the form the new order.
 //
 // Columns are fitted to the list's width: after the view options are
-// applied, when the list is resized, and when the user finishes dragging a
-// column divider (the dragged column keeps its width, the others share the
-// rest in proportion to their widths).
+// applied, when the list is shown or resized, and when the user finishes
+// dragging a column divider (the dragged column keeps its width, the others
+// share the rest in proportion to their widths). A list not yet shown keeps
+// the widths it was given, since it has no real width to fit to.
 //
 // GUI thread only.
 #pragma once
@@ -102,6 +103,8 @@ class ResultsView : public QTreeView {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Drags the selected files out (copy, move or link); see file_clipboard.h.
@@ -120,6 +123,9 @@ class ResultsView : public QTreeView {
   // Width of each ViewColumn while shown, kept while it is hidden.
   std::array<std::int32_t, kViewColumnCount> widths_{};
   bool fitting_ = false;            // FitColumns must not re-enter itself
+  // Section widths the last fit started from, and those it left.
+  std::vector<int> fit_base_;
+  std::vector<int> fitted_;
   int dragged_section_ = -1;        // a divider being dragged by the user
   bool divider_pressed_ = false;
 };

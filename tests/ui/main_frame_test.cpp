@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -229,6 +230,51 @@ TEST(MainFrameTest, ViewOptionsThroughTheMenusReachTheSettings) {
   EXPECT_EQ(saved.sort_column, kColumnFolder);
   EXPECT_EQ(saved.sort_descending, 0);
   EXPECT_EQ(saved.include_subfolders, 0);
+}
+
+// Stored widths come back at start, fitted to the list in proportion, and
+// what closing writes back keeps those proportions.
+TEST(MainFrameTest, StoredColumnWidthsAreRestoredAndFittedAtStart) {
+  const struct {
+    bool show_type;
+    std::array<int, 3> stored;  // Name, Folder, Type
+  } kCases[] = {
+      {false, {150, 450, 0}},
+      {true, {100, 300, 200}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.show_type ? "with Type" : "Name and Folder");
+    FrameFixture f;
+    SettingsStore store;
+    store.WriteInt(settings::kView, settings::kFileType, c.show_type ? 1 : 0);
+    for (int column = 0; column < 3; ++column)
+      if (c.stored[column] > 0)
+        store.WriteInt(settings::kColumnWidths, settings::kColumnWidthNames[column],
+                       c.stored[column]);
+    f.frame->Start("");
+    f.frame->ShowWithPlacement(1);
+    f.frame->resize(900, 600);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.frame.get()));
+    QApplication::processEvents();
+    ResultsView* list = f.frame->form()->results_view();
+    QHeaderView* header = list->header();
+    const int columns = c.show_type ? 3 : 2;
+    ASSERT_EQ(columns, header->count());
+    int stored_sum = 0;
+    for (int column = 0; column < columns; ++column) stored_sum += c.stored[column];
+    const int width = list->viewport()->width();
+    for (int column = 0; column < columns; ++column) {
+      const int section = list->results()->ModelColumn(column);
+      EXPECT_NEAR(double(width) * c.stored[column] / stored_sum, header->sectionSize(section), 2.0)
+          << "column " << column << " in a list " << width << " wide";
+    }
+    f.CloseAndWait();
+    const ViewOptions saved = LoadViewOptions(&store);
+    for (int column = 1; column < columns; ++column)
+      EXPECT_NEAR(double(c.stored[column]) / c.stored[0],
+                  double(saved.column_widths[column]) / saved.column_widths[0], 0.02)
+          << "column " << column;
+  }
 }
 
 TEST(MainFrameTest, DroppedFilesOpenAsSavedFinds) {
