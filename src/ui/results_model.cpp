@@ -322,10 +322,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
       return QVariant();
     case Qt::ToolTipRole:
-      // The whole path, for names and folders cut by a narrow column.
-      return view_column == kColumnName || view_column == kColumnFolder
-                 ? PlainToolTip(FromNative(UncutPath(*record)))
-                 : QVariant();
+      // The whole text of a cell a narrow column cuts: the full path of a
+      // name, the whole folder text of a folder.
+      if (view_column == kColumnName) return PlainToolTip(FromNative(UncutPath(*record)));
+      if (view_column == kColumnFolder) return PlainToolTip(FromNative(record->folder));
+      return QVariant();
     default:
       return QVariant();
   }

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -41,6 +42,20 @@ std::vector<std::pair<int, int>> SelectedRuns(const QItemSelectionModel* selecti
   return merged;
 }
 
+// Folders of one find share their beginning (the drive and the folders
+// above the found ones); what tells rows apart is at their end, so a folder
+// too long for its column loses its middle.
+class MiddleElidingDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = Qt::ElideMiddle;
+  }
+};
+
 }  // namespace
 
 ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new ResultsModel(this)) {
@@ -55,6 +70,8 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
   setAllColumnsShowFocus(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setTextElideMode(Qt::ElideRight);
+  // Name and Folder are always the first two columns.
+  setItemDelegateForColumn(1, new MiddleElidingDelegate(this));
   setAccessibleName(QStringLiteral("Found files"));
   setDragEnabled(true);
   setDragDropMode(QAbstractItemView::DragOnly);

@@ -7,8 +7,11 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -51,6 +54,90 @@ struct ViewFixture {
   ResultsView view;
   bool running = false;
 };
+
+// A paint device that keeps the texts drawn on it, to read what the list
+// shows in its cells.
+class TextRecorder : public QPaintDevice {
+ public:
+  explicit TextRecorder(QSize size) : engine_(this), size_(size) {}
+  QPaintEngine* paintEngine() const override { return &engine_; }
+  const QStringList& texts() const { return texts_; }
+
+ protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth: return size_.width();
+      case PdmHeight: return size_.height();
+      case PdmWidthMM: return size_.width() / 4;
+      case PdmHeightMM: return size_.height() / 4;
+      case PdmDepth: return 32;
+      case PdmNumColors: return 0x7fffffff;
+      case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
+      case PdmDevicePixelRatio: return 1;
+      case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
+      default: return 0;
+    }
+  }
+
+ private:
+  class Engine : public QPaintEngine {
+   public:
+    explicit Engine(TextRecorder* owner) : owner_(owner) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawPolygon(const QPoint*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override {
+      owner_->texts_.append(item.text());
+    }
+    Type type() const override { return QPaintEngine::User; }
+
+   private:
+    TextRecorder* owner_;
+  };
+  mutable Engine engine_;
+  QSize size_;
+  QStringList texts_;
+};
+
+// A folder too long for its column keeps its beginning and its end; the
+// tooltip gives the whole folder (and a name's, its whole path), as text.
+TEST(ResultsView, LongFoldersLoseTheirMiddleAndShowWholeInTheirTooltip) {
+  ResultsFixture files;
+  ResultsView view;
+  view.resize(400, 200);
+  view.results()->SetPool(files.pool());
+  ViewOptions options;
+  options.column_widths[kColumnName] = 150;
+  options.column_widths[kColumnFolder] = 150;
+  view.SetViewOptions(options);
+  const std::string folder = "start_of_it\\middle<b>" + std::string(60, 'm') + "\\end_of_it";
+  view.results()->InsertRows({{0, files.File(folder + "\\name_of_it.txt")}});
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+
+  TextRecorder recorder(view.viewport()->size());
+  view.viewport()->render(&recorder);
+  const QString whole = QString::fromStdString("T:\\" + folder);
+  QString shown;
+  for (const QString& text : recorder.texts())
+    if (text.startsWith(QStringLiteral("T:"))) shown = text;
+  ASSERT_FALSE(shown.isEmpty()) << recorder.texts().join(QLatin1Char('|')).toStdString();
+  EXPECT_LT(shown.size(), whole.size());
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("T:\\start"))) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("end_of_it"))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+
+  const QModelIndex folder_cell = view.results()->index(0, view.results()->ModelColumn(kColumnFolder));
+  const QString tip = folder_cell.data(Qt::ToolTipRole).toString();
+  QTextDocument document;
+  document.setHtml(tip);
+  EXPECT_EQ(whole, document.toPlainText());
+  document.setHtml(view.results()->index(0, 0).data(Qt::ToolTipRole).toString());
+  EXPECT_EQ(whole + QStringLiteral("\\name_of_it.txt"), document.toPlainText());
+}
 
 TEST(ResultsView, SelectionStatusTexts) {
   const struct {
