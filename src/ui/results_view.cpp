@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <algorithm>
 #include <utility>
@@ -42,18 +43,33 @@ std::vector<std::pair<int, int>> SelectedRuns(const QItemSelectionModel* selecti
   return merged;
 }
 
+// Every row is at least as tall as an icon plus a pixel, whether or not its
+// icon is fetched yet: with uniform row heights the first row drawn sets
+// the height of all, and after a fast fill it has no icon.
+//
 // Folders of one find share their beginning (the drive and the folders
-// above the found ones); what tells rows apart is at their end, so a folder
-// too long for its column loses its middle.
-class MiddleElidingDelegate : public QStyledItemDelegate {
+// above the found ones); what tells rows apart is at their end, so the
+// Folder column's delegate cuts a text too long for it in its middle.
+class RowDelegate : public QStyledItemDelegate {
  public:
-  using QStyledItemDelegate::QStyledItemDelegate;
+  RowDelegate(Qt::TextElideMode elide, QAbstractItemView* view)
+      : QStyledItemDelegate(view), elide_(elide), view_(view) {}
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), ResultsView::IconHeight(*view_) + 1));
+    return size;
+  }
 
  protected:
   void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
     QStyledItemDelegate::initStyleOption(option, index);
-    option->textElideMode = Qt::ElideMiddle;
+    option->textElideMode = elide_;
   }
+
+ private:
+  Qt::TextElideMode elide_;
+  QAbstractItemView* view_;
 };
 
 }  // namespace
@@ -70,8 +86,9 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
   setAllColumnsShowFocus(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setTextElideMode(Qt::ElideRight);
+  setItemDelegate(new RowDelegate(Qt::ElideRight, this));
   // Name and Folder are always the first two columns.
-  setItemDelegateForColumn(1, new MiddleElidingDelegate(this));
+  setItemDelegateForColumn(1, new RowDelegate(Qt::ElideMiddle, this));
   setAccessibleName(QStringLiteral("Found files"));
   setDragEnabled(true);
   setDragDropMode(QAbstractItemView::DragOnly);
@@ -182,6 +199,12 @@ void ResultsView::InvertSelection() {
   add(next, rows - 1);
   selectionModel()->select(inverted, QItemSelectionModel::ClearAndSelect);
   ShowSelectionStatus();
+}
+
+int ResultsView::IconHeight(const QAbstractItemView& view) {
+  const QSize size = view.iconSize();
+  if (size.isValid()) return size.height();
+  return view.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &view);
 }
 
 int ResultsView::StandardColumnWidth(int view_column) const {

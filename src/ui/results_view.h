@@ -84,6 +84,10 @@ class ResultsView : public QTreeView {
   // times 24, 41, 17, 11 or 22.
   int StandardColumnWidth(int view_column) const;
 
+  // The height at which a view draws its icons (its icon size, else the
+  // style's small icon size); every row is at least this plus 1 tall.
+  static int IconHeight(const QAbstractItemView& view);
+
   // The header click: sorts as described above and emits sortChanged.
   void SortByHeader(int view_column);
 

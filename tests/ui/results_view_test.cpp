@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "results_fixture.h"
+#include "scaled_run.h"
 
 namespace quindelo::ui {
 namespace {
@@ -137,6 +138,41 @@ TEST(ResultsView, LongFoldersLoseTheirMiddleAndShowWholeInTheirTooltip) {
   EXPECT_EQ(whole, document.toPlainText());
   document.setHtml(view.results()->index(0, 0).data(Qt::ToolTipRole).toString());
   EXPECT_EQ(whole + QStringLiteral("\\name_of_it.txt"), document.toPlainText());
+}
+
+// A fast fill draws its first rows before any icon is fetched; rows are
+// still at least an icon plus a pixel tall once the icons come, at scale 1
+// and (in a process of its own) at scale 2.
+TEST(ResultsView, RowsAreTallerThanTheirIconsAfterAFastFill) {
+  ResultsFixture files;
+  EXPECT_DOUBLE_EQ(test::ScaleOfThisRun(), qApp->devicePixelRatio());
+  bool deferred = true;
+  ResultsView view;
+  view.resize(400, 300);
+  view.results()->SetPool(files.pool());
+  view.results()->SetDeferredDetails([&deferred] { return deferred; });
+  std::vector<RowInsert> rows;
+  for (int row = 0; row < 30; ++row)
+    rows.push_back({row, files.File("f\\r" + std::to_string(row) + (row % 2 ? ".txt" : ".png"))});
+  view.results()->InsertRows(rows);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  EXPECT_FALSE(view.results()->index(0, 0).data(Qt::DecorationRole).isValid());
+  deferred = false;
+  view.viewport()->repaint();
+  QApplication::processEvents();
+
+  const int icon = ResultsView::IconHeight(view);
+  const QIcon drawn = view.results()->index(0, 0).data(Qt::DecorationRole).value<QIcon>();
+  ASSERT_FALSE(drawn.isNull());
+  const int drawn_height = drawn.actualSize(QSize(icon, icon)).height();
+  EXPECT_GE(icon, drawn_height);
+  for (int row : {0, 1, 29}) {
+    const int height = view.visualRect(view.results()->index(row, 0)).height();
+    EXPECT_GE(height, icon + 1) << "row " << row;
+    EXPECT_GT(height, drawn_height) << "row " << row;
+  }
+  EXPECT_TRUE(test::RunScaled("2"));
 }
 
 TEST(ResultsView, SelectionStatusTexts) {
