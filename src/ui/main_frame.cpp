@@ -115,6 +115,12 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
     indicator_pane_->setText(text);
     indicator_pane_->setAccessibleDescription(text);
   });
+  // Rows whose files were found gone when drawn leave the list: the end
+  // message counts the rows that are left.
+  connect(form_->results_view()->results(), &ResultsModel::vanishedRowsRemoved, this, [this] {
+    form_->driver()->RecountEnd(form_->results_view()->results()->RowCount(),
+                                form_->status_text().toStdString());
+  });
   connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,

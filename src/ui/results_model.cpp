@@ -116,7 +116,25 @@ FoundFile* ResultsModel::RowRecord(int row) const {
   return rows_[static_cast<std::size_t>(row)];
 }
 
-void ResultsModel::InsertRows(const std::vector<RowInsert>& rows) {
+void ResultsModel::InsertRows(const std::vector<RowInsert>& given) {
+  // Records whose files a comparison of the sorted insertion already found
+  // gone are left out, so that the rows counted are the rows shown. The
+  // positions of the others move up by the rows left out before them.
+  std::vector<RowInsert> kept;
+  const std::vector<RowInsert>* source = &given;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (!given[i].record || !FoundGone(given[i].record)) continue;
+    if (source == &given) kept.assign(given.begin(), given.begin() + static_cast<long>(i));
+    source = &kept;
+    for (std::size_t j = i + 1; j < given.size(); ++j) {
+      if (given[j].record && FoundGone(given[j].record)) continue;
+      RowInsert row = given[j];
+      row.position -= static_cast<int>(j - kept.size());
+      kept.push_back(row);
+    }
+    break;
+  }
+  const std::vector<RowInsert>& rows = *source;
   std::size_t next = 0;
   while (next < rows.size()) {
     if (!rows[next].record) {
@@ -146,6 +164,7 @@ void ResultsModel::DeleteAllRows() {
   rows_.clear();
   rows_.shrink_to_fit();
   vanished_.clear();
+  present_.clear();
   endResetModel();
 }
 
@@ -234,13 +253,28 @@ void ResultsModel::Fetch(FoundFile* record, FileDetail what) const {
   if (pool_) FetchFileDetails(record, what, pool_);
 }
 
-bool ResultsModel::CheckVanished(FoundFile* record) const {
-  if (record->size_fetched() || Deferred() || !pool_) return vanished_.count(record) != 0;
-  Fetch(record, FileDetail::kSizeAndDate);
+bool ResultsModel::FoundGone(const FoundFile* record) const {
+  if (!record->size_fetched() || static_cast<std::uint32_t>(record->last_write) != 0) return false;
   // A lookup that failed leaves time 0, whose low 32 bits are 0. A file that
-  // exists may show the same (a time before 1970, or a real time whose low
-  // bits happen to be 0), so only a second lookup that fails too removes it.
-  if (static_cast<std::uint32_t>(record->last_write) != 0 || Exists(*record)) return false;
+  // exists may show the same (a real time whose low bits happen to be 0), so
+  // only a second lookup that fails too counts; one that finds the file is
+  // remembered, so that it is not asked again at every paint.
+  if (present_.count(record)) return false;
+  if (Exists(*record)) {
+    present_.insert(record);
+    return false;
+  }
+  return true;
+}
+
+bool ResultsModel::CheckVanished(FoundFile* record) const {
+  if (vanished_.count(record)) return true;
+  if (!pool_ || Deferred()) return false;
+  // Size and date may have been fetched before the Name cell was first
+  // drawn (a sort by size or date, a Size cell): a file found gone then
+  // goes as well.
+  Fetch(record, FileDetail::kSizeAndDate);
+  if (!FoundGone(record)) return false;
   vanished_.insert(record);
   if (!removal_queued_) {
     removal_queued_ = true;

@@ -14,8 +14,8 @@
 // row (persistent indexes) follow their records.
 //
 // A row whose file has vanished (its size and date, fetched for its Name
-// cell, say the file was not found, and a second look finds nothing either)
-// is removed shortly after that cell was asked for: the removal is queued,
+// cell or before it, say the file was not found, and a second look finds
+// nothing either) is removed shortly after its Name cell was asked for: the removal is queued,
 // since a model must not change while a view paints it. While details are
 // deferred such a row stays.
 //
@@ -83,8 +83,10 @@ class ResultsModel : public QAbstractTableModel {
   FoundFile* RowRecord(int row) const;
   // rows ascend by position, each position being the row's place once the
   // whole batch is in (FindWindow::InsertRows). Each contiguous run of
-  // positions becomes one row insertion. Null records are left out;
-  // positions out of range are clamped to the list.
+  // positions becomes one row insertion. Null records are left out, and so
+  // are records whose size and date were fetched already (by the sorted
+  // insertion) and say the file is gone; positions out of range are clamped
+  // to the list.
   void InsertRows(const std::vector<RowInsert>& rows);
   // Deletes every row (a model reset). Afterwards no record pointer is held.
   void DeleteAllRows();
@@ -125,6 +127,9 @@ class ResultsModel : public QAbstractTableModel {
   // Size and date for the Name cell; true when the file turned out gone
   // (the row is then queued for removal).
   bool CheckVanished(FoundFile* record) const;
+  // Whether the record's size and date were fetched and say the file is
+  // gone, and a second look does not find it either.
+  bool FoundGone(const FoundFile* record) const;
   std::vector<int> ShownColumns(const ViewOptions& options) const;
 
   std::vector<FoundFile*> rows_;
@@ -138,6 +143,8 @@ class ResultsModel : public QAbstractTableModel {
   // compared as pointers, and cleared whenever the rows are deleted, so
   // that a pointer reused by a later result set never removes its row.
   mutable std::unordered_set<const FoundFile*> vanished_;
+  // Records whose time looked like a failed lookup but whose files exist.
+  mutable std::unordered_set<const FoundFile*> present_;
   mutable bool removal_queued_ = false;
 };
 

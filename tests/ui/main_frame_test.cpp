@@ -277,6 +277,47 @@ TEST(MainFrameTest, StoredColumnWidthsAreRestoredAndFittedAtStart) {
   }
 }
 
+// Files deleted after the find leave the list when their rows are drawn,
+// also when a sort by size looked them up first, and the end message
+// always counts the rows the list holds.
+TEST(MainFrameTest, RowsOfDeletedFilesGoAndTheEndMessageCountsTheRest) {
+  FrameFixture f;
+  for (int i = 0; i < 60; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/f%02d.txt", i);
+    test::WriteTextFile(f.root + name, std::string(static_cast<std::size_t>(i + 1), 'x'));
+  }
+  f.frame->Start("");
+  f.frame->ShowWithPlacement(1);
+  f.frame->resize(600, 300);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(f.frame.get()));
+  FindForm* form = f.frame->form();
+  ResultsView* list = form->results_view();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QTest::keyClicks(form->named_box()->lineEdit(), "f*");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 60 files."; }));
+  ASSERT_EQ(60, list->results()->RowCount());
+  ASSERT_FALSE(list->viewport()->rect().contains(
+      list->visualRect(list->results()->index(59, 0)).topLeft()));
+
+  // A row first drawn when scrolled to.
+  ASSERT_EQ(0, unlink((f.root + "/f58.txt").c_str()));
+  list->scrollToBottom();
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 59 files."; }))
+      << f.frame->message_pane()->text().toStdString();
+  EXPECT_EQ(59, list->results()->RowCount());
+
+  // A sort by size looks every file up; the deleted one comes first, with
+  // size 0, and goes when drawn.
+  ASSERT_EQ(0, unlink((f.root + "/f30.txt").c_str()));
+  f.frame->action(kCmdSortSize)->trigger();
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 58 files."; }))
+      << f.frame->message_pane()->text().toStdString();
+  EXPECT_EQ(58, list->results()->RowCount());
+  for (int row = 0; row < list->results()->RowCount(); ++row)
+    EXPECT_NE(std::string("f30.txt"), list->results()->RowRecord(row)->name());
+}
+
 TEST(MainFrameTest, DroppedFilesOpenAsSavedFinds) {
   FrameFixture f;
   f.frame->Start("");
