@@ -117,6 +117,7 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   });
   // Rows whose files were found gone when drawn leave the list: the end
   // message counts the rows that are left.
+  form_->results_view()->SetStatusReader([this] { return form_->status_text(); });
   connect(form_->results_view()->results(), &ResultsModel::vanishedRowsRemoved, this, [this] {
     form_->driver()->RecountEnd(form_->results_view()->results()->RowCount(),
                                 form_->status_text().toStdString());

@@ -2,7 +2,10 @@
 #include "ui/results_model.h"
 
 #include <QMetaObject>
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <numeric>
 
 #include "platform/folder.h"
@@ -44,17 +47,30 @@ bool Exists(const FoundFile& record) {
 
 }  // namespace
 
+struct ResultsModel::DetailJob {
+  FileDetail what = FileDetail::kSizeAndDate;
+  std::uint64_t generation = 0;
+  std::vector<FoundFile*> records;  // the owning thread's only
+  std::vector<std::string> paths;   // uncut paths, then names, per record
+  std::vector<std::string> names;
+  std::vector<FileDetailLookup> found;  // the worker's until it is joined
+  std::atomic<bool> cancel{false};
+};
+
 ResultsModel::ResultsModel(QObject* parent)
     : QAbstractTableModel(parent), own_types_(std::make_unique<FileTypes>()) {
   types_ = own_types_.get();
   columns_ = ShownColumns(options_);
 }
 
-ResultsModel::~ResultsModel() = default;
+ResultsModel::~ResultsModel() {
+  if (detail_job_) detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+}
 
 void ResultsModel::SetPool(ResultsPool* pool) {
   if (pool == pool_) return;
-  DeleteAllRows();
+  DeleteAllRows();  // drops a waiting sort too
   if (pool_) pool_->set_type_provider(nullptr);
   pool_ = pool;
   if (pool_) pool_->set_type_provider(types_);
@@ -160,6 +176,8 @@ void ResultsModel::InsertRows(const std::vector<RowInsert>& given) {
 }
 
 void ResultsModel::DeleteAllRows() {
+  DropDetailJob();
+  ++generation_;
   beginResetModel();
   rows_.clear();
   rows_.shrink_to_fit();
@@ -186,15 +204,88 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
 }
 
 void ResultsModel::Resort() {
-  if (rows_.size() < 2 || !pool_) return;
+  if (rows_.size() < 2 || !pool_) {
+    DropDetailJob();
+    return;
+  }
   const SortOrder order = sort_order();
-  // Fetch what the comparison needs before the layout change starts, so
-  // that a pool that cannot grow throws while the model is still intact.
   if (order.key == SortKey::kType || order.key == SortKey::kSize || order.key == SortKey::kDate) {
     const FileDetail what =
         order.key == SortKey::kType ? FileDetail::kType : FileDetail::kSizeAndDate;
-    for (FoundFile* record : rows_) FetchFileDetails(record, what, pool_);
+    // A worker already looking these details up sorts by the current order
+    // when it is done.
+    if (detail_job_ && detail_job_->what == what) return;
+    std::vector<FoundFile*> missing;
+    for (FoundFile* record : rows_)
+      if (what == FileDetail::kType ? !record->type_fetched() : !record->size_fetched())
+        missing.push_back(record);
+    if (missing.size() > kInlineDetailRows) {
+      StartDetailJob(std::move(missing), what);
+      return;
+    }
+    // Fetched before the layout change starts, so that a pool that cannot
+    // grow throws while the model is still intact.
+    for (FoundFile* record : missing) FetchFileDetails(record, what, pool_);
   }
+  DropDetailJob();
+  SortRows(order);
+}
+
+void ResultsModel::StartDetailJob(std::vector<FoundFile*> records, FileDetail what) {
+  // The sort still waits, for other details: no end of the wait is told.
+  if (detail_job_) detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+  const bool was_pending = detail_job_ != nullptr;
+  auto job = std::make_shared<DetailJob>();
+  job->what = what;
+  job->generation = generation_;
+  job->paths.reserve(records.size());
+  job->names.reserve(records.size());
+  for (const FoundFile* record : records) {
+    job->paths.push_back(UncutPath(*record));
+    job->names.emplace_back(record->name());
+  }
+  job->records = std::move(records);
+  detail_job_ = job;
+  detail_thread_ = std::thread([this, job] {
+    pthread_setname_np(pthread_self(), "sort-details");
+    // Its own desktop types: FileTypes answers type names on any thread,
+    // and this one lives as long as the lookups do.
+    const FileTypes types;
+    job->found.reserve(job->paths.size());
+    for (std::size_t i = 0; i < job->paths.size() && !job->cancel.load(); ++i)
+      job->found.push_back(LookUpFileDetail(job->paths[i], job->names[i], job->what, types));
+    if (job->cancel.load()) return;
+    // The model joins this thread before it goes, so it is still there;
+    // the call runs on the model's thread.
+    QMetaObject::invokeMethod(
+        this, [this, job] { FinishDetailJob(job); }, Qt::QueuedConnection);
+  });
+  if (!was_pending) emit sortPending(true);
+}
+
+void ResultsModel::FinishDetailJob(const std::shared_ptr<DetailJob>& job) {
+  if (job != detail_job_) return;  // dropped meanwhile
+  if (detail_thread_.joinable()) detail_thread_.join();
+  detail_job_.reset();
+  if (job->generation == generation_ && pool_) {
+    for (std::size_t i = 0; i < job->found.size(); ++i)
+      StoreFileDetail(job->records[i], job->found[i], pool_);
+  }
+  // Sorts now, or waits for the rows that came in meanwhile.
+  Resort();
+  if (!detail_job_) emit sortPending(false);
+}
+
+void ResultsModel::DropDetailJob() {
+  if (!detail_job_) return;
+  detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+  detail_job_.reset();
+  emit sortPending(false);
+}
+
+void ResultsModel::SortRows(SortOrder order) {
   std::vector<int> permutation(rows_.size());
   std::iota(permutation.begin(), permutation.end(), 0);
   std::stable_sort(permutation.begin(), permutation.end(), [&](int a, int b) {

@@ -21,6 +21,8 @@ namespace quindelo::ui {
 
 namespace {
 
+constexpr char kSortingText[] = "Sorting...";
+
 // Standard widths, in widths of "0" in the list's font.
 constexpr int kStandardWidthDigits[kViewColumnCount] = {24, 41, 17, 11, 22};
 
@@ -106,11 +108,25 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
     if (divider_pressed_ && !fitting_) dragged_section_ = section;
   });
   connect(model_, &ResultsModel::vanishedRowsRemoved, this, [this] { viewport()->update(); });
+  connect(model_, &ResultsModel::sortPending, this, [this](bool pending) {
+    if (pending) {
+      status_before_sort_ = status_reader_ ? status_reader_() : QString();
+      emit statusText(QString::fromLatin1(kSortingText));
+    } else if (!status_reader_) {
+      ShowSelectionStatus();
+    } else if (status_reader_() == QLatin1String(kSortingText)) {
+      emit statusText(status_before_sort_);
+    }
+  });
 
   SetViewOptions(model_->view_options());
 }
 
 ResultsView::~ResultsView() = default;
+
+void ResultsView::SetStatusReader(std::function<QString()> reader) {
+  status_reader_ = std::move(reader);
+}
 
 void ResultsView::SetFindRunning(std::function<bool()> running) {
   find_running_ = std::move(running);

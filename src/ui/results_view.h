@@ -49,6 +49,13 @@ class ResultsView : public QTreeView {
   // and the list gaining the focus selects nothing. Empty: never running.
   void SetFindRunning(std::function<bool()> running);
 
+  // Reads the status line as it is shown now (the form's status text).
+  // While a sort waits for the details it needs, the status line reads
+  // "Sorting..."; afterwards the text from before comes back, unless
+  // something else was written meanwhile. Empty: the selection status is
+  // written afterwards instead.
+  void SetStatusReader(std::function<QString()> reader);
+
   // Writes the selection status line: emits statusText with the text for
   // the selected rows among all rows. Does nothing while a find runs.
   void ShowSelectionStatus();
@@ -124,6 +131,8 @@ class ResultsView : public QTreeView {
 
   ResultsModel* model_;
   std::function<bool()> find_running_;
+  std::function<QString()> status_reader_;
+  QString status_before_sort_;
   // Width of each ViewColumn while shown, kept while it is hidden.
   std::array<std::int32_t, kViewColumnCount> widths_{};
   bool fitting_ = false;            // FitColumns must not re-enter itself

@@ -20,6 +20,7 @@
 
 #include "results_fixture.h"
 #include "scaled_run.h"
+#include "ui/run_until.h"
 
 namespace quindelo::ui {
 namespace {
@@ -173,6 +174,83 @@ TEST(ResultsView, RowsAreTallerThanTheirIconsAfterAFastFill) {
     EXPECT_GT(height, drawn_height) << "row " << row;
   }
   EXPECT_TRUE(test::RunScaled("2"));
+}
+
+// A sort that needs details most rows lack leaves the window thread free:
+// the details are looked up elsewhere while the status line reads
+// "Sorting...", and the rows are sorted once they are there, with the rows
+// that came in meanwhile. A later sort, or deleting the rows, drops the wait.
+TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
+  ResultsFixture files;
+  ResultsView view;
+  view.resize(400, 300);
+  view.results()->SetPool(files.pool());
+  QString status = QStringLiteral("Found 200 files.");
+  QObject::connect(&view, &ResultsView::statusText, [&status](const QString& text) { status = text; });
+  view.SetStatusReader([&status] { return status; });
+  ViewOptions options;
+  options.show_size = 1;
+  options.sort_column = kColumnName;
+  view.SetViewOptions(options);
+  const char* const kExtensions[] = {".txt", ".png", ".c", ".pdf"};
+  std::vector<RowInsert> rows;
+  for (int row = 0; row < 200; ++row) {
+    char name[32];
+    std::snprintf(name, sizeof name, "r%03d%s", row, kExtensions[row % 4]);
+    rows.push_back({row, files.File(std::string("f\\") + name, static_cast<std::size_t>((row * 37) % 200))});
+  }
+  ResultsModel* model = view.results();
+  model->InsertRows(rows);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  auto fetched = [&](FileDetail what) {
+    int count = 0;
+    for (int row = 0; row < model->RowCount(); ++row)
+      count += what == FileDetail::kType ? model->RowRecord(row)->type_fetched()
+                                         : model->RowRecord(row)->size_fetched();
+    return count;
+  };
+  auto in_order = [&] {
+    for (int row = 1; row < model->RowCount(); ++row)
+      if (CompareFoundFiles(model->RowRecord(row - 1), model->RowRecord(row), model->sort_order(),
+                            files.pool()) > 0)
+        return false;
+    return true;
+  };
+
+  const int drawn = fetched(FileDetail::kSizeAndDate);  // the visible rows
+  ASSERT_LT(drawn, 100);
+  view.SortByHeader(kColumnType);
+  EXPECT_TRUE(model->sort_pending());
+  EXPECT_EQ(QString("Sorting..."), status);
+  EXPECT_EQ(0, fetched(FileDetail::kType));  // nothing looked up here
+  EXPECT_EQ(std::string("r000.txt"), model->RowRecord(0)->name());  // not sorted yet
+  EXPECT_EQ(model->ModelColumn(kColumnType), view.header()->sortIndicatorSection());
+  // Rows found meanwhile are sorted with the rest.
+  model->InsertRows({{0, files.File("f\\late.zzz")}, {1, files.File("f\\early.aaa")}});
+  ASSERT_TRUE(test::RunUntil([&] { return !model->sort_pending(); }));
+  EXPECT_EQ(202, fetched(FileDetail::kType));
+  EXPECT_TRUE(in_order());
+  EXPECT_EQ(QString("Found 200 files."), status);
+
+  // A sort by name drops a wait for sizes; the rows are by name at once.
+  view.SortByHeader(kColumnSize);
+  EXPECT_TRUE(model->sort_pending());
+  view.SortByHeader(kColumnName);
+  EXPECT_FALSE(model->sort_pending());
+  EXPECT_TRUE(in_order());
+  EXPECT_EQ(QString("Found 200 files."), status);
+  QApplication::processEvents();
+  EXPECT_TRUE(in_order());
+
+  // Deleting the rows drops the wait; nothing of it reaches the next rows.
+  view.SortByHeader(kColumnSize);
+  ASSERT_TRUE(model->sort_pending());
+  model->DeleteAllRows();
+  EXPECT_FALSE(model->sort_pending());
+  model->InsertRows({{0, files.File("f\\again.txt", 5)}});
+  QApplication::processEvents();
+  EXPECT_EQ(1, model->RowCount());
 }
 
 TEST(ResultsView, SelectionStatusTexts) {
