@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <numeric>
 
 #include "platform/folder.h"
@@ -43,6 +44,15 @@ bool Exists(const FoundFile& record) {
   platform::FindData data;
   return platform::ToNativePath(UncutPath(record), &native) &&
          platform::GetFindData(native, &data);
+}
+
+}  // namespace
+
+namespace {
+
+std::mutex& HandOverLock() {
+  static std::mutex lock;
+  return lock;
 }
 
 }  // namespace
@@ -257,9 +267,17 @@ void ResultsModel::StartDetailJob(std::vector<FoundFile*> records, FileDetail wh
       job->found.push_back(LookUpFileDetail(job->paths[i], job->names[i], job->what, types));
     if (job->cancel.load()) return;
     // The model joins this thread before it goes, so it is still there;
-    // the call runs on the model's thread.
+    // the call runs on the model's thread. The hand-over lock orders the
+    // call's captures for checkers that cannot see into Qt's event queue
+    // (as PostToWindow does).
+    std::lock_guard<std::mutex> handing_over(HandOverLock());
     QMetaObject::invokeMethod(
-        this, [this, job] { FinishDetailJob(job); }, Qt::QueuedConnection);
+        this,
+        [this, job] {
+          { std::lock_guard<std::mutex> handed_over(HandOverLock()); }
+          FinishDetailJob(job);
+        },
+        Qt::QueuedConnection);
   });
   if (!was_pending) emit sortPending(true);
 }
