@@ -5,7 +5,10 @@
 // table: C: is "/", and every other mounted real file system takes the next
 // free letter from D: in order of mount point.
 //
-// Thread-safe; every call reads the current settings and mount table.
+// Thread-safe. The table is built from the settings and the mount table and
+// kept while the settings file is unchanged, for at most a second after the
+// mounts were read; the type of each automatic drive is worked out once per
+// build, not at each lookup.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +42,15 @@ struct DriveEntry {
 // automatic drives are off. An empty list restores the normal table.
 // Used by the command-line finder's --drive option.
 void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives);
+
+// How often, in this process so far, the table was built and the type of
+// an automatic drive was worked out from the system (for tests and
+// benchmarks, which compare two readings).
+struct DriveTableCounts {
+  std::uint64_t tables_built = 0;
+  std::uint64_t types_worked_out = 0;
+};
+DriveTableCounts DriveTableCountsSoFar();
 
 // Bit n set when drive letter 'A' + n exists (GetLogicalDrives).
 std::uint32_t LogicalDriveMask();

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <cctype>
@@ -45,6 +46,9 @@ bool StartsWithFolder(const std::string& path, const std::string& folder) {
          path[folder.size()] == '/';
 }
 
+std::atomic<std::uint64_t> g_tables_built{0};
+std::atomic<std::uint64_t> g_types_worked_out{0};
+
 bool IsRemovableDevice(unsigned major, unsigned minor) {
   // The partition's own folder has no "removable"; its disk (the parent) has.
   std::error_code ec;
@@ -60,6 +64,7 @@ bool IsRemovableDevice(unsigned major, unsigned minor) {
 }
 
 std::uint32_t DriveTypeOf(const Mount& m) {
+  g_types_worked_out.fetch_add(1, std::memory_order_relaxed);
   if (m.fs_type == "iso9660" || m.fs_type == "udf") return kDriveCdRom;
   if (IsNetworkFileSystem(m.fs_type)) return kDriveRemote;
   if (StartsWithFolder(m.point, "/media") || StartsWithFolder(m.point, "/run/media") ||
@@ -96,6 +101,9 @@ std::string LabelOf(std::uint64_t device) {
 struct Slot {
   std::string root;
   const Mount* mount = nullptr;  // automatic drives only
+  // Worked out when the table is built: telling a removable device takes a
+  // walk under /sys, far too much for every path the window converts.
+  std::uint32_t type = kDriveFixed;
 };
 
 Mutex g_process_drives_lock;
@@ -222,6 +230,9 @@ std::shared_ptr<const TableSnapshot> CurrentTable() {
   }
   auto snapshot = std::make_shared<TableSnapshot>();
   snapshot->table = BuildTable(&snapshot->mounts);
+  for (Slot& slot : snapshot->table)
+    if (slot.mount) slot.type = DriveTypeOf(*slot.mount);
+  g_tables_built.fetch_add(1, std::memory_order_relaxed);
   MutexLock lock(&g_snapshot_lock);
   if (generation != g_generation) return snapshot;
   g_snapshot = snapshot;
@@ -239,6 +250,13 @@ std::uint32_t FoldSerial(const struct statvfs& vfs, std::uint64_t device) {
 }
 
 }  // namespace
+
+DriveTableCounts DriveTableCountsSoFar() {
+  DriveTableCounts counts;
+  counts.tables_built = g_tables_built.load(std::memory_order_relaxed);
+  counts.types_worked_out = g_types_worked_out.load(std::memory_order_relaxed);
+  return counts;
+}
 
 void SetProcessDrives(const std::vector<std::pair<char, std::string>>& drives) {
   {
@@ -279,7 +297,7 @@ bool LookUpDrive(char letter, DriveEntry* entry, bool with_volume) {
     return false;
   }
   entry->device = st.st_dev;
-  entry->type = slot.mount ? DriveTypeOf(*slot.mount) : kDriveFixed;
+  entry->type = slot.type;
   if (slot.mount && entry->type == kDriveRemote) entry->remote_name = slot.mount->source;
   if (!with_volume) return true;
   struct statvfs vfs;

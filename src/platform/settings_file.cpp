@@ -333,15 +333,31 @@ bool SetValue(Document* doc, const std::string& section, const std::string& name
 
 // One read, change and rewrite of the file, as one writer among all
 // processes: edit changes the document and says whether to write it.
-// The lock file comes first, so that threads of this process that only read
-// do not wait while a writer waits for another process.
+// An edit that leaves the text as it was writes nothing: the file keeps its
+// inode and times, and with them whatever is cached on them (the drive
+// table is). That is checked first without the lock file, since most writes
+// of a session store what is already there; the lock file comes before the
+// process's lock, so that threads of this process that only read do not
+// wait while a writer waits for another process.
 template <typename Edit>
 bool RewriteDocument(Edit edit) {
+  {
+    platform::MutexLock lock(&g_settings_lock);
+    std::string before;
+    if (!ReadSettingsText(&before)) return false;
+    Document doc = ParseDocument(before);
+    if (!edit(&doc)) return false;
+    if (SerializeDocument(doc) == before) return true;
+  }
   SettingsWriteLock file_lock;
   if (!file_lock.held()) return false;
   platform::MutexLock lock(&g_settings_lock);
-  Document doc;
-  return LoadDocument(&doc) && edit(&doc) && WriteSettingsText(SerializeDocument(doc));
+  std::string before;
+  if (!ReadSettingsText(&before)) return false;
+  Document doc = ParseDocument(before);
+  if (!edit(&doc)) return false;
+  const std::string after = SerializeDocument(doc);
+  return after == before || WriteSettingsText(after);
 }
 
 bool WriteValue(const std::string& section, const std::string& name, const std::string& text) {

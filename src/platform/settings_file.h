@@ -6,7 +6,8 @@
 // Every call reads the file as it is now (the path is taken from the
 // environment at each call, so tests can move it). Writes replace the whole
 // file atomically (temporary file, then rename), so a reader never sees a
-// half-written file. Section and value names compare without regard to case.
+// half-written file; a write that would leave the text as it is (the value
+// is already stored so) succeeds without touching the file. Section and value names compare without regard to case.
 // A damaged line reads as a missing value; it is never a crash.
 // All functions are thread-safe (one process-wide lock). Writes from several
 // processes at once are taken one at a time (an exclusive lock on a lock file

@@ -47,22 +47,24 @@ int ThreeWay(T a, T b) {
 }
 
 
-void FetchType(FoundFile* record, const std::string& native, ResultsPool* pool) {
-  const FileTypeProvider& provider = pool->type_provider();
+// The type text of a file: the provider's type name, else the description
+// of its extension's class, else empty.
+std::string LookUpType(const std::string& native, const char* name,
+                       const FileTypeProvider& provider) {
   std::string text;
   if (!native.empty() && provider.TypeName(native, &text)) {
     if (text.size() > kMaxTypeNameLength) text.resize(kMaxTypeNameLength);
-    record->type = pool->Add(text);
-    return;
+    return text;
   }
-  record->type = kEmptyTypeText;
-  const char* dot = std::strrchr(record->name(), '.');
-  if (!dot) return;
+  text.clear();
+  const char* dot = std::strrchr(name, '.');
+  if (!dot) return text;
   std::string extension(dot, std::min(std::strlen(dot), kMaxClassTextLength));
   if (provider.ExtensionClassDescription(extension, &text)) {
     if (text.size() > kMaxClassTextLength) text.resize(kMaxClassTextLength);
-    record->type = pool->Add(text);
+    return text;
   }
+  return std::string();
 }
 
 }  // namespace
@@ -154,31 +156,50 @@ void FetchFileDetails(FoundFile* record, FileDetail what, ResultsPool* pool) {
       if (record->size_fetched()) return;
       break;
   }
+  if (what != FileDetail::kIcon) {
+    StoreFileDetail(record,
+                    LookUpFileDetail(UncutPath(*record), record->name(), what, pool->type_provider()),
+                    pool);
+    return;
+  }
   std::string native;
   if (!platform::ToNativePath(UncutPath(*record), &native)) native.clear();
+  std::int32_t icon = 0;
+  if (native.empty() || !pool->type_provider().IconIndex(native, &icon) || icon < 0) icon = 0;
+  record->icon = icon;
+}
 
-  switch (what) {
-    case FileDetail::kIcon: {
-      std::int32_t icon = 0;
-      if (native.empty() || !pool->type_provider().IconIndex(native, &icon) || icon < 0)
-        icon = 0;
-      record->icon = icon;
-      break;
+FileDetailLookup LookUpFileDetail(const std::string& uncut_path, const std::string& name,
+                                  FileDetail what, const FileTypeProvider& provider) {
+  FileDetailLookup found;
+  found.what = what;
+  std::string native;
+  if (!platform::ToNativePath(uncut_path, &native)) native.clear();
+  if (what == FileDetail::kType) {
+    found.type = LookUpType(native, name.c_str(), provider);
+  } else if (what == FileDetail::kSizeAndDate) {
+    platform::FindData data;
+    if (!native.empty() && platform::GetFindData(native, &data)) {
+      found.size = static_cast<std::uint32_t>(data.size);
+      found.last_write = data.last_write_time;
     }
+  }
+  return found;
+}
+
+void StoreFileDetail(FoundFile* record, const FileDetailLookup& found, ResultsPool* pool) {
+  switch (found.what) {
     case FileDetail::kType:
-      FetchType(record, native, pool);
-      break;
-    case FileDetail::kSizeAndDate: {
-      platform::FindData data;
-      if (!native.empty() && platform::GetFindData(native, &data)) {
-        record->size = static_cast<std::uint32_t>(data.size);
-        record->last_write = data.last_write_time;
-      } else {
-        record->size = 0;
-        record->last_write = 0;
-      }
-      break;
-    }
+      if (record->type_fetched()) return;
+      record->type = found.type.empty() ? kEmptyTypeText : pool->Add(found.type);
+      return;
+    case FileDetail::kSizeAndDate:
+      if (record->size_fetched()) return;
+      record->size = found.size;
+      record->last_write = found.last_write;
+      return;
+    case FileDetail::kIcon:
+      return;
   }
 }
 

@@ -154,6 +154,24 @@ enum class FileDetail { kIcon, kType, kSizeAndDate };
 // unknown, gets size 0 and last-write time 0.
 void FetchFileDetails(FoundFile* record, FileDetail what, ResultsPool* pool);
 
+// FetchFileDetails in two steps, for a caller that looks details up on a
+// thread of its own: LookUpFileDetail asks the file system and the type
+// provider and touches no record and no pool, so it may run on any thread
+// (the provider's calls must be thread-safe, as FileTypes' are);
+// StoreFileDetail puts what was found into the record, on the thread that
+// owns the record, unless that part was fetched meanwhile. Only kType and
+// kSizeAndDate.
+struct FileDetailLookup {
+  FileDetail what = FileDetail::kSizeAndDate;
+  std::string type;  // kType: the type text; empty for the empty text
+  std::uint32_t size = 0;
+  std::uint64_t last_write = 0;
+};
+// uncut_path is the record's UncutPath, name its name().
+FileDetailLookup LookUpFileDetail(const std::string& uncut_path, const std::string& name,
+                                  FileDetail what, const FileTypeProvider& provider);
+void StoreFileDetail(FoundFile* record, const FileDetailLookup& found, ResultsPool* pool);
+
 // The sort keys of the view options, by their stored values.
 enum class SortKey : std::int32_t { kName = 0, kFolder = 1, kType = 2, kSize = 3, kDate = 4 };
 

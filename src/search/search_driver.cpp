@@ -474,6 +474,21 @@ bool SearchDriver::WaitForFindEnd(std::chrono::milliseconds timeout, FindEnd* en
   return idle;
 }
 
+bool SearchDriver::RecountEnd(int rows, const std::string& shown) {
+  std::string message;
+  {
+    platform::MutexLock lock(&state_lock_);
+    if (!FindIdleLocked() || last_end_.outcome != FindOutcome::kFound ||
+        last_end_.indicator != " " || last_end_.message != shown)
+      return false;
+    last_end_.message = FindEndMessage(rows, false, false);
+    last_end_.outcome = FindEndOutcome(rows, false, false);
+    message = last_end_.message;
+  }
+  Show(message, nullptr);
+  return true;
+}
+
 bool SearchDriver::FindIdleLocked() const {
   return deadline_.load() == 0 && starters_active_ == 0 && !running_ && !ending_;
 }

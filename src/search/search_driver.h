@@ -250,6 +250,14 @@ class SearchDriver {
   // none: an empty named text, a path, a containing text that does not
   // compile). False when timeout passed first.
   bool WaitForFindEnd(std::chrono::milliseconds timeout, FindEnd* end);
+
+  // Rows of the list went away after the last find ended (the window found
+  // their files gone when it drew them); the list now holds rows rows. When
+  // no find is under way, the last one ended with files found ("Found one
+  // file." or "Found %d files.", no failure) and shown is still that
+  // message, the message for rows becomes the find's end and is shown.
+  // Returns whether it was. Window thread.
+  bool RecountEnd(int rows, const std::string& shown);
   // The same without a time limit.
   FindEnd WaitForFindEnd();
 

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QSignalBlocker>
 #include <QStyle>
+#include <algorithm>
 #include <vector>
 
 #include "index/drive_query.h"
@@ -35,7 +36,32 @@ const char* KindLabel(DriveKind kind) {
   return "";
 }
 
+// The box's own delegate, with entries at least as tall as a drive picture
+// plus a pixel, so that pictures never overlap the next entry.
+class EntryHeightDelegate : public QAbstractItemDelegate {
+ public:
+  EntryHeightDelegate(QAbstractItemDelegate* inner, const QComboBox* box)
+      : QAbstractItemDelegate(box->view()), inner_(inner), box_(box) {
+    inner_->setParent(this);
+  }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    inner_->paint(painter, option, index);
+  }
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = inner_->sizeHint(option, index);
+    size.setHeight(std::max(size.height(), DriveEntryMinimumHeight(*box_)));
+    return size;
+  }
+
+ private:
+  QAbstractItemDelegate* inner_;
+  const QComboBox* box_;
+};
+
 }  // namespace
+
+int DriveEntryMinimumHeight(const QComboBox& box) { return box.iconSize().height() + 1; }
 
 DriveKind KindOfDriveType(std::uint32_t type) {
   switch (type) {
@@ -134,6 +160,8 @@ LookInBox::LookInBox(QWidget* parent) : QComboBox(parent) {
   // Drive entries carry a picture and history entries none: every entry
   // gets the same height all the same.
   if (auto* list = qobject_cast<QListView*>(view())) list->setUniformItemSizes(true);
+  if (QAbstractItemDelegate* own = view()->itemDelegate())
+    view()->setItemDelegate(new EntryHeightDelegate(own, this));
 }
 
 void LookInBox::showPopup() {

@@ -56,6 +56,10 @@ int RebuildDriveEntries(QComboBox* box);
 // The number of drive entries box holds now.
 int DriveEntryCount(const QComboBox* box);
 
+// The least height of an entry of box: its icon's height plus 1 (every
+// entry has it, drive entries and history entries alike).
+int DriveEntryMinimumHeight(const QComboBox& box);
+
 // The look-in box: rebuilds its drive entries each time it drops down.
 class LookInBox : public QComboBox {
   Q_OBJECT

@@ -240,6 +240,13 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   statusBar()->addPermanentWidget(indicator_pane_);
   connect(form_, &FindForm::statusChanged, this, &MainFrame::ShowStatus);
   connect(form_, &FindForm::indicatorChanged, this, &MainFrame::ShowIndicator);
+  // Rows whose files were found gone when drawn leave the list: the end
+  // message counts the rows that are left.
+  form_->results_view()->SetStatusReader([this] { return form_->status_text(); });
+  connect(form_->results_view()->results(), &ResultsModel::vanishedRowsRemoved, this, [this] {
+    form_->driver()->RecountEnd(form_->results_view()->results()->RowCount(),
+                                form_->status_text().toStdString());
+  });
   connect(form_, &FindForm::titleChanged, this, &QWidget::setWindowTitle);
   connect(form_, &FindForm::modified, this, [this] { SetModified(true); });
   connect(form_, &FindForm::helpRequested, this,

@@ -2,7 +2,11 @@
 #include "ui/results_model.h"
 
 #include <QMetaObject>
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
+#include <mutex>
 #include <numeric>
 
 #include "platform/folder.h"
@@ -44,17 +48,39 @@ bool Exists(const FoundFile& record) {
 
 }  // namespace
 
+namespace {
+
+std::mutex& HandOverLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+}  // namespace
+
+struct ResultsModel::DetailJob {
+  FileDetail what = FileDetail::kSizeAndDate;
+  std::uint64_t generation = 0;
+  std::vector<FoundFile*> records;  // the owning thread's only
+  std::vector<std::string> paths;   // uncut paths, then names, per record
+  std::vector<std::string> names;
+  std::vector<FileDetailLookup> found;  // the worker's until it is joined
+  std::atomic<bool> cancel{false};
+};
+
 ResultsModel::ResultsModel(QObject* parent)
     : QAbstractTableModel(parent), own_types_(std::make_unique<FileTypes>()) {
   types_ = own_types_.get();
   columns_ = ShownColumns(options_);
 }
 
-ResultsModel::~ResultsModel() = default;
+ResultsModel::~ResultsModel() {
+  if (detail_job_) detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+}
 
 void ResultsModel::SetPool(ResultsPool* pool) {
   if (pool == pool_) return;
-  DeleteAllRows();
+  DeleteAllRows();  // drops a waiting sort too
   if (pool_) pool_->set_type_provider(nullptr);
   pool_ = pool;
   if (pool_) pool_->set_type_provider(types_);
@@ -116,7 +142,25 @@ FoundFile* ResultsModel::RowRecord(int row) const {
   return rows_[static_cast<std::size_t>(row)];
 }
 
-void ResultsModel::InsertRows(const std::vector<RowInsert>& rows) {
+void ResultsModel::InsertRows(const std::vector<RowInsert>& given) {
+  // Records whose files a comparison of the sorted insertion already found
+  // gone are left out, so that the rows counted are the rows shown. The
+  // positions of the others move up by the rows left out before them.
+  std::vector<RowInsert> kept;
+  const std::vector<RowInsert>* source = &given;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (!given[i].record || !FoundGone(given[i].record)) continue;
+    if (source == &given) kept.assign(given.begin(), given.begin() + static_cast<long>(i));
+    source = &kept;
+    for (std::size_t j = i + 1; j < given.size(); ++j) {
+      if (given[j].record && FoundGone(given[j].record)) continue;
+      RowInsert row = given[j];
+      row.position -= static_cast<int>(j - kept.size());
+      kept.push_back(row);
+    }
+    break;
+  }
+  const std::vector<RowInsert>& rows = *source;
   std::size_t next = 0;
   while (next < rows.size()) {
     if (!rows[next].record) {
@@ -142,10 +186,13 @@ void ResultsModel::InsertRows(const std::vector<RowInsert>& rows) {
 }
 
 void ResultsModel::DeleteAllRows() {
+  DropDetailJob();
+  ++generation_;
   beginResetModel();
   rows_.clear();
   rows_.shrink_to_fit();
   vanished_.clear();
+  present_.clear();
   endResetModel();
 }
 
@@ -167,15 +214,96 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
 }
 
 void ResultsModel::Resort() {
-  if (rows_.size() < 2 || !pool_) return;
+  if (rows_.size() < 2 || !pool_) {
+    DropDetailJob();
+    return;
+  }
   const SortOrder order = sort_order();
-  // Fetch what the comparison needs before the layout change starts, so
-  // that a pool that cannot grow throws while the model is still intact.
   if (order.key == SortKey::kType || order.key == SortKey::kSize || order.key == SortKey::kDate) {
     const FileDetail what =
         order.key == SortKey::kType ? FileDetail::kType : FileDetail::kSizeAndDate;
-    for (FoundFile* record : rows_) FetchFileDetails(record, what, pool_);
+    // A worker already looking these details up sorts by the current order
+    // when it is done.
+    if (detail_job_ && detail_job_->what == what) return;
+    std::vector<FoundFile*> missing;
+    for (FoundFile* record : rows_)
+      if (what == FileDetail::kType ? !record->type_fetched() : !record->size_fetched())
+        missing.push_back(record);
+    if (missing.size() > kInlineDetailRows) {
+      StartDetailJob(std::move(missing), what);
+      return;
+    }
+    // Fetched before the layout change starts, so that a pool that cannot
+    // grow throws while the model is still intact.
+    for (FoundFile* record : missing) FetchFileDetails(record, what, pool_);
   }
+  DropDetailJob();
+  SortRows(order);
+}
+
+void ResultsModel::StartDetailJob(std::vector<FoundFile*> records, FileDetail what) {
+  // The sort still waits, for other details: no end of the wait is told.
+  if (detail_job_) detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+  const bool was_pending = detail_job_ != nullptr;
+  auto job = std::make_shared<DetailJob>();
+  job->what = what;
+  job->generation = generation_;
+  job->paths.reserve(records.size());
+  job->names.reserve(records.size());
+  for (const FoundFile* record : records) {
+    job->paths.push_back(UncutPath(*record));
+    job->names.emplace_back(record->name());
+  }
+  job->records = std::move(records);
+  detail_job_ = job;
+  detail_thread_ = std::thread([this, job] {
+    pthread_setname_np(pthread_self(), "sort-details");
+    // Its own desktop types: FileTypes answers type names on any thread,
+    // and this one lives as long as the lookups do.
+    const FileTypes types;
+    job->found.reserve(job->paths.size());
+    for (std::size_t i = 0; i < job->paths.size() && !job->cancel.load(); ++i)
+      job->found.push_back(LookUpFileDetail(job->paths[i], job->names[i], job->what, types));
+    if (job->cancel.load()) return;
+    // The model joins this thread before it goes, so it is still there;
+    // the call runs on the model's thread. The hand-over lock orders the
+    // call's captures for checkers that cannot see into Qt's event queue
+    // (as PostToWindow does).
+    std::lock_guard<std::mutex> handing_over(HandOverLock());
+    QMetaObject::invokeMethod(
+        this,
+        [this, job] {
+          { std::lock_guard<std::mutex> handed_over(HandOverLock()); }
+          FinishDetailJob(job);
+        },
+        Qt::QueuedConnection);
+  });
+  if (!was_pending) emit sortPending(true);
+}
+
+void ResultsModel::FinishDetailJob(const std::shared_ptr<DetailJob>& job) {
+  if (job != detail_job_) return;  // dropped meanwhile
+  if (detail_thread_.joinable()) detail_thread_.join();
+  detail_job_.reset();
+  if (job->generation == generation_ && pool_) {
+    for (std::size_t i = 0; i < job->found.size(); ++i)
+      StoreFileDetail(job->records[i], job->found[i], pool_);
+  }
+  // Sorts now, or waits for the rows that came in meanwhile.
+  Resort();
+  if (!detail_job_) emit sortPending(false);
+}
+
+void ResultsModel::DropDetailJob() {
+  if (!detail_job_) return;
+  detail_job_->cancel = true;
+  if (detail_thread_.joinable()) detail_thread_.join();
+  detail_job_.reset();
+  emit sortPending(false);
+}
+
+void ResultsModel::SortRows(SortOrder order) {
   std::vector<int> permutation(rows_.size());
   std::iota(permutation.begin(), permutation.end(), 0);
   std::stable_sort(permutation.begin(), permutation.end(), [&](int a, int b) {
@@ -234,13 +362,28 @@ void ResultsModel::Fetch(FoundFile* record, FileDetail what) const {
   if (pool_) FetchFileDetails(record, what, pool_);
 }
 
-bool ResultsModel::CheckVanished(FoundFile* record) const {
-  if (record->size_fetched() || Deferred() || !pool_) return vanished_.count(record) != 0;
-  Fetch(record, FileDetail::kSizeAndDate);
+bool ResultsModel::FoundGone(const FoundFile* record) const {
+  if (!record->size_fetched() || static_cast<std::uint32_t>(record->last_write) != 0) return false;
   // A lookup that failed leaves time 0, whose low 32 bits are 0. A file that
-  // exists may show the same (a time before 1970, or a real time whose low
-  // bits happen to be 0), so only a second lookup that fails too removes it.
-  if (static_cast<std::uint32_t>(record->last_write) != 0 || Exists(*record)) return false;
+  // exists may show the same (a real time whose low bits happen to be 0), so
+  // only a second lookup that fails too counts; one that finds the file is
+  // remembered, so that it is not asked again at every paint.
+  if (present_.count(record)) return false;
+  if (Exists(*record)) {
+    present_.insert(record);
+    return false;
+  }
+  return true;
+}
+
+bool ResultsModel::CheckVanished(FoundFile* record) const {
+  if (vanished_.count(record)) return true;
+  if (!pool_ || Deferred()) return false;
+  // Size and date may have been fetched before the Name cell was first
+  // drawn (a sort by size or date, a Size cell): a file found gone then
+  // goes as well.
+  Fetch(record, FileDetail::kSizeAndDate);
+  if (!FoundGone(record)) return false;
   vanished_.insert(record);
   if (!removal_queued_) {
     removal_queued_ = true;
@@ -338,10 +481,11 @@ QVariant ResultsModel::data(const QModelIndex& index, int role) const {
         return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
       return QVariant();
     case Qt::ToolTipRole:
-      // The whole path, for names and folders cut by a narrow column.
-      return view_column == kColumnName || view_column == kColumnFolder
-                 ? PlainToolTip(ShownPath(UncutPath(*record)))
-                 : QVariant();
+      // The whole text of a cell a narrow column cuts: the full path of a
+      // name, the whole folder text of a folder.
+      if (view_column == kColumnName) return PlainToolTip(ShownPath(UncutPath(*record)));
+      if (view_column == kColumnFolder) return PlainToolTip(ShownPath(record->folder));
+      return QVariant();
     default:
       return QVariant();
   }

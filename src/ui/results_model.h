@@ -14,8 +14,8 @@
 // row (persistent indexes) follow their records.
 //
 // A row whose file has vanished (its size and date, fetched for its Name
-// cell, say the file was not found, and a second look finds nothing either)
-// is removed shortly after that cell was asked for: the removal is queued,
+// cell or before it, say the file was not found, and a second look finds
+// nothing either) is removed shortly after its Name cell was asked for: the removal is queued,
 // since a model must not change while a view paints it. While details are
 // deferred such a row stays.
 //
@@ -29,6 +29,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -87,8 +88,10 @@ class ResultsModel : public QAbstractTableModel {
   FoundFile* RowRecord(int row) const;
   // rows ascend by position, each position being the row's place once the
   // whole batch is in (FindWindow::InsertRows). Each contiguous run of
-  // positions becomes one row insertion. Null records are left out;
-  // positions out of range are clamped to the list.
+  // positions becomes one row insertion. Null records are left out, and so
+  // are records whose size and date were fetched already (by the sorted
+  // insertion) and say the file is gone; positions out of range are clamped
+  // to the list.
   void InsertRows(const std::vector<RowInsert>& rows);
   // Deletes every row (a model reset). Afterwards no record pointer is held.
   void DeleteAllRows();
@@ -102,8 +105,17 @@ class ResultsModel : public QAbstractTableModel {
   // for Qt::DescendingOrder, and makes that the sort key of the view
   // options. Records are fetched what the key needs first.
   void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
-  // Re-sorts the rows under the current sort key and descending flag.
+  // Re-sorts the rows under the current sort key and descending flag. A
+  // sort by type, size or date needs those details of every row: when more
+  // than kInlineDetailRows rows lack them, they are looked up on a worker
+  // thread and the rows are sorted once they are there (sortPending tells
+  // when the wait starts and ends; the sort key is the new one at once).
+  // Fewer are looked up here. Rows inserted meanwhile are sorted with the
+  // rest; a later sort, or the rows being deleted, drops the wait.
   void Resort();
+  // Whether rows wait for details to be sorted.
+  bool sort_pending() const { return detail_job_ != nullptr; }
+  static constexpr std::size_t kInlineDetailRows = 64;
 
   // ---- QAbstractTableModel.
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -120,6 +132,9 @@ class ResultsModel : public QAbstractTableModel {
  signals:
   // Rows of vanished files were removed; the view repaints.
   void vanishedRowsRemoved(int count);
+  // A sort started waiting for the details it needs (true), or stopped
+  // waiting: the rows are sorted, or the wait was dropped (false).
+  void sortPending(bool pending);
 
  private:
   bool Deferred() const { return deferred_ && deferred_(); }
@@ -129,9 +144,20 @@ class ResultsModel : public QAbstractTableModel {
   // Size and date for the Name cell; true when the file turned out gone
   // (the row is then queued for removal).
   bool CheckVanished(FoundFile* record) const;
+  // Whether the record's size and date were fetched and say the file is
+  // gone, and a second look does not find it either.
+  bool FoundGone(const FoundFile* record) const;
   std::vector<int> ShownColumns(const ViewOptions& options) const;
   // A drive path as the list shows it: native with native_paths_ on.
   QString ShownPath(const std::string& drive_path) const;
+  // Reorders the rows by order; every record has what order needs.
+  void SortRows(SortOrder order);
+  struct DetailJob;
+  void StartDetailJob(std::vector<FoundFile*> records, FileDetail what);
+  void FinishDetailJob(const std::shared_ptr<DetailJob>& job);
+  // Stops and joins the worker, if any; emits sortPending(false) when a sort
+  // was waiting.
+  void DropDetailJob();
 
   std::vector<FoundFile*> rows_;
   ResultsPool* pool_ = nullptr;
@@ -145,7 +171,16 @@ class ResultsModel : public QAbstractTableModel {
   // compared as pointers, and cleared whenever the rows are deleted, so
   // that a pointer reused by a later result set never removes its row.
   mutable std::unordered_set<const FoundFile*> vanished_;
+  // Records whose time looked like a failed lookup but whose files exist.
+  mutable std::unordered_set<const FoundFile*> present_;
   mutable bool removal_queued_ = false;
+  // The details a waiting sort needs, looked up by detail_thread_. The job
+  // is shared with the worker, which writes only its results and reads only
+  // its paths; the records stay with this thread. Rows deleted since the
+  // job started (result set generations differ) drop its results.
+  std::shared_ptr<DetailJob> detail_job_;
+  std::thread detail_thread_;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace quindelo::ui

@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QMetaObject>
 #include <QMouseEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
 #include <algorithm>
 #include <utility>
 #include <vector>
@@ -18,6 +20,8 @@
 namespace quindelo::ui {
 
 namespace {
+
+constexpr char kSortingText[] = "Sorting...";
 
 // Standard widths, in widths of "0" in the list's font.
 constexpr int kStandardWidthDigits[kViewColumnCount] = {24, 41, 17, 11, 22};
@@ -41,6 +45,35 @@ std::vector<std::pair<int, int>> SelectedRuns(const QItemSelectionModel* selecti
   return merged;
 }
 
+// Every row is at least as tall as an icon plus a pixel, whether or not its
+// icon is fetched yet: with uniform row heights the first row drawn sets
+// the height of all, and after a fast fill it has no icon.
+//
+// Folders of one find share their beginning (the drive and the folders
+// above the found ones); what tells rows apart is at their end, so the
+// Folder column's delegate cuts a text too long for it in its middle.
+class RowDelegate : public QStyledItemDelegate {
+ public:
+  RowDelegate(Qt::TextElideMode elide, QAbstractItemView* view)
+      : QStyledItemDelegate(view), elide_(elide), view_(view) {}
+
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), ResultsView::IconHeight(*view_) + 1));
+    return size;
+  }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->textElideMode = elide_;
+  }
+
+ private:
+  Qt::TextElideMode elide_;
+  QAbstractItemView* view_;
+};
+
 }  // namespace
 
 ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new ResultsModel(this)) {
@@ -55,6 +88,9 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
   setAllColumnsShowFocus(true);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setTextElideMode(Qt::ElideRight);
+  setItemDelegate(new RowDelegate(Qt::ElideRight, this));
+  // Name and Folder are always the first two columns.
+  setItemDelegateForColumn(1, new RowDelegate(Qt::ElideMiddle, this));
   setAccessibleName(QStringLiteral("Found files"));
   setDragEnabled(true);
   setDragDropMode(QAbstractItemView::DragOnly);
@@ -72,11 +108,25 @@ ResultsView::ResultsView(QWidget* parent) : QTreeView(parent), model_(new Result
     if (divider_pressed_ && !fitting_) dragged_section_ = section;
   });
   connect(model_, &ResultsModel::vanishedRowsRemoved, this, [this] { viewport()->update(); });
+  connect(model_, &ResultsModel::sortPending, this, [this](bool pending) {
+    if (pending) {
+      status_before_sort_ = status_reader_ ? status_reader_() : QString();
+      emit statusText(QString::fromLatin1(kSortingText));
+    } else if (!status_reader_) {
+      ShowSelectionStatus();
+    } else if (status_reader_() == QLatin1String(kSortingText)) {
+      emit statusText(status_before_sort_);
+    }
+  });
 
   SetViewOptions(model_->view_options());
 }
 
 ResultsView::~ResultsView() = default;
+
+void ResultsView::SetStatusReader(std::function<QString()> reader) {
+  status_reader_ = std::move(reader);
+}
 
 void ResultsView::SetFindRunning(std::function<bool()> running) {
   find_running_ = std::move(running);
@@ -167,6 +217,12 @@ void ResultsView::InvertSelection() {
   ShowSelectionStatus();
 }
 
+int ResultsView::IconHeight(const QAbstractItemView& view) {
+  const QSize size = view.iconSize();
+  if (size.isValid()) return size.height();
+  return view.style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, &view);
+}
+
 int ResultsView::StandardColumnWidth(int view_column) const {
   if (view_column < 0 || view_column >= kViewColumnCount) return 0;
   return fontMetrics().horizontalAdvance(QLatin1Char('0')) * kStandardWidthDigits[view_column];
@@ -175,22 +231,40 @@ int ResultsView::StandardColumnWidth(int view_column) const {
 void ResultsView::FitColumns() { FitColumnsExcept(-1); }
 
 void ResultsView::FitColumnsExcept(int dragged_section) {
-  if (fitting_) return;
+  // A list not shown yet has no real width: its columns keep the widths
+  // they were given until it is shown.
+  if (fitting_ || !isVisible()) return;
   const int sections = header()->count();
+  std::vector<int> current(static_cast<std::size_t>(sections));
+  for (int section = 0; section < sections; ++section)
+    current[static_cast<std::size_t>(section)] = header()->sectionSize(section);
+  // While the sections are still as the last fit left them, fit from the
+  // widths that fit started from: fitting through a passing small width
+  // (a window being laid out) would otherwise round the proportions away.
+  if (dragged_section >= 0 || current != fitted_ || fit_base_.size() != current.size())
+    fit_base_ = current;
   long long available = viewport()->width();
   if (dragged_section >= 0 && dragged_section < sections)
-    available -= header()->sectionSize(dragged_section);
+    available -= current[static_cast<std::size_t>(dragged_section)];
   long long others = 0;
   for (int section = 0; section < sections; ++section)
-    if (section != dragged_section) others += header()->sectionSize(section);
-  if (available <= 0 || others <= 0 || available == others) return;
+    if (section != dragged_section) others += fit_base_[static_cast<std::size_t>(section)];
+  if (available <= 0 || others <= 0) return;
   fitting_ = true;
   for (int section = 0; section < sections; ++section) {
     if (section == dragged_section) continue;
-    const long long width = available * header()->sectionSize(section) / others;
-    header()->resizeSection(section, static_cast<int>(std::max(width, 1LL)));
+    const long long width =
+        available == others ? fit_base_[static_cast<std::size_t>(section)]
+                            : available * fit_base_[static_cast<std::size_t>(section)] / others;
+    if (width != current[static_cast<std::size_t>(section)])
+      header()->resizeSection(section, static_cast<int>(std::max(width, 1LL)));
   }
   fitting_ = false;
+  fitted_.resize(static_cast<std::size_t>(sections));
+  for (int section = 0; section < sections; ++section)
+    fitted_[static_cast<std::size_t>(section)] = header()->sectionSize(section);
+  // A dragged divider sets new proportions.
+  if (dragged_section >= 0) fit_base_ = fitted_;
 }
 
 void ResultsView::UpdateSortIndicator() {
@@ -304,6 +378,18 @@ void ResultsView::focusInEvent(QFocusEvent* event) {
 void ResultsView::resizeEvent(QResizeEvent* event) {
   QTreeView::resizeEvent(event);
   FitColumns();
+}
+
+void ResultsView::showEvent(QShowEvent* event) {
+  QTreeView::showEvent(event);
+  FitColumns();
+}
+
+bool ResultsView::viewportEvent(QEvent* event) {
+  const bool handled = QTreeView::viewportEvent(event);
+  // The viewport also narrows when a scroll bar comes in.
+  if (event->type() == QEvent::Resize) FitColumns();
+  return handled;
 }
 
 void ResultsView::contextMenuEvent(QContextMenuEvent* event) {

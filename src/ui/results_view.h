@@ -16,9 +16,10 @@
 //     keeps the flag); sortChanged tells the form the new order.
 //
 // Columns are fitted to the list's width: after the view options are
-// applied, when the list is resized, and when the user finishes dragging a
-// column divider (the dragged column keeps its width, the others share the
-// rest in proportion to their widths).
+// applied, when the list is shown or resized, and when the user finishes
+// dragging a column divider (the dragged column keeps its width, the others
+// share the rest in proportion to their widths). A list not yet shown keeps
+// the widths it was given, since it has no real width to fit to.
 //
 // GUI thread only.
 #pragma once
@@ -47,6 +48,13 @@ class ResultsView : public QTreeView {
   // true the selection status line belongs to the driver and is left alone,
   // and the list gaining the focus selects nothing. Empty: never running.
   void SetFindRunning(std::function<bool()> running);
+
+  // Reads the status line as it is shown now (the form's status text).
+  // While a sort waits for the details it needs, the status line reads
+  // "Sorting..."; afterwards the text from before comes back, unless
+  // something else was written meanwhile. Empty: the selection status is
+  // written afterwards instead.
+  void SetStatusReader(std::function<QString()> reader);
 
   // Writes the selection status line: emits statusText with the text for
   // the selected rows among all rows. Does nothing while a find runs.
@@ -83,6 +91,10 @@ class ResultsView : public QTreeView {
   // times 24, 41, 17, 11 or 22.
   int StandardColumnWidth(int view_column) const;
 
+  // The height at which a view draws its icons (its icon size, else the
+  // style's small icon size); every row is at least this plus 1 tall.
+  static int IconHeight(const QAbstractItemView& view);
+
   // The header click: sorts as described above and emits sortChanged.
   void SortByHeader(int view_column);
 
@@ -102,6 +114,8 @@ class ResultsView : public QTreeView {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  bool viewportEvent(QEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
   // Drags the selected files out (copy, move or link); see file_clipboard.h.
@@ -117,9 +131,14 @@ class ResultsView : public QTreeView {
 
   ResultsModel* model_;
   std::function<bool()> find_running_;
+  std::function<QString()> status_reader_;
+  QString status_before_sort_;
   // Width of each ViewColumn while shown, kept while it is hidden.
   std::array<std::int32_t, kViewColumnCount> widths_{};
   bool fitting_ = false;            // FitColumns must not re-enter itself
+  // Section widths the last fit started from, and those it left.
+  std::vector<int> fit_base_;
+  std::vector<int> fitted_;
   int dragged_section_ = -1;        // a divider being dragged by the user
   bool divider_pressed_ = false;
 };

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -63,6 +66,66 @@ TEST(SettingsStoreTest, StringsFitTheCallersBufferOrReadAsMissing) {
   EXPECT_FALSE(store.ReadInt("Settings", "KeyboardIdleMSecs", &v));
   store.Close();
   EXPECT_TRUE(store.ReadString("Controls", "LookIn", &s));  // usable after Close
+}
+
+// A write of what is already stored leaves the file alone (same inode,
+// same times); a write that changes a value replaces it.
+TEST(SettingsStoreTest, WritingWhatIsStoredLeavesTheFileUntouched) {
+  ScopedTestEnv env;
+  struct Stamp {
+    ino_t inode;
+    std::int64_t modified_ns;
+    bool operator==(const Stamp&) const = default;
+  };
+  auto stamp = [] {
+    struct stat st {};
+    EXPECT_EQ(0, ::stat(platform::SettingsFilePath().c_str(), &st));
+    return Stamp{st.st_ino, std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+  };
+  const SettingsRect rect{1, 2, 300, 400};
+  const FontSpec font = MakeFont("Sans", -12, 0, 400);
+  const std::vector<std::string> list = {"C:\\Work", "D:\\"};
+  struct Write {
+    const char* what;
+    std::function<bool(SettingsStore&, bool changed)> write;
+  };
+  const Write kWrites[] = {
+      {"string", [](SettingsStore& s, bool c) { return s.WriteString("Controls", "LookIn", c ? "D:" : "C:"); }},
+      {"integer", [](SettingsStore& s, bool c) { return s.WriteInt("View", "FileIcon", c ? 0 : 1); }},
+      {"rectangle", [&](SettingsStore& s, bool c) {
+         SettingsRect r = rect;
+         if (c) r.right += 1;
+         return s.WriteRect("FrameWindow", "Position", r);
+       }},
+      {"font", [&](SettingsStore& s, bool c) {
+         return s.WriteFont("Controls", "Font", c ? MakeFont("Serif", -12, 0, 400) : font);
+       }},
+      {"list", [&](SettingsStore& s, bool c) {
+         std::vector<std::string> items = list;
+         if (c) items.pop_back();
+         return s.WriteList("Controls", "LookIn_", items);
+       }},
+      {"view options", [](SettingsStore& s, bool c) {
+         ViewOptions options = ViewOptions::Defaults();
+         options.column_widths[0] = c ? 120 : 100;
+         return SaveViewOptions(&s, options);
+       }},
+  };
+  SettingsStore store;
+  for (const Write& w : kWrites) ASSERT_TRUE(w.write(store, false)) << w.what;
+  for (const Write& w : kWrites) {
+    SCOPED_TRACE(w.what);
+    const Stamp before = stamp();
+    ASSERT_TRUE(w.write(store, false));
+    EXPECT_EQ(before, stamp());
+    ASSERT_TRUE(w.write(store, true));
+    EXPECT_NE(before.inode, stamp().inode);
+    ASSERT_TRUE(w.write(store, false));  // back as it was, for the next ones
+  }
+  // Deleting a value that is not there writes nothing either.
+  const Stamp before = stamp();
+  EXPECT_FALSE(store.DeleteValue("View", "NoSuchValue"));
+  EXPECT_EQ(before, stamp());
 }
 
 TEST(SettingsStoreTest, ValuePathsSplitAtTheLastBackslash) {

@@ -17,6 +17,7 @@
 #include "platform/drive_table.h"
 #include "platform/folder.h"
 #include "platform/paths.h"
+#include "platform/settings_file.h"
 #include "support/case_locale.h"
 #include "support/test_env.h"
 
@@ -214,6 +215,40 @@ TEST(PathsTest, DrivePathsBecomeNativePathsThroughTheDriveTable) {
   SetProcessDrives({});
   ASSERT_TRUE(ToNativePath("U:\\a", &native));
   EXPECT_EQ(native, moved + "/a");
+}
+
+// The window converts a path for every row it checks: the automatic drives'
+// types are worked out when the table is built, never at a lookup.
+TEST(PathsTest, AutomaticDriveTypesAreWorkedOutOncePerTableBuild) {
+  test::ScopedTestEnv env;
+  ASSERT_TRUE(SettingsWriteInt("Drives", "Auto", 1));
+  DriveEntry entry;
+  // One lookup builds the table anew (the settings changed): the types of
+  // one build.
+  const DriveTableCounts start = DriveTableCountsSoFar();
+  ASSERT_TRUE(LookUpDrive('C', &entry, false));
+  const DriveTableCounts first = DriveTableCountsSoFar();
+  ASSERT_EQ(first.tables_built, start.tables_built + 1);
+  const std::uint64_t per_build = first.types_worked_out - start.types_worked_out;
+  EXPECT_GE(per_build, 1u);  // C: is "/", an automatic drive
+  const std::uint32_t type = entry.type;
+
+  std::string native;
+  for (int row = 0; row < 300; ++row) {
+    ASSERT_TRUE(ToNativePath("C:\\usr\\row" + std::to_string(row), &native));
+    ASSERT_TRUE(LookUpDrive('c', &entry, false));
+    EXPECT_EQ(entry.type, type);
+  }
+  const DriveTableCounts after = DriveTableCountsSoFar();
+  // A table kept past its second is built again, with its types: never a
+  // type for a lookup.
+  EXPECT_EQ(after.types_worked_out - first.types_worked_out,
+            (after.tables_built - first.tables_built) * per_build);
+  // Writing what the settings already hold keeps the table.
+  ASSERT_TRUE(SettingsWriteInt("Drives", "Auto", 1));
+  ASSERT_TRUE(LookUpDrive('C', &entry, false));
+  const DriveTableCounts rewritten = DriveTableCountsSoFar();
+  EXPECT_LE(rewritten.tables_built - after.tables_built, 1u);
 }
 
 // A window toolkit sets the process's locale from the user's environment;

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemView>
 #include <QSignalSpy>
+#include <QTest>
 #include <QStyle>
 #include <string>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "support/test_env.h"
 #include "ui/native_text.h"
 #include "ui/qt_app.h"
+#include "ui/scaled_run.h"
 
 namespace quindelo::ui {
 namespace {
@@ -127,6 +130,37 @@ TEST(DriveListTest, DriveEntriesStayOnTopInLetterOrderWithoutDuplicates) {
   RebuildDriveEntries(&box);
   EXPECT_EQ(box.currentText(), QStringLiteral("C:\\Wo"));
   EXPECT_EQ(DriveEntryCount(&box), 3);
+}
+
+// Drive pictures never overlap the next entry: every entry, drive or
+// history, is at least a picture plus a pixel tall, at scale 1 and (in a
+// process of its own) at scale 2.
+TEST(DriveListTest, EntriesAreTallerThanTheirPictures) {
+  test::QtApp();
+  EXPECT_DOUBLE_EQ(test::ScaleOfThisRun(), qApp->devicePixelRatio());
+  ScopedTestEnv env;
+  env.MakeDrive('C', "c");
+  env.MakeDrive('D', "d");
+  LookInBox box;
+  box.addItem("C:\\Work");
+  box.resize(300, box.sizeHint().height());
+  box.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&box));
+  box.showPopup();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(box.view()->window()));
+  ASSERT_EQ(DriveEntryCount(&box), 2);
+  const int picture = box.iconSize().height();
+  EXPECT_EQ(picture + 1, DriveEntryMinimumHeight(box));
+  const QIcon drawn = box.itemIcon(0);
+  ASSERT_FALSE(drawn.isNull());
+  const int drawn_height = drawn.actualSize(box.iconSize()).height();
+  for (int entry = 0; entry < box.count(); ++entry) {
+    const QRect rect = box.view()->visualRect(box.model()->index(entry, 0));
+    EXPECT_GE(rect.height(), picture + 1) << "entry " << entry;
+    EXPECT_GT(rect.height(), drawn_height) << "entry " << entry;
+  }
+  box.hidePopup();
+  EXPECT_TRUE(test::RunScaled("2"));
 }
 
 TEST(DriveListTest, BrowsedFolderReplacesTheLastLookInElement) {

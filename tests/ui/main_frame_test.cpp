@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QRegularExpression>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -307,6 +308,92 @@ TEST(MainFrameTest, ViewOptionsThroughTheMenusReachTheSettings) {
   EXPECT_EQ(saved.sort_column, kColumnFolder);
   EXPECT_EQ(saved.sort_descending, 0);
   EXPECT_EQ(saved.include_subfolders, 0);
+}
+
+// Stored widths come back at start, fitted to the list in proportion, and
+// what closing writes back keeps those proportions.
+TEST(MainFrameTest, StoredColumnWidthsAreRestoredAndFittedAtStart) {
+  const struct {
+    bool show_type;
+    std::array<int, 3> stored;  // Name, Folder, Type
+  } kCases[] = {
+      {false, {150, 450, 0}},
+      {true, {100, 300, 200}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.show_type ? "with Type" : "Name and Folder");
+    FrameFixture f;
+    SettingsStore store;
+    store.WriteInt(settings::kView, settings::kFileType, c.show_type ? 1 : 0);
+    for (int column = 0; column < 3; ++column)
+      if (c.stored[column] > 0)
+        store.WriteInt(settings::kColumnWidths, settings::kColumnWidthNames[column],
+                       c.stored[column]);
+    f.frame->Start("");
+    f.frame->ShowWithPlacement(1);
+    f.frame->resize(900, 600);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(f.frame.get()));
+    QApplication::processEvents();
+    ResultsView* list = f.frame->form()->results_view();
+    QHeaderView* header = list->header();
+    const int columns = c.show_type ? 3 : 2;
+    ASSERT_EQ(columns, header->count());
+    int stored_sum = 0;
+    for (int column = 0; column < columns; ++column) stored_sum += c.stored[column];
+    const int width = list->viewport()->width();
+    for (int column = 0; column < columns; ++column) {
+      const int section = list->results()->ModelColumn(column);
+      EXPECT_NEAR(double(width) * c.stored[column] / stored_sum, header->sectionSize(section), 2.0)
+          << "column " << column << " in a list " << width << " wide";
+    }
+    f.CloseAndWait();
+    const ViewOptions saved = LoadViewOptions(&store);
+    for (int column = 1; column < columns; ++column)
+      EXPECT_NEAR(double(c.stored[column]) / c.stored[0],
+                  double(saved.column_widths[column]) / saved.column_widths[0], 0.02)
+          << "column " << column;
+  }
+}
+
+// Files deleted after the find leave the list when their rows are drawn,
+// also when a sort by size looked them up first, and the end message
+// always counts the rows the list holds.
+TEST(MainFrameTest, RowsOfDeletedFilesGoAndTheEndMessageCountsTheRest) {
+  FrameFixture f;
+  for (int i = 0; i < 60; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "/f%02d.txt", i);
+    test::WriteTextFile(f.root + name, std::string(static_cast<std::size_t>(i + 1), 'x'));
+  }
+  f.frame->Start("");
+  f.frame->ShowWithPlacement(1);
+  f.frame->resize(600, 300);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(f.frame.get()));
+  FindForm* form = f.frame->form();
+  ResultsView* list = form->results_view();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  QTest::keyClicks(form->named_box()->lineEdit(), "f*");
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 60 files."; }));
+  ASSERT_EQ(60, list->results()->RowCount());
+  ASSERT_FALSE(list->viewport()->rect().contains(
+      list->visualRect(list->results()->index(59, 0)).topLeft()));
+
+  // A row first drawn when scrolled to.
+  ASSERT_EQ(0, unlink((f.root + "/f58.txt").c_str()));
+  list->scrollToBottom();
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 59 files."; }))
+      << f.frame->message_pane()->text().toStdString();
+  EXPECT_EQ(59, list->results()->RowCount());
+
+  // A sort by size looks every file up; the deleted one comes first, with
+  // size 0, and goes when drawn.
+  ASSERT_EQ(0, unlink((f.root + "/f30.txt").c_str()));
+  f.frame->action(kCmdSortSize)->trigger();
+  ASSERT_TRUE(RunUntil([&] { return f.frame->message_pane()->text() == "Found 58 files."; }))
+      << f.frame->message_pane()->text().toStdString();
+  EXPECT_EQ(58, list->results()->RowCount());
+  for (int row = 0; row < list->results()->RowCount(); ++row)
+    EXPECT_NE(std::string("f30.txt"), list->results()->RowRecord(row)->name());
 }
 
 TEST(MainFrameTest, DroppedFilesOpenAsSavedFinds) {

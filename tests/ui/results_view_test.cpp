@@ -7,8 +7,11 @@
 #include <QContextMenuEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QPaintDevice>
+#include <QPaintEngine>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,6 +19,8 @@
 #include <vector>
 
 #include "results_fixture.h"
+#include "scaled_run.h"
+#include "ui/run_until.h"
 
 namespace quindelo::ui {
 namespace {
@@ -51,6 +56,202 @@ struct ViewFixture {
   ResultsView view;
   bool running = false;
 };
+
+// A paint device that keeps the texts drawn on it, to read what the list
+// shows in its cells.
+class TextRecorder : public QPaintDevice {
+ public:
+  explicit TextRecorder(QSize size) : engine_(this), size_(size) {}
+  QPaintEngine* paintEngine() const override { return &engine_; }
+  const QStringList& texts() const { return texts_; }
+
+ protected:
+  int metric(PaintDeviceMetric metric) const override {
+    switch (metric) {
+      case PdmWidth: return size_.width();
+      case PdmHeight: return size_.height();
+      case PdmWidthMM: return size_.width() / 4;
+      case PdmHeightMM: return size_.height() / 4;
+      case PdmDepth: return 32;
+      case PdmNumColors: return 0x7fffffff;
+      case PdmDpiX: case PdmDpiY: case PdmPhysicalDpiX: case PdmPhysicalDpiY: return 96;
+      case PdmDevicePixelRatio: return 1;
+      case PdmDevicePixelRatioScaled: return int(devicePixelRatioFScale());
+      default: return 0;
+    }
+  }
+
+ private:
+  class Engine : public QPaintEngine {
+   public:
+    explicit Engine(TextRecorder* owner) : owner_(owner) {}
+    bool begin(QPaintDevice*) override { return true; }
+    bool end() override { return true; }
+    void updateState(const QPaintEngineState&) override {}
+    void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
+    void drawPolygon(const QPointF*, int, PolygonDrawMode) override {}
+    void drawPolygon(const QPoint*, int, PolygonDrawMode) override {}
+    void drawTextItem(const QPointF&, const QTextItem& item) override {
+      owner_->texts_.append(item.text());
+    }
+    Type type() const override { return QPaintEngine::User; }
+
+   private:
+    TextRecorder* owner_;
+  };
+  mutable Engine engine_;
+  QSize size_;
+  QStringList texts_;
+};
+
+// A folder too long for its column keeps its beginning and its end; the
+// tooltip gives the whole folder (and a name's, its whole path), as text.
+TEST(ResultsView, LongFoldersLoseTheirMiddleAndShowWholeInTheirTooltip) {
+  ResultsFixture files;
+  ResultsView view;
+  view.resize(400, 200);
+  view.results()->SetPool(files.pool());
+  ViewOptions options;
+  options.column_widths[kColumnName] = 150;
+  options.column_widths[kColumnFolder] = 150;
+  view.SetViewOptions(options);
+  const std::string folder = "start_of_it\\middle<b>" + std::string(60, 'm') + "\\end_of_it";
+  view.results()->InsertRows({{0, files.File(folder + "\\name_of_it.txt")}});
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+
+  TextRecorder recorder(view.viewport()->size());
+  view.viewport()->render(&recorder);
+  const QString whole = QString::fromStdString("T:\\" + folder);
+  QString shown;
+  for (const QString& text : recorder.texts())
+    if (text.startsWith(QStringLiteral("T:"))) shown = text;
+  ASSERT_FALSE(shown.isEmpty()) << recorder.texts().join(QLatin1Char('|')).toStdString();
+  EXPECT_LT(shown.size(), whole.size());
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("T:\\start"))) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("end_of_it"))) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+
+  const QModelIndex folder_cell = view.results()->index(0, view.results()->ModelColumn(kColumnFolder));
+  const QString tip = folder_cell.data(Qt::ToolTipRole).toString();
+  QTextDocument document;
+  document.setHtml(tip);
+  EXPECT_EQ(whole, document.toPlainText());
+  document.setHtml(view.results()->index(0, 0).data(Qt::ToolTipRole).toString());
+  EXPECT_EQ(whole + QStringLiteral("\\name_of_it.txt"), document.toPlainText());
+}
+
+// A fast fill draws its first rows before any icon is fetched; rows are
+// still at least an icon plus a pixel tall once the icons come, at scale 1
+// and (in a process of its own) at scale 2.
+TEST(ResultsView, RowsAreTallerThanTheirIconsAfterAFastFill) {
+  ResultsFixture files;
+  EXPECT_DOUBLE_EQ(test::ScaleOfThisRun(), qApp->devicePixelRatio());
+  bool deferred = true;
+  ResultsView view;
+  view.resize(400, 300);
+  view.results()->SetPool(files.pool());
+  view.results()->SetDeferredDetails([&deferred] { return deferred; });
+  std::vector<RowInsert> rows;
+  for (int row = 0; row < 30; ++row)
+    rows.push_back({row, files.File("f\\r" + std::to_string(row) + (row % 2 ? ".txt" : ".png"))});
+  view.results()->InsertRows(rows);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  EXPECT_FALSE(view.results()->index(0, 0).data(Qt::DecorationRole).isValid());
+  deferred = false;
+  view.viewport()->repaint();
+  QApplication::processEvents();
+
+  const int icon = ResultsView::IconHeight(view);
+  const QIcon drawn = view.results()->index(0, 0).data(Qt::DecorationRole).value<QIcon>();
+  ASSERT_FALSE(drawn.isNull());
+  const int drawn_height = drawn.actualSize(QSize(icon, icon)).height();
+  EXPECT_GE(icon, drawn_height);
+  for (int row : {0, 1, 29}) {
+    const int height = view.visualRect(view.results()->index(row, 0)).height();
+    EXPECT_GE(height, icon + 1) << "row " << row;
+    EXPECT_GT(height, drawn_height) << "row " << row;
+  }
+  EXPECT_TRUE(test::RunScaled("2"));
+}
+
+// A sort that needs details most rows lack leaves the window thread free:
+// the details are looked up elsewhere while the status line reads
+// "Sorting...", and the rows are sorted once they are there, with the rows
+// that came in meanwhile. A later sort, or deleting the rows, drops the wait.
+TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
+  ResultsFixture files;
+  ResultsView view;
+  view.resize(400, 300);
+  view.results()->SetPool(files.pool());
+  QString status = QStringLiteral("Found 200 files.");
+  QObject::connect(&view, &ResultsView::statusText, [&status](const QString& text) { status = text; });
+  view.SetStatusReader([&status] { return status; });
+  ViewOptions options;
+  options.show_size = 1;
+  options.sort_column = kColumnName;
+  view.SetViewOptions(options);
+  const char* const kExtensions[] = {".txt", ".png", ".c", ".pdf"};
+  std::vector<RowInsert> rows;
+  for (int row = 0; row < 200; ++row) {
+    char name[32];
+    std::snprintf(name, sizeof name, "r%03d%s", row, kExtensions[row % 4]);
+    rows.push_back({row, files.File(std::string("f\\") + name, static_cast<std::size_t>((row * 37) % 200))});
+  }
+  ResultsModel* model = view.results();
+  model->InsertRows(rows);
+  view.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
+  auto fetched = [&](FileDetail what) {
+    int count = 0;
+    for (int row = 0; row < model->RowCount(); ++row)
+      count += what == FileDetail::kType ? model->RowRecord(row)->type_fetched()
+                                         : model->RowRecord(row)->size_fetched();
+    return count;
+  };
+  auto in_order = [&] {
+    for (int row = 1; row < model->RowCount(); ++row)
+      if (CompareFoundFiles(model->RowRecord(row - 1), model->RowRecord(row), model->sort_order(),
+                            files.pool()) > 0)
+        return false;
+    return true;
+  };
+
+  const int drawn = fetched(FileDetail::kSizeAndDate);  // the visible rows
+  ASSERT_LT(drawn, 100);
+  view.SortByHeader(kColumnType);
+  EXPECT_TRUE(model->sort_pending());
+  EXPECT_EQ(QString("Sorting..."), status);
+  EXPECT_EQ(0, fetched(FileDetail::kType));  // nothing looked up here
+  EXPECT_EQ(std::string("r000.txt"), model->RowRecord(0)->name());  // not sorted yet
+  EXPECT_EQ(model->ModelColumn(kColumnType), view.header()->sortIndicatorSection());
+  // Rows found meanwhile are sorted with the rest.
+  model->InsertRows({{0, files.File("f\\late.zzz")}, {1, files.File("f\\early.aaa")}});
+  ASSERT_TRUE(test::RunUntil([&] { return !model->sort_pending(); }));
+  EXPECT_EQ(202, fetched(FileDetail::kType));
+  EXPECT_TRUE(in_order());
+  EXPECT_EQ(QString("Found 200 files."), status);
+
+  // A sort by name drops a wait for sizes; the rows are by name at once.
+  view.SortByHeader(kColumnSize);
+  EXPECT_TRUE(model->sort_pending());
+  view.SortByHeader(kColumnName);
+  EXPECT_FALSE(model->sort_pending());
+  EXPECT_TRUE(in_order());
+  EXPECT_EQ(QString("Found 200 files."), status);
+  QApplication::processEvents();
+  EXPECT_TRUE(in_order());
+
+  // Deleting the rows drops the wait; nothing of it reaches the next rows.
+  view.SortByHeader(kColumnSize);
+  ASSERT_TRUE(model->sort_pending());
+  model->DeleteAllRows();
+  EXPECT_FALSE(model->sort_pending());
+  model->InsertRows({{0, files.File("f\\again.txt", 5)}});
+  QApplication::processEvents();
+  EXPECT_EQ(1, model->RowCount());
+}
 
 TEST(ResultsView, SelectionStatusTexts) {
   const struct {
