@@ -387,9 +387,11 @@ TEST(DesktopCommandsTest, PrintDoesNotWaitBehindRunAndNothingIsDroppedSilently) 
   ASSERT_EQ(warnings.size(), 1u);
   EXPECT_NE(warnings[0].find(waiter + " %1\" was not run"), std::string::npos) << warnings[0];
 
-  setenv("PATH", path.c_str(), 1);
+  // The batch's next command starts once the first ends: the environment
+  // is put back only after it, so no start reads it while it changes.
   test::WriteTextFile(release, "");
   f.commands->WaitForBatches();
+  setenv("PATH", path.c_str(), 1);
   EXPECT_TRUE(f.sink.Take().empty());
 }
 
@@ -549,6 +551,7 @@ TEST(DesktopCommandsTest, OpenWithPropertiesAndContainingFolder) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(WaitForStarts(expected.size()), expected);
   }
+  f.commands->WaitForBatches();
   setenv("PATH", path.c_str(), 1);
 
   // Properties and Open Containing Folder: a file manager that answers is
