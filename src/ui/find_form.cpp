@@ -807,6 +807,13 @@ void FindForm::JoinBackground() {
 
 void FindForm::Refresh(bool rebuild) {
   if (closing_started_) return;
+  if (!validator_->look_in_valid()) {
+    // An invalid look-in text is validated again (which retries an index
+    // that could not be opened); the index is not reopened from it, which
+    // would replace its fault with "Ready.".
+    validator_->Start(LookInBoxText());
+    return;
+  }
   RunInBackground([this, rebuild] { driver_->Refresh(validator_->look_in_text(), rebuild); });
 }
 

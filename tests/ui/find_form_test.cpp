@@ -510,6 +510,16 @@ TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault)
   EXPECT_EQ(form->indicator_text(), "ERR");
   EXPECT_FALSE(form->named_box()->isEnabled());
 
+  // Refresh validates the text again instead of reopening the index from it.
+  const int passes = form->validator()->passes();
+  form->Refresh(false);
+  ASSERT_TRUE(RunUntil([&] { return form->validator()->passes() > passes; }));
+  form->validator()->WaitIdle();
+  ASSERT_TRUE(form->driver()->WaitForFindEnd(std::chrono::minutes(1), nullptr));
+  QApplication::processEvents();
+  EXPECT_EQ(form->status_text().toStdString(), fault);
+  EXPECT_EQ(form->indicator_text(), "ERR");
+
   clock.Release();
   form.reset();
 }
