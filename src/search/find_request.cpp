@@ -154,6 +154,9 @@ bool LookInValidator::ValidatePass(const std::string& working) {
     driver_->StopAndEmptyResults();
     if (!fault.empty()) Report(fault);
   }
+  // Published before the boxes are enabled: an edit of the named box made
+  // after that step reads this verdict, not the cleared one of the pass.
+  valid_ = valid;
   window_->SetIndicatorText(valid ? " " : "ERR");
   bool named = false;
   window_->RunOnWindowThread([&] {

@@ -531,9 +531,9 @@ QString MainFrame::ChooseSavedFindFile(bool for_save) {
   dialog.setAcceptMode(for_save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   dialog.setFileMode(for_save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
   dialog.setNameFilters({QString::fromUtf8(kSavedFindFilter), QStringLiteral("All files (*)")});
-  // A name typed without an extension is given ".qnd", as desktop programs
+  // A name saved without an extension is given ".qnd", as desktop programs
   // do, so that the Open dialog's filter shows the file.
-  dialog.setDefaultSuffix(QString::fromUtf8(kSavedFindExtension).mid(1));
+  if (for_save) dialog.setDefaultSuffix(QString::fromUtf8(kSavedFindExtension).mid(1));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
   QString path = dialog.selectedFiles().constFirst();
   if (for_save && QFileInfo(path).suffix().isEmpty())

@@ -219,11 +219,18 @@ TEST(MainFrameTest, EscStopsAFindWhateverHasTheFocus) {
   ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
   EXPECT_FALSE(stop->isEnabled());
 
-  // A content find, started by typing; later ones by F5.
+  // The texts of a content find, typed while finds run freely.
+  f.held->Release();
   FocusOn(form->named_box());
   QTest::keyClicks(QApplication::focusWidget(), "one");
   ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
   FocusOn(form->containing_box());
+  QTest::keyClicks(QApplication::focusWidget(), "1");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+  // The find to stop is started by typing (one key, so one find); later
+  // ones by F5.
+  f.held->Arm();
+  form->containing_box()->lineEdit()->selectAll();
   QTest::keyClicks(QApplication::focusWidget(), "1");
   const std::pair<QWidget*, const char*> places[] = {
       {form->look_in_box(), "look-in box"},
