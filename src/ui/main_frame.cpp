@@ -306,7 +306,8 @@ void MainFrame::BuildMenus() {
   // Context help has a key but no menu entry.
   auto* context_help = new QAction(QStringLiteral("Context Help"), this);
   context_help->setObjectName(QStringLiteral("command%1").arg(kCmdContextHelp));
-  context_help->setStatusTip(QStringLiteral("Display help for clicked on buttons, menus and windows"));
+  context_help->setStatusTip(
+      QStringLiteral("Display help for clicked on buttons, menus and windows"));
   actions_[kCmdContextHelp] = context_help;
   connect(context_help, &QAction::triggered, this, [this] { RunCommand(kCmdContextHelp); });
   for (const auto& [command, sequences] : keys) {

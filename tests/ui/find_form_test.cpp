@@ -488,7 +488,8 @@ TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault)
   FocusOn(form->look_in_box());
   form->look_in_box()->lineEdit()->end(false);
   QTest::keyClicks(QApplication::focusWidget(), "x");
-  ASSERT_TRUE(fault_shown("Folder \"T:\\docsx\" does not exist!")) << form->status_text().toStdString();
+  ASSERT_TRUE(fault_shown("Folder \"T:\\docsx\" does not exist!"))
+      << form->status_text().toStdString();
   EXPECT_EQ(form->RowCount(), 0);
   EXPECT_EQ(form->driver()->results_pool().bytes_used(), 0u);
 
