@@ -121,8 +121,11 @@ void LookInValidator::ValidateLookIn() {
 bool LookInValidator::ValidatePass(const std::string& working) {
   valid_ = false;
   bool valid = false;
+  // The fault of an invalid text, shown once a find of an earlier text has
+  // stopped, so that nothing of that find follows it on the status line.
+  std::string fault;
   if (working.size() < 2 || !ascii::IsLetter(working[0]) || working[1] != ':') {
-    Report("Look in folder does not start with drive letter!");
+    fault = "Look in folder does not start with drive letter!";
   } else {
     // Drive check: open the drive's index when it is not the open one, or
     // when the medium of a removable drive was exchanged.
@@ -137,16 +140,27 @@ bool LookInValidator::ValidatePass(const std::string& working) {
     } else
       valid = true;
     StringList list;
-    if (valid) {
-      if (working.size() <= 3) {
-        Report("Ready.");  // the whole drive
-      } else {
-        valid = WalkFolders(working, driver_->open_drive_letter(), &list);
-      }
-    }
+    // C: or C:\ is the whole drive; C:x is a folder without its backslash,
+    // refused by the walk rather than taken for the whole drive.
+    const bool whole_drive = working.size() == 2 || (working.size() == 3 && working[2] == '\\');
+    if (valid && !whole_drive)
+      valid = WalkFolders(working, driver_->open_drive_letter(), &list, &fault);
     driver_->SetLookInList(list);
   }
 
+  if (valid) {
+    driver_->SetLookInFault(false);
+    Report("Ready.");
+  } else {
+    // A find scheduled from an earlier text is cancelled and a running one
+    // stops; its rows, of another scope, leave the list.
+    driver_->SetLookInFault(true);
+    driver_->StopAndEmptyResults();
+    if (!fault.empty()) Report(fault);
+  }
+  // Published before the boxes are enabled: an edit of the named box made
+  // after that step reads this verdict, not the cleared one of the pass.
+  valid_ = valid;
   window_->SetIndicatorText(valid ? " " : "ERR");
   bool named = false;
   window_->RunOnWindowThread([&] {
@@ -162,7 +176,8 @@ bool LookInValidator::ValidatePass(const std::string& working) {
   return valid;
 }
 
-bool LookInValidator::WalkFolders(const std::string& working, char drive, StringList* list) {
+bool LookInValidator::WalkFolders(const std::string& working, char drive, StringList* list,
+                                  std::string* fault) {
   bool some_folder_exists = false;
   std::size_t at = 0;
   const std::size_t end = working.size();
@@ -178,13 +193,13 @@ bool LookInValidator::WalkFolders(const std::string& working, char drive, String
       std::string rest = element;
       if (element.size() >= 2 && ascii::IsLetter(element[0]) && element[1] == ':') {
         if (ascii::ToUpper(element[0]) != drive) {
-          Report(PaneText("Folder \"%s\" must be on drive %c:!", element.c_str(), drive));
+          *fault = PaneText("Folder \"%s\" must be on drive %c:!", element.c_str(), drive);
           return false;
         }
         rest = element.substr(2);
       }
       if (rest.empty() || rest[0] != '\\') {
-        Report(PaneText("Folder \"%s\" must start with a \"\\\"!", rest.c_str()));
+        *fault = PaneText("Folder \"%s\" must start with a \"\\\"!", rest.c_str());
         return false;
       }
       list->Append(rest);
@@ -200,12 +215,11 @@ bool LookInValidator::WalkFolders(const std::string& working, char drive, String
   }
   if (!some_folder_exists) {
     if (working.find(';') != std::string::npos)
-      Report("None of the look in folders exist!");
+      *fault = "None of the look in folders exist!";
     else
-      Report(PaneText("Folder \"%s\" does not exist!", working.c_str()));
+      *fault = PaneText("Folder \"%s\" does not exist!", working.c_str());
     return false;
   }
-  Report("Ready.");
   return true;
 }
 

@@ -86,7 +86,9 @@ class LookInValidator {
   void ValidateLookIn();
   // One pass over working; returns the valid flag.
   bool ValidatePass(const std::string& working);
-  bool WalkFolders(const std::string& working, char drive, StringList* list);
+  // Walks the folders of working; false, with the message in *fault, when
+  // the text is invalid.
+  bool WalkFolders(const std::string& working, char drive, StringList* list, std::string* fault);
   void SetCopy(const std::string& text);
   void Report(const std::string& text);
   void JoinThread();

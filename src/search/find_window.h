@@ -18,9 +18,10 @@
 //   thread and returns when it is done (a blocking queued call in the Qt
 //   form; a call on the window thread itself runs the work at once).
 //
-//   Any-thread calls: SetStatusText, SetIndicatorText, PostCloseRequest and
-//   PostCommand. They must not wait for the window thread (the Qt form queues
-//   them); the status texts must appear in the order of the calls.
+//   Any-thread calls: SetStatusText, SetIndicatorText, PostCloseRequest,
+//   PostCommand and FindActivityChanged. They must not wait for the window
+//   thread (the Qt form queues them); the status texts must appear in the
+//   order of the calls.
 //
 // Rows: the driver keeps the rows found since its last hand-over and hands
 // them to the window in one InsertRows call, at most every 50 ms while a
@@ -78,6 +79,11 @@ class FindWindow {
   virtual void PostCloseRequest() = 0;
   // Posts a command to the form, such as kCommandRefresh. Never waits.
   virtual void PostCommand(int command) = 0;
+  // Whether a find is in progress (SearchDriver::find_in_progress) may have
+  // changed: a find was scheduled, started, stopped or ended. Never waits; a
+  // window that enables a Stop command reads the state again on its own
+  // thread.
+  virtual void FindActivityChanged() {}
 
   // ---- Window thread (inside RunOnWindowThread).
 

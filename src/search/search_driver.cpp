@@ -130,6 +130,7 @@ void SearchDriver::SetRunning(bool on) {
     running_ = on;
   }
   state_cv_.notify_all();
+  window_->FindActivityChanged();
 }
 
 void SearchDriver::RecordEnd(const FindEnd& end) {
@@ -245,11 +246,19 @@ std::string SearchDriver::open_failure_cause() const {
 // Scheduling and the find starter
 
 void SearchDriver::ScheduleFind() {
-  if (open_drive_letter_ == ' ' || closing_) return;
+  if (open_drive_letter_ == ' ' || closing_ || look_in_fault_) return;
   find_active_ = true;
   std::uint32_t deadline = Ticks() + static_cast<std::uint32_t>(find_delay_ms_);
   if (deadline == 0) deadline = 1;  // 0 means "no starter waiting"
   if (deadline_.exchange(deadline) == 0) LaunchStarter();
+  window_->FindActivityChanged();
+}
+
+void SearchDriver::StopAndEmptyResults() {
+  Stop();
+  platform::MutexLock find_lock(&find_lock_);
+  index_.StopAndWait();
+  EmptyResults();
 }
 
 bool SearchDriver::PassFirstFindLatch() {
@@ -323,6 +332,8 @@ void SearchDriver::FindStarter() {
     if (!deadline_.compare_exchange_strong(deadline, 0)) continue;
     bool active = find_active_.load();
     if (active && open_drive_letter_ != ' ' && !closing_) StartFindLocked();
+    // No find waits any more; one may have started.
+    window_->FindActivityChanged();
     return;
   }
 }
@@ -366,6 +377,7 @@ void SearchDriver::StartFindLocked() {
     if (closing_) return;
     running_ = true;
   }
+  window_->FindActivityChanged();
   std::string error;
   bool started = StartIndexFind(request.named_text, look_in, request.containing_text,
                                 request.include_subfolders, request.refresh, &error);
@@ -390,6 +402,7 @@ void SearchDriver::StartFindLocked() {
     }
   }
   state_cv_.notify_all();
+  window_->FindActivityChanged();
   if (error.empty()) error = LastError().text;
   const FindEnd end{Cut(error + "!", kPaneTextSize - 1), "ERR", FindOutcome::kError};
   ShowEnd(end);
@@ -408,15 +421,21 @@ bool SearchDriver::StartIndexFind(const std::string& named, const std::vector<st
 // Stopping, Refresh and closing
 
 void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
+  bool deferred = false;
   {
     platform::MutexLock lock(&state_lock_);
     restart_pending_ = true;
     if (running_) {
       // The running find ends without its end message and posts Refresh.
       find_active_ = false;
-      return;
+      deferred = true;
+    } else {
+      restart_pending_ = false;
     }
-    restart_pending_ = false;
+  }
+  if (deferred) {
+    window_->FindActivityChanged();
+    return;
   }
   int focused = -1;
   window_->RunOnWindowThread([&] { focused = window_->FocusedRow(); });
@@ -427,14 +446,15 @@ void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
 }
 
 bool SearchDriver::RequestClose() {
-  platform::MutexLock lock(&state_lock_);
-  closing_ = true;
-  if (running_) {
+  {
+    platform::MutexLock lock(&state_lock_);
+    closing_ = true;
+    if (!running_) return true;
     find_active_ = false;
     close_deferred_ = true;
-    return false;
   }
-  return true;
+  window_->FindActivityChanged();
+  return false;
 }
 
 void SearchDriver::Shutdown() {
@@ -539,11 +559,24 @@ IndexAnswer SearchDriver::OnFindEnd() {
       ending_ = was_running;
     }
   }
+  window_->FindActivityChanged();
   if (deferred) {
     state_cv_.notify_all();
     if (post_close) window_->PostCloseRequest();
     if (post_refresh) window_->PostCommand(kCommandRefresh);
     return kStop;
+  }
+
+  if (look_in_fault_) {
+    // The look-in text turned invalid: its fault stays on the status line,
+    // and the rows of this find went with the results it emptied.
+    deferred_details_ = false;
+    {
+      platform::MutexLock lock(&state_lock_);
+      ending_ = false;
+    }
+    state_cv_.notify_all();
+    return kContinue;
   }
 
   // Every row found reaches the window before the end message counts them.

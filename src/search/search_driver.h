@@ -194,7 +194,22 @@ class SearchDriver {
   // Stop and Esc, a click that leaves rows selected, the popup, the file
   // commands and loading a document: clears the find-active flag; the index
   // stops at its next poll and the end shows "User stopped...".
-  void Stop() { find_active_ = false; }
+  void Stop() {
+    find_active_ = false;
+    window_->FindActivityChanged();
+  }
+
+  // Stops a scheduled or running find as Stop does, waits for the index to
+  // go idle and empties the results (rows, ResultsPool, current folder).
+  // Waits for the index: see find_window.h.
+  void StopAndEmptyResults();
+
+  // Validation's verdict on the look-in text. While the text is invalid no
+  // find is scheduled, and the end of a find or of the index's refresh shows
+  // no message, so that the fault and its "ERR" stay on the status line
+  // until the text changes. Any thread.
+  void SetLookInFault(bool fault) { look_in_fault_ = fault; }
+  bool look_in_fault() const { return look_in_fault_.load(); }
 
   // Refresh: when a find is running, stops it and defers itself to its end
   // (the end posts kCommandRefresh, whose handler calls Refresh again).
@@ -235,6 +250,11 @@ class SearchDriver {
   // ---- State read by the form and tests.
 
   bool running() const { return running_.load(); }
+  // A find is in progress: scheduled, or handed to the index, and not
+  // stopped. The Stop command is enabled exactly while this holds.
+  bool find_in_progress() const {
+    return find_active_.load() && (running_.load() || deadline_.load() != 0);
+  }
   bool find_active() const { return find_active_.load(); }
   bool closing() const { return closing_.load(); }
   // While set, rows show only name and folder (no details are fetched).
@@ -359,6 +379,7 @@ class SearchDriver {
   std::atomic<bool> restart_pending_{false};  // changed under state_lock_
   std::atomic<bool> include_subfolders_{true};
   std::atomic<bool> first_find_latch_{true};
+  std::atomic<bool> look_in_fault_{false};
   std::atomic<bool> deferred_details_{false};
   std::atomic<bool> repainted_{false};
   std::atomic<int> reselect_row_{-1};

@@ -1,6 +1,9 @@
 #include "ui/find_form.h"
 
+#include <QAbstractItemView>
 #include <QAbstractTableModel>
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontDialog>
@@ -14,6 +17,7 @@
 #include <QResizeEvent>
 #include <QThread>
 #include <QTreeView>
+#include <QWhatsThis>
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -216,11 +220,74 @@ void SetEntries(QComboBox* box, const std::vector<std::string>& entries) {
   box->setEditText(text);
 }
 
-// The accessible name of a control: its label's text without the "&".
+// The accessible name of a label: its text without the "&".
 QString AccessibleText(const char* caption) {
   QString text = QString::fromUtf8(caption);
   text.remove(QLatin1Char('&'));
   return text;
+}
+
+// The accessible name of the box a label names: the label's words, without
+// the "&" and the colon.
+QString BoxName(const char* caption) {
+  QString text = AccessibleText(caption);
+  if (text.endsWith(QLatin1Char(':'))) text.chop(1);
+  return text;
+}
+
+// Marks the form's boxes for LabelledBoxFactory.
+constexpr char kLabelledBox[] = "quindeloLabelledBox";
+
+// A box of the form as accessibility sees it. Qt's own combo box interface
+// on this platform names a box by its current text; screen readers and
+// automation need the label's words as the name and the text as the value.
+// The box's line edit and, while it is open, its drop-down list are its
+// children.
+class LabelledBoxAccessible : public QAccessibleWidget {
+ public:
+  explicit LabelledBoxAccessible(QComboBox* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+  QString text(QAccessible::Text t) const override {
+    if (t == QAccessible::Name) return box()->accessibleName();
+    if (t == QAccessible::Value) return box()->currentText();
+    return QAccessibleWidget::text(t);
+  }
+  QAccessible::State state() const override {
+    QAccessible::State s = QAccessibleWidget::state();
+    s.editable = box()->isEditable();
+    s.expandable = true;
+    s.expanded = box()->view()->isVisible();
+    return s;
+  }
+  int childCount() const override { return QAccessibleWidget::childCount() + 1; }
+  QAccessibleInterface* child(int index) const override {
+    if (index == QAccessibleWidget::childCount())
+      return QAccessible::queryAccessibleInterface(box()->view());
+    return QAccessibleWidget::child(index);
+  }
+  int indexOfChild(const QAccessibleInterface* child) const override {
+    if (child && child->object() == box()->view()) return QAccessibleWidget::childCount();
+    return QAccessibleWidget::indexOfChild(child);
+  }
+  QStringList actionNames() const override {
+    return QAccessibleWidget::actionNames() << showMenuAction();
+  }
+  void doAction(const QString& name) override {
+    if (name == showMenuAction())
+      box()->showPopup();
+    else
+      QAccessibleWidget::doAction(name);
+  }
+
+ private:
+  QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
+// Asked first with the most derived class name of an object.
+QAccessibleInterface* LabelledBoxFactory(const QString&, QObject* object) {
+  auto* box = qobject_cast<QComboBox*>(object);
+  if (!box || !box->property(kLabelledBox).toBool()) return nullptr;
+  return new LabelledBoxAccessible(box);
 }
 
 }  // namespace
@@ -319,21 +386,34 @@ void FindForm::BuildControls() {
       {&named_, &named_label_, "&Named:", "Named"},
       {&containing_, &containing_label_, "&Containing:", "Containing"},
   };
+  static const bool factory_installed = [] {
+    QAccessible::installFactory(&LabelledBoxFactory);
+    return true;
+  }();
+  (void)factory_installed;
   for (const Box& b : boxes) {
     *b.label = new QLabel(QString::fromUtf8(b.caption), this);
     // The look-in box rebuilds its drive entries each time it drops down.
     *b.box = b.box == &look_in_ ? new LookInBox(this) : new QComboBox(this);
+    // Before anything asks for its accessible interface, which is kept.
+    (*b.box)->setProperty(kLabelledBox, true);
     (*b.box)->setEditable(true);
+    // Plain drop-down boxes with edit: the text is what the user typed, never
+    // completed from the entries.
+    (*b.box)->setCompleter(nullptr);
     (*b.box)->setInsertPolicy(QComboBox::NoInsert);
     (*b.box)->setMaxVisibleItems(10);
     (*b.box)->setObjectName(QString::fromUtf8(b.object_name));
-    (*b.box)->setAccessibleName(AccessibleText(b.caption));
-    (*b.box)->lineEdit()->setAccessibleName(AccessibleText(b.caption));
+    (*b.box)->setAccessibleName(BoxName(b.caption));
+    (*b.box)->lineEdit()->setAccessibleName(BoxName(b.caption));
     (*b.box)->lineEdit()->setMaxLength(static_cast<int>(kBoxTextMax));
     (*b.label)->setBuddy(*b.box);
     (*b.label)->setAccessibleName(AccessibleText(b.caption));
-    (*b.box)->lineEdit()->installEventFilter(this);
+    // The box keeps the focus itself and hands its focus and key events to
+    // its line edit directly, so they are watched on the box; the line edit
+    // is watched for the mouse (what's-this clicks land on it).
     (*b.box)->installEventFilter(this);
+    (*b.box)->lineEdit()->installEventFilter(this);
   }
   browse_ = new QPushButton(QStringLiteral("&Browse..."), this);
   browse_->setAccessibleName(QStringLiteral("Browse..."));
@@ -354,6 +434,15 @@ void FindForm::BuildControls() {
   list_->installEventFilter(this);
   native_paths_ = ReadNativePathsOption();
   list_->results()->SetNativePaths(native_paths_);
+  list_->viewport()->installEventFilter(this);
+
+  // The boxes were made before the buttons: Tab goes from the look-in box to
+  // its Browse button, then down the form.
+  setTabOrder(look_in_, browse_);
+  setTabOrder(browse_, named_);
+  setTabOrder(named_, containing_);
+  setTabOrder(containing_, return_button_);
+  setTabOrder(return_button_, list_);
 
   named_->setEnabled(false);
   named_label_->setEnabled(false);
@@ -436,27 +525,52 @@ void FindForm::FormLayout(QSize new_size) {
   last_size_ = new_size;
 }
 
+QString FindForm::HelpAnchor(const QObject* control) const {
+  // Browse counts as the look-in box.
+  if (control == look_in_ || control == look_in_->lineEdit() || control == browse_)
+    return QStringLiteral("look-in");
+  if (control == named_ || control == named_->lineEdit()) return QStringLiteral("named");
+  if (control == containing_ || control == containing_->lineEdit())
+    return QStringLiteral("containing");
+  if (control == list_ || control == list_->viewport()) return QStringLiteral("results");
+  return QString();
+}
+
 bool FindForm::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::FocusOut) {
-    if (watched == look_in_->lineEdit()) LeaveLookIn();
-    if (watched == named_->lineEdit()) LeaveTextBox(named_);
-    if (watched == containing_->lineEdit()) LeaveTextBox(containing_);
-  } else if (event->type() == QEvent::KeyPress &&
-             static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1) {
-    // F1 on a control opens its topic; Browse counts as the look-in box.
-    QString anchor;
-    if (watched == look_in_ || watched == look_in_->lineEdit() || watched == browse_)
-      anchor = QStringLiteral("look-in");
-    else if (watched == named_ || watched == named_->lineEdit())
-      anchor = QStringLiteral("named");
-    else if (watched == containing_ || watched == containing_->lineEdit())
-      anchor = QStringLiteral("containing");
-    else if (watched == list_)
-      anchor = QStringLiteral("results");
-    if (!anchor.isEmpty()) {
-      emit helpRequested(anchor);
+  switch (event->type()) {
+    case QEvent::FocusOut:
+      // Opening a box's own drop-down list does not leave it.
+      if (static_cast<QFocusEvent*>(event)->reason() == Qt::PopupFocusReason) break;
+      if (watched == look_in_) LeaveLookIn();
+      if (watched == named_) LeaveTextBox(named_);
+      if (watched == containing_) LeaveTextBox(containing_);
+      break;
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress: {
+      const auto* key = static_cast<QKeyEvent*>(event);
+      if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier) break;
+      const QString anchor = HelpAnchor(watched);
+      if (anchor.isEmpty()) break;
+      // F1 on a control opens the control's topic: the window's own F1
+      // (Help Topics) must not take the key first.
+      event->accept();
+      if (event->type() == QEvent::KeyPress) emit helpRequested(anchor);
       return true;
     }
+    case QEvent::QueryWhatsThis:
+    case QEvent::WhatsThis: {
+      // Context help (Shift+F1, then a click): the clicked control's topic.
+      const QString anchor = HelpAnchor(watched);
+      if (anchor.isEmpty()) break;
+      event->accept();
+      if (event->type() == QEvent::WhatsThis) {
+        QWhatsThis::leaveWhatsThisMode();
+        emit helpRequested(anchor);
+      }
+      return true;
+    }
+    default:
+      break;
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -575,6 +689,10 @@ void FindForm::InitialUpdate() {
 
 void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& document_title) {
   driver_->Stop();
+  // The rows and the ResultsPool of the last find go before the new texts
+  // are validated; the driver waits for the index, so on a thread of its own.
+  const bool results_to_free = RowCount() > 0 || driver_->results_pool().bytes_used() > 0 ||
+                               driver_->running() || driver_->find_in_progress();
   untitled_ = untitled;
   document_title_ = document_title;
   SetViewOptions(find.options);
@@ -591,7 +709,17 @@ void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& doc
     look_in_->setEditText(FromNative(ShownLookIn(look_in)));
   }
   // The edit notification, posted so that it follows whatever is queued.
-  PostToWindow(this, [this] { OnLookInEdited(look_in_->currentText()); });
+  auto validate = [this] {
+    PostToWindow(this, [this] { OnLookInEdited(look_in_->currentText()); });
+  };
+  if (results_to_free && !closing_started_) {
+    RunInBackground([this, validate] {
+      driver_->StopAndEmptyResults();
+      validate();
+    });
+  } else {
+    validate();
+  }
   UpdateTitle(ToNative(named_->currentText()));
 }
 
@@ -701,6 +829,13 @@ void FindForm::JoinBackground() {
 
 void FindForm::Refresh(bool rebuild) {
   if (closing_started_) return;
+  if (!validator_->look_in_valid()) {
+    // An invalid look-in text is validated again (which retries an index
+    // that could not be opened); the index is not reopened from it, which
+    // would replace its fault with "Ready.".
+    validator_->Start(LookInBoxText());
+    return;
+  }
   RunInBackground([this, rebuild] { driver_->Refresh(validator_->look_in_text(), rebuild); });
 }
 
@@ -753,6 +888,15 @@ void FindForm::SetIndicatorText(const char* text) {
 
 void FindForm::PostCloseRequest() {
   PostToWindow(this, [this] { RequestClose(); });
+}
+
+void FindForm::FindActivityChanged() {
+  PostToWindow(this, [this] {
+    const bool active = driver_->find_in_progress();
+    if (active == find_in_progress_) return;
+    find_in_progress_ = active;
+    emit findActivityChanged(active);
+  });
 }
 
 void FindForm::PostCommand(int command) {

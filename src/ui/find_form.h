@@ -197,6 +197,7 @@ class FindForm : public QWidget, public FindWindow {
   void SetIndicatorText(const char* text) override;
   void PostCloseRequest() override;
   void PostCommand(int command) override;
+  void FindActivityChanged() override;
   int RowCount() override;
   FoundFile* RowRecord(int row) override;
   void InsertRows(const std::vector<RowInsert>& rows) override;
@@ -226,8 +227,12 @@ class FindForm : public QWidget, public FindWindow {
   // A right click on the list with rows selected (the find was stopped):
   // the popup of the selection's commands, at global position at.
   void popupRequested(const QPoint& at);
-  // F1 on a control: the help topic's anchor.
+  // F1 on a control, or a click on it in context-help mode: the help
+  // topic's anchor.
   void helpRequested(const QString& anchor);
+  // A find came to be in progress or is no longer (the Stop command's
+  // enabled state: SearchDriver::find_in_progress).
+  void findActivityChanged(bool in_progress);
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -235,6 +240,9 @@ class FindForm : public QWidget, public FindWindow {
 
  private:
   void BuildControls();
+  // The help topic of a control of the form (or of a part of it); empty for
+  // anything else.
+  QString HelpAnchor(const QObject* control) const;
   // The list's view options with the form's include-subfolders flag.
   ViewOptions CaptureViewOptionsNow() const;
   void PlaceControls();
@@ -285,6 +293,7 @@ class FindForm : public QWidget, public FindWindow {
   bool closing_started_ = false;
   bool closed_ = false;
   int wait_cursors_ = 0;
+  bool find_in_progress_ = false;  // as last told by findActivityChanged
 
   // The background thread for OpenDriveIndex, Refresh and Shutdown.
   std::thread background_;

@@ -25,6 +25,7 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QUrl>
+#include <QWhatsThis>
 
 #include <condition_variable>
 #include <optional>
@@ -206,7 +207,12 @@ void MainFrame::RemoveMessageSink() {
 }
 
 MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
-    : QMainWindow(parent) {
+    : MainFrame(new FindForm(options, nullptr), parent) {}
+
+MainFrame::MainFrame(const DriverFactory& make_driver, QWidget* parent)
+    : MainFrame(new FindForm(make_driver, nullptr), parent) {}
+
+MainFrame::MainFrame(FindForm* form, QWidget* parent) : QMainWindow(parent), form_(form) {
   static const bool accessible_factory = [] {
     QAccessible::installFactory(FrameAccessibleFactory);
     return true;
@@ -216,7 +222,6 @@ MainFrame::MainFrame(const SearchDriver::Options& options, QWidget* parent)
   setWindowTitle(QStringLiteral("Quindelo"));
   setAccessibleName(QStringLiteral("Quindelo"));
   setWindowIcon(SplashDialog::ProgramIcon());
-  form_ = new FindForm(options, this);
   setCentralWidget(form_);
   open_dialog_ = new OpenDialogReturn(
       form_, [this](const QString& text) { warn_(text); }, [this] { showMinimized(); });
@@ -403,7 +408,7 @@ void MainFrame::BuildMenus() {
   QMenu* file = bar->addMenu(QStringLiteral("&File"));
   AddCommand(file, kCmdOpen, "&Open", "Open selected file(s) using application");
   AddCommand(file, kCmdPrint, "&Print", "Print file(s) using application");
-  AddCommand(file, kCmdOpenContainingFolder, "Open Containing &Folder",
+  AddCommand(file, kCmdOpenContainingFolder, "Open Containing Fo&lder",
              "Show the folder of the selected file(s)");
   AddCommand(file, kCmdProperties, "P&roperties\tAlt+Enter", "Change properties of file(s)");
   file->addSeparator();
@@ -510,14 +515,25 @@ void MainFrame::BuildMenus() {
       {kCmdMoveTo, {QKeySequence(Qt::Key_F7)}},
       {kCmdCopyTo, {QKeySequence(Qt::Key_F8)}},
       {kCmdHelpTopics, {QKeySequence(Qt::Key_F1)}},
+      {kCmdContextHelp, {QKeySequence(Qt::SHIFT | Qt::Key_F1)}},
       {kCmdProperties,
        {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}},
   };
+  // Context help has a key but no menu entry.
+  auto* context_help = new QAction(QStringLiteral("Context Help"), this);
+  context_help->setObjectName(QStringLiteral("command%1").arg(kCmdContextHelp));
+  context_help->setStatusTip(
+      QStringLiteral("Display help for clicked on buttons, menus and windows"));
+  actions_[kCmdContextHelp] = context_help;
+  connect(context_help, &QAction::triggered, this, [this] { RunCommand(kCmdContextHelp); });
   for (const auto& [command, sequences] : keys) {
     actions_[command]->setShortcuts(sequences);
     actions_[command]->setShortcutContext(Qt::WindowShortcut);
     addAction(actions_[command]);
   }
+  // Stop follows the find as it starts and ends, whatever has the focus:
+  // Qt ignores the Esc key of a disabled action.
+  connect(form_, &FindForm::findActivityChanged, actions_[kCmdStop], &QAction::setEnabled);
   UpdateCommands();
 }
 
@@ -531,7 +547,7 @@ void MainFrame::UpdateCommands() {
     actions_[command]->setEnabled(selected && !file_ops_->busy());
   actions_[kCmdCut]->setEnabled(selected);
   actions_[kCmdCopy]->setEnabled(selected);
-  actions_[kCmdStop]->setEnabled(form_->driver()->running());
+  actions_[kCmdStop]->setEnabled(form_->driver()->find_in_progress());
   actions_[kCmdFileIcon]->setChecked(o.show_icon != 0);
   actions_[kCmdFileExtension]->setChecked(o.show_extension != 0);
   actions_[kCmdFileType]->setChecked(o.show_type != 0);
@@ -634,8 +650,7 @@ void MainFrame::RunCommand(int command) {
       NewFind();
       break;
     case kCmdOpenFind: {
-      const QString path = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                        QString::fromUtf8(kSavedFindFilter));
+      const QString path = ChooseSavedFindFile(false);
       if (!path.isEmpty()) OpenSavedFind(ToNative(path));
       break;
     }
@@ -643,12 +658,8 @@ void MainFrame::RunCommand(int command) {
       SaveFind();
       break;
     case kCmdSaveFindAs: {
-      QString path = QFileDialog::getSaveFileName(this, QString(), QString(),
-                                                  QString::fromUtf8(kSavedFindFilter));
-      if (path.isEmpty()) break;
-      if (!path.endsWith(QString::fromUtf8(kSavedFindExtension), Qt::CaseInsensitive))
-        path += QString::fromUtf8(kSavedFindExtension);
-      SaveFindAs(ToNative(path));
+      const QString path = ChooseSavedFindFile(true);
+      if (!path.isEmpty()) SaveFindAs(ToNative(path));
       break;
     }
     case kCmdExit:
@@ -656,6 +667,10 @@ void MainFrame::RunCommand(int command) {
       break;
     case kCmdHelpTopics:
       OpenHelp(QString());
+      break;
+    case kCmdContextHelp:
+      // The next click on a control of the form opens that control's topic.
+      QWhatsThis::enterWhatsThisMode();
       break;
     case kCmdQuickStart:
       OpenHelp(QString::fromUtf8(help_topic::kQuickStart));
@@ -733,10 +748,24 @@ bool MainFrame::OpenSavedFind(const std::string& native_path) {
   return true;
 }
 
+QString MainFrame::ChooseSavedFindFile(bool for_save) {
+  QFileDialog dialog(this);
+  dialog.setAcceptMode(for_save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(for_save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setNameFilters({QString::fromUtf8(kSavedFindFilter), QStringLiteral("All files (*)")});
+  // A name saved without an extension is given ".qnd", as desktop programs
+  // do, so that the Open dialog's filter shows the file.
+  if (for_save) dialog.setDefaultSuffix(QString::fromUtf8(kSavedFindExtension).mid(1));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+  QString path = dialog.selectedFiles().constFirst();
+  if (for_save && QFileInfo(path).suffix().isEmpty())
+    path += QString::fromUtf8(kSavedFindExtension);
+  return path;
+}
+
 bool MainFrame::SaveFind() {
   if (document_path_.empty()) {
-    const QString path = QFileDialog::getSaveFileName(this, QString(), QString(),
-                                                      QString::fromUtf8(kSavedFindFilter));
+    const QString path = ChooseSavedFindFile(true);
     if (path.isEmpty()) return false;
     return SaveFindAs(ToNative(path));
   }

@@ -30,6 +30,8 @@ class QMenu;
 class QMimeData;
 
 namespace quindelo {
+class FileTypeProvider;
+class FindWindow;
 class MessageSink;
 }
 
@@ -82,6 +84,7 @@ enum Command : int {
   kCmdAbout = 57664,
   kCmdExit = 57665,
   kCmdHelpTopics = 57667,
+  kCmdContextHelp = 57669,
 };
 
 // The home page the Help menu opens.
@@ -98,6 +101,10 @@ class MainFrame : public QMainWindow {
  public:
   explicit MainFrame(const SearchDriver::Options& options = SearchDriver::Options(),
                      QWidget* parent = nullptr);
+  // The same with a driver of the caller's making (see FindForm).
+  using DriverFactory =
+      std::function<std::unique_ptr<SearchDriver>(FindWindow*, const FileTypeProvider*)>;
+  explicit MainFrame(const DriverFactory& make_driver, QWidget* parent = nullptr);
   ~MainFrame() override;
 
   FindForm* form() const { return form_; }
@@ -190,6 +197,8 @@ class MainFrame : public QMainWindow {
   void dropEvent(QDropEvent* event) override;
 
  private:
+  // Takes the form as its central widget.
+  MainFrame(FindForm* form, QWidget* parent);
   void BuildMenus();
   QAction* AddCommand(QMenu* menu, int command, const char* caption, const char* status);
   void RunCommand(int command);
@@ -207,6 +216,10 @@ class MainFrame : public QMainWindow {
   void WritePlacement();
   static void SetPaneText(QLabel* pane, const QString& text);
   void ReleaseGreeting();
+  // The file dialog of Open Find, or of the saves (for_save), filtered on
+  // saved finds; a name saved without an extension gets ".qnd". Empty when
+  // cancelled.
+  QString ChooseSavedFindFile(bool for_save);
   void ApplyViewOptions(const ViewOptions& options);
 
   FindForm* form_ = nullptr;

@@ -102,6 +102,9 @@ TEST_F(FindRequestTest, FaultsOfTheFolderList) {
   // What the walk had collected stays.
   EXPECT_EQ(Items(driver_.look_in_list()), std::vector<std::string>{"\\Windows"});
   ExpectInvalid("T:Windows", "Folder \"Windows\" must start with a \"\\\"!");
+  // Three characters are the whole drive only as T:\; T:W is a folder
+  // without its backslash, never all of T:.
+  ExpectInvalid("T:W", "Folder \"W\" must start with a \"\\\"!");
   ExpectInvalid("T:\\Windows;Work", "Folder \"Work\" must start with a \"\\\"!");
   ExpectInvalid("T:;;", "Folder \"\" must start with a \"\\\"!");
   ExpectInvalid("T:\\NoSuchFolder", "Folder \"T:\\NoSuchFolder\" does not exist!");

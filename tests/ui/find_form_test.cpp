@@ -13,12 +13,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 
 #include <gtest/gtest.h>
 
 #include "app/settings_store.h"
 #include "support/quick_options.h"
 #include "support/test_env.h"
+#include "ui/held_driver.h"
 #include "ui/qt_app.h"
 #include "ui/results_view.h"
 #include "ui/run_until.h"
@@ -48,6 +50,31 @@ struct DriveFixture {
   test::ScopedTestEnv env;
   std::string root;
 };
+
+// Shows the form as an active window of its own: focus changes are real.
+void ShowActive(QWidget* window) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+// Gives control the focus and waits until it has it.
+void FocusOn(QWidget* control) {
+  control->setFocus(Qt::OtherFocusReason);
+  ASSERT_TRUE(RunUntil([&] {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == control || control->isAncestorOf(focus));
+  }));
+}
+
+// Replaces the text of a box by typing, as the user does.
+void TypeInto(QComboBox* box, const char* text) {
+  FocusOn(box);
+  box->lineEdit()->selectAll();
+  QTest::keyClicks(QApplication::focusWidget(), QString::fromUtf8(text));
+}
+
+void PressTab() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab); }
 
 std::vector<std::string> RowNames(FindForm* form) {
   std::vector<std::string> names;
@@ -256,40 +283,7 @@ TEST(FindFormTest, ResizingStopsWhenAControlWouldBeTooSmall) {
   EXPECT_EQ(form.browse_button()->x(), browse_x + 120);
 }
 
-// A driver whose find start waits until the test lets it go, so that a close
-// arrives while the find runs.
-class HeldDriver : public SearchDriver {
- public:
-  using SearchDriver::SearchDriver;
-  ~HeldDriver() override {
-    Release();
-    Shutdown();
-  }
-  void Release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-    cv_.notify_all();
-  }
-  std::atomic<bool> entered{false};
-
- protected:
-  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                      const std::string& containing, bool include_subfolders, bool refresh,
-                      std::string* error) override {
-    entered = true;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      cv_.wait(lock, [this] { return released_; });
-    }
-    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
-                                        error);
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool released_ = false;
-};
+using test::HeldDriver;
 
 TEST(FindFormTest, CloseDuringAFindClosesAfterItsEnd) {
   DriveFixture drive;
@@ -342,6 +336,193 @@ TEST(FindFormTest, OversizedLookInTextIsCutAndRefused) {
   EXPECT_FALSE(form.validator()->look_in_valid());
   EXPECT_LE(form.validator()->message().size(), 255u);
   EXPECT_LE(form.CaptureFind().look_in.size(), 259u);
+}
+
+}  // namespace
+}  // namespace quindelo::ui
+
+namespace quindelo::ui {
+namespace {
+
+TEST(FindFormTest, BoxesHoldWhatWasTypedAndRememberItOnLeaving) {
+  DriveFixture drive;
+  {
+    SettingsStore store;
+    store.WriteList(settings::kControls, settings::kLookInHistory,
+                    std::vector<std::string>{"T:\\docs"});
+    store.WriteList(settings::kControls, settings::kNamedHistory,
+                    std::vector<std::string>{"*.txt"});
+    store.WriteList(settings::kControls, settings::kContainingHistory,
+                    std::vector<std::string>{"alpha"});
+  }
+  FindForm form(test::QuickOptions(), nullptr);
+  form.LoadFind(FindIn("T:"), true);
+  form.InitialUpdate();
+  ShowActive(&form);
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+
+  // No box completes from its entries (the look-in box holds the drive
+  // entry "T: " and the history entry T:\docs).
+  struct Typed {
+    QComboBox* box;
+    const char* text;
+  };
+  const Typed typed[] = {
+      {form.named_box(), "*."},
+      {form.containing_box(), "al"},
+      {form.look_in_box(), "T:\\d"},
+      {form.look_in_box(), "T:"},
+  };
+  for (const Typed& t : typed) {
+    ASSERT_TRUE(RunUntil([&] { return t.box->isEnabled(); }));
+    TypeInto(t.box, t.text);
+    EXPECT_EQ(t.box->currentText().toStdString(), t.text);
+  }
+  // Leaving the look-in box with the bare drive adds nothing, and the find
+  // keeps the drive as typed.
+  PressTab();
+  EXPECT_EQ(FindForm::Entries(form.look_in_box()),
+            (std::vector<std::string>{"T: ", "T:\\docs"}));
+  EXPECT_EQ(form.CaptureFind().look_in, "T:");
+  ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+
+  // Each box adds its text when the focus leaves it.
+  TypeInto(form.named_box(), "*.log");
+  PressTab();
+  // (The texts typed above joined their histories as the focus left them.)
+  EXPECT_EQ(FindForm::Entries(form.named_box()),
+            (std::vector<std::string>{"*.log", "*.", "*.txt"}));
+  ASSERT_TRUE(RunUntil([&] { return form.containing_box()->isEnabled(); }));
+  TypeInto(form.containing_box(), "beta");
+  PressTab();
+  EXPECT_EQ(FindForm::Entries(form.containing_box()),
+            (std::vector<std::string>{"beta", "al", "alpha"}));
+  TypeInto(form.look_in_box(), "T:\\docs;\\none");
+  PressTab();
+  EXPECT_EQ(FindForm::Entries(form.look_in_box()),
+            (std::vector<std::string>{"T: ", "T:\\docs;\\none"}));
+
+  // Twelve more names: the first ten entries are saved.
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_TRUE(RunUntil([&] { return form.named_box()->isEnabled(); }));
+    TypeInto(form.named_box(), ("n" + std::to_string(i)).c_str());
+    PressTab();
+  }
+  form.RequestClose();
+  ASSERT_TRUE(RunUntil([&] { return form.closed(); }));
+  std::vector<std::string> expected;
+  for (int i = 11; i >= 2; --i) expected.push_back("n" + std::to_string(i));
+  std::vector<std::string> list;
+  SettingsStore store;
+  store.ReadList(settings::kControls, settings::kNamedHistory, &list);
+  EXPECT_EQ(list, expected);
+  store.ReadList(settings::kControls, settings::kContainingHistory, &list);
+  EXPECT_EQ(list, (std::vector<std::string>{"beta", "al", "alpha"}));
+  store.ReadList(settings::kControls, settings::kLookInHistory, &list);
+  EXPECT_EQ(list, (std::vector<std::string>{"T:\\docs;\\none"}));
+}
+
+// The find delay's clock, moved on by the test; the window thread keeps
+// running while the test looks for a find waiting on it.
+class SteppedClock : public DriverClock {
+ public:
+  std::uint32_t Ticks() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return now_;
+  }
+  void Sleep(std::uint32_t ms) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint32_t wake = now_ + ms;
+    sleepers_.insert(wake);
+    cv_.wait(lock, [&] { return released_ || static_cast<std::int32_t>(wake - now_) <= 0; });
+    sleepers_.erase(sleepers_.find(wake));
+  }
+  void Advance(std::uint32_t ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    now_ += ms;
+    cv_.notify_all();
+  }
+  // A find waits for tick wake.
+  bool HasSleeper(std::uint32_t wake) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sleepers_.count(wake) > 0;
+  }
+  // Ends every sleep, now and later.
+  void Release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::uint32_t now_ = 1000;
+  std::multiset<std::uint32_t> sleepers_;
+  bool released_ = false;
+};
+
+TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault) {
+  DriveFixture drive;
+  SteppedClock clock;
+  SearchDriver::Options options = test::QuickOptions();
+  options.find_delay_ms = 500;
+  options.clock = &clock;
+  auto form = std::make_unique<FindForm>(options, nullptr);
+  SavedFind find = FindIn("T:\\docs");
+  find.named = "*";
+  form->LoadFind(find, true);
+  form->InitialUpdate();
+  ShowActive(form.get());
+  ASSERT_TRUE(RunUntil([&] { return clock.HasSleeper(1500); }));
+  clock.Advance(500);
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found 2 files."; }));
+  auto fault_shown = [&](const std::string& fault) {
+    return RunUntil([&] {
+      return form->validator()->message() == fault && form->status_text().toStdString() == fault &&
+             form->indicator_text() == "ERR";
+    });
+  };
+
+  // A folder that does not exist: the rows found in T:\docs leave the list.
+  FocusOn(form->look_in_box());
+  form->look_in_box()->lineEdit()->end(false);
+  QTest::keyClicks(QApplication::focusWidget(), "x");
+  ASSERT_TRUE(fault_shown("Folder \"T:\\docsx\" does not exist!"))
+      << form->status_text().toStdString();
+  EXPECT_EQ(form->RowCount(), 0);
+  EXPECT_EQ(form->driver()->results_pool().bytes_used(), 0u);
+
+  // T: (the whole drive) schedules a find; T:g is invalid before it is due.
+  form->look_in_box()->lineEdit()->selectAll();
+  QTest::keyClicks(QApplication::focusWidget(), "T:");
+  ASSERT_TRUE(RunUntil([&] { return clock.HasSleeper(2000); }));
+  QTest::keyClicks(QApplication::focusWidget(), "g");
+  const std::string fault = "Folder \"g\" must start with a \"\\\"!";
+  ASSERT_TRUE(fault_shown(fault)) << form->status_text().toStdString();
+  form->validator()->WaitIdle();
+  clock.Advance(500);
+  ASSERT_TRUE(form->driver()->WaitForFindEnd(std::chrono::minutes(1), nullptr));
+  QApplication::processEvents();
+  EXPECT_EQ(form->driver()->finds_started(), 1u);
+  EXPECT_EQ(form->RowCount(), 0);
+  // The fault and its indicator stay until the text changes.
+  EXPECT_EQ(form->status_text().toStdString(), fault);
+  EXPECT_EQ(form->indicator_text(), "ERR");
+  EXPECT_FALSE(form->named_box()->isEnabled());
+
+  // Refresh validates the text again instead of reopening the index from it.
+  const int passes = form->validator()->passes();
+  form->Refresh(false);
+  ASSERT_TRUE(RunUntil([&] { return form->validator()->passes() > passes; }));
+  form->validator()->WaitIdle();
+  ASSERT_TRUE(form->driver()->WaitForFindEnd(std::chrono::minutes(1), nullptr));
+  QApplication::processEvents();
+  EXPECT_EQ(form->status_text().toStdString(), fault);
+  EXPECT_EQ(form->indicator_text(), "ERR");
+
+  clock.Release();
+  form.reset();
 }
 
 }  // namespace

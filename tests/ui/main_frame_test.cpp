@@ -8,7 +8,12 @@
 #include <QAction>
 #include <QRegularExpression>
 #include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
+#include <QMenu>
+#include <QTimer>
+#include <QWhatsThis>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -29,6 +34,7 @@
 #include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/find_form.h"
+#include "ui/held_driver.h"
 #include "ui/qt_app.h"
 #include "ui/results_view.h"
 #include "ui/run_until.h"
@@ -36,20 +42,33 @@
 namespace quindelo::ui {
 namespace {
 
+using test::HeldDriver;
 using test::QtApp;
 using test::RunUntil;
 
 struct FrameFixture {
-  FrameFixture() {
+  // With held set, every find start waits until the test releases it.
+  explicit FrameFixture(bool held_finds = false) {
     QtApp();
     root = env.MakeDrive('T', "drive");
     test::WriteTextFile(root + "/one.txt", "1");
     SettingsStore().WriteString(settings::kControls, settings::kLookIn, "T:");
-    frame = std::make_unique<MainFrame>(test::QuickOptions());
+    if (held_finds) {
+      frame = std::make_unique<MainFrame>(
+          [this](FindWindow* window, const FileTypeProvider*) {
+            auto driver = std::make_unique<HeldDriver>(window, test::QuickOptions());
+            held = driver.get();
+            return driver;
+          },
+          nullptr);
+    } else {
+      frame = std::make_unique<MainFrame>(test::QuickOptions());
+    }
     frame->set_warning_handler([this](const QString& text) { warnings.push_back(text); });
     frame->set_url_opener([this](const QString& url) { urls.push_back(url); });
   }
   ~FrameFixture() {
+    if (held) held->Release();
     // Closing writes the settings of the test's own folder.
     frame->set_save_question([](const QString&) { return MainFrame::SaveAnswer::kNo; });
     frame->close();
@@ -66,7 +85,62 @@ struct FrameFixture {
   std::unique_ptr<MainFrame> frame;
   std::vector<QString> warnings;
   std::vector<QString> urls;
+  HeldDriver* held = nullptr;
 };
+
+// Shows the frame as the active window, as a user meets it: window
+// shortcuts then work and focus changes are real.
+void ShowActive(QWidget* window) {
+  window->show();
+  window->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+}
+
+// Gives control the focus and waits until it has it.
+void FocusOn(QWidget* control) {
+  control->setFocus(Qt::OtherFocusReason);
+  ASSERT_TRUE(RunUntil([&] {
+    QWidget* focus = QApplication::focusWidget();
+    return focus && (focus == control || control->isAncestorOf(focus));
+  }));
+}
+
+// Presses a key as the user would: on the widget that has the focus.
+void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QWidget* focus = QApplication::focusWidget();
+  ASSERT_NE(focus, nullptr);
+  QTest::keyClick(focus, key, modifiers);
+}
+
+// Answers the next file dialog: act runs once it is shown.
+void WhenFileDialogShows(const std::function<void(QFileDialog*)>& act) {
+  auto* poll = new QTimer;
+  poll->setInterval(10);
+  QObject::connect(poll, &QTimer::timeout, [poll, act] {
+    QFileDialog* dialog = nullptr;
+    for (QWidget* window : QApplication::topLevelWidgets())
+      if (auto* d = qobject_cast<QFileDialog*>(window); d && d->isVisible()) dialog = d;
+    if (!dialog) return;
+    poll->stop();
+    poll->deleteLater();
+    act(dialog);
+  });
+  poll->start();
+}
+
+// The letter after the single "&" of a caption, in lower case; none when
+// the caption has no mnemonic.
+QChar Mnemonic(const QString& caption) {
+  for (int i = 0; i + 1 < caption.size(); ++i) {
+    if (caption[i] != QLatin1Char('&')) continue;
+    if (caption[i + 1] == QLatin1Char('&')) {
+      ++i;
+      continue;
+    }
+    return caption[i + 1].toLower();
+  }
+  return QChar();
+}
 
 TEST(MainFrameTest, MenusKeysAndStatusTips) {
   FrameFixture f;
@@ -120,13 +194,231 @@ TEST(MainFrameTest, MenusKeysAndStatusTips) {
   EXPECT_TRUE(f.frame->findChildren<QToolBar*>().isEmpty());
   EXPECT_EQ(f.frame->message_pane()->text(), "Ready.");
 
-  // Controls are known to accessibility by their labels' texts.
+  // Controls are known to accessibility by their labels' texts, whatever a
+  // box holds.
   FindForm* form = f.frame->form();
-  EXPECT_EQ(form->look_in_box()->accessibleName(), "Look in:");
-  EXPECT_EQ(form->named_box()->accessibleName(), "Named:");
-  EXPECT_EQ(form->containing_box()->accessibleName(), "Containing:");
-  EXPECT_EQ(form->browse_button()->accessibleName(), "Browse...");
+  form->named_box()->setEditText(QStringLiteral("*.txt"));
+  const std::pair<QWidget*, const char*> names[] = {
+      {form->look_in_box(), "Look in"},
+      {form->named_box(), "Named"},
+      {form->containing_box(), "Containing"},
+      {form->browse_button(), "Browse..."},
+  };
+  for (const auto& [control, name] : names) {
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(control);
+    ASSERT_NE(accessible, nullptr) << name;
+    EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(name));
+  }
+  EXPECT_EQ(QAccessible::queryAccessibleInterface(form->named_box())->text(QAccessible::Value),
+            "*.txt");
   EXPECT_FALSE(form->results_view()->accessibleName().isEmpty());
+}
+
+TEST(MainFrameTest, EscStopsAFindWhateverHasTheFocus) {
+  FrameFixture f(/*held_finds=*/true);
+  f.frame->Start("");
+  ShowActive(f.frame.get());
+  FindForm* form = f.frame->form();
+  QAction* stop = f.frame->action(kCmdStop);
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  EXPECT_FALSE(stop->isEnabled());
+
+  // The texts of a content find, typed while finds run freely.
+  f.held->Release();
+  FocusOn(form->named_box());
+  QTest::keyClicks(QApplication::focusWidget(), "one");
+  ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  FocusOn(form->containing_box());
+  QTest::keyClicks(QApplication::focusWidget(), "1");
+  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+  // The find to stop is started by typing (one key, so one find); later
+  // ones by F5.
+  f.held->Arm();
+  form->containing_box()->lineEdit()->selectAll();
+  QTest::keyClicks(QApplication::focusWidget(), "1");
+  const std::pair<QWidget*, const char*> places[] = {
+      {form->look_in_box(), "look-in box"},
+      {form->named_box(), "named box"},
+      {form->containing_box(), "containing box"},
+      {form->results_view(), "list"},
+  };
+  bool first = true;
+  for (const auto& [place, what] : places) {
+    if (!first) {
+      f.held->Arm();
+      PressKey(Qt::Key_F5);
+    }
+    first = false;
+    // Stop is enabled as the find starts, with no menu opened.
+    ASSERT_TRUE(RunUntil([&] { return f.held->entered.load() && stop->isEnabled(); })) << what;
+    FocusOn(place);
+    PressKey(Qt::Key_Escape);
+    EXPECT_FALSE(form->driver()->find_active()) << what;
+    f.held->Release();
+    ASSERT_TRUE(RunUntil([&] {
+      return form->status_text() == "User stopped." && !form->driver()->running();
+    })) << what << ": " << form->status_text().toStdString();
+    ASSERT_TRUE(RunUntil([&] { return !stop->isEnabled(); })) << what;
+  }
+}
+
+TEST(MainFrameTest, NewFindAndOpeningASavedFindEmptyTheList) {
+  FrameFixture f;
+  f.frame->Start("");
+  ShowActive(f.frame.get());
+  FindForm* form = f.frame->form();
+  auto fill = [&] {
+    ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+    FocusOn(form->named_box());
+    QTest::keyClicks(QApplication::focusWidget(), "one");
+    ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+    ASSERT_EQ(form->RowCount(), 1);
+    ASSERT_GT(form->driver()->results_pool().bytes_used(), 0u);
+  };
+  // The new texts are validated after the list was emptied; a find with an
+  // empty named text runs no find that could empty it instead.
+  auto expect_emptied = [&](const char* what) {
+    ASSERT_TRUE(RunUntil([&] { return form->validator()->passes() > 0; }));
+    const int passes = form->validator()->passes();
+    ASSERT_TRUE(RunUntil([&] { return form->validator()->passes() > passes; })) << what;
+    form->validator()->WaitIdle();
+    EXPECT_EQ(form->RowCount(), 0) << what;
+    EXPECT_EQ(form->results_view()->model()->rowCount(), 0) << what;
+    EXPECT_EQ(form->driver()->results_pool().bytes_used(), 0u) << what;
+  };
+
+  fill();
+  PressKey(Qt::Key_N, Qt::ControlModifier);
+  expect_emptied("New Find");
+  EXPECT_EQ(form->named_box()->currentText(), "");
+
+  fill();
+  const std::string saved = f.env.Path("scope.qnd");
+  SavedFind find;
+  find.look_in = "T:";
+  ASSERT_TRUE(SaveSavedFind(saved, find));
+  ASSERT_TRUE(f.frame->OpenSavedFind(saved));
+  expect_emptied("opening a saved find");
+}
+
+TEST(MainFrameTest, SavedFindDialogsFilterAndAddTheExtension) {
+  FrameFixture f;
+  f.frame->Start("");
+  ShowActive(f.frame.get());
+  const QStringList filters{"Quindelo Files (*.qnd)", "All files (*)"};
+  // Typing a name without an extension, in Save Find As and in the first
+  // Save Find of a new find.
+  struct Case {
+    int command;
+    const char* typed;
+    const char* written;
+  };
+  const Case cases[] = {
+      {kCmdSaveFindAs, "mine", "mine.qnd"},
+      {kCmdSaveFindAs, "kept.qnd", "kept.qnd"},
+      {kCmdSaveFind, "first", "first.qnd"},
+  };
+  for (const Case& c : cases) {
+    if (c.command == kCmdSaveFind) {
+      ASSERT_TRUE(f.frame->NewFind());
+    }
+    QStringList shown;
+    WhenFileDialogShows([&](QFileDialog* dialog) {
+      shown = dialog->nameFilters();
+      auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+      ASSERT_NE(name, nullptr);
+      dialog->setDirectory(QString::fromStdString(f.env.root()));
+      QTest::keyClicks(name, QString::fromUtf8(c.typed));
+      // The dialog's own accept, not Return: the name's completer may hold
+      // the key.
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    f.frame->action(c.command)->trigger();
+    EXPECT_EQ(shown, filters) << c.typed;
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(f.env.Path(c.written)))) << c.typed;
+    EXPECT_EQ(f.frame->windowTitle(), QStringLiteral("Quindelo: ") + c.written);
+  }
+  EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(f.env.Path("mine"))));
+
+  // Open Find offers the same filters.
+  QStringList shown;
+  WhenFileDialogShows([&](QFileDialog* dialog) {
+    shown = dialog->nameFilters();
+    dialog->reject();
+  });
+  f.frame->action(kCmdOpenFind)->trigger();
+  EXPECT_EQ(shown, filters);
+}
+
+TEST(MainFrameTest, MnemonicsAndHelpKeys) {
+  FrameFixture f;
+  f.frame->Start("");
+  // The entries added to the File menu take letters no other entry uses.
+  QMenu* file = f.frame->menuBar()->actions().at(0)->menu();
+  ASSERT_NE(file, nullptr);
+  std::map<QChar, int> letters;
+  for (QAction* act : file->actions())
+    if (!act->isSeparator() && !Mnemonic(act->text()).isNull()) ++letters[Mnemonic(act->text())];
+  for (int added : {kCmdOpenContainingFolder, kCmdProperties}) {
+    const QChar letter = Mnemonic(f.frame->action(added)->text());
+    ASSERT_FALSE(letter.isNull());
+    EXPECT_EQ(letters[letter], 1) << f.frame->action(added)->text().toStdString();
+  }
+  EXPECT_EQ(Mnemonic(f.frame->action(kCmdNewFind)->text()), QLatin1Char('f'));
+
+  // F1 on a control of the active window opens that control's topic, not
+  // Help Topics; Browse counts as the look-in box.
+  ShowActive(f.frame.get());
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  FocusOn(form->named_box());
+  QTest::keyClicks(QApplication::focusWidget(), "one");
+  ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  const std::pair<QWidget*, const char*> topics[] = {
+      {form->look_in_box(), "#look-in"},     {form->browse_button(), "#look-in"},
+      {form->named_box(), "#named"},         {form->containing_box(), "#containing"},
+      {form->results_view(), "#results"},
+  };
+  for (const auto& [control, anchor] : topics) {
+    f.urls.clear();
+    FocusOn(control);
+    PressKey(Qt::Key_F1);
+    ASSERT_EQ(f.urls.size(), 1u) << anchor;
+    EXPECT_TRUE(f.urls[0].endsWith(QString::fromUtf8(anchor))) << f.urls[0].toStdString();
+  }
+
+  // Shift+F1, then a click on a control: that control's topic.
+  f.urls.clear();
+  FocusOn(form->look_in_box());
+  PressKey(Qt::Key_F1, Qt::ShiftModifier);
+  EXPECT_TRUE(QWhatsThis::inWhatsThisMode());
+  QTest::mouseClick(form->containing_box()->lineEdit(), Qt::LeftButton);
+  ASSERT_EQ(f.urls.size(), 1u);
+  EXPECT_TRUE(f.urls[0].endsWith("#containing")) << f.urls[0].toStdString();
+  EXPECT_FALSE(QWhatsThis::inWhatsThisMode());
+}
+
+TEST(MainFrameTest, TabGoesDownTheForm) {
+  FrameFixture f;
+  f.frame->Start("");
+  ShowActive(f.frame.get());
+  FindForm* form = f.frame->form();
+  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+  FocusOn(form->named_box());
+  QTest::keyClicks(QApplication::focusWidget(), "one");
+  ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  form->return_button()->show();  // as while another program's open dialog is the target
+  const std::vector<QWidget*> order = {form->browse_button(), form->named_box(),
+                                       form->containing_box(), form->return_button(),
+                                       form->results_view()};
+  FocusOn(form->look_in_box());
+  for (QWidget* next : order) {
+    PressKey(Qt::Key_Tab);
+    QWidget* focus = QApplication::focusWidget();
+    EXPECT_TRUE(focus == next || next->isAncestorOf(focus))
+        << next->objectName().toStdString() << " expected, "
+        << (focus ? focus->metaObject()->className() : "nothing") << " has the focus";
+  }
 }
 
 TEST(MainFrameTest, StatusPanesFollowTheFind) {
@@ -479,7 +771,7 @@ TEST(MainFrameTest, PopupOnlyForASelection) {
   for (QAction* act : f.frame->popup()->actions())
     entries << (act->isSeparator() ? QString("-") : act->text());
   entries = entries.mid(entries.indexOf("&Open"));  // after the "Open With" entries
-  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "Open Containing &Folder", "-",
+  EXPECT_EQ(entries, (QStringList{"&Open", "&Print", "Open Containing Fo&lder", "-",
                                   "Cu&t\tCtrl+X", "&Copy\tCtrl+C", "-", "&Delete\tDel", "-",
                                   "P&roperties\tAlt+Enter"}));
   f.frame->popup()->hide();
