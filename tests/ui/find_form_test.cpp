@@ -29,7 +29,9 @@ namespace quindelo::ui {
 namespace {
 
 using test::QtApp;
+using test::FocusOn;
 using test::RunUntil;
+using test::ShowActive;
 
 SavedFind FindIn(const std::string& look_in) {
   SavedFind find;
@@ -51,21 +53,6 @@ struct DriveFixture {
   std::string root;
 };
 
-// Shows the form as an active window of its own: focus changes are real.
-void ShowActive(QWidget* window) {
-  window->show();
-  window->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-}
-
-// Gives control the focus and waits until it has it.
-void FocusOn(QWidget* control) {
-  control->setFocus(Qt::OtherFocusReason);
-  ASSERT_TRUE(RunUntil([&] {
-    QWidget* focus = QApplication::focusWidget();
-    return focus && (focus == control || control->isAncestorOf(focus));
-  }));
-}
 
 // Replaces the text of a box by typing, as the user does.
 void TypeInto(QComboBox* box, const char* text) {

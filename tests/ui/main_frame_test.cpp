@@ -44,7 +44,9 @@ namespace {
 
 using test::HeldDriver;
 using test::QtApp;
+using test::FocusOn;
 using test::RunUntil;
+using test::ShowActive;
 
 struct FrameFixture {
   // With held set, every find start waits until the test releases it.
@@ -88,22 +90,6 @@ struct FrameFixture {
   HeldDriver* held = nullptr;
 };
 
-// Shows the frame as the active window, as a user meets it: window
-// shortcuts then work and focus changes are real.
-void ShowActive(QWidget* window) {
-  window->show();
-  window->activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(window));
-}
-
-// Gives control the focus and waits until it has it.
-void FocusOn(QWidget* control) {
-  control->setFocus(Qt::OtherFocusReason);
-  ASSERT_TRUE(RunUntil([&] {
-    QWidget* focus = QApplication::focusWidget();
-    return focus && (focus == control || control->isAncestorOf(focus));
-  }));
-}
 
 // Presses a key as the user would: on the widget that has the focus.
 void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
