@@ -1,3 +1,4 @@
+#include "platform/thread_name.h"
 #include "ui/plain_text_boxes.h"
 #include "ui/desktop_commands.h"
 
@@ -113,8 +114,14 @@ DesktopCommands::DesktopCommands(ResultsView* view, QWidget* window)
   };
   // A dead file manager must not hold a command for long.
   file_manager_ = MakeSessionBusFileManager(3000);
-  std::thread(WorkerLoop, run_queue_).detach();
-  std::thread(WorkerLoop, print_queue_).detach();
+  std::thread([queue = run_queue_] {
+    platform::NameThisThread("q-run");
+    WorkerLoop(queue);
+  }).detach();
+  std::thread([queue = print_queue_] {
+    platform::NameThisThread("q-print");
+    WorkerLoop(queue);
+  }).detach();
 }
 
 DesktopCommands::~DesktopCommands() { Shutdown(); }

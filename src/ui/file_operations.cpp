@@ -1,3 +1,4 @@
+#include "platform/thread_name.h"
 #include "ui/file_operations.h"
 
 #include <QCloseEvent>
@@ -398,6 +399,7 @@ FileOperationResult FileOperations::RunPlan(const FileOperationPlan& plan) {
   bool finished = false;
   FileOperationResult result;
   std::thread worker([&] {
+    platform::NameThisThread("q-file-op");
     result = commands::RunFileOperationPlan(plan, trash_.get(), &observer);
     PostToWindow(&queue, [&] {
       finished = true;

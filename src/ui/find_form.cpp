@@ -1,3 +1,4 @@
+#include "platform/thread_name.h"
 #include "ui/find_form.h"
 
 #include <QAbstractItemView>
@@ -813,6 +814,7 @@ void FindForm::RunInBackground(std::function<void()> job) {
   JoinBackground();
   background_done_ = false;
   background_ = std::thread([this, job = std::move(job)] {
+    platform::NameThisThread("q-form-work");
     job();
     background_done_ = true;
     work_.Wake();

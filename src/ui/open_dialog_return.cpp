@@ -1,3 +1,4 @@
+#include "platform/thread_name.h"
 #include "ui/open_dialog_return.h"
 
 #include <unistd.h>
@@ -43,7 +44,10 @@ OpenDialogReturn::OpenDialogReturn(FindForm* form, std::function<void(const QStr
   connect(rows, &QAbstractItemModel::rowsRemoved, this, &OpenDialogReturn::FollowSelection);
   connect(rows, &QAbstractItemModel::layoutChanged, this, &OpenDialogReturn::FollowSelection);
   FollowSelection();
-  thread_ = std::thread([this] { Run(); });
+  thread_ = std::thread([this] {
+    platform::NameThisThread("q-open-dialog");
+    Run();
+  });
 }
 
 OpenDialogReturn::~OpenDialogReturn() {

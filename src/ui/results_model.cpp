@@ -1,8 +1,8 @@
+#include "platform/thread_name.h"
 #include "ui/plain_text_boxes.h"
 #include "ui/results_model.h"
 
 #include <QMetaObject>
-#include <pthread.h>
 
 #include <algorithm>
 #include <atomic>
@@ -258,7 +258,7 @@ void ResultsModel::StartDetailJob(std::vector<FoundFile*> records, FileDetail wh
   job->records = std::move(records);
   detail_job_ = job;
   detail_thread_ = std::thread([this, job] {
-    pthread_setname_np(pthread_self(), "sort-details");
+    platform::NameThisThread("q-sort-details");
     // Its own desktop types: FileTypes answers type names on any thread,
     // and this one lives as long as the lookups do.
     const FileTypes types;

@@ -158,16 +158,16 @@ TEST(SplashTest, StartGreetsThenAsksQuickStartOverTheFrame) {
   EXPECT_EQ(seen[1].icon, QMessageBox::Warning);
   EXPECT_EQ(seen[1].parent, &frame);
 
-  // The start's validation has ended ("Ready."): the greeting stays, and
-  // the pane is known to accessibility by it.
+  // The start's validation and the index's first walk have ended ("Ready."
+  // and a blank indicator): the greeting stays, and the pane is known to
+  // accessibility by it.
   FindForm* form = frame.form();
   ASSERT_TRUE(test::RunUntil([&] {
     return form->validator()->passes() > 0 && form->named_box()->isEnabled() &&
-           form->status_text() == "Ready.";
-  }));
+           form->status_text() == "Ready." && frame.indicator_pane()->text() == " ";
+  })) << frame.indicator_pane()->text().toStdString();
   QApplication::processEvents();
   EXPECT_EQ(frame.message_pane()->text(), QString::fromUtf8(kWelcomeText));
-  EXPECT_EQ(frame.indicator_pane()->text(), " ");
   QAccessibleInterface* pane = QAccessible::queryAccessibleInterface(frame.message_pane());
   ASSERT_NE(pane, nullptr);
   EXPECT_EQ(pane->text(QAccessible::Name), QString::fromUtf8(kWelcomeText));
