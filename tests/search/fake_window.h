@@ -284,6 +284,12 @@ class FakeClock : public DriverClock {
     now_ += ms;
     cv_.notify_all();
   }
+  // Whether a sleeper waits for tick wake now (for a test whose own thread
+  // must keep running its event loop meanwhile).
+  bool HasSleeper(std::uint32_t wake) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sleepers_.count(wake) > 0;
+  }
   // Waits (at most a minute) until a sleeper waits for tick wake.
   bool WaitForSleeper(std::uint32_t wake) {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -11,13 +11,11 @@
 #include <QTest>
 #include <QTreeView>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <set>
 
 #include <gtest/gtest.h>
 
 #include "app/settings_store.h"
+#include "search/fake_window.h"
 #include "support/quick_options.h"
 #include "support/test_env.h"
 #include "ui/held_driver.h"
@@ -409,49 +407,9 @@ TEST(FindFormTest, BoxesHoldWhatWasTypedAndRememberItOnLeaving) {
   EXPECT_EQ(list, (std::vector<std::string>{"T:\\docs;\\none"}));
 }
 
-// The find delay's clock, moved on by the test; the window thread keeps
-// running while the test looks for a find waiting on it.
-class SteppedClock : public DriverClock {
- public:
-  std::uint32_t Ticks() override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return now_;
-  }
-  void Sleep(std::uint32_t ms) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    const std::uint32_t wake = now_ + ms;
-    sleepers_.insert(wake);
-    cv_.wait(lock, [&] { return released_ || static_cast<std::int32_t>(wake - now_) <= 0; });
-    sleepers_.erase(sleepers_.find(wake));
-  }
-  void Advance(std::uint32_t ms) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    now_ += ms;
-    cv_.notify_all();
-  }
-  // A find waits for tick wake.
-  bool HasSleeper(std::uint32_t wake) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return sleepers_.count(wake) > 0;
-  }
-  // Ends every sleep, now and later.
-  void Release() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    released_ = true;
-    cv_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  std::uint32_t now_ = 1000;
-  std::multiset<std::uint32_t> sleepers_;
-  bool released_ = false;
-};
-
 TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault) {
   DriveFixture drive;
-  SteppedClock clock;
+  test::FakeClock clock;
   SearchDriver::Options options = test::QuickOptions();
   options.find_delay_ms = 500;
   options.clock = &clock;

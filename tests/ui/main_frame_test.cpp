@@ -81,6 +81,16 @@ struct FrameFixture {
     frame->close();
     ASSERT_TRUE(RunUntil([&] { return frame->form()->closed(); }));
   }
+  // The frame active, with "one" typed into the Named box (its find
+  // started) and the Containing box enabled.
+  void ActiveWithANameTyped() {
+    ShowActive(frame.get());
+    FindForm* form = frame->form();
+    ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
+    FocusOn(form->named_box());
+    QTest::keyClicks(QApplication::focusWidget(), "one");
+    ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  }
 
   test::ScopedTestEnv env;
   std::string root;
@@ -354,12 +364,8 @@ TEST(MainFrameTest, MnemonicsAndHelpKeys) {
 
   // F1 on a control of the active window opens that control's topic, not
   // Help Topics; Browse counts as the look-in box.
-  ShowActive(f.frame.get());
   FindForm* form = f.frame->form();
-  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
-  FocusOn(form->named_box());
-  QTest::keyClicks(QApplication::focusWidget(), "one");
-  ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  ASSERT_NO_FATAL_FAILURE(f.ActiveWithANameTyped());
   const std::pair<QWidget*, const char*> topics[] = {
       {form->look_in_box(), "#look-in"},     {form->browse_button(), "#look-in"},
       {form->named_box(), "#named"},         {form->containing_box(), "#containing"},
@@ -387,12 +393,8 @@ TEST(MainFrameTest, MnemonicsAndHelpKeys) {
 TEST(MainFrameTest, TabGoesDownTheForm) {
   FrameFixture f;
   f.frame->Start("");
-  ShowActive(f.frame.get());
   FindForm* form = f.frame->form();
-  ASSERT_TRUE(RunUntil([&] { return form->named_box()->isEnabled(); }));
-  FocusOn(form->named_box());
-  QTest::keyClicks(QApplication::focusWidget(), "one");
-  ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
+  ASSERT_NO_FATAL_FAILURE(f.ActiveWithANameTyped());
   form->return_button()->show();  // as while another program's open dialog is the target
   // The button takes the focus while it can act: with one row selected.
   ASSERT_TRUE(RunUntil([&] { return form->RowCount() == 1; }));
