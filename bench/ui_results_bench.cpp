@@ -37,7 +37,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using quindelo::FoundFile;
-using quindelo::RowInsert;
+using quindelo::ResultSet;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -135,14 +135,15 @@ int main(int argc, char** argv) {
   std::shuffle(paths.begin(), paths.end(), std::mt19937(7));  // index order is not list order
 
   QApplication app(argc, argv);
-  quindelo::ResultsPool pool;
+  quindelo::ResultSet result_set;
+  quindelo::ResultsPool& pool = result_set.pool();
   quindelo::ui::ResultsView view;
   view.resize(1000, 700);
   quindelo::ViewOptions options;
   options.show_type = options.show_size = options.show_date = 1;
   view.SetViewOptions(options);
   quindelo::ui::ResultsModel& model = *view.results();
-  model.SetPool(&pool);
+  model.SetResultSet(&result_set);
   view.show();
   QApplication::processEvents();
   const long empty_peak_kb = StatusKb("VmHWM");
@@ -168,11 +169,11 @@ int main(int argc, char** argv) {
       added.push_back(record);
     }
     std::sort(added.begin(), added.end());
-    std::vector<RowInsert> inserts;
+    std::vector<ResultSet::Placed> inserts;
     for (std::size_t row = 0; row < list.size(); ++row)
       if (std::binary_search(added.begin(), added.end(), list[row]))
         inserts.push_back({static_cast<int>(row), list[row]});
-    model.InsertRows(inserts);
+    model.result_set()->InsertPlaced(inserts);
     view.viewport()->repaint();
     QApplication::processEvents();
     fill.Add(Clock::now() - start);
@@ -220,15 +221,13 @@ int main(int argc, char** argv) {
   // step is the sort command itself or one turn of its event loop until the
   // rows stand in the new order; the time to that is reported beside it.
   for (int key : {quindelo::kColumnType, quindelo::kColumnSize, quindelo::kColumnDate}) {
-    model.SetPool(nullptr);
-    pool.Clear();
+    result_set.Clear();
     quindelo::CurrentFolder fresh;
-    std::vector<RowInsert> all;
+    std::vector<ResultSet::Placed> all;
     for (const std::string& path : paths)
       all.push_back({static_cast<int>(all.size()), pool.AddFoundFile(path, &fresh)});
-    model.SetPool(&pool);
     model.sort(model.ModelColumn(quindelo::kColumnName), Qt::AscendingOrder);
-    model.InsertRows(all);
+    model.result_set()->InsertPlaced(all);
     QApplication::processEvents();
     const quindelo::FileDetail needed =
         key == quindelo::kColumnType ? quindelo::FileDetail::kType : quindelo::FileDetail::kSizeAndDate;
@@ -265,7 +264,7 @@ int main(int argc, char** argv) {
   std::printf("%-34s %10.1f ms\n", "longest step, sorts from nothing", longest_sort_stall);
   std::printf("%-34s %10d\n", "distinct icons", view.results()->file_types()->IconCount());
 
-  view.results()->SetPool(nullptr);
+  view.results()->SetResultSet(nullptr);
   std::filesystem::remove_all(root);
   return 0;
 }

@@ -40,13 +40,11 @@
 #include "platform/paths.h"
 #include "search/find_request.h"
 #include "search/found_file.h"
-#include "search/headless_find_window.h"
 #include "search/search_driver.h"
 
 namespace {
 
 using quindelo::FoundFile;
-using quindelo::HeadlessFindWindow;
 
 constexpr int kExitFound = 0;
 constexpr int kExitNoneFound = 1;
@@ -490,53 +488,68 @@ class PathPrinter {
 // ---------------------------------------------------------------------------
 // The finder's window
 
+// The finder's side of the driver: the status panes go to the status line,
+// and the rows to the result set, which the finder reads once the find has
+// ended. There is no window thread: work handed over runs at once, one at a
+// time, on the thread that hands it over.
+//
 // Rows arrive in the order they are found (the driver does not sort them).
 // Each path is taken once. With stream set, a row is printed as it arrives
 // when its entry is still on disk; otherwise rows are kept for the end, and
 // with check_on_arrival a row whose entry is already gone is not kept (so
 // that a row limit counts live rows only).
-class ConsoleWindow : public HeadlessFindWindow {
+class ConsoleFinder : public quindelo::FindWindow {
  public:
   struct Setup {
     bool stream = false;
     bool check_on_arrival = false;
     std::string native_root;  // of the drive being searched
   };
-  ConsoleWindow(const Setup& setup, StatusLine* status, PathPrinter* printer,
+  ConsoleFinder(const Setup& setup, StatusLine* status, PathPrinter* printer,
                 std::function<void()> stop)
       : setup_(setup), status_(status), printer_(printer), stop_(std::move(stop)) {}
 
+  // The filter of the result set: whether a record is kept.
+  bool Keep(FoundFile* record) {
+    const auto taken = seen_.insert(record);
+    if (!taken.second) return false;
+    if (setup_.stream || setup_.check_on_arrival) {
+      const std::string path = quindelo::UncutPath(*record);
+      if (Gone(path, &checker_)) {
+        seen_.erase(taken.first);  // a later report of the same path may be a new entry
+        return false;
+      }
+    }
+    return true;
+  }
+
+  void RunLater(std::function<void()> work) override {
+    quindelo::platform::MutexLock lock(&delivery_);
+    work();
+  }
   void SetStatusText(const char* text) override {
-    HeadlessFindWindow::SetStatusText(text);
     status_->Progress(text);
     if (setup_.stream) printer_->Flush();
   }
+  void SetIndicatorText(const char*) override {}
+  void PostCloseRequest() override {}
+  void PostCommand(int) override {}
+  void EnableNamed(bool) override {}
+  void EnableContaining(bool) override {}
 
-  void InsertRows(const std::vector<quindelo::RowInsert>& rows) override {
-    std::vector<quindelo::RowInsert> kept;
-    int count = RowCount();
-    for (const quindelo::RowInsert& row : rows) {
-      const auto taken = seen_.insert(row.record);
-      if (!taken.second) continue;
-      if (setup_.stream || setup_.check_on_arrival) {
-        const std::string path = quindelo::UncutPath(*row.record);
-        if (Gone(path, &checker_)) {
-          seen_.erase(taken.first);  // a later report of the same path may be a new entry
-          continue;
-        }
-        if (setup_.stream && !printer_->Print(Shown(path))) {
+  void RowsInserted(const quindelo::ResultSet& rows,
+                    const std::vector<quindelo::RowRange>& ranges) override {
+    if (!setup_.stream || stopped_) return;
+    for (const quindelo::RowRange& range : ranges)
+      for (int row = range.first; row < range.first + range.count; ++row)
+        if (!printer_->Print(Shown(quindelo::UncutPath(*rows.row(row))))) {
+          stopped_ = true;
           stop_();
-          break;
+          return;
         }
-      }
-      kept.push_back({count++, row.record});
-    }
-    HeadlessFindWindow::InsertRows(kept);
   }
-
-  void DeleteAllRows() override {
+  void RowsDeleted() override {
     seen_.clear();  // the records go with the rows
-    HeadlessFindWindow::DeleteAllRows();
   }
 
   // Whether the entry of a drive path is gone, for a thread's own checker.
@@ -566,9 +579,12 @@ class ConsoleWindow : public HeadlessFindWindow {
       return std::strcmp(a->name(), b->name()) == 0 && std::strcmp(a->folder, b->folder) == 0;
     }
   };
-  // The window thread's:
+  // Handed-over work runs under this lock, one at a time; what follows is
+  // used only there.
+  quindelo::platform::Mutex delivery_;
   std::unordered_set<const FoundFile*, SamePathHash, SamePath> seen_;  // every path taken
   quindelo::platform::EntryChecker checker_;
+  bool stopped_ = false;
 };
 
 // ---------------------------------------------------------------------------
@@ -605,19 +621,6 @@ bool ResolveLookIn(const Options& o, std::string* look_in) {
 // ---------------------------------------------------------------------------
 // The end
 
-// Orders rows as the window's sorted insertion would (rows that compare
-// equal keep their order of arrival). Rows mostly arrive in order, the
-// index's names first: the sorted run they start with is merged with the
-// rest, sorted on its own, instead of sorting everything again.
-void SortRows(std::vector<FoundFile*>* rows, quindelo::SortOrder order, quindelo::ResultsPool* pool) {
-  auto before = [&](FoundFile* a, FoundFile* b) {
-    return quindelo::CompareFoundFiles(a, b, order, pool) < 0;
-  };
-  const auto rest = std::is_sorted_until(rows->begin(), rows->end(), before);
-  std::stable_sort(rest, rows->end(), before);
-  std::inplace_merge(rows->begin(), rest, rows->end(), before);
-}
-
 // Every drive with its description from the drive query, and its root.
 int ListDrives() {
   std::printf("%-6s %-5s %-16s %-10s %s\n", "Drive", "Type", "Label", "Serial", "Root");
@@ -646,7 +649,7 @@ int Run(const Options& o) {
   ScopedSink sink_in_place(&sink);
   PathPrinter printer(o.null_end, &status);
 
-  ConsoleWindow::Setup setup;
+  ConsoleFinder::Setup setup;
   setup.stream = o.unsorted;
   setup.check_on_arrival = o.limit > 0;
   {
@@ -656,12 +659,10 @@ int Run(const Options& o) {
   }
   // A reader that went away stops the find (the window learns it first).
   std::atomic<quindelo::SearchDriver*> driver_for_stop{nullptr};
-  ConsoleWindow window(setup, &status, &printer, [&driver_for_stop] {
+  ConsoleFinder window(setup, &status, &printer, [&driver_for_stop] {
     if (quindelo::SearchDriver* driver = driver_for_stop.load()) driver->Stop();
   });
   window.set_native_output(o.native);
-  window.SetNamedText(o.named);
-  window.SetContainingText(o.containing);
 
   quindelo::SearchDriver::Options driver_options;
   driver_options.find_delay_ms = 0;
@@ -671,7 +672,16 @@ int Run(const Options& o) {
   driver_options.index_options.watch_changes = false;
   quindelo::SearchDriver driver(&window, driver_options);
   driver_for_stop = &driver;
-  driver.set_include_subfolders(o.subfolders);
+  // The result set belongs to the deliveries, which run under the finder's
+  // lock; here nothing is delivered yet.
+  window.RunLater([&] {
+    driver.result_set().set_keep_filter([&window](FoundFile* record) { return window.Keep(record); });
+  });
+  quindelo::FindRequest request;
+  request.named_text = o.named;
+  request.containing_text = o.containing;
+  request.include_subfolders = o.subfolders;
+  driver.SetRequest(request);
 
   auto fail = [&](const std::string& message) {
     status.Message(message);
@@ -712,22 +722,21 @@ int Run(const Options& o) {
     return kExitFound;  // something was printed, and the reader has what it wanted
   }
   if (end.outcome == quindelo::FindOutcome::kError) return fail(end.message);
-  const bool stopped_at_limit = o.limit > 0 && window.RowCount() >= o.limit;
-
-  if (!o.unsorted) {
-    std::vector<FoundFile*> rows = window.Rows();
-    // The records belong to the window thread, which fetches the details a
-    // sort key needs.
-    window.RunOnWindowThread([&] { SortRows(&rows, o.sort, &driver.results_pool()); });
-    status.Clear();
+  bool stopped_at_limit = false;
+  if (!o.unsorted) status.Clear();
+  window.RunLater([&] {
+    quindelo::ResultSet& rows = driver.result_set();
+    stopped_at_limit = o.limit > 0 && rows.row_count() >= o.limit;
+    if (o.unsorted) return;
+    rows.Resort(o.sort);
     quindelo::platform::EntryChecker checker;
     std::string path;
-    for (FoundFile* row : rows) {
+    for (FoundFile* row : rows.rows()) {
       path = quindelo::UncutPath(*row);
       if (window.Gone(path, &checker)) continue;
       if (!printer.Print(window.Shown(path))) break;
     }
-  }
+  });
   printer.Flush();
   driver.Shutdown();
   if (printer.reader_gone()) return kExitFound;

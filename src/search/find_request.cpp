@@ -162,13 +162,10 @@ bool LookInValidator::ValidatePass(const std::string& working) {
   // after that step reads this verdict, not the cleared one of the pass.
   valid_ = valid;
   window_->SetIndicatorText(valid ? " " : "ERR");
-  bool named = false;
-  window_->RunOnWindowThread([&] {
-    if (!valid) window_->FocusLookIn();
-    named = !window_->NamedText().empty();
-    window_->EnableNamed(valid);
-    window_->EnableContaining(valid && named);
-  });
+  if (!valid) window_->FocusLookIn();
+  const bool named = !driver_->named_text().empty();
+  window_->EnableNamed(valid);
+  window_->EnableContaining(valid && named);
   if (valid && named) {
     driver_->ClearFirstFindLatch();
     driver_->ScheduleFind();

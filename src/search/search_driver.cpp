@@ -2,7 +2,6 @@
 #include "platform/thread_name.h"
 
 #include <algorithm>
-#include <new>
 #include <variant>
 
 #include "app/settings_store.h"
@@ -85,12 +84,17 @@ FindOutcome FindEndOutcome(int rows, bool stopped_at_limit, bool medium_gone) {
 SearchDriver::SearchDriver(FindWindow* window, const Options& options)
     : window_(window),
       row_limit_(options.row_limit < 0 ? 0 : options.row_limit),
-      sorted_insert_(options.sorted_insert),
       find_delay_ms_(options.find_delay_ms ? *options.find_delay_ms : KeyboardIdleMSecs()),
       clock_(options.clock),
       index_(IndexOptions(options)),
-      pool_(options.type_provider) {
+      results_(options.type_provider) {
   if (find_delay_ms_ < 0) find_delay_ms_ = kDefaultFindDelay;
+  results_.set_row_limit(row_limit_);
+  results_.set_sorted_insert(options.sorted_insert);
+  starter_ = std::thread([this] {
+    platform::NameThisThread("q-find-start");
+    FindStarter();
+  });
 }
 
 SearchDriver::~SearchDriver() { Shutdown(); }
@@ -105,79 +109,144 @@ std::uint32_t SearchDriver::Ticks() {
       std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }
 
-void SearchDriver::SleepTicks(std::uint32_t ms) {
-  if (clock_) {
-    clock_->Sleep(ms);
-    return;
-  }
-  // Closing ends the sleep at once, so Shutdown never waits out a long delay.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  platform::MutexLock lock(&sleep_lock_);
-  while (!closing_)
-    if (!sleep_lock_.WaitUntil(&sleep_cv_, deadline)) break;
-}
-
 void SearchDriver::Show(const std::string& message, const char* indicator) {
   if (!message.empty()) window_->SetStatusText(Cut(message, kPaneTextSize - 1).c_str());
   if (indicator) window_->SetIndicatorText(indicator);
 }
 
-void SearchDriver::ShowEnd(const FindEnd& end) { Show(end.message, end.indicator.c_str()); }
-
-void SearchDriver::SetRunning(bool on) {
-  {
-    platform::MutexLock lock(&state_lock_);
-    running_ = on;
-  }
-  state_cv_.notify_all();
-  window_->FindActivityChanged();
+bool SearchDriver::IdleLocked() const {
+  return state_ == State::kIdle || state_ == State::kClosing || state_ == State::kShutDown;
 }
 
-void SearchDriver::RecordEnd(const FindEnd& end) {
-  platform::MutexLock lock(&state_lock_);
-  last_end_ = end;
+bool SearchDriver::ClosingLocked() const {
+  return state_ == State::kClosing || state_ == State::kShutDown || deferred_ == Deferred::kClose;
 }
 
 void SearchDriver::EmptyResults() {
-  platform::MutexLock lock(&insert_lock_);
-  window_->RunOnWindowThread([this] { window_->DeleteAllRows(); });
-  pending_rows_.clear();
-  shown_rows_ = 0;
-  handed_over_ = false;
-  pool_.Clear();
-  current_folder_.Forget();
+  {
+    platform::MutexLock lock(&mutex_);
+    pending_.clear();
+    handed_rows_ = 0;
+    delivered_rows_ = 0;
+    kept_rows_ = 0;
+    handed_over_ = false;
+    rows_refused_ = false;
+    ++results_generation_;
+  }
+  window_->RunLater([this] {
+    results_.Clear();
+    window_->RowsDeleted();
+  });
+}
+
+// ---- Accessors.
+
+char SearchDriver::open_drive_letter() const {
+  platform::MutexLock lock(&mutex_);
+  return open_drive_letter_;
+}
+
+std::string SearchDriver::open_failure_cause() const {
+  platform::MutexLock lock(&mutex_);
+  return open_failure_cause_;
+}
+
+void SearchDriver::SetRequest(const FindRequest& request) {
+  platform::MutexLock lock(&mutex_);
+  request_.named_text = Cut(request.named_text, kMaxFindText);
+  request_.containing_text = Cut(request.containing_text, kMaxFindText);
+  request_.include_subfolders = request.include_subfolders;
+}
+
+std::string SearchDriver::named_text() const {
+  platform::MutexLock lock(&mutex_);
+  return request_.named_text;
+}
+
+bool SearchDriver::first_find_latch() const {
+  platform::MutexLock lock(&mutex_);
+  return first_find_latch_;
+}
+
+void SearchDriver::ClearFirstFindLatch() {
+  platform::MutexLock lock(&mutex_);
+  first_find_latch_ = false;
+}
+
+void SearchDriver::SetLookInFault(bool fault) {
+  platform::MutexLock lock(&mutex_);
+  look_in_fault_ = fault;
+}
+
+bool SearchDriver::look_in_fault() const {
+  platform::MutexLock lock(&mutex_);
+  return look_in_fault_;
 }
 
 void SearchDriver::SetLookInList(const StringList& list) {
-  platform::MutexLock lock(&request_lock_);
+  platform::MutexLock lock(&mutex_);
   look_in_list_.CopyFrom(list);
 }
 
 StringList SearchDriver::look_in_list() const {
-  platform::MutexLock lock(&request_lock_);
+  platform::MutexLock lock(&mutex_);
   StringList copy;
   copy.CopyFrom(look_in_list_);
   return copy;
 }
 
-void SearchDriver::set_sort_order(SortOrder order) {
-  sort_key_ = static_cast<std::int32_t>(order.key);
-  sort_descending_ = order.descending;
+void SearchDriver::set_include_subfolders(bool on) {
+  platform::MutexLock lock(&mutex_);
+  request_.include_subfolders = on;
 }
 
-SortOrder SearchDriver::sort_order() const {
-  SortOrder order;
-  order.key = static_cast<SortKey>(sort_key_.load());
-  order.descending = sort_descending_.load();
-  return order;
+bool SearchDriver::include_subfolders() const {
+  platform::MutexLock lock(&mutex_);
+  return request_.include_subfolders;
+}
+
+void SearchDriver::set_refresh_flag(bool on) {
+  platform::MutexLock lock(&mutex_);
+  refresh_ = on;
+}
+
+bool SearchDriver::refresh_flag() const {
+  platform::MutexLock lock(&mutex_);
+  return refresh_;
+}
+
+SearchDriver::State SearchDriver::state() const {
+  platform::MutexLock lock(&mutex_);
+  return state_;
+}
+
+bool SearchDriver::find_in_progress() const {
+  platform::MutexLock lock(&mutex_);
+  return find_active_ && (state_ == State::kScheduled || state_ == State::kStarting ||
+                          state_ == State::kRunning);
+}
+
+bool SearchDriver::find_active() const {
+  platform::MutexLock lock(&mutex_);
+  return find_active_;
+}
+
+bool SearchDriver::closing() const {
+  platform::MutexLock lock(&mutex_);
+  return ClosingLocked();
+}
+
+std::uint32_t SearchDriver::finds_started() const {
+  platform::MutexLock lock(&mutex_);
+  return finds_started_;
 }
 
 bool SearchDriver::IndexMediumChanged() { return index_.IsRemovable() && !index_.SameVolume(); }
 
 bool SearchDriver::DriveNeedsOpening(char drive) {
-  // Under the find lock, so that no open runs while the volume is compared.
-  platform::MutexLock find_lock(&find_lock_);
-  return drive != open_drive_letter_ || IndexMediumChanged();
+  // Under the index lock, so that no open runs while the volume is compared.
+  platform::MutexLock index_lock(&index_lock_);
+  return drive != open_drive_letter() || IndexMediumChanged();
 }
 
 // ---------------------------------------------------------------------------
@@ -189,25 +258,35 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
   platform::CreateFolders(platform::DataFolder());
   const std::string index_path = platform::IndexFilePath(letter);
 
-  window_->RunOnWindowThread([this] {
-    window_->SetWaitCursor(true);
-    window_->RepaintForm();
-  });
+  window_->SetWaitCursor(true);
+  window_->RepaintForm();
   window_->SetIndicatorText("BUSY");
 
   bool opened = false;
   {
-    platform::MutexLock find_lock(&find_lock_);
-    find_active_ = false;
+    platform::MutexLock index_lock(&index_lock_);
+    {
+      platform::MutexLock lock(&mutex_);
+      find_active_ = false;
+    }
     if (index_.IsOpen()) {
       window_->SetStatusText("Closing index...");
       index_.Close();
-      open_drive_letter_ = ' ';
     }
-    // A find whose end was lost with the closed index is not running.
-    SetRunning(false);
+    {
+      // A find whose end was lost with the closed index is not running.
+      platform::MutexLock lock(&mutex_);
+      open_drive_letter_ = ' ';
+      if (state_ == State::kStarting || state_ == State::kRunning || state_ == State::kEnding)
+        state_ = State::kIdle;
+    }
+    cv_.notify_all();
+    window_->FindActivityChanged();
     EmptyResults();
-    find_active_ = true;
+    {
+      platform::MutexLock lock(&mutex_);
+      find_active_ = true;
+    }
 
     Show(std::string(rebuild ? "Rebuilding" : "Opening") + " index for drive " + DriveText(text) +
              "...",
@@ -217,241 +296,249 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
     platform::ClearFileError();
     opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
                                       rebuild);
+    const std::string cause = opened ? std::string() : OpenFailureCause(letter);
     {
-      platform::MutexLock lock(&request_lock_);
-      open_failure_cause_ = opened ? std::string() : OpenFailureCause(letter);
-    }
-    if (opened) {
       // The refresh flag stays: the open's own refresh goes by the folder
       // stamps, and a relisting asked for (--refresh before the validation's
       // open) must still reach the next find.
-      open_drive_letter_ = letter;
-      Show("Ready.", " ");
-    } else {
-      open_drive_letter_ = ' ';
-      Show("Unable to open index for drive " + DriveText(text) + "!", "ERR");
+      platform::MutexLock lock(&mutex_);
+      open_failure_cause_ = cause;
+      open_drive_letter_ = opened ? letter : ' ';
     }
+    if (opened)
+      Show("Ready.", " ");
+    else
+      Show("Unable to open index for drive " + DriveText(text) + "!", "ERR");
   }
 
-  window_->RunOnWindowThread([this] { window_->SetWaitCursor(false); });
+  window_->SetWaitCursor(false);
   return opened;
-}
-
-std::string SearchDriver::open_failure_cause() const {
-  platform::MutexLock lock(&request_lock_);
-  return open_failure_cause_;
 }
 
 // ---------------------------------------------------------------------------
 // Scheduling and the find starter
 
-void SearchDriver::ScheduleFind() {
-  if (open_drive_letter_ == ' ' || closing_ || look_in_fault_) return;
+void SearchDriver::ScheduleLocked() {
+  if (open_drive_letter_ == ' ' || ClosingLocked() || look_in_fault_) return;
   find_active_ = true;
   std::uint32_t deadline = Ticks() + static_cast<std::uint32_t>(find_delay_ms_);
-  if (deadline == 0) deadline = 1;  // 0 means "no starter waiting"
-  if (deadline_.exchange(deadline) == 0) LaunchStarter();
+  deadline_ = deadline;
+  state_ = State::kScheduled;
+}
+
+void SearchDriver::ScheduleFind() {
+  {
+    platform::MutexLock lock(&mutex_);
+    ScheduleLocked();
+  }
+  cv_.notify_all();
+  window_->FindActivityChanged();
+}
+
+bool SearchDriver::PassFirstFindLatchLocked() {
+  if (first_find_latch_ && request_.named_text.empty()) return false;
+  first_find_latch_ = false;
+  return true;
+}
+
+void SearchDriver::OnFindTextEdited(const FindRequest& request) {
+  SetRequest(request);
+  {
+    platform::MutexLock lock(&mutex_);
+    refresh_ = false;
+    if (!PassFirstFindLatchLocked()) return;
+    ScheduleLocked();
+  }
+  cv_.notify_all();
+  window_->FindActivityChanged();
+}
+
+void SearchDriver::Stop() {
+  {
+    platform::MutexLock lock(&mutex_);
+    find_active_ = false;
+    if (state_ == State::kScheduled) state_ = State::kIdle;
+  }
+  cv_.notify_all();
   window_->FindActivityChanged();
 }
 
 void SearchDriver::StopAndEmptyResults() {
   Stop();
-  platform::MutexLock find_lock(&find_lock_);
+  platform::MutexLock index_lock(&index_lock_);
   index_.StopAndWait();
   EmptyResults();
 }
 
-bool SearchDriver::PassFirstFindLatch() {
-  if (first_find_latch_) {
-    bool named_empty = true;
-    window_->RunOnWindowThread([&] { named_empty = window_->NamedText().empty(); });
-    if (named_empty) return false;
-  }
-  first_find_latch_ = false;
-  return true;
-}
-
-void SearchDriver::OnFindTextEdited() {
-  refresh_ = false;
-  if (PassFirstFindLatch()) ScheduleFind();
-}
-
-void SearchDriver::LaunchStarter() {
-  // starters_lock_ is held from the shut-down check until the thread is in
-  // starters_: otherwise Shutdown could take the list between the two and
-  // never join this thread.
-  platform::MutexLock lock(&starters_lock_);
-  {
-    platform::MutexLock state(&state_lock_);
-    if (shut_down_) {
-      deadline_ = 0;
-      return;
-    }
-    ++starters_active_;
-  }
-  for (auto it = starters_.begin(); it != starters_.end();) {
-    if (it->done->load()) {
-      it->thread.join();
-      it = starters_.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  auto done = std::make_shared<std::atomic<bool>>(false);
-  starters_.push_back(Starter{std::thread([this, done] {
-                                platform::NameThisThread("q-find-start");
-                                FindStarter();
-                                {
-                                  platform::MutexLock state(&state_lock_);
-                                  --starters_active_;
-                                }
-                                state_cv_.notify_all();
-                                *done = true;
-                              }),
-                              done});
-}
-
 void SearchDriver::FindStarter() {
-  // A running find ends before the pause is timed.
-  {
-    platform::MutexLock find_lock(&find_lock_);
-    SetRunning(false);
-    index_.StopAndWait();
-  }
+  mutex_.Lock();
   for (;;) {
-    std::uint32_t deadline = deadline_.load();
-    std::uint32_t now = Ticks();
-    if (!TickReached(now, deadline) && !closing_) {
-      SleepTicks(deadline - now);
+    while (state_ != State::kScheduled && state_ != State::kShutDown) mutex_.Wait(&cv_);
+    if (state_ == State::kShutDown) break;
+    // A running find ends before the pause is timed.
+    mutex_.Unlock();
+    {
+      platform::MutexLock index_lock(&index_lock_);
+      index_.StopAndWait();
+    }
+    mutex_.Lock();
+    // The deadline may move while this thread waits: the find starts the
+    // delay after the last keystroke.
+    for (;;) {
+      if (state_ != State::kScheduled) break;
+      const std::uint32_t now = Ticks();
+      if (TickReached(now, deadline_)) break;
+      const std::uint32_t wait = deadline_ - now;
+      if (clock_) {
+        mutex_.Unlock();
+        clock_->Sleep(wait);
+        mutex_.Lock();
+      } else {
+        mutex_.WaitUntil(&cv_, std::chrono::steady_clock::now() + std::chrono::milliseconds(wait));
+      }
+    }
+    if (state_ != State::kScheduled) continue;
+    if (!find_active_ || open_drive_letter_ == ' ') {
+      state_ = State::kIdle;
+      cv_.notify_all();
+      mutex_.Unlock();
+      window_->FindActivityChanged();
+      mutex_.Lock();
       continue;
     }
-    platform::MutexLock find_lock(&find_lock_);
-    // The deadline may have moved while this thread woke: only the deadline
-    // it found due is taken, so the find starts the delay after the last
-    // keystroke. From 0 on, a new edit starts a new starter.
-    if (!deadline_.compare_exchange_strong(deadline, 0)) continue;
-    bool active = find_active_.load();
-    if (active && open_drive_letter_ != ' ' && !closing_) StartFindLocked();
+    state_ = State::kStarting;
+    FindRequest request = request_;
+    mutex_.Unlock();
+    {
+      platform::MutexLock index_lock(&index_lock_);
+      StartFind(std::move(request));
+    }
     // No find waits any more; one may have started.
     window_->FindActivityChanged();
-    return;
+    mutex_.Lock();
   }
+  mutex_.Unlock();
 }
 
-void SearchDriver::StartFindLocked() {
-  FindRequest request;
-  window_->RunOnWindowThread([&] {
-    request.named_text = Cut(window_->NamedText(), kMaxFindText);
-    request.containing_text = Cut(window_->ContainingText(), kMaxFindText);
-    window_->UpdateTitle(request.named_text);
-  });
+void SearchDriver::EndStart(const FindEnd& end) {
+  ShowEnd(end);
+  {
+    platform::MutexLock lock(&mutex_);
+    last_end_ = end;
+    if (state_ == State::kStarting) state_ = State::kIdle;
+  }
+  cv_.notify_all();
+}
 
-  SetRunning(false);
+void SearchDriver::StartFind(FindRequest request) {
+  window_->UpdateTitle(request.named_text);
   index_.StopAndWait();
   EmptyResults();
 
   if (request.named_text.empty()) {
-    const FindEnd end{"Ready.", " ", FindOutcome::kReady};
-    ShowEnd(end);
-    RecordEnd(end);
+    EndStart(FindEnd{"Ready.", " ", FindOutcome::kReady});
     return;
   }
   if (request.named_text.find('\\') != std::string::npos) {
-    const FindEnd end{"Name must be a simple name, path not allowed.", "ERR", FindOutcome::kError};
-    ShowEnd(end);
-    RecordEnd(end);
+    EndStart(FindEnd{"Name must be a simple name, path not allowed.", "ERR", FindOutcome::kError});
     return;
   }
-
-  request.look_in_list = look_in_list();
-  request.include_subfolders = include_subfolders_;
-  request.refresh = refresh_;
-  std::vector<std::string> look_in;
-  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i)
-    look_in.emplace_back(request.look_in_list.Item(i));
-
   {
-    // Decided together with RequestClose: either the form sees this find
-    // running and defers its close, or this find is not started.
-    platform::MutexLock lock(&state_lock_);
-    if (closing_) return;
-    running_ = true;
+    // Decided together with RequestClose and a new schedule: either they see
+    // this find running and defer to its end, or this find is not started.
+    platform::MutexLock lock(&mutex_);
+    if (state_ != State::kStarting) return;
+    request.look_in_list.CopyFrom(look_in_list_);
+    request.refresh = refresh_;
+    state_ = State::kRunning;
   }
   window_->FindActivityChanged();
   std::string error;
-  bool started = StartIndexFind(request.named_text, look_in, request.containing_text,
-                                request.include_subfolders, request.refresh, &error);
-  refresh_ = false;
-  if (started) {
-    ++finds_started_;
-    return;
-  }
-  // The find never started, so no end (FindEnded) will come: a close or a
-  // Refresh that deferred itself to that end while running_ was set is
-  // carried out here instead of being lost.
+  const bool started = StartIndexFind(request, &error);
   bool post_close = false;
   bool post_refresh = false;
   {
-    platform::MutexLock lock(&state_lock_);
-    running_ = false;
-    if (closing_) {
-      post_close = close_deferred_;
-      close_deferred_ = false;
-    } else {
-      post_refresh = restart_pending_;
+    platform::MutexLock lock(&mutex_);
+    refresh_ = false;
+    if (started) {
+      ++finds_started_;
+      return;
+    }
+    // The find never started, so no end (FindEnded) will come: a close or a
+    // Refresh that deferred itself to that end is carried out here instead
+    // of being lost.
+    // Ending until its message is shown and the deferred request posted.
+    if (state_ == State::kRunning) {
+      post_close = deferred_ == Deferred::kClose;
+      post_refresh = deferred_ == Deferred::kRefresh;
+      deferred_ = Deferred::kNone;
+      state_ = State::kEnding;
     }
   }
-  state_cv_.notify_all();
   window_->FindActivityChanged();
   if (error.empty()) error = LastError().text;
   const FindEnd end{Cut(error + "!", kPaneTextSize - 1), "ERR", FindOutcome::kError};
   ShowEnd(end);
-  RecordEnd(end);
   if (post_close) window_->PostCloseRequest();
   if (post_refresh) window_->PostCommand(kCommandRefresh);
+  {
+    platform::MutexLock lock(&mutex_);
+    last_end_ = end;
+    if (state_ == State::kEnding) state_ = post_close ? State::kClosing : State::kIdle;
+  }
+  cv_.notify_all();
+  window_->FindActivityChanged();
 }
 
-bool SearchDriver::StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                                  const std::string& containing, bool include_subfolders,
-                                  bool refresh, std::string* error) {
-  return index_.StartFind(named, look_in, containing, include_subfolders, refresh, error);
+bool SearchDriver::StartIndexFind(const FindRequest& request, std::string* error) {
+  std::vector<std::string> look_in;
+  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i)
+    look_in.emplace_back(request.look_in_list.Item(i));
+  return index_.StartFind(request.named_text, look_in, request.containing_text,
+                          request.include_subfolders, request.refresh, error);
 }
 
 // ---------------------------------------------------------------------------
 // Stopping, Refresh and closing
 
-void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild) {
+void SearchDriver::Refresh(const std::string& look_in_text, bool rebuild, int focused_row) {
   bool deferred = false;
   {
-    platform::MutexLock lock(&state_lock_);
-    restart_pending_ = true;
-    if (running_) {
+    platform::MutexLock lock(&mutex_);
+    if (state_ == State::kRunning) {
       // The running find ends without its end message and posts Refresh.
       find_active_ = false;
+      deferred_ = Deferred::kRefresh;
       deferred = true;
-    } else {
-      restart_pending_ = false;
     }
   }
   if (deferred) {
     window_->FindActivityChanged();
     return;
   }
-  int focused = -1;
-  window_->RunOnWindowThread([&] { focused = window_->FocusedRow(); });
-  reselect_row_ = focused;
+  window_->RunLater([this, focused_row] { results_.set_reselect_row(focused_row); });
   if (!OpenDriveIndex(look_in_text, rebuild)) return;
-  refresh_ = true;
-  if (PassFirstFindLatch()) ScheduleFind();
+  {
+    platform::MutexLock lock(&mutex_);
+    refresh_ = true;
+    if (!PassFirstFindLatchLocked()) return;
+    ScheduleLocked();
+  }
+  cv_.notify_all();
+  window_->FindActivityChanged();
 }
 
 bool SearchDriver::RequestClose() {
   {
-    platform::MutexLock lock(&state_lock_);
-    closing_ = true;
-    if (!running_) return true;
+    platform::MutexLock lock(&mutex_);
+    if (state_ == State::kShutDown) return true;
+    if (state_ != State::kRunning) {
+      state_ = State::kClosing;
+      cv_.notify_all();
+      return true;
+    }
     find_active_ = false;
-    close_deferred_ = true;
+    deferred_ = Deferred::kClose;
   }
   window_->FindActivityChanged();
   return false;
@@ -459,26 +546,21 @@ bool SearchDriver::RequestClose() {
 
 void SearchDriver::Shutdown() {
   {
-    platform::MutexLock lock(&state_lock_);
-    if (shut_down_) return;
-    shut_down_ = true;
-    closing_ = true;
+    platform::MutexLock lock(&mutex_);
+    if (state_ == State::kShutDown) return;
+    state_ = State::kShutDown;
     find_active_ = false;
   }
-  {
-    platform::MutexLock lock(&sleep_lock_);
-  }
-  sleep_cv_.notify_all();
-  std::list<Starter> starters;
-  {
-    platform::MutexLock lock(&starters_lock_);
-    starters.swap(starters_);
-  }
-  for (Starter& starter : starters) starter.thread.join();
-  platform::MutexLock find_lock(&find_lock_);
+  cv_.notify_all();
+  if (starter_.joinable()) starter_.join();
+  platform::MutexLock index_lock(&index_lock_);
   index_.Shutdown();
-  open_drive_letter_ = ' ';
-  SetRunning(false);
+  {
+    platform::MutexLock lock(&mutex_);
+    open_drive_letter_ = ' ';
+  }
+  cv_.notify_all();
+  window_->FindActivityChanged();
 }
 
 // ---------------------------------------------------------------------------
@@ -486,31 +568,12 @@ void SearchDriver::Shutdown() {
 
 bool SearchDriver::WaitForFindEnd(std::chrono::milliseconds timeout, FindEnd* end) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  platform::MutexLock lock(&state_lock_);
-  while (!FindIdleLocked())
-    if (!state_lock_.WaitUntil(&state_cv_, deadline)) break;
-  const bool idle = FindIdleLocked();
+  platform::MutexLock lock(&mutex_);
+  while (!IdleLocked())
+    if (!mutex_.WaitUntil(&cv_, deadline)) break;
+  const bool idle = IdleLocked();
   if (idle && end) *end = last_end_;
   return idle;
-}
-
-bool SearchDriver::RecountEnd(int rows, const std::string& shown) {
-  std::string message;
-  {
-    platform::MutexLock lock(&state_lock_);
-    if (!FindIdleLocked() || last_end_.outcome != FindOutcome::kFound ||
-        last_end_.indicator != " " || last_end_.message != shown)
-      return false;
-    last_end_.message = FindEndMessage(rows, false, false);
-    last_end_.outcome = FindEndOutcome(rows, false, false);
-    message = last_end_.message;
-  }
-  Show(message, nullptr);
-  return true;
-}
-
-bool SearchDriver::FindIdleLocked() const {
-  return deadline_.load() == 0 && starters_active_ == 0 && !running_ && !ending_;
 }
 
 FindEnd SearchDriver::WaitForFindEnd() {
@@ -520,127 +583,146 @@ FindEnd SearchDriver::WaitForFindEnd() {
   return end;
 }
 
-// ---------------------------------------------------------------------------
-// The index's callback
-
-IndexAnswer SearchDriver::IndexCallbackThunk(const IndexMessage& message, void* user_data) {
-  return static_cast<SearchDriver*>(user_data)->OnIndexCallback(message);
+bool SearchDriver::RecountEnd(int rows, const std::string& shown) {
+  std::string message;
+  {
+    platform::MutexLock lock(&mutex_);
+    if (!IdleLocked() || last_end_.outcome != FindOutcome::kFound || last_end_.indicator != " " ||
+        last_end_.message != shown)
+      return false;
+    last_end_.message = FindEndMessage(rows, false, false);
+    last_end_.outcome = FindEndOutcome(rows, false, false);
+    message = last_end_.message;
+  }
+  Show(message, nullptr);
+  return true;
 }
 
-IndexAnswer SearchDriver::OnIndexCallback(const IndexMessage& message) {
+// ---------------------------------------------------------------------------
+// The index's messages
+
+IndexAnswer SearchDriver::IndexCallbackThunk(const IndexMessage& message, void* user_data) {
+  return static_cast<SearchDriver*>(user_data)->OnIndexMessage(message);
+}
+
+IndexAnswer SearchDriver::OnIndexMessage(const IndexMessage& message) {
   if (std::holds_alternative<FindEnded>(message)) return OnFindEnd();
-  // A stopped find, a closing form and a Refresh waiting for the end answer
-  // stop to everything but the end.
-  if (!find_active_ || closing_ || restart_pending_) return kStop;
+  {
+    // A stopped find, a closing form and a Refresh waiting for the end
+    // answer stop to everything but the end.
+    platform::MutexLock lock(&mutex_);
+    if (!find_active_ || ClosingLocked() || deferred_ != Deferred::kNone)
+      return kStop;
+  }
   if (std::holds_alternative<PollRequest>(message)) return kContinue;
   if (const auto* found = std::get_if<FoundName>(&message)) return OnFoundFile(found->path);
   return OnPhaseMessage(message);
 }
 
 IndexAnswer SearchDriver::OnFindEnd() {
-  bool was_running = false;
+  EndFacts facts;
   bool post_close = false;
   bool post_refresh = false;
-  bool deferred = false;
+  bool quiet = false;
   {
-    platform::MutexLock lock(&state_lock_);
-    was_running = running_.exchange(false);
-    if (closing_) {
+    platform::MutexLock lock(&mutex_);
+    facts.was_running = state_ == State::kRunning;
+    facts.stopped = !find_active_;
+    facts.drive = open_drive_letter_;
+    if (deferred_ == Deferred::kClose || state_ == State::kClosing || state_ == State::kShutDown) {
       // The form asked to close during the find; it closes now.
-      deferred = true;
-      post_close = close_deferred_;
-      close_deferred_ = false;
-    } else if (restart_pending_) {
+      quiet = true;
+      post_close = deferred_ == Deferred::kClose;
+      if (state_ != State::kShutDown) state_ = State::kClosing;
+      deferred_ = Deferred::kNone;
+    } else if (deferred_ == Deferred::kRefresh) {
       // Refresh was asked for during the find; it runs anew, and this end
       // shows no message.
-      deferred = true;
+      quiet = true;
       post_refresh = true;
-    } else {
-      ending_ = was_running;
+      deferred_ = Deferred::kNone;
+      if (facts.was_running) state_ = State::kIdle;
+    } else if (facts.was_running) {
+      state_ = State::kEnding;
     }
   }
+  cv_.notify_all();
   window_->FindActivityChanged();
-  if (deferred) {
-    state_cv_.notify_all();
+  if (quiet) {
     if (post_close) window_->PostCloseRequest();
     if (post_refresh) window_->PostCommand(kCommandRefresh);
     return kStop;
   }
-
-  if (look_in_fault_) {
-    // The look-in text turned invalid: its fault stays on the status line,
-    // and the rows of this find went with the results it emptied.
-    deferred_details_ = false;
-    {
-      platform::MutexLock lock(&state_lock_);
-      ending_ = false;
-    }
-    state_cv_.notify_all();
-    return kContinue;
-  }
-
   // Every row found reaches the window before the end message counts them.
-  int rows = 0;
-  {
-    platform::MutexLock lock(&insert_lock_);
-    HandOverRowsLocked(RowsDue::kNow);
-    rows = shown_rows_;
-  }
-  const FindEnd end = WithIndexWriteFailure(EndOfFind(was_running, rows));
-  ShowEnd(end);
-  if (was_running) ReselectRow();
-  if (deferred_details_.exchange(false)) {
-    // The name phase is over: the visible rows fetch their details now.
-    window_->RunOnWindowThread([this] {
-      window_->FitColumns();
-      window_->RepaintList(false);
-    });
-  }
-  {
-    platform::MutexLock lock(&state_lock_);
-    if (was_running) last_end_ = end;
-    ending_ = false;
-  }
-  state_cv_.notify_all();
+  HandOverRows(RowsDue::kNow);
+  facts.medium_gone = facts.was_running && !facts.stopped && IndexMediumChanged();
+  facts.write_failure = index_.write_failure();
+  const bool details_were_deferred = details_deferred_;
+  details_deferred_ = false;
+  window_->RunLater([this, facts, details_were_deferred] {
+    ShowFindEnd(facts);
+    if (details_were_deferred) DetailsDue();
+    {
+      platform::MutexLock lock(&mutex_);
+      if (state_ == State::kEnding) state_ = State::kIdle;
+    }
+    cv_.notify_all();
+    window_->FindActivityChanged();
+  });
   return kContinue;
 }
 
-FindEnd SearchDriver::EndOfFind(bool was_running, int rows) {
-  if (!was_running) return FindEnd{"Ready.", " ", FindOutcome::kReady};
-  if (!find_active_) {
-    if (rows == 0) return FindEnd{"User stopped.", " ", FindOutcome::kUserStopped};
-    return FindEnd{"User stopped after finding " + std::to_string(rows) + " file(s).", " ",
-                   FindOutcome::kUserStopped};
+void SearchDriver::ShowFindEnd(const EndFacts& facts) {
+  {
+    platform::MutexLock lock(&mutex_);
+    // The look-in text turned invalid: its fault stays on the status line,
+    // and the rows of this find went with the results it emptied.
+    if (look_in_fault_) return;
   }
-  const bool at_limit = row_limit_ > 0 && rows >= row_limit_;
-  const bool medium_gone = rows == 0 && IndexMediumChanged();
-  return FindEnd{FindEndMessage(rows, at_limit, medium_gone), " ",
-                 FindEndOutcome(rows, at_limit, medium_gone)};
+  const FindEnd end = EndOfFind(facts, results_.row_count());
+  ShowEnd(end);
+  if (facts.was_running) {
+    const int row = results_.TakeReselectRow();
+    if (row >= 0) window_->SelectRow(row);
+  }
+  platform::MutexLock lock(&mutex_);
+  if (facts.was_running) last_end_ = end;
 }
 
-FindEnd SearchDriver::WithIndexWriteFailure(FindEnd end) const {
-  const std::string cause = index_.write_failure();
-  if (cause.empty()) return end;
-  const char letter = open_drive_letter_.load();
-  end.message = "Unable to write index for drive " + std::string(1, letter == ' ' ? '?' : letter) +
-                ":! " + cause;
-  end.indicator = "ERR";
+FindEnd SearchDriver::EndOfFind(const EndFacts& facts, int rows) const {
+  FindEnd end;
+  if (!facts.was_running) {
+    end = FindEnd{"Ready.", " ", FindOutcome::kReady};
+  } else if (facts.stopped) {
+    end = rows == 0 ? FindEnd{"User stopped.", " ", FindOutcome::kUserStopped}
+                    : FindEnd{"User stopped after finding " + std::to_string(rows) + " file(s).",
+                              " ", FindOutcome::kUserStopped};
+  } else {
+    const bool at_limit = row_limit_ > 0 && rows >= row_limit_;
+    const bool medium_gone = rows == 0 && facts.medium_gone;
+    end = FindEnd{FindEndMessage(rows, at_limit, medium_gone), " ",
+                  FindEndOutcome(rows, at_limit, medium_gone)};
+  }
+  // Once a write of the open index file has failed, the message names that
+  // failure and its cause with "ERR" (the outcome stays what the find
+  // found): such an index gives partial answers until its rebuild at the
+  // next open.
+  if (!facts.write_failure.empty()) {
+    end.message = "Unable to write index for drive " +
+                  std::string(1, facts.drive == ' ' ? '?' : facts.drive) + ":! " +
+                  facts.write_failure;
+    end.indicator = "ERR";
+  }
   return end;
 }
 
-void SearchDriver::ReselectRow() {
-  int row = reselect_row_.exchange(-1);
-  if (row < 0) return;
-  window_->RunOnWindowThread([&] {
-    const int last = window_->RowCount() - 1;
-    if (last < 0) return;
-    if (row > last) row = last;
-    if (window_->SelectRow(row)) window_->ScrollRowIntoView(row);
-  });
+void SearchDriver::DetailsDue() {
+  results_.set_deferred_details(false);
+  window_->DetailsDue();
 }
 
 IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
-  const bool running = running_.load();
+  const bool running = state() == State::kRunning;
   const PhaseStarted* started = std::get_if<PhaseStarted>(&message);
   const FindPhase phase = started ? started->phase : FindPhase::kIdle;
   const bool name_phase = phase == FindPhase::kIndexFind;
@@ -649,10 +731,12 @@ IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
   if (name_phase) {
     status = "Finding matching file names...";
     indicator = "BUSY";
-    deferred_details_ = true;
+    if (!details_deferred_) window_->RunLater([this] { results_.set_deferred_details(true); });
+    details_deferred_ = true;
     repainted_ = false;
   } else if (phase == FindPhase::kRefresh || std::holds_alternative<RefreshProgress>(message)) {
-    if (!repainted_.exchange(true)) window_->RunOnWindowThread([this] { window_->RepaintForm(); });
+    if (!repainted_) window_->RepaintForm();
+    repainted_ = true;
     if (const auto* refresh = std::get_if<RefreshProgress>(&message))
       status = (running ? "Finding while updating \"" : "Updating \"") + refresh->folder + "*\"...";
     else
@@ -669,106 +753,74 @@ IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
     indicator = "BUSY";
   }
   // The final delivery shows nothing of its own.
-  if (HandOverRows(status.empty() ? RowsDue::kWhenDue : RowsDue::kBeforeMessage) == kStop)
-    return kStop;
+  HandOverRows(status.empty() ? RowsDue::kWhenDue : RowsDue::kBeforeMessage);
   Show(status, indicator);
-  if (!name_phase && deferred_details_.exchange(false)) {
-    // The name phase is over: the visible rows fetch their details now.
-    window_->RunOnWindowThread([this] {
-      window_->FitColumns();
-      window_->RepaintList(false);
-    });
+  if (!name_phase && details_deferred_) {
+    details_deferred_ = false;
+    window_->RunLater([this] { DetailsDue(); });
   }
   return kContinue;
 }
 
 IndexAnswer SearchDriver::OnFoundFile(const std::string& path) {
-  platform::MutexLock lock(&insert_lock_);
-  if (row_limit_ > 0 && shown_rows_ + static_cast<int>(pending_rows_.size()) >= row_limit_) {
-    // The window may have left out rows it was handed: the limit counts the
-    // rows it kept.
-    if (HandOverRowsLocked(RowsDue::kNow) == kStop) return kStop;
-    if (shown_rows_ >= row_limit_) return kStop;
+  for (bool handed = false;; handed = true) {
+    {
+      platform::MutexLock lock(&mutex_);
+      // The window's ResultSet holds as many rows as it may.
+      if (rows_refused_) return kStop;
+      // The limit counts the rows the ResultSet kept, and those on their
+      // way to it (a window without a filter keeps every row it is handed).
+      const int in_flight = handed_rows_ - delivered_rows_;
+      const int rows = kept_rows_ + in_flight + static_cast<int>(pending_.size());
+      if (row_limit_ == 0 || rows < row_limit_) {
+        pending_.push_back(path);
+        break;
+      }
+      if (handed) return kStop;
+    }
+    HandOverRows(RowsDue::kNow);
   }
-  try {
-    pending_rows_.push_back(pool_.AddFoundFile(path, &current_folder_));
-  } catch (const std::bad_alloc&) {
-    return kStop;  // the found file cannot be stored: end the find
-  }
-  return HandOverRowsLocked(RowsDue::kWhenDue);
+  HandOverRows(RowsDue::kWhenDue);
+  return kContinue;
 }
 
-IndexAnswer SearchDriver::HandOverRows(RowsDue due) {
-  platform::MutexLock lock(&insert_lock_);
-  return HandOverRowsLocked(due);
+void SearchDriver::HandOverRows(RowsDue due) {
+  std::vector<std::string> batch;
+  std::uint64_t generation = 0;
+  {
+    platform::MutexLock lock(&mutex_);
+    if (pending_.empty()) return;
+    const int before = handed_rows_;
+    const std::uint32_t now = Ticks();
+    if (due != RowsDue::kNow) {
+      const bool time_due = !handed_over_ || TickReached(now, last_hand_over_ + kRowHandOverMs);
+      const int found = before + static_cast<int>(pending_.size());
+      const bool progress_due =
+          due == RowsDue::kBeforeMessage && found / kProgressEvery > before / kProgressEvery;
+      if (!time_due && !progress_due) return;
+    }
+    batch.swap(pending_);
+    handed_rows_ += static_cast<int>(batch.size());
+    handed_over_ = true;
+    last_hand_over_ = now;
+    generation = results_generation_;
+  }
+  window_->RunLater([this, batch = std::move(batch), generation] { DeliverRows(batch, generation); });
 }
 
-IndexAnswer SearchDriver::HandOverRowsLocked(RowsDue due) {
-  if (pending_rows_.empty()) return kContinue;
-  const int before = shown_rows_;
-  const std::uint32_t now = Ticks();
-  if (due != RowsDue::kNow) {
-    const bool time_due = !handed_over_ || TickReached(now, last_hand_over_ + kRowHandOverMs);
-    const int found = before + static_cast<int>(pending_rows_.size());
-    const bool progress_due =
-        due == RowsDue::kBeforeMessage && found / kProgressEvery > before / kProgressEvery;
-    if (!time_due && !progress_due) return kContinue;
-  }
-  std::vector<FoundFile*> batch;
-  batch.swap(pending_rows_);
-  bool unreadable = false;
-  int after = before;
-  window_->RunOnWindowThread([&] {
-    const std::vector<RowInsert> rows = PlaceRows(&batch, &unreadable);
-    if (!rows.empty()) window_->InsertRows(rows);
-    after = window_->RowCount();
-  });
-  shown_rows_ = after;
-  handed_over_ = true;
-  last_hand_over_ = now;
+void SearchDriver::DeliverRows(const std::vector<std::string>& paths, std::uint64_t generation) {
+  const int before = results_.row_count();
+  bool out_of_memory = false;
+  const std::vector<RowRange> ranges = results_.Add(paths, &out_of_memory);
+  if (!ranges.empty()) window_->RowsInserted(results_, ranges);
+  const int after = results_.row_count();
   for (int n = (before / kProgressEvery + 1) * kProgressEvery; n <= after; n += kProgressEvery)
     Show(ProgressMessage(n), nullptr);
-  return unreadable ? kStop : kContinue;
-}
-
-std::vector<RowInsert> SearchDriver::PlaceRows(std::vector<FoundFile*>* batch, bool* unreadable) {
-  const int count = window_->RowCount();
-  std::vector<RowInsert> rows;
-  rows.reserve(batch->size());
-  if (!sorted_insert_) {
-    for (FoundFile* record : *batch) rows.push_back({count + static_cast<int>(rows.size()), record});
-    return rows;
-  }
-  const SortOrder order = sort_order();
-  auto before = [&](FoundFile* a, FoundFile* b) { return CompareFoundFiles(a, b, order, &pool_) < 0; };
-  // The batch in list order, equal rows in their order of arrival. Rows
-  // mostly arrive in order: the sorted run they start with is merged with
-  // the rest, sorted on its own.
-  const auto rest = std::is_sorted_until(batch->begin(), batch->end(), before);
-  std::stable_sort(rest, batch->end(), before);
-  std::inplace_merge(batch->begin(), rest, batch->end(), before);
-  // Each row goes after every row of the list that does not come after it
-  // (those arrived earlier). The batch is sorted, so each search starts
-  // where the one before it ended.
-  std::size_t base = 0;
-  for (FoundFile* record : *batch) {
-    std::size_t at = 0;
-    FindInsertRow(
-        static_cast<std::size_t>(count) - base,
-        [&](std::size_t probe) {
-          FoundFile* other = window_->RowRecord(static_cast<int>(base + probe));
-          if (!other) {
-            *unreadable = true;
-            return 0;
-          }
-          return CompareFoundFiles(record, other, order, &pool_);
-        },
-        [&] { return !*unreadable; }, &at);
-    if (*unreadable) break;  // a row that cannot be read ends the find
-    base += at;
-    rows.push_back({static_cast<int>(base + rows.size()), record});
-  }
-  return rows;
+  platform::MutexLock lock(&mutex_);
+  if (generation != results_generation_) return;
+  kept_rows_ = after;
+  delivered_rows_ += static_cast<int>(paths.size());
+  if (out_of_memory || results_.at_limit()) rows_refused_ = true;
 }
 
 }  // namespace quindelo

@@ -331,8 +331,9 @@ FindForm::FindForm(const DriverFactory& make_driver, QWidget* parent)
   driver_ = make_driver(this, types_.get());
   SearchDriver* driver = driver_.get();
   list_->results()->SetFileTypes(types_.get());
-  list_->results()->SetPool(&driver->results_pool());
-  list_->results()->SetDeferredDetails([driver] { return driver->deferred_details(); });
+  list_->results()->SetResultSet(&driver->result_set());
+  list_->results()->SetDeferredDetails(
+      [driver] { return driver->result_set().deferred_details(); });
   list_->SetFindRunning([driver] { return driver->running(); });
   connect(list_, &ResultsView::selectingClick, this, [driver] { driver->Stop(); });
   connect(list_, &ResultsView::statusText, this, [this](const QString& text) {
@@ -369,7 +370,7 @@ FindForm::~FindForm() {
     driver_->Shutdown();
   });
   JoinBackground();
-  list_->results()->SetPool(nullptr);  // the rows' records go with the driver
+  list_->results()->SetResultSet(nullptr);  // the rows go with the driver
   validator_.reset();
   driver_.reset();
   while (wait_cursors_ > 0) SetWaitCursor(false);
@@ -522,7 +523,7 @@ void FindForm::FormLayout(QSize new_size) {
   const QRect list = list_->geometry();
   list_->setGeometry(list.x(), top, list.width() + dw, list.bottom() + 1 + dh - top);
   browse_->move(browse_->x() + dw, browse_->y());
-  FitColumns();
+  list_->FitColumns();
   last_size_ = new_size;
 }
 
@@ -605,7 +606,7 @@ void FindForm::OnLookInEdited(const QString&) {
 
 void FindForm::OnFindTextEdited() {
   if (closing_started_) return;
-  driver_->OnFindTextEdited();
+  driver_->OnFindTextEdited(BoxesRequest());
   EnableContaining(validator_->look_in_valid() && !named_->currentText().isEmpty());
 }
 
@@ -692,7 +693,8 @@ void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& doc
   driver_->Stop();
   // The rows and the ResultsPool of the last find go before the new texts
   // are validated; the driver waits for the index, so on a thread of its own.
-  const bool results_to_free = RowCount() > 0 || driver_->results_pool().bytes_used() > 0 ||
+  const bool results_to_free = RowCount() > 0 ||
+                               driver_->result_set().pool().bytes_used() > 0 ||
                                driver_->running() || driver_->find_in_progress();
   untitled_ = untitled;
   document_title_ = document_title;
@@ -703,6 +705,7 @@ void FindForm::LoadFind(const SavedFind& find, bool untitled, const QString& doc
     named_->setEditText(FromNative(Cut(find.named, kBoxTextMax)));
     containing_->setEditText(FromNative(Cut(find.containing, kBoxTextMax)));
   }
+  driver_->SetRequest(BoxesRequest());
   const std::string look_in = find.look_in.empty() ? std::string(settings::kDefaultLookIn)
                                                    : Cut(find.look_in, kBoxTextMax);
   {
@@ -838,7 +841,9 @@ void FindForm::Refresh(bool rebuild) {
     validator_->Start(LookInBoxText());
     return;
   }
-  RunInBackground([this, rebuild] { driver_->Refresh(validator_->look_in_text(), rebuild); });
+  const int focused = FocusedRow();
+  RunInBackground(
+      [this, rebuild, focused] { driver_->Refresh(validator_->look_in_text(), rebuild, focused); });
 }
 
 void FindForm::ToggleIncludeSubfolders() {
@@ -862,27 +867,54 @@ void FindForm::SetListFont(const QFont& font) {
   store.WriteFont(settings::kControls, settings::kFont, SpecFromFont(font));
 }
 
-// ---- FindWindow, any thread.
+// ---- The boxes and the list.
 
-void FindForm::RunOnWindowThread(const std::function<void()>& work) {
-  if (QThread::currentThread() == thread()) {
-    work();
-    return;
-  }
-  work_.Send(work);
+std::string FindForm::NamedText() const { return Cut(ToNative(named_->currentText()), kBoxTextMax); }
+
+std::string FindForm::ContainingText() const {
+  return Cut(ToNative(containing_->currentText()), kBoxTextMax);
 }
+
+FindRequest FindForm::BoxesRequest() const {
+  FindRequest request;
+  request.look_in_text = LookInBoxText();
+  request.named_text = NamedText();
+  request.containing_text = ContainingText();
+  request.include_subfolders = options_.include_subfolders != 0;
+  return request;
+}
+
+int FindForm::RowCount() const { return list_->results()->RowCount(); }
+
+FoundFile* FindForm::RowRecord(int row) const { return list_->results()->RowRecord(row); }
+
+int FindForm::FocusedRow() const {
+  const QModelIndex current = list_->currentIndex();
+  return current.isValid() ? current.row() : -1;
+}
+
+// ---- FindWindow.
+
+void FindForm::OnFormThread(std::function<void()> work) {
+  if (QThread::currentThread() == thread())
+    work();
+  else
+    PostToWindow(this, std::move(work));
+}
+
+void FindForm::RunLater(std::function<void()> work) { PostToWindow(this, std::move(work)); }
 
 // The texts travel as bytes and become QStrings on the window thread: Qt's
 // shared string data counts its users with atomics ThreadSanitizer cannot see.
 void FindForm::SetStatusText(const char* text) {
-  PostToWindow(this, [this, bytes = std::string(text ? text : " ")] {
+  OnFormThread([this, bytes = std::string(text ? text : " ")] {
     status_ = FromUtf8(native_paths_ ? QuotedPathsToNative(bytes) : bytes);
     emit statusChanged(status_);
   });
 }
 
 void FindForm::SetIndicatorText(const char* text) {
-  PostToWindow(this, [this, bytes = std::string(text ? text : " ")] {
+  OnFormThread([this, bytes = std::string(text ? text : " ")] {
     indicator_ = FromUtf8(bytes);
     emit indicatorChanged(indicator_);
   });
@@ -908,59 +940,48 @@ void FindForm::PostCommand(int command) {
   });
 }
 
-// ---- FindWindow, window thread.
+void FindForm::RowsDeleted() { list_->viewport()->repaint(); }
 
-int FindForm::RowCount() { return list_->results()->RowCount(); }
-
-FoundFile* FindForm::RowRecord(int row) { return list_->results()->RowRecord(row); }
-
-void FindForm::InsertRows(const std::vector<RowInsert>& rows) { list_->results()->InsertRows(rows); }
-
-void FindForm::DeleteAllRows() {
-  list_->results()->DeleteAllRows();
-  list_->viewport()->repaint();
-}
-
-int FindForm::FocusedRow() {
-  const QModelIndex current = list_->currentIndex();
-  return current.isValid() ? current.row() : -1;
-}
-
-bool FindForm::SelectRow(int row) {
+void FindForm::SelectRow(int row) {
   const QModelIndex index = list_->results()->index(row, 0);
-  if (!index.isValid()) return false;
+  if (!index.isValid()) return;
   list_->selectionModel()->setCurrentIndex(
       index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  return true;
+  list_->scrollTo(index);
 }
 
-void FindForm::ScrollRowIntoView(int row) { list_->scrollTo(list_->results()->index(row, 0)); }
+void FindForm::DetailsDue() {
+  list_->FitColumns();
+  list_->viewport()->update();
+}
 
-void FindForm::FitColumns() { list_->FitColumns(); }
-
-void FindForm::RepaintList(bool) { list_->viewport()->update(); }
-
-void FindForm::RepaintForm() { update(); }
-
-std::string FindForm::NamedText() { return Cut(ToNative(named_->currentText()), kBoxTextMax); }
-
-std::string FindForm::ContainingText() {
-  return Cut(ToNative(containing_->currentText()), kBoxTextMax);
+void FindForm::RepaintForm() {
+  OnFormThread([this] { update(); });
 }
 
 void FindForm::EnableNamed(bool enable) {
-  named_->setEnabled(enable);
-  named_label_->setEnabled(enable);
+  OnFormThread([this, enable] {
+    named_->setEnabled(enable);
+    named_label_->setEnabled(enable);
+  });
 }
 
 void FindForm::EnableContaining(bool enable) {
-  containing_->setEnabled(enable);
-  containing_label_->setEnabled(enable);
+  OnFormThread([this, enable] {
+    containing_->setEnabled(enable);
+    containing_label_->setEnabled(enable);
+  });
 }
 
-void FindForm::FocusLookIn() { look_in_->setFocus(); }
+void FindForm::FocusLookIn() {
+  OnFormThread([this] { look_in_->setFocus(); });
+}
 
 void FindForm::UpdateTitle(const std::string& named) {
+  if (QThread::currentThread() != thread()) {
+    PostToWindow(this, [this, named] { UpdateTitle(named); });
+    return;
+  }
   QString title = QStringLiteral("Quindelo");
   if (!untitled_) {
     title += QStringLiteral(": ") + document_title_;
@@ -973,6 +994,10 @@ void FindForm::UpdateTitle(const std::string& named) {
 }
 
 void FindForm::SetWaitCursor(bool wait) {
+  if (QThread::currentThread() != thread()) {
+    PostToWindow(this, [this, wait] { SetWaitCursor(wait); });
+    return;
+  }
   if (wait) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     ++wait_cursors_;

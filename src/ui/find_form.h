@@ -3,14 +3,12 @@
 // buttons and the results list, and it is the search driver's FindWindow.
 //
 // Threads. The form lives on the window (GUI) thread. Worker threads reach
-// it only through the FindWindow calls: RunOnWindowThread hands its work to
-// the window thread and waits for it (a blocking queued call); the status,
-// indicator, close and command calls are queued and never wait. The
-// driver's OpenDriveIndex, Refresh and Shutdown wait for the index's notify
-// thread, which may itself wait in RunOnWindowThread, so the form makes them
-// from a background thread of its own. Whenever the window thread must wait
-// for that thread (a second Refresh, the destructor), it keeps running the
-// work that other threads hand over while it waits, so it never deadlocks.
+// it only through the FindWindow calls, which are queued and never wait.
+// The driver's OpenDriveIndex, Refresh and Shutdown wait for the index, so
+// the form makes them from a background thread of its own. Whenever the
+// window thread must wait for that thread (a second Refresh, the
+// destructor), it keeps running the work that other threads hand over while
+// it waits.
 //
 // Settings: histories and the list font live in "Controls"; each read and
 // write makes its own SettingsStore.
@@ -191,30 +189,33 @@ class FindForm : public QWidget, public FindWindow {
   // (window thread).
   void WaitServing(const std::function<bool()>& done) { work_.WaitServing(done); }
 
-  // FindWindow.
-  void RunOnWindowThread(const std::function<void()>& work) override;
+  // The texts of the next find as the boxes hold them.
+  FindRequest BoxesRequest() const;
+  std::string NamedText() const;
+  std::string ContainingText() const;
+  // Rows of the results list, and the row that has the focus (-1: none).
+  int RowCount() const;
+  FoundFile* RowRecord(int row) const;
+  int FocusedRow() const;
+
+  // FindWindow. The calls from other threads are queued to the form's
+  // thread; on it they take effect at once, so that a message shown by work
+  // of RunLater keeps its place before those queued after it.
+  void RunLater(std::function<void()> work) override;
   void SetStatusText(const char* text) override;
   void SetIndicatorText(const char* text) override;
   void PostCloseRequest() override;
   void PostCommand(int command) override;
   void FindActivityChanged() override;
-  int RowCount() override;
-  FoundFile* RowRecord(int row) override;
-  void InsertRows(const std::vector<RowInsert>& rows) override;
-  void DeleteAllRows() override;
-  int FocusedRow() override;
-  bool SelectRow(int row) override;
-  void ScrollRowIntoView(int row) override;
-  void FitColumns() override;
-  void RepaintList(bool erase) override;
-  void RepaintForm() override;
-  std::string NamedText() override;
-  std::string ContainingText() override;
   void EnableNamed(bool enable) override;
   void EnableContaining(bool enable) override;
   void FocusLookIn() override;
   void UpdateTitle(const std::string& named) override;
   void SetWaitCursor(bool wait) override;
+  void RepaintForm() override;
+  void RowsDeleted() override;
+  void SelectRow(int row) override;
+  void DetailsDue() override;
 
  signals:
   void statusChanged(const QString& text);
@@ -249,6 +250,8 @@ class FindForm : public QWidget, public FindWindow {
   void FormLayout(QSize new_size);
   void OnLookInEdited(const QString& text);
   void OnFindTextEdited();
+  // Runs work on the form's thread: at once when called there, else queued.
+  void OnFormThread(std::function<void()> work);
   void LeaveLookIn();
   void LeaveTextBox(QComboBox* box);
   void SaveHistories();

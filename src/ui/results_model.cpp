@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <numeric>
+#include <unordered_map>
 
 #include "platform/folder.h"
 #include "platform/paths.h"
@@ -78,12 +79,27 @@ ResultsModel::~ResultsModel() {
   if (detail_thread_.joinable()) detail_thread_.join();
 }
 
-void ResultsModel::SetPool(ResultsPool* pool) {
-  if (pool == pool_) return;
-  DeleteAllRows();  // drops a waiting sort too
-  if (pool_) pool_->set_type_provider(nullptr);
-  pool_ = pool;
-  if (pool_) pool_->set_type_provider(types_);
+void ResultsModel::SetResultSet(ResultSet* rows) {
+  if (rows == results_) return;
+  DropDetailJob();
+  ++generation_;
+  beginResetModel();
+  if (results_) {
+    results_->set_listener(nullptr);
+    results_->set_keep_filter(nullptr);
+    results_->pool().set_type_provider(nullptr);
+  }
+  results_ = rows;
+  if (results_) {
+    results_->set_listener(this);
+    // Records whose files the comparisons of the sorted insertion already
+    // found gone get no row, so that the rows counted are the rows shown.
+    results_->set_keep_filter([this](FoundFile* record) { return !FoundGone(record); });
+    results_->pool().set_type_provider(types_);
+  }
+  vanished_.clear();
+  present_.clear();
+  endResetModel();
 }
 
 void ResultsModel::SetDeferredDetails(std::function<bool()> deferred) {
@@ -92,7 +108,7 @@ void ResultsModel::SetDeferredDetails(std::function<bool()> deferred) {
 
 void ResultsModel::SetFileTypes(const FileTypes* types) {
   types_ = types ? types : own_types_.get();
-  if (pool_) pool_->set_type_provider(types_);
+  if (results_) results_->pool().set_type_provider(types_);
 }
 
 std::vector<int> ResultsModel::ShownColumns(const ViewOptions& options) const {
@@ -125,7 +141,7 @@ void ResultsModel::SetViewOptions(const ViewOptions& options) {
   const bool redraw = options.show_icon != options_.show_icon ||
                       options.show_extension != options_.show_extension;
   options_ = options;
-  if (redraw && !rows_.empty())
+  if (redraw && RowCount() > 0)
     emit dataChanged(index(0, 0), index(RowCount() - 1, 0),
                      {Qt::DisplayRole, Qt::DecorationRole});
 }
@@ -137,63 +153,65 @@ SortOrder ResultsModel::sort_order() const {
   return order;
 }
 
-FoundFile* ResultsModel::RowRecord(int row) const {
-  if (row < 0 || row >= RowCount()) return nullptr;
-  return rows_[static_cast<std::size_t>(row)];
-}
+int ResultsModel::RowCount() const { return results_ ? results_->row_count() : 0; }
 
-void ResultsModel::InsertRows(const std::vector<RowInsert>& given) {
-  // Records whose files a comparison of the sorted insertion already found
-  // gone are left out, so that the rows counted are the rows shown. The
-  // positions of the others move up by the rows left out before them.
-  std::vector<RowInsert> kept;
-  const std::vector<RowInsert>* source = &given;
-  for (std::size_t i = 0; i < given.size(); ++i) {
-    if (!given[i].record || !FoundGone(given[i].record)) continue;
-    if (source == &given) kept.assign(given.begin(), given.begin() + static_cast<long>(i));
-    source = &kept;
-    for (std::size_t j = i + 1; j < given.size(); ++j) {
-      if (given[j].record && FoundGone(given[j].record)) continue;
-      RowInsert row = given[j];
-      row.position -= static_cast<int>(j - kept.size());
-      kept.push_back(row);
-    }
-    break;
-  }
-  const std::vector<RowInsert>& rows = *source;
-  std::size_t next = 0;
-  while (next < rows.size()) {
-    if (!rows[next].record) {
-      ++next;
-      continue;
-    }
-    // One run: positions that follow each other without a gap.
-    const int first = std::clamp(rows[next].position, 0, RowCount());
-    std::size_t end = next + 1;
-    int last = first;
-    while (end < rows.size() && rows[end].record && rows[end].position == last + 1) {
-      ++last;
-      ++end;
-    }
-    beginInsertRows(QModelIndex(), first, last);
-    std::vector<FoundFile*> run;
-    run.reserve(end - next);
-    for (std::size_t i = next; i < end; ++i) run.push_back(rows[i].record);
-    rows_.insert(rows_.begin() + first, run.begin(), run.end());
-    endInsertRows();
-    next = end;
-  }
-}
+FoundFile* ResultsModel::RowRecord(int row) const { return results_ ? results_->row(row) : nullptr; }
 
 void ResultsModel::DeleteAllRows() {
+  if (results_) results_->Clear();
+}
+
+// ---- The result set's changes, announced as Qt wants them.
+
+void ResultsModel::BeginInsertRows(int first, int count) {
+  beginInsertRows(QModelIndex(), first, first + count - 1);
+}
+
+void ResultsModel::EndInsertRows() { endInsertRows(); }
+
+void ResultsModel::BeginRemoveRows(int first, int count) {
+  beginRemoveRows(QModelIndex(), first, first + count - 1);
+}
+
+void ResultsModel::EndRemoveRows() { endRemoveRows(); }
+
+void ResultsModel::BeginReset() {
   DropDetailJob();
   ++generation_;
   beginResetModel();
-  rows_.clear();
-  rows_.shrink_to_fit();
+}
+
+void ResultsModel::EndReset() {
   vanished_.clear();
   present_.clear();
   endResetModel();
+}
+
+void ResultsModel::BeginReorder() {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // Persistent indexes follow their records.
+  reorder_from_ = persistentIndexList();
+  reorder_records_.clear();
+  reorder_records_.reserve(static_cast<std::size_t>(reorder_from_.size()));
+  for (const QModelIndex& old : reorder_from_)
+    reorder_records_.push_back(old.isValid() ? RowRecord(old.row()) : nullptr);
+}
+
+void ResultsModel::EndReorder() {
+  std::unordered_map<const FoundFile*, int> new_row;
+  new_row.reserve(static_cast<std::size_t>(RowCount()));
+  for (int row = 0; row < RowCount(); ++row) new_row.emplace(RowRecord(row), row);
+  QModelIndexList to;
+  to.reserve(reorder_from_.size());
+  for (qsizetype i = 0; i < reorder_from_.size(); ++i) {
+    const auto found = new_row.find(reorder_records_[static_cast<std::size_t>(i)]);
+    to.append(found == new_row.end() ? QModelIndex()
+                                     : index(found->second, reorder_from_[i].column()));
+  }
+  changePersistentIndexList(reorder_from_, to);
+  reorder_from_.clear();
+  reorder_records_.clear();
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
 int ResultsModel::ModelColumn(int view_column) const {
@@ -214,7 +232,7 @@ void ResultsModel::sort(int column, Qt::SortOrder order) {
 }
 
 void ResultsModel::Resort() {
-  if (rows_.size() < 2 || !pool_) {
+  if (RowCount() < 2) {
     DropDetailJob();
     return;
   }
@@ -226,7 +244,7 @@ void ResultsModel::Resort() {
     // when it is done.
     if (detail_job_ && detail_job_->what == what) return;
     std::vector<FoundFile*> missing;
-    for (FoundFile* record : rows_)
+    for (FoundFile* record : results_->rows())
       if (what == FileDetail::kType ? !record->type_fetched() : !record->size_fetched())
         missing.push_back(record);
     if (missing.size() > kInlineDetailRows) {
@@ -235,7 +253,7 @@ void ResultsModel::Resort() {
     }
     // Fetched before the layout change starts, so that a pool that cannot
     // grow throws while the model is still intact.
-    for (FoundFile* record : missing) FetchFileDetails(record, what, pool_);
+    for (FoundFile* record : missing) FetchFileDetails(record, what, &results_->pool());
   }
   DropDetailJob();
   SortRows(order);
@@ -286,9 +304,9 @@ void ResultsModel::FinishDetailJob(const std::shared_ptr<DetailJob>& job) {
   if (job != detail_job_) return;  // dropped meanwhile
   if (detail_thread_.joinable()) detail_thread_.join();
   detail_job_.reset();
-  if (job->generation == generation_ && pool_) {
+  if (job->generation == generation_ && results_) {
     for (std::size_t i = 0; i < job->found.size(); ++i)
-      StoreFileDetail(job->records[i], job->found[i], pool_);
+      StoreFileDetail(job->records[i], job->found[i], &results_->pool());
   }
   // Sorts now, or waits for the rows that came in meanwhile.
   Resort();
@@ -303,35 +321,7 @@ void ResultsModel::DropDetailJob() {
   emit sortPending(false);
 }
 
-void ResultsModel::SortRows(SortOrder order) {
-  std::vector<int> permutation(rows_.size());
-  std::iota(permutation.begin(), permutation.end(), 0);
-  std::stable_sort(permutation.begin(), permutation.end(), [&](int a, int b) {
-    return CompareFoundFiles(rows_[static_cast<std::size_t>(a)],
-                             rows_[static_cast<std::size_t>(b)], order, pool_) < 0;
-  });
-
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  std::vector<int> new_row(rows_.size());
-  std::vector<FoundFile*> sorted(rows_.size());
-  for (std::size_t i = 0; i < permutation.size(); ++i) {
-    sorted[i] = rows_[static_cast<std::size_t>(permutation[i])];
-    new_row[static_cast<std::size_t>(permutation[i])] = static_cast<int>(i);
-  }
-  rows_.swap(sorted);
-  const QModelIndexList from = persistentIndexList();
-  QModelIndexList to;
-  to.reserve(from.size());
-  for (const QModelIndex& old : from) {
-    if (!old.isValid() || old.row() >= static_cast<int>(new_row.size())) {
-      to.append(QModelIndex());
-      continue;
-    }
-    to.append(index(new_row[static_cast<std::size_t>(old.row())], old.column()));
-  }
-  changePersistentIndexList(from, to);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
+void ResultsModel::SortRows(SortOrder order) { results_->Resort(order); }
 
 int ResultsModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : RowCount();
@@ -359,7 +349,7 @@ QVariant ResultsModel::headerData(int section, Qt::Orientation orientation, int 
 }
 
 void ResultsModel::Fetch(FoundFile* record, FileDetail what) const {
-  if (pool_) FetchFileDetails(record, what, pool_);
+  if (results_) FetchFileDetails(record, what, &results_->pool());
 }
 
 bool ResultsModel::FoundGone(const FoundFile* record) const {
@@ -378,7 +368,7 @@ bool ResultsModel::FoundGone(const FoundFile* record) const {
 
 bool ResultsModel::CheckVanished(FoundFile* record) const {
   if (vanished_.count(record)) return true;
-  if (!pool_ || Deferred()) return false;
+  if (!results_ || Deferred()) return false;
   // Size and date may have been fetched before the Name cell was first
   // drawn (a sort by size or date, a Size cell): a file found gone then
   // goes as well.
@@ -396,23 +386,8 @@ bool ResultsModel::CheckVanished(FoundFile* record) const {
 
 int ResultsModel::RemoveVanishedRows() {
   removal_queued_ = false;
-  if (vanished_.empty()) return 0;
-  int removed = 0;
-  // From the bottom, one removal per run of vanished rows.
-  int row = RowCount() - 1;
-  while (row >= 0) {
-    if (!vanished_.count(rows_[static_cast<std::size_t>(row)])) {
-      --row;
-      continue;
-    }
-    int first = row;
-    while (first > 0 && vanished_.count(rows_[static_cast<std::size_t>(first - 1)])) --first;
-    beginRemoveRows(QModelIndex(), first, row);
-    rows_.erase(rows_.begin() + first, rows_.begin() + row + 1);
-    endRemoveRows();
-    removed += row - first + 1;
-    row = first - 1;
-  }
+  if (vanished_.empty() || !results_) return 0;
+  const int removed = results_->Remove(vanished_);
   vanished_.clear();
   if (removed) emit vanishedRowsRemoved(removed);
   return removed;
@@ -457,7 +432,7 @@ QString ResultsModel::ShownPath(const std::string& drive_path) const {
 void ResultsModel::SetNativePaths(bool on) {
   if (on == native_paths_) return;
   native_paths_ = on;
-  if (!rows_.empty()) emit dataChanged(index(0, 0), index(RowCount() - 1, columnCount() - 1));
+  if (RowCount() > 0) emit dataChanged(index(0, 0), index(RowCount() - 1, columnCount() - 1));
 }
 
 QVariant ResultsModel::Decoration(FoundFile* record) const {
@@ -469,7 +444,7 @@ QVariant ResultsModel::Decoration(FoundFile* record) const {
 
 QVariant ResultsModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= RowCount()) return QVariant();
-  FoundFile* record = rows_[static_cast<std::size_t>(index.row())];
+  FoundFile* record = RowRecord(index.row());
   const int view_column = ViewColumnAt(index.column());
   switch (role) {
     case Qt::DisplayRole:

@@ -1,6 +1,7 @@
-// ResultsModel: the rows of the results list, a table over the FoundFile
-// records of one ResultsPool. The model keeps only a vector of record
-// pointers in row order; every text and image is computed from the record
+// ResultsModel: the rows of the results list, a table over the rows of one
+// ResultSet (search/result_set.h), which tells the model of every change it
+// makes. The model keeps no rows of its own; every text and image is
+// computed from the record
 // when a cell is drawn, and a record's details (icon, type, size and date)
 // are fetched from the file system the first time a drawn cell needs them,
 // never while the deferred-details flag is set.
@@ -9,9 +10,9 @@
 // flags are set, in that fixed order. ModelColumn and ViewColumnAt map
 // between a ViewColumn (view_options.h) and the model's column.
 //
-// Sorting reorders the row vector with CompareFoundFiles between
-// layoutAboutToBeChanged and layoutChanged, so selections and the current
-// row (persistent indexes) follow their records.
+// Sorting reorders the result set's rows between layoutAboutToBeChanged and
+// layoutChanged, so selections and the current row (persistent indexes)
+// follow their records.
 //
 // A row whose file has vanished (its size and date, fetched for its Name
 // cell or before it, say the file was not found, and a second look finds
@@ -19,9 +20,8 @@
 // since a model must not change while a view paints it. While details are
 // deferred such a row stays.
 //
-// Thread-safety: none. Every call, including the FindWindow row calls that
-// the search driver makes through RunOnWindowThread, belongs to the thread
-// that owns the model (the GUI thread).
+// Thread-safety: none. Every call belongs to the thread that owns the model
+// and its result set (the GUI thread).
 #pragma once
 
 #include <QAbstractTableModel>
@@ -34,30 +34,28 @@
 #include <vector>
 
 #include "app/view_options.h"
-#include "search/find_window.h"
 #include "search/found_file.h"
+#include "search/result_set.h"
 
 namespace quindelo::ui {
 
 class FileTypes;
 
-class ResultsModel : public QAbstractTableModel {
+class ResultsModel : public QAbstractTableModel, public ResultSet::Listener {
   Q_OBJECT
 
  public:
   explicit ResultsModel(QObject* parent = nullptr);
   ~ResultsModel() override;
 
-  // The pool whose records the rows point to (the driver's results_pool()).
-  // Null detaches: the rows are deleted first, since their records belong to
-  // the old pool. The pool is not owned and must outlive its use here. The
-  // pool is given file_types() as its type provider, so that the icon
-  // indexes it fetches are this model's; a pool left by a later SetPool gets
-  // the core's default provider back. The pool must not fetch details after
-  // the model is destroyed.
+  // The rows shown (the driver's result_set()); null detaches. Not owned;
+  // it must outlive its use here, and its listener is this model while it
+  // is set. Its pool is given file_types() as its type provider, so that
+  // the icon indexes it fetches are this model's; a result set left by a
+  // later SetResultSet gets the core's default provider back.
   // REQUIRES: no other thread fetches details from the pool meanwhile.
-  void SetPool(ResultsPool* pool);
-  ResultsPool* pool() const { return pool_; }
+  void SetResultSet(ResultSet* rows);
+  ResultSet* result_set() const { return results_; }
 
   // The deferred-details flag (the driver's deferred_details()). While it
   // answers true nothing is fetched for drawing. Empty: never deferred.
@@ -82,18 +80,10 @@ class ResultsModel : public QAbstractTableModel {
   // CompareFoundFiles.
   SortOrder sort_order() const;
 
-  // ---- The FindWindow row calls.
-  int RowCount() const { return static_cast<int>(rows_.size()); }
+  int RowCount() const;
   // Null when row is out of range.
   FoundFile* RowRecord(int row) const;
-  // rows ascend by position, each position being the row's place once the
-  // whole batch is in (FindWindow::InsertRows). Each contiguous run of
-  // positions becomes one row insertion. Null records are left out, and so
-  // are records whose size and date were fetched already (by the sorted
-  // insertion) and say the file is gone; positions out of range are clamped
-  // to the list.
-  void InsertRows(const std::vector<RowInsert>& rows);
-  // Deletes every row (a model reset). Afterwards no record pointer is held.
+  // Deletes every row of the result set (a model reset).
   void DeleteAllRows();
 
   // The model column of a ViewColumn, or -1 when that column is hidden.
@@ -124,6 +114,16 @@ class ResultsModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  // ---- ResultSet::Listener.
+  void BeginInsertRows(int first, int count) override;
+  void EndInsertRows() override;
+  void BeginRemoveRows(int first, int count) override;
+  void EndRemoveRows() override;
+  void BeginReset() override;
+  void EndReset() override;
+  void BeginReorder() override;
+  void EndReorder() override;
 
   // Removes at once the rows found vanished by drawing (the queued removal
   // calls it; tests may too). Returns the number of rows removed.
@@ -159,8 +159,10 @@ class ResultsModel : public QAbstractTableModel {
   // was waiting.
   void DropDetailJob();
 
-  std::vector<FoundFile*> rows_;
-  ResultsPool* pool_ = nullptr;
+  ResultSet* results_ = nullptr;
+  // The persistent indexes of a reorder under way, with their records.
+  QModelIndexList reorder_from_;
+  std::vector<const FoundFile*> reorder_records_;
   std::unique_ptr<FileTypes> own_types_;
   const FileTypes* types_ = nullptr;
   std::function<bool()> deferred_;

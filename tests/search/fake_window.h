@@ -19,7 +19,8 @@
 #include <gtest/gtest.h>
 
 #include "search/found_file.h"
-#include "search/headless_find_window.h"
+#include "search/find_request.h"
+#include "search/find_window.h"
 #include "search/search_driver.h"
 #include "support/quick_options.h"
 
@@ -89,79 +90,130 @@ class EventThread {
   std::thread thread_;                        // last: starts once the rest exists
 };
 
-class FakeWindow : public HeadlessFindWindow {
+// A window without widgets: it keeps the texts of the named and containing
+// boxes for the test to hand to the driver (Request), mirrors the rows of
+// the driver's result set as they are inserted, and records every pane text,
+// posted command and close request.
+class FakeWindow : public FindWindow {
  public:
-  // With own_thread, window calls run on a thread of the window's own and
-  // close requests and commands are posted to it; otherwise everything runs
-  // on the caller's thread.
+  // With own_thread, RunLater work and the pane texts of other threads run
+  // on a thread of the window's own, and close requests and commands are
+  // posted to it; otherwise everything runs on the caller's thread (work of
+  // RunLater one at a time).
   explicit FakeWindow(bool own_thread = false)
       : window_thread_(own_thread ? std::make_unique<EventThread>() : nullptr) {}
   // The window thread ends (running what is still queued) while the window
   // is whole.
   ~FakeWindow() override { window_thread_.reset(); }
 
-  void RunOnWindowThread(const std::function<void()>& work) override {
-    if (window_thread_)
-      window_thread_->Send(work);
-    else
-      HeadlessFindWindow::RunOnWindowThread(work);
+  // The boxes, as the form would hand them over.
+  void SetNamedText(const std::string& text) {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    named_ = text;
   }
-  // With a window thread, the calls that belong to it fail the test when
-  // made on any other thread.
-  int RowCount() override {
-    CheckWindowThread("RowCount");
-    return HeadlessFindWindow::RowCount();
+  void SetContainingText(const std::string& text) {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    containing_ = text;
   }
-  FoundFile* RowRecord(int row) override {
-    CheckWindowThread("RowRecord");
-    return HeadlessFindWindow::RowRecord(row);
+  FindRequest Request() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    FindRequest request;
+    request.named_text = named_;
+    request.containing_text = containing_;
+    return request;
   }
-  void InsertRows(const std::vector<RowInsert>& rows) override {
-    CheckWindowThread("InsertRows");
-    HeadlessFindWindow::InsertRows(rows);
+  // The row a click gave the focus (for Refresh's reselect row).
+  void SetFocusedRow(int row) {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    focused_row_ = row;
   }
-  void DeleteAllRows() override {
-    CheckWindowThread("DeleteAllRows");
-    HeadlessFindWindow::DeleteAllRows();
+  int focused_row() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return focused_row_;
   }
-  int FocusedRow() override {
-    CheckWindowThread("FocusedRow");
-    return HeadlessFindWindow::FocusedRow();
+  // The row last selected through SelectRow, or -1.
+  int selected_row() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return selected_row_;
   }
-  bool SelectRow(int row) override {
-    CheckWindowThread("SelectRow");
-    return HeadlessFindWindow::SelectRow(row);
+  bool named_enabled() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return named_enabled_;
   }
-  std::string NamedText() override {
-    CheckWindowThread("NamedText");
-    return HeadlessFindWindow::NamedText();
+  bool containing_enabled() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return containing_enabled_;
   }
-  std::string ContainingText() override {
-    CheckWindowThread("ContainingText");
-    return HeadlessFindWindow::ContainingText();
+
+  // A copy of the rows, in list order, as the last insertion left them.
+  std::vector<FoundFile*> Rows() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return rows_;
+  }
+  int RowCount() const { return static_cast<int>(Rows().size()); }
+  // Full paths of the rows, in list order (read after the find ended).
+  std::vector<std::string> RowPaths() const {
+    std::vector<std::string> paths;
+    for (FoundFile* record : Rows()) paths.push_back(FullPath(*record));
+    return paths;
+  }
+
+  // FindWindow.
+  void RunLater(std::function<void()> work) override {
+    if (window_thread_) {
+      window_thread_->Post(std::move(work));
+      return;
+    }
+    std::lock_guard<std::recursive_mutex> lock(window_work_);
+    work();
   }
   void SetStatusText(const char* text) override {
-    HeadlessFindWindow::SetStatusText(text);
-    std::lock_guard<std::mutex> lock(history_lock_);
-    statuses_.push_back(text ? text : " ");
-    status_threads_.push_back(std::this_thread::get_id());
-    cv_.notify_all();
+    OnWindow([this, text = std::string(text ? text : " "), from = std::this_thread::get_id()] {
+      std::lock_guard<std::mutex> lock(history_lock_);
+      statuses_.push_back(text);
+      status_threads_.push_back(from);
+      cv_.notify_all();
+    });
   }
   void SetIndicatorText(const char* text) override {
-    HeadlessFindWindow::SetIndicatorText(text);
-    std::lock_guard<std::mutex> lock(history_lock_);
-    indicators_.push_back(text ? text : " ");
-    indicator_threads_.push_back(std::this_thread::get_id());
+    OnWindow([this, text = std::string(text ? text : " "), from = std::this_thread::get_id()] {
+      std::lock_guard<std::mutex> lock(history_lock_);
+      indicators_.push_back(text);
+      indicator_threads_.push_back(from);
+    });
   }
   void PostCloseRequest() override {
-    Posted([this] { HeadlessFindWindow::PostCloseRequest(); });
+    Posted([this] { ++close_requests_; });
   }
   void PostCommand(int command) override {
-    Posted([this, command] { HeadlessFindWindow::PostCommand(command); });
+    Posted([this, command] { posted_commands_.push_back(command); });
+  }
+  void EnableNamed(bool enable) override {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    named_enabled_ = enable;
+  }
+  void EnableContaining(bool enable) override {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    containing_enabled_ = enable;
   }
   void FocusLookIn() override {
     std::lock_guard<std::mutex> lock(history_lock_);
     ++look_in_focus_count_;
+  }
+  void RowsInserted(const ResultSet& rows, const std::vector<RowRange>&) override {
+    CheckWindowThread("RowsInserted");
+    std::lock_guard<std::mutex> lock(history_lock_);
+    rows_ = rows.rows();
+  }
+  void RowsDeleted() override {
+    CheckWindowThread("RowsDeleted");
+    std::lock_guard<std::mutex> lock(history_lock_);
+    rows_.clear();
+  }
+  void SelectRow(int row) override {
+    CheckWindowThread("SelectRow");
+    std::lock_guard<std::mutex> lock(history_lock_);
+    selected_row_ = row;
   }
 
   std::vector<std::string> statuses() const {
@@ -171,6 +223,15 @@ class FakeWindow : public HeadlessFindWindow {
   std::vector<std::string> indicators() const {
     std::lock_guard<std::mutex> lock(history_lock_);
     return indicators_;
+  }
+  // The latest texts of the two panes (empty before the first write).
+  std::string status() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return statuses_.empty() ? std::string() : statuses_.back();
+  }
+  std::string indicator() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return indicators_.empty() ? std::string() : indicators_.back();
   }
   // The latest texts written by the calling thread: the index's own
   // background messages (written by its notify thread) are left out.
@@ -202,31 +263,38 @@ class FakeWindow : public HeadlessFindWindow {
     status_threads_.clear();
     indicator_threads_.clear();
   }
+  // Posted commands since the last call, in order; and the number of close
+  // requests posted so far.
+  std::vector<int> TakePostedCommands() {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    std::vector<int> taken;
+    taken.swap(posted_commands_);
+    return taken;
+  }
+  int close_requests() const {
+    std::lock_guard<std::mutex> lock(history_lock_);
+    return close_requests_;
+  }
 
   // Waits (at most a minute) until a command has been posted; returns it.
   int WaitForPostedCommand() {
-    for (;;) {
-      std::vector<int> taken = TakePostedCommands();
-      if (!taken.empty()) return taken.front();
-      std::unique_lock<std::mutex> lock(history_lock_);
-      if (!cv_.wait_for(lock, std::chrono::minutes(1), [this] {
-            platform::MutexLock inner(&mutex_);
-            return !posted_commands_.empty();
-          }))
-        return 0;
-    }
+    std::unique_lock<std::mutex> lock(history_lock_);
+    if (!cv_.wait_for(lock, std::chrono::minutes(1), [this] { return !posted_commands_.empty(); }))
+      return 0;
+    const int command = posted_commands_.front();
+    posted_commands_.erase(posted_commands_.begin());
+    return command;
   }
   // Waits (at most a minute) until n close requests have been posted.
   bool WaitForCloseRequests(int n) {
     std::unique_lock<std::mutex> lock(history_lock_);
-    return cv_.wait_for(lock, std::chrono::minutes(1), [&] { return close_requests() >= n; });
+    return cv_.wait_for(lock, std::chrono::minutes(1), [&] { return close_requests_ >= n; });
   }
-
-  // Full paths of the rows, in list order (read after the find ended).
-  std::vector<std::string> RowPaths() const {
-    std::vector<std::string> paths;
-    for (FoundFile* record : Rows()) paths.push_back(FullPath(*record));
-    return paths;
+  // Waits (at most a minute) until the window thread has run everything
+  // handed to it so far.
+  void Drain() {
+    if (!window_thread_) return;
+    window_thread_->Send([] {});
   }
 
  private:
@@ -234,13 +302,21 @@ class FakeWindow : public HeadlessFindWindow {
     if (window_thread_ && !window_thread_->OnThread())
       ADD_FAILURE() << call << " was called off the window thread";
   }
+  // Runs work on the window thread: at once when there is none or when
+  // called on it, else queued.
+  void OnWindow(std::function<void()> work) {
+    if (window_thread_ && !window_thread_->OnThread())
+      window_thread_->Post(std::move(work));
+    else
+      work();
+  }
 
   // Records a posted request: on the window thread when there is one (the
-  // poster does not wait), else at once.
+  // poster does not wait), else at once. record runs under history_lock_.
   void Posted(std::function<void()> record) {
     auto event = [this, record = std::move(record)] {
-      record();
       std::lock_guard<std::mutex> lock(history_lock_);
+      record();
       cv_.notify_all();
     };
     if (window_thread_)
@@ -251,11 +327,22 @@ class FakeWindow : public HeadlessFindWindow {
 
   mutable std::mutex history_lock_;
   std::condition_variable cv_;
+  std::string named_;
+  std::string containing_;
+  int focused_row_ = -1;
+  int selected_row_ = -1;
+  bool named_enabled_ = false;
+  bool containing_enabled_ = false;
+  std::vector<FoundFile*> rows_;
   std::vector<std::string> statuses_;
   std::vector<std::string> indicators_;
   std::vector<std::thread::id> status_threads_;
   std::vector<std::thread::id> indicator_threads_;
+  std::vector<int> posted_commands_;
+  int close_requests_ = 0;
   int look_in_focus_count_ = 0;
+  // Work of RunLater without a window thread, one at a time.
+  std::recursive_mutex window_work_;
   std::unique_ptr<EventThread> window_thread_;
 };
 

@@ -171,6 +171,7 @@ TEST_F(FindRequestTest, ANamedTextEnablesContainingAndSchedulesAFind) {
   EXPECT_TRUE(driver_.first_find_latch());
 
   window_.SetNamedText("plan.txt");
+  driver_.SetRequest(window_.Request());
   ExpectValid("T:\\Work", {"\\Work"});
   EXPECT_TRUE(window_.containing_enabled());
   EXPECT_FALSE(driver_.first_find_latch());

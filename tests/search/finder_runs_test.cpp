@@ -47,6 +47,7 @@ class FinderRunsTest : public ::testing::Test {
     options.row_limit = 0;
     options.index_only = index_only;
     SearchDriver driver(&window, options);
+    driver.SetRequest(window.Request());
     driver.set_refresh_flag(refresh);
     LookInValidator validator(&driver, &window);
     FinderRun run;

@@ -40,13 +40,15 @@ class HookedWindow : public FakeWindow {
   std::function<void(int rows)> on_insert;
   std::function<void(const std::string&)> on_status;
 
-  void InsertRows(const std::vector<RowInsert>& rows) override {
-    FakeWindow::InsertRows(rows);
+  void RowsInserted(const ResultSet& rows, const std::vector<RowRange>& ranges) override {
+    FakeWindow::RowsInserted(rows, ranges);
     {
       std::lock_guard<std::mutex> lock(log_lock_);
-      for (const RowInsert& row : rows) inserted_.push_back(row.record);
+      for (const RowRange& range : ranges)
+        for (int row = range.first; row < range.first + range.count; ++row)
+          inserted_.push_back(rows.row(row));
     }
-    if (on_insert) on_insert(static_cast<int>(Rows().size()));
+    if (on_insert) on_insert(rows.row_count());
   }
   void SetStatusText(const char* text) override {
     FakeWindow::SetStatusText(text);
@@ -103,7 +105,7 @@ class SearchDriverTest : public ::testing::Test {
                const std::string& containing = "") {
     window->SetNamedText(named);
     window->SetContainingText(containing);
-    driver->OnFindTextEdited();
+    driver->OnFindTextEdited(window->Request());
     return driver->WaitForFindEnd();
   }
 
@@ -165,6 +167,7 @@ TEST_F(SearchDriverTest, PhaseMessagesOfARunningFind) {
   window.SetNamedText("a.txt");
   driver.set_refresh_flag(true);
   driver.ClearFirstFindLatch();
+  driver.SetRequest(window.Request());
   driver.ScheduleFind();
   driver.WaitForFindEnd();
   EXPECT_FALSE(driver.refresh_flag());  // passed to one find only
@@ -179,7 +182,7 @@ TEST_F(SearchDriverTest, PhaseMessagesOfARunningFind) {
   EXPECT_LT(position("Find completed.  Compressing index file."), n);
   EXPECT_LT(position("Finding matching file names..."), position("Find completed.  Compressing index file."));
   EXPECT_EQ(statuses.back(), "Found one file.");
-  EXPECT_FALSE(driver.deferred_details());
+  EXPECT_FALSE(driver.result_set().deferred_details());
   EXPECT_FALSE(driver.running());
 }
 
@@ -212,9 +215,21 @@ TEST_P(DriverThreadsTest, UserStoppedAfterTheFirstRow) {
     if (rows == 1) driver.Stop();
   };
   FindEnd end = Find(&driver, &window, "*.txt");
-  EXPECT_EQ(end.message, "User stopped after finding 1 file(s).");
-  EXPECT_EQ(end.outcome, FindOutcome::kUserStopped);
-  EXPECT_EQ(window.Rows().size(), 1u);
+  const std::size_t rows = window.Rows().size();
+  if (!GetParam()) {
+    EXPECT_EQ(rows, 1u);
+    EXPECT_EQ(end.message, "User stopped after finding 1 file(s).");
+    EXPECT_EQ(end.outcome, FindOutcome::kUserStopped);
+    return;
+  }
+  // A window of its own stops while the index goes on: the rows found
+  // meanwhile arrive too, and the find may end before the Stop reaches it.
+  // Either way the end counts the rows the list holds.
+  EXPECT_GE(rows, 1u);
+  if (end.outcome == FindOutcome::kUserStopped)
+    EXPECT_EQ(end.message, "User stopped after finding " + std::to_string(rows) + " file(s).");
+  else
+    EXPECT_EQ(end.message, "Found " + std::to_string(rows) + " files.");
 }
 
 TEST_F(SearchDriverTest, DiskDriveNotReadyWhenTheMediumIsGone) {
@@ -265,6 +280,7 @@ TEST_F(SearchDriverTest, FailedIndexWriteShowsInTheStatusLineWithItsCause) {
 
   // The find with the refresh flag (as after Refresh) walks the drive.
   driver.set_refresh_flag(true);
+  driver.SetRequest(window.Request());
   driver.ScheduleFind();
   const FindEnd end = driver.WaitForFindEnd();
   const std::string prefix = "Unable to write index for drive T:! " + data + "/";
@@ -313,6 +329,7 @@ TEST_F(SearchDriverTest, FolderSwappedForALinkIsNeitherReadNorListed) {
   window.SetNamedText("*");
   window.SetContainingText("");
   driver.set_refresh_flag(true);
+  driver.SetRequest(window.Request());
   driver.ScheduleFind();
   driver.WaitForFindEnd();
   // (The index's own names of the folder may show until the refresh has
@@ -322,6 +339,7 @@ TEST_F(SearchDriverTest, FolderSwappedForALinkIsNeitherReadNorListed) {
   for (const std::string& row : rows) EXPECT_EQ(row.find("only_in_decoy"), std::string::npos) << row;
   window.SetContainingText("secretword");
   driver.set_refresh_flag(true);
+  driver.SetRequest(window.Request());
   driver.ScheduleFind();
   EXPECT_EQ(driver.WaitForFindEnd().message, "No files found.  Check your search criteria.");
   driver.Shutdown();
@@ -386,7 +404,7 @@ TEST_F(SearchDriverTest, RowsStaySortedForEverySortKey) {
       EXPECT_EQ(Find(&driver, &window, "*").message, "Found 22 files.");
       std::vector<FoundFile*> rows = window.Rows();
       for (std::size_t i = 0; i + 1 < rows.size(); ++i)
-        EXPECT_LE(CompareFoundFiles(rows[i], rows[i + 1], order, &driver.results_pool()), 0)
+        EXPECT_LE(CompareFoundFiles(rows[i], rows[i + 1], order, &driver.result_set().pool()), 0)
             << FullPath(*rows[i]) << " before " << FullPath(*rows[i + 1]);
     }
   }
@@ -410,7 +428,7 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
   const char* arrivals[] = {"T:\\d\\same.txt", "T:\\d\\b.txt",    "T:\\root.txt",
                             "T:\\d\\same.txt", "T:\\e\\a.txt",    "T:\\d\\same.txt"};
   for (const char* path : arrivals) {
-    EXPECT_EQ(driver.OnIndexCallback(FoundName{path}), IndexAnswer::kGoOn);
+    EXPECT_EQ(driver.OnIndexMessage(FoundName{path}), IndexAnswer::kGoOn);
     clock.Advance(kRowHandOverMs);
   }
 
@@ -432,8 +450,8 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
 
   // A stopped find answers stop to found files and polls, and inserts nothing.
   driver.Stop();
-  EXPECT_EQ(driver.OnIndexCallback(FoundName{"T:\\x.txt"}), IndexAnswer::kStop);
-  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kStop);
+  EXPECT_EQ(driver.OnIndexMessage(FoundName{"T:\\x.txt"}), IndexAnswer::kStop);
+  EXPECT_EQ(driver.OnIndexMessage(PollRequest{}), IndexAnswer::kStop);
   EXPECT_EQ(window.Rows().size(), 6u);
 }
 
@@ -452,8 +470,7 @@ class HandFedDriver : public SearchDriver {
   }
 
  protected:
-  bool StartIndexFind(const std::string&, const std::vector<std::string>&, const std::string&,
-                      bool, bool, std::string*) override {
+  bool StartIndexFind(const FindRequest&, std::string*) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       started_ = true;
@@ -472,9 +489,9 @@ class HandFedDriver : public SearchDriver {
 // status text, in order.
 class LogWindow : public FakeWindow {
  public:
-  void InsertRows(const std::vector<RowInsert>& rows) override {
-    FakeWindow::InsertRows(rows);
-    Add("rows " + std::to_string(RowCount()));
+  void RowsInserted(const ResultSet& rows, const std::vector<RowRange>& ranges) override {
+    FakeWindow::RowsInserted(rows, ranges);
+    Add("rows " + std::to_string(rows.row_count()));
   }
   void SetStatusText(const char* text) override {
     FakeWindow::SetStatusText(text);
@@ -576,7 +593,8 @@ TEST_F(SearchDriverTest, RowsReachTheWindowInBatches) {
     HandFedDriver driver(&window, options);
     window.SetNamedText("*");
     window.SetFocusedRow(s.focused);
-    driver.Refresh("T:", false);  // opens the index and schedules the find
+    driver.SetRequest(window.Request());
+    driver.Refresh("T:", false, window.focused_row());  // opens the index and schedules the find
     driver.WaitStarted();
     ASSERT_TRUE(driver.running());
     window.ClearLog();
@@ -592,20 +610,20 @@ TEST_F(SearchDriverTest, RowsReachTheWindowInBatches) {
         case kRows:
           for (int i = 0; i < e.rows; ++i) {
             const std::string path = ArrivalPath(arrived++);
-            if (driver.OnIndexCallback(FoundName{path}) == IndexAnswer::kGoOn)
+            if (driver.OnIndexMessage(FoundName{path}) == IndexAnswer::kGoOn)
               kept.push_back(path);
             else
               ++stops;
           }
           break;
         case kMessage:
-          EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kContent}), IndexAnswer::kGoOn);
+          EXPECT_EQ(driver.OnIndexMessage(PhaseStarted{FindPhase::kContent}), IndexAnswer::kGoOn);
           break;
         case kStop:
           driver.Stop();
           break;
         case kEnd:
-          EXPECT_EQ(driver.OnIndexCallback(FindEnded{}), IndexAnswer::kGoOn);
+          EXPECT_EQ(driver.OnIndexMessage(FindEnded{}), IndexAnswer::kGoOn);
           break;
       }
     }
@@ -649,28 +667,28 @@ TEST_F(SearchDriverTest, MessagesOfTheIndexWithoutARunningFind) {
     SCOPED_TRACE(c.status);
     window.SetStatusText("-");
     window.SetIndicatorText("-");
-    EXPECT_EQ(driver.OnIndexCallback(c.message), IndexAnswer::kGoOn);
+    EXPECT_EQ(driver.OnIndexMessage(c.message), IndexAnswer::kGoOn);
     EXPECT_EQ(window.status(), c.status);
     EXPECT_EQ(window.indicator(), c.indicator);
   }
   // The final delivery and polls change nothing.
   window.SetStatusText("-");
-  EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kFinalDelivery}), IndexAnswer::kGoOn);
-  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kGoOn);
+  EXPECT_EQ(driver.OnIndexMessage(PhaseStarted{FindPhase::kFinalDelivery}), IndexAnswer::kGoOn);
+  EXPECT_EQ(driver.OnIndexMessage(PollRequest{}), IndexAnswer::kGoOn);
   EXPECT_EQ(window.status(), "-");
 
   // The name phase defers details until the next message that is neither a
   // found file nor the name phase itself.
-  driver.OnIndexCallback(PhaseStarted{FindPhase::kIndexFind});
-  EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(FoundName{"T:\\a.txt"});
-  EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(PhaseStarted{FindPhase::kRefresh});
-  EXPECT_FALSE(driver.deferred_details());
+  driver.OnIndexMessage(PhaseStarted{FindPhase::kIndexFind});
+  EXPECT_TRUE(driver.result_set().deferred_details());
+  driver.OnIndexMessage(FoundName{"T:\\a.txt"});
+  EXPECT_TRUE(driver.result_set().deferred_details());
+  driver.OnIndexMessage(PhaseStarted{FindPhase::kRefresh});
+  EXPECT_FALSE(driver.result_set().deferred_details());
 
   // A folder text too long for the pane is cut to 255 characters.
   std::string long_folder = "T:\\" + std::string(300, 'f') + "\\";
-  driver.OnIndexCallback(RefreshProgress{long_folder});
+  driver.OnIndexMessage(RefreshProgress{long_folder});
   EXPECT_EQ(window.status().size(), 255u);
   EXPECT_EQ(window.status().rfind("Updating \"T:\\fff", 0), 0u);
 }
@@ -757,7 +775,7 @@ TEST_F(SearchDriverTest, ABurstOfKeystrokesStartsOneFindTheDelayAfterTheLast) {
   for (char c : std::string("abcd")) {
     typed.push_back(c);
     window.SetNamedText(typed);
-    driver.OnFindTextEdited();
+    driver.OnFindTextEdited(window.Request());
     // The starter sleeps until the first deadline, 1500.
     if (c == 'a') {
       ASSERT_TRUE(clock.WaitForSleeper(1500));
@@ -786,7 +804,7 @@ TEST_F(SearchDriverTest, FirstFindLatchAndEmptyingTheNamedBox) {
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   // An edit that leaves the named box empty at start-up runs no find.
   window.ClearHistory();
-  driver.OnFindTextEdited();
+  driver.OnFindTextEdited(window.Request());
   driver.WaitForFindEnd();
   EXPECT_TRUE(driver.first_find_latch());
   EXPECT_EQ(driver.finds_started(), 0u);
@@ -808,7 +826,7 @@ TEST_F(SearchDriverTest, EditsClearTheRefreshFlag) {
   driver.set_refresh_flag(true);
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   EXPECT_TRUE(driver.refresh_flag());  // an open keeps it for the next find
-  driver.OnFindTextEdited();
+  driver.OnFindTextEdited(window.Request());
   EXPECT_FALSE(driver.refresh_flag());
 }
 
@@ -822,16 +840,18 @@ TEST_P(DriverThreadsTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  window.on_insert = [&](int rows) {
-    if (rows >= 1 && hold.exchange(false)) gate.Reach();
+  // The index's notify thread is held as it shows the name phase.
+  window.on_status = [&](const std::string& text) {
+    if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
   window.SetNamedText("*.txt");
-  driver.OnFindTextEdited();
-  gate.WaitReached();  // the find is running, held inside its first hand-over of rows
+  driver.OnFindTextEdited(window.Request());
+  gate.WaitReached();  // the find is running, held in its name phase
   ASSERT_TRUE(driver.running());
   window.SetFocusedRow(3);
   window.ClearHistory();
-  driver.Refresh("T:", false);  // deferred to the end of the running find
+  driver.SetRequest(window.Request());
+  driver.Refresh("T:", false, window.focused_row());  // deferred to the end of the running find
   gate.Open();
   ASSERT_EQ(window.WaitForPostedCommand(), kCommandRefresh);
   // That find ended without an end message.
@@ -839,7 +859,8 @@ TEST_P(DriverThreadsTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
 
   // The posted command runs Refresh again: the index is reopened and the
   // find runs anew, then the focused row is selected again.
-  driver.Refresh("T:", false);
+  driver.SetRequest(window.Request());
+  driver.Refresh("T:", false, window.focused_row());
   FindEnd end = driver.WaitForFindEnd();
   EXPECT_EQ(end.message, "Found 40 files.");
   EXPECT_TRUE(window.SawStatus("Opening index for drive T:..."));
@@ -849,7 +870,8 @@ TEST_P(DriverThreadsTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
 
   // A reselect row beyond the list is clamped to its last row.
   window.SetFocusedRow(500);
-  driver.Refresh("T:", false);
+  driver.SetRequest(window.Request());
+  driver.Refresh("T:", false, window.focused_row());
   driver.WaitForFindEnd();
   EXPECT_EQ(window.selected_row(), 39);
 }
@@ -861,11 +883,12 @@ TEST_P(DriverThreadsTest, ClosingDuringAFindClosesAfterItsEnd) {
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  window.on_insert = [&](int rows) {
-    if (rows >= 1 && hold.exchange(false)) gate.Reach();
+  // The index's notify thread is held as it shows the name phase.
+  window.on_status = [&](const std::string& text) {
+    if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
   window.SetNamedText("*.txt");
-  driver.OnFindTextEdited();
+  driver.OnFindTextEdited(window.Request());
   gate.WaitReached();
   window.ClearHistory();
   EXPECT_FALSE(driver.RequestClose());  // a find runs: the close waits for its end
@@ -877,6 +900,7 @@ TEST_P(DriverThreadsTest, ClosingDuringAFindClosesAfterItsEnd) {
   for (const std::string& s : window.statuses()) EXPECT_EQ(s.find("User stopped"), std::string::npos);
   // Now nothing runs: the form may close at once, and no find is scheduled.
   EXPECT_TRUE(driver.RequestClose());
+  driver.SetRequest(window.Request());
   driver.ScheduleFind();
   driver.WaitForFindEnd();
   EXPECT_EQ(driver.finds_started(), 1u);
@@ -894,12 +918,9 @@ class RacingDriver : public SearchDriver {
   std::function<void()> before_start;
 
  protected:
-  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                      const std::string& containing, bool include_subfolders, bool refresh,
-                      std::string* error) override {
+  bool StartIndexFind(const FindRequest& request, std::string* error) override {
     if (before_start) std::exchange(before_start, nullptr)();
-    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
-                                        error);
+    return SearchDriver::StartIndexFind(request, error);
   }
 };
 
@@ -922,12 +943,13 @@ TEST_F(SearchDriverTest, CloseOrRefreshDeferredToARefusedFindIsNotLost) {
     FakeWindow window;
     RacingDriver driver(&window, QuickOptions());
     ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
-    driver.before_start = [&] { driver.Refresh("T:", false); };
+    driver.before_start = [&] { driver.Refresh("T:", false, window.focused_row()); };
     FindEnd end = Find(&driver, &window, "a.txt", "(hello");
     EXPECT_EQ(end.message, "Mismatched parenthesis in the expression!");
     EXPECT_EQ(window.TakePostedCommands(), std::vector<int>{kCommandRefresh});
     // The posted Refresh runs, and the next find is not answered "stop".
-    driver.Refresh("T:", false);
+    driver.SetRequest(window.Request());
+    driver.Refresh("T:", false, window.focused_row());
     driver.WaitForFindEnd();
     window.SetContainingText("");
     EXPECT_EQ(Find(&driver, &window, "a.txt").message, "Found one file.");
@@ -942,14 +964,15 @@ TEST_P(DriverThreadsTest, NewTypingReplacesARunningFind) {
   ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  window.on_insert = [&](int rows) {
-    if (rows >= 1 && hold.exchange(false)) gate.Reach();
+  // The index's notify thread is held as it shows the name phase.
+  window.on_status = [&](const std::string& text) {
+    if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
   window.SetNamedText("*.txt");
-  driver.OnFindTextEdited();
+  driver.OnFindTextEdited(window.Request());
   gate.WaitReached();
   window.SetNamedText("other.dat");
-  driver.OnFindTextEdited();  // the new starter stops the running find
+  driver.OnFindTextEdited(window.Request());  // the new starter stops the running find
   gate.Open();
   FindEnd end = driver.WaitForFindEnd();
   EXPECT_EQ(end.message, "Found one file.");

@@ -40,14 +40,14 @@ const std::vector<std::string> kNames = {"with space.txt", "quo\"te's.txt", "lin
 
 struct ListFixture {
   ListFixture() {
-    view.results()->SetPool(files.pool());
+    view.results()->SetResultSet(files.rows());
     ViewOptions options;
     options.sort_column = kColumnName;
     view.SetViewOptions(options);
-    std::vector<RowInsert> inserts;
+    std::vector<ResultSet::Placed> inserts;
     for (std::size_t i = 0; i < kNames.size(); ++i)
       inserts.push_back({static_cast<int>(i), files.File("f\\" + kNames[i])});
-    view.results()->InsertRows(inserts);
+    view.results()->result_set()->InsertPlaced(inserts);
   }
   void Select(const std::vector<int>& rows) {
     view.selectionModel()->clearSelection();

@@ -436,7 +436,7 @@ TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault)
   ASSERT_TRUE(fault_shown("Folder \"T:\\docsx\" does not exist!"))
       << form->status_text().toStdString();
   EXPECT_EQ(form->RowCount(), 0);
-  EXPECT_EQ(form->driver()->results_pool().bytes_used(), 0u);
+  EXPECT_EQ(form->driver()->result_set().pool().bytes_used(), 0u);
 
   // T: (the whole drive) schedules a find; T:g is invalid before it is due.
   form->look_in_box()->lineEdit()->selectAll();

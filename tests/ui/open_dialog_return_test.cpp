@@ -55,8 +55,8 @@ TEST(OpenDialogReturnButton, FollowsTheDialogAndReturnsTheOneSelectedFile) {
   testing::ResultsFixture files;
   FindForm form(test::QuickOptions(), nullptr);
   ResultsView* view = form.results_view();
-  view->results()->SetPool(files.pool());
-  view->results()->InsertRows({{0, files.File("a one.txt")}, {1, files.File("b two.txt")}});
+  view->results()->SetResultSet(files.rows());
+  view->results()->result_set()->InsertPlaced({{0, files.File("a one.txt")}, {1, files.File("b two.txt")}});
 
   FakeAccessibleDesktop desktop;
   std::vector<QString> warnings;
@@ -144,8 +144,8 @@ TEST(OpenDialogReturnButton, EnabledExactlyWhileOneRowIsSelected) {
   testing::ResultsFixture files;
   FindForm form(test::QuickOptions(), nullptr);
   ResultsView* view = form.results_view();
-  view->results()->SetPool(files.pool());
-  view->results()->InsertRows(
+  view->results()->SetResultSet(files.rows());
+  view->results()->result_set()->InsertPlaced(
       {{0, files.File("a.txt")}, {1, files.File("b.txt")}, {2, files.File("c.txt")}});
   FakeAccessibleDesktop desktop;
   desktop.AddApplication(static_cast<int>(getpid()) + 1, Dialog::kQt, "All Files (*)");
@@ -200,7 +200,7 @@ TEST(OpenDialogReturnButton, EnabledExactlyWhileOneRowIsSelected) {
   dialog_return.Search();
   ASSERT_TRUE(test::RunUntil([&] { return dialog_return.searches_answered() == 2; }));
   EXPECT_TRUE(button->isHidden());
-  view->results()->InsertRows({{0, files.File("d.txt")}});
+  view->results()->result_set()->InsertPlaced({{0, files.File("d.txt")}});
   view->selectionModel()->select(view->results()->index(0, 0),
                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
   desktop.AddApplication(static_cast<int>(getpid()) + 1, Dialog::kQt, "All Files (*)");

@@ -15,6 +15,7 @@
 
 #include "qt_app.h"
 #include "search/found_file.h"
+#include "search/result_set.h"
 #include "support/test_env.h"
 
 #include <ostream>
@@ -48,7 +49,7 @@ class ResultsFixture {
   }
   // A record of T:\relative, whether or not it exists.
   FoundFile* Record(const std::string& relative) {
-    return pool_.AddFoundFile("T:\\" + relative, &current_);
+    return rows_.pool().AddFoundFile("T:\\" + relative, &current_);
   }
   std::string Native(const std::string& relative) const {
     std::string native = root_ + "/" + relative;
@@ -56,12 +57,14 @@ class ResultsFixture {
       if (c == '\\') c = '/';
     return native;
   }
-  ResultsPool* pool() { return &pool_; }
+  ResultsPool* pool() { return &rows_.pool(); }
+  // The rows the records go into.
+  ResultSet* rows() { return &rows_; }
 
  private:
   test::ScopedTestEnv env_;
   std::string root_;
-  ResultsPool pool_;
+  ResultSet rows_;
   CurrentFolder current_;
 };
 

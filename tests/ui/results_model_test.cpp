@@ -39,14 +39,14 @@ std::vector<std::string> RowNames(const ResultsModel& model) {
 bool Sorted(ResultsModel& model) {
   for (int row = 1; row < model.RowCount(); ++row)
     if (CompareFoundFiles(model.RowRecord(row - 1), model.RowRecord(row), model.sort_order(),
-                          model.pool()) > 0)
+                          &model.result_set()->pool()) > 0)
       return false;
   return true;
 }
 
 // A batch placed as the search driver places it: each position is the
 // record's row once the whole batch is in.
-std::vector<RowInsert> PlaceBatch(ResultsModel& model, const std::vector<FoundFile*>& batch) {
+std::vector<ResultSet::Placed> PlaceBatch(ResultsModel& model, const std::vector<FoundFile*>& batch) {
   std::vector<FoundFile*> rows;
   for (int row = 0; row < model.RowCount(); ++row) rows.push_back(model.RowRecord(row));
   for (FoundFile* record : batch) {
@@ -54,12 +54,12 @@ std::vector<RowInsert> PlaceBatch(ResultsModel& model, const std::vector<FoundFi
     FindInsertRow(
         rows.size(),
         [&](std::size_t row) {
-          return CompareFoundFiles(record, rows[row], model.sort_order(), model.pool());
+          return CompareFoundFiles(record, rows[row], model.sort_order(), &model.result_set()->pool());
         },
         [] { return true; }, &at);
     rows.insert(rows.begin() + static_cast<std::ptrdiff_t>(at), record);
   }
-  std::vector<RowInsert> inserts;
+  std::vector<ResultSet::Placed> inserts;
   for (std::size_t row = 0; row < rows.size(); ++row)
     if (std::count(batch.begin(), batch.end(), rows[row]))
       inserts.push_back({static_cast<int>(row), rows[row]});
@@ -70,7 +70,7 @@ TEST(ResultsModel, BatchesResortsAndDeletionKeepModelRulesSelectionAndCurrentRow
   ResultsFixture fixture;
   ModelRuleLog log;
   ResultsModel model;
-  model.SetPool(fixture.pool());
+  model.SetResultSet(fixture.rows());
   ViewOptions all_columns;
   all_columns.show_type = all_columns.show_size = all_columns.show_date = 1;
   model.SetViewOptions(all_columns);
@@ -87,7 +87,7 @@ TEST(ResultsModel, BatchesResortsAndDeletionKeepModelRulesSelectionAndCurrentRow
   std::shuffle(records.begin(), records.end(), random);
   for (std::size_t first = 0; first < records.size(); first += 5) {
     const auto begin = records.begin() + static_cast<std::ptrdiff_t>(first);
-    model.InsertRows(PlaceBatch(model, {begin, begin + std::min<std::ptrdiff_t>(5, records.end() - begin)}));
+    model.result_set()->InsertPlaced(PlaceBatch(model, {begin, begin + std::min<std::ptrdiff_t>(5, records.end() - begin)}));
   }
   ASSERT_EQ(22, model.RowCount());
   EXPECT_TRUE(Sorted(model));
@@ -174,13 +174,13 @@ TEST(ResultsModel, CellTextsAndWhatTheyFetch) {
       record = fixture.Record(relative);
     }
     ResultsModel model;
-    model.SetPool(fixture.pool());
+    model.SetResultSet(fixture.rows());
     ViewOptions options;
     options.show_type = options.show_size = options.show_date = 1;
     options.show_extension = c.show_extension;
     model.SetViewOptions(options);
     model.SetDeferredDetails([&c] { return c.deferred; });
-    model.InsertRows({{0, record}});
+    model.result_set()->InsertPlaced({{0, record}});
 
     EXPECT_EQ(c.text, model.data(model.index(0, model.ModelColumn(c.column))).toString());
     EXPECT_EQ(c.size_fetched, record->size_fetched());
@@ -195,8 +195,8 @@ TEST(ResultsModel, CellTextsAndWhatTheyFetch) {
 TEST(ResultsModel, IconsAreSharedByIconName) {
   ResultsFixture fixture;
   ResultsModel model;
-  model.SetPool(fixture.pool());
-  model.InsertRows({{0, fixture.File("a.txt")}, {1, fixture.File("s\\b.txt")},
+  model.SetResultSet(fixture.rows());
+  model.result_set()->InsertPlaced({{0, fixture.File("a.txt")}, {1, fixture.File("s\\b.txt")},
                     {2, fixture.File("c.png")}, {3, fixture.Folder("d")}});
   for (int row = 0; row < 4; ++row)
     EXPECT_FALSE(model.data(model.index(row, 0), Qt::DecorationRole).value<QIcon>().isNull());
@@ -210,7 +210,7 @@ TEST(ResultsModel, RowsOfVanishedFilesGoWhenTheirNameIsDrawnUnlessDeferred) {
   ResultsFixture fixture;
   ModelRuleLog log;
   ResultsModel model;
-  model.SetPool(fixture.pool());
+  model.SetResultSet(fixture.rows());
   Tester tester(&model, Tester::FailureReportingMode::Warning);
   bool deferred = true;
   model.SetDeferredDetails([&deferred] { return deferred; });
@@ -218,7 +218,7 @@ TEST(ResultsModel, RowsOfVanishedFilesGoWhenTheirNameIsDrawnUnlessDeferred) {
   // 1970 (time 0 for the core), one at a multiple of 2^32 hundred ns.
   FoundFile* old = fixture.File("old", 0, -86400);
   FoundFile* round = fixture.File("round", 0, 1499999790, 494515200);
-  model.InsertRows({{0, fixture.File("a")},
+  model.result_set()->InsertPlaced({{0, fixture.File("a")},
                     {1, fixture.File("b")},
                     {2, fixture.File("c")},
                     {3, fixture.File("d")},
@@ -245,14 +245,11 @@ TEST(ResultsModel, RowsOfVanishedFilesGoWhenTheirNameIsDrawnUnlessDeferred) {
   // A removal still queued when the rows are deleted removes nothing from
   // the next rows, even where a record pointer comes back.
   FoundFile* doomed = fixture.Record("never-there");
-  model.InsertRows({{0, doomed}});
+  model.result_set()->InsertPlaced({{0, doomed}});
   model.data(model.index(0, 0));
-  model.DeleteAllRows();
-  // As a record carved anew at the same place, for a file that is there.
-  fixture.File("never-there");
-  doomed->size = FoundFile::kSizeNotFetched;
-  doomed->last_write = 0;
-  model.InsertRows({{0, doomed}});
+  model.DeleteAllRows();  // the pool goes too: the next record may be carved where doomed was
+  FoundFile* again = fixture.File("never-there");
+  model.result_set()->InsertPlaced({{0, again}});
   QCoreApplication::processEvents();
   EXPECT_EQ(1, model.RowCount());
   EXPECT_TRUE(log.messages().isEmpty()) << log.messages().join('\n').toStdString();
@@ -265,12 +262,12 @@ TEST(ResultsModel, FilesFoundGoneBeforeTheirNameIsDrawnLeaveNoRow) {
   ResultsFixture fixture;
   ModelRuleLog log;
   ResultsModel model;
-  model.SetPool(fixture.pool());
+  model.SetResultSet(fixture.rows());
   Tester tester(&model, Tester::FailureReportingMode::Warning);
   ViewOptions options;
   options.show_size = options.show_date = 1;
   model.SetViewOptions(options);
-  model.InsertRows({{0, fixture.File("a")}, {1, fixture.File("b")}, {2, fixture.File("c")}});
+  model.result_set()->InsertPlaced({{0, fixture.File("a")}, {1, fixture.File("b")}, {2, fixture.File("c")}});
   ASSERT_EQ(0, unlink(fixture.Native("b").c_str()));
   // The Size cell first: the lookup fails and gives 0.
   EXPECT_EQ(QString("0"), model.data(model.index(1, model.ModelColumn(kColumnSize))).toString());
@@ -282,7 +279,7 @@ TEST(ResultsModel, FilesFoundGoneBeforeTheirNameIsDrawnLeaveNoRow) {
   FoundFile* gone1 = fixture.Record("gone1");
   FoundFile* gone2 = fixture.Record("gone2");
   for (FoundFile* record : {gone1, gone2}) FetchFileDetails(record, FileDetail::kSizeAndDate, fixture.pool());
-  model.InsertRows({{0, fixture.File("0")}, {1, gone1}, {3, fixture.File("x")}, {4, gone2},
+  model.result_set()->InsertPlaced({{0, fixture.File("0")}, {1, gone1}, {3, fixture.File("x")}, {4, gone2},
                     {5, fixture.File("z")}});
   EXPECT_EQ((std::vector<std::string>{"0", "a", "x", "z", "c"}), RowNames(model));
   EXPECT_TRUE(log.messages().isEmpty()) << log.messages().join('\n').toStdString();

@@ -31,16 +31,16 @@ using testing::ResultsFixture;
 struct ViewFixture {
   explicit ViewFixture(int rows, bool show_size = false) {
     view.resize(320, 200);
-    view.results()->SetPool(files.pool());
+    view.results()->SetResultSet(files.rows());
     ViewOptions options;
     options.show_size = show_size;
     options.sort_column = kColumnName;
     view.SetViewOptions(options);
     view.SetFindRunning([this] { return running; });
-    std::vector<RowInsert> inserts;
+    std::vector<ResultSet::Placed> inserts;
     for (int row = 0; row < rows; ++row)
       inserts.push_back({row, files.File("f\\r" + std::to_string(row))});
-    view.results()->InsertRows(inserts);
+    view.results()->result_set()->InsertPlaced(inserts);
     view.show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(&view));
   }
@@ -110,13 +110,13 @@ TEST(ResultsView, LongFoldersLoseTheirMiddleAndShowWholeInTheirTooltip) {
   ResultsFixture files;
   ResultsView view;
   view.resize(400, 200);
-  view.results()->SetPool(files.pool());
+  view.results()->SetResultSet(files.rows());
   ViewOptions options;
   options.column_widths[kColumnName] = 150;
   options.column_widths[kColumnFolder] = 150;
   view.SetViewOptions(options);
   const std::string folder = "start_of_it\\middle<b>" + std::string(60, 'm') + "\\end_of_it";
-  view.results()->InsertRows({{0, files.File(folder + "\\name_of_it.txt")}});
+  view.results()->result_set()->InsertPlaced({{0, files.File(folder + "\\name_of_it.txt")}});
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
 
@@ -150,12 +150,12 @@ TEST(ResultsView, RowsAreTallerThanTheirIconsAfterAFastFill) {
   bool deferred = true;
   ResultsView view;
   view.resize(400, 300);
-  view.results()->SetPool(files.pool());
+  view.results()->SetResultSet(files.rows());
   view.results()->SetDeferredDetails([&deferred] { return deferred; });
-  std::vector<RowInsert> rows;
+  std::vector<ResultSet::Placed> rows;
   for (int row = 0; row < 30; ++row)
     rows.push_back({row, files.File("f\\r" + std::to_string(row) + (row % 2 ? ".txt" : ".png"))});
-  view.results()->InsertRows(rows);
+  view.results()->result_set()->InsertPlaced(rows);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   EXPECT_FALSE(view.results()->index(0, 0).data(Qt::DecorationRole).isValid());
@@ -184,7 +184,7 @@ TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
   ResultsFixture files;
   ResultsView view;
   view.resize(400, 300);
-  view.results()->SetPool(files.pool());
+  view.results()->SetResultSet(files.rows());
   QString status = QStringLiteral("Found 200 files.");
   QObject::connect(&view, &ResultsView::statusText, [&status](const QString& text) { status = text; });
   view.SetStatusReader([&status] { return status; });
@@ -193,14 +193,14 @@ TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
   options.sort_column = kColumnName;
   view.SetViewOptions(options);
   const char* const kExtensions[] = {".txt", ".png", ".c", ".pdf"};
-  std::vector<RowInsert> rows;
+  std::vector<ResultSet::Placed> rows;
   for (int row = 0; row < 200; ++row) {
     char name[32];
     std::snprintf(name, sizeof name, "r%03d%s", row, kExtensions[row % 4]);
     rows.push_back({row, files.File(std::string("f\\") + name, static_cast<std::size_t>((row * 37) % 200))});
   }
   ResultsModel* model = view.results();
-  model->InsertRows(rows);
+  model->result_set()->InsertPlaced(rows);
   view.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&view));
   auto fetched = [&](FileDetail what) {
@@ -227,7 +227,7 @@ TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
   EXPECT_EQ(std::string("r000.txt"), model->RowRecord(0)->name());  // not sorted yet
   EXPECT_EQ(model->ModelColumn(kColumnType), view.header()->sortIndicatorSection());
   // Rows found meanwhile are sorted with the rest.
-  model->InsertRows({{0, files.File("f\\late.zzz")}, {1, files.File("f\\early.aaa")}});
+  model->result_set()->InsertPlaced({{0, files.File("f\\late.zzz")}, {1, files.File("f\\early.aaa")}});
   ASSERT_TRUE(test::RunUntil([&] { return !model->sort_pending(); }));
   EXPECT_EQ(202, fetched(FileDetail::kType));
   EXPECT_TRUE(in_order());
@@ -248,7 +248,7 @@ TEST(ResultsView, SortsThatNeedDetailsWaitForThemOffTheWindowThread) {
   ASSERT_TRUE(model->sort_pending());
   model->DeleteAllRows();
   EXPECT_FALSE(model->sort_pending());
-  model->InsertRows({{0, files.File("f\\again.txt", 5)}});
+  model->result_set()->InsertPlaced({{0, files.File("f\\again.txt", 5)}});
   QApplication::processEvents();
   EXPECT_EQ(1, model->RowCount());
 }

@@ -21,6 +21,7 @@
 #include "app/settings_store.h"
 #include "ui/find_form.h"
 #include "ui/main_frame.h"
+#include "ui/results_view.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
@@ -76,7 +77,7 @@ int main(int argc, char** argv) {
                  form->status_text().toUtf8().constData());
     return 1;
   }
-  form->FitColumns();
+  form->results_view()->FitColumns();
   // A few rounds of the event loop, so that the list lays out its columns.
   for (int i = 0; i < 20; ++i) {
     QApplication::processEvents(QEventLoop::AllEvents, 20);
