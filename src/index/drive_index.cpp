@@ -333,9 +333,7 @@ int DriveIndex::ExpireOldIndexes(const std::string& data_folder) {
 // ---------------------------------------------------------------------------
 // Start find
 
-bool DriveIndex::StartFind(const std::string& named, const std::vector<std::string>& look_in,
-                           const std::string& containing, bool include_subfolders,
-                           bool refresh, std::string* message) {
+bool DriveIndex::StartFind(const FindRequest& request, std::string* message) {
   if (message) message->clear();
   if (!store_open_ || current_phase_ != FindPhase::kIdle) return false;
   // The content threads may still be finishing a file of the last find: let
@@ -344,19 +342,20 @@ bool DriveIndex::StartFind(const std::string& named, const std::vector<std::stri
   WaitForContentThreads();
 
   look_in_.clear();
-  for (std::string folder : look_in) {
+  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i) {
+    std::string folder(request.look_in_list.Item(i));
     while (!folder.empty() && folder.back() == '\\') folder.pop_back();
     look_in_.push_back(folder);
   }
-  include_subfolders_ = include_subfolders;
-  if (refresh) change_flag_ = true;
-  relist_requested_ = refresh && !options_.index_only;
-  patterns_.parse(named);
+  include_subfolders_ = request.include_subfolders;
+  if (request.refresh) change_flag_ = true;
+  relist_requested_ = request.refresh && !options_.index_only;
+  patterns_.parse(request.named_text);
   ++find_generation_;
   has_content_ = false;
-  if (!containing.empty()) {
+  if (!request.containing_text.empty()) {
     std::string error;
-    if (!expression_.Compile(containing, &error)) {
+    if (!expression_.Compile(request.containing_text, &error)) {
       if (message) *message = error;
       return false;
     }

@@ -41,6 +41,7 @@
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
 #include "index/drive_description.h"
+#include "index/find_request.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
 #include "index/pattern_set.h"
@@ -95,18 +96,17 @@ class DriveIndex {
   bool Open(const std::string& index_path, const std::string& look_in_text,
             IndexCallback callback, void* user_data, bool rebuild);
 
-  // Starts a find: look_in holds folders of the drive, each beginning with a
-  // backslash and without drive letter (empty: the whole drive); named is
-  // the named text; containing the containing text (empty: none). With
+  // Starts the find request describes: its look_in_list holds folders of
+  // the drive, each beginning with a backslash and without drive letter
+  // (empty: the whole drive); named_text the name patterns; containing_text
+  // the content expression (empty: none). look_in_text is not read. With
   // refresh set the refresh phase lists every folder in scope (and the
   // folders above the look-in folders) whatever their stamps say, and merges
   // what it finds; index-only, refresh is ignored.
   // Returns false, with the compiler's message in *message, when the
   // containing text does not compile; false without message when no index
   // is open. Does nothing (returns false) unless the index is idle.
-  bool StartFind(const std::string& named, const std::vector<std::string>& look_in,
-                 const std::string& containing, bool include_subfolders, bool refresh,
-                 std::string* message);
+  bool StartFind(const FindRequest& request, std::string* message);
 
   // Requests idle and blocks until the index is idle (or stopped) and, for at
   // most 2 seconds, until the notify thread has delivered what was queued

@@ -366,9 +366,6 @@ void SearchDriver::StartFindLocked() {
   request.look_in_list = look_in_list();
   request.include_subfolders = include_subfolders_;
   request.refresh = refresh_;
-  std::vector<std::string> look_in;
-  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i)
-    look_in.emplace_back(request.look_in_list.Item(i));
 
   {
     // Decided together with RequestClose: either the form sees this find
@@ -379,8 +376,7 @@ void SearchDriver::StartFindLocked() {
   }
   window_->FindActivityChanged();
   std::string error;
-  bool started = StartIndexFind(request.named_text, look_in, request.containing_text,
-                                request.include_subfolders, request.refresh, &error);
+  bool started = StartIndexFind(request, &error);
   refresh_ = false;
   if (started) {
     ++finds_started_;
@@ -411,10 +407,8 @@ void SearchDriver::StartFindLocked() {
   if (post_refresh) window_->PostCommand(kCommandRefresh);
 }
 
-bool SearchDriver::StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                                  const std::string& containing, bool include_subfolders,
-                                  bool refresh, std::string* error) {
-  return index_.StartFind(named, look_in, containing, include_subfolders, refresh, error);
+bool SearchDriver::StartIndexFind(const FindRequest& request, std::string* error) {
+  return index_.StartFind(request, error);
 }
 
 // ---------------------------------------------------------------------------

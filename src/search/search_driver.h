@@ -295,9 +295,7 @@ class SearchDriver {
   // flag already set; false, with the compiler's message in *error, when the
   // index refuses it. Called by the find starter under the find lock.
   // Virtual so that tests can act in the moment before the index answers.
-  virtual bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                              const std::string& containing, bool include_subfolders,
-                              bool refresh, std::string* error);
+  virtual bool StartIndexFind(const FindRequest& request, std::string* error);
 
  private:
   void FindStarter();

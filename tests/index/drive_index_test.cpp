@@ -22,6 +22,7 @@
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "index/raw_index_file.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
@@ -130,7 +131,7 @@ class DriveIndexTest : public ::testing::Test {
     index->StopAndWait();
     rec_.Clear();
     std::string message;
-    EXPECT_TRUE(index->StartFind(named, look_in, containing, subfolders, refresh, &message))
+    EXPECT_TRUE(index->StartFind(RequestOf(named, look_in, containing, subfolders, refresh), &message))
         << message;
     rec_.WaitForEnds();
     return rec_.Texts(IndexEvent::kFound);
@@ -441,7 +442,7 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   });
   std::string message;
   rec_.Clear();
-  ASSERT_TRUE(index.StartFind("*.txt", {}, "needle", true, false, &message));
+  ASSERT_TRUE(index.StartFind(RequestOf("*.txt", {}, "needle"), &message));
   rec_.WaitForEnds();
   index.Close();
 
@@ -874,7 +875,7 @@ TEST_F(DriveIndexTest, StartFindRefusesBadExpressionAndWhenNotIdle) {
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
   std::string message;
-  EXPECT_FALSE(index.StartFind("*", {}, "(unbalanced", true, false, &message));
+  EXPECT_FALSE(index.StartFind(RequestOf("*", {}, "(unbalanced"), &message));
   EXPECT_FALSE(message.empty());
 }
 

@@ -16,6 +16,7 @@
 #include "base/message_report.h"
 #include "index/drive_index.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
 
@@ -106,7 +107,7 @@ std::vector<std::string> FindEverything(const std::string& path, bool rebuild, b
   EXPECT_FALSE(index.ids_exhausted());
   index.StopAndWait();
   std::string message;
-  EXPECT_TRUE(index.StartFind("*", {}, "", true, refresh, &message)) << message;
+  EXPECT_TRUE(index.StartFind(RequestOf("*", {}, "", true, refresh), &message)) << message;
   waiter.WaitFor(2);
   index.Shutdown();
   std::sort(waiter.found.begin(), waiter.found.end());

@@ -23,6 +23,7 @@
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
 
@@ -82,7 +83,7 @@ class WalkTest : public ::testing::Test {
                                 bool refresh = false) {
     index->StopAndWait();
     Clear();
-    EXPECT_TRUE(index->StartFind(named, {}, "", true, refresh, nullptr));
+    EXPECT_TRUE(index->StartFind(RequestOf(named, {}, "", true, refresh), nullptr));
     WaitForEnd();
     return Found();
   }

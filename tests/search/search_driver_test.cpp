@@ -452,8 +452,7 @@ class HandFedDriver : public SearchDriver {
   }
 
  protected:
-  bool StartIndexFind(const std::string&, const std::vector<std::string>&, const std::string&,
-                      bool, bool, std::string*) override {
+  bool StartIndexFind(const FindRequest&, std::string*) override {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       started_ = true;
@@ -894,12 +893,9 @@ class RacingDriver : public SearchDriver {
   std::function<void()> before_start;
 
  protected:
-  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                      const std::string& containing, bool include_subfolders, bool refresh,
-                      std::string* error) override {
+  bool StartIndexFind(const FindRequest& request, std::string* error) override {
     if (before_start) std::exchange(before_start, nullptr)();
-    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
-                                        error);
+    return SearchDriver::StartIndexFind(request, error);
   }
 };
 

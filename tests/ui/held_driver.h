@@ -35,16 +35,13 @@ class HeldDriver : public SearchDriver {
   std::atomic<bool> entered{false};
 
  protected:
-  bool StartIndexFind(const std::string& named, const std::vector<std::string>& look_in,
-                      const std::string& containing, bool include_subfolders, bool refresh,
-                      std::string* error) override {
+  bool StartIndexFind(const FindRequest& request, std::string* error) override {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       entered = true;
       cv_.wait(lock, [this] { return released_; });
     }
-    return SearchDriver::StartIndexFind(named, look_in, containing, include_subfolders, refresh,
-                                        error);
+    return SearchDriver::StartIndexFind(request, error);
   }
 
  private:
