@@ -118,9 +118,9 @@ void BM_DriverInsertRows(benchmark::State& state) {
     driver->OpenDriveIndex("?:", false);
     driver->set_sort_order({quindelo::SortKey::kName, false});
     state.ResumeTiming();
-    for (const quindelo::IndexMessage& m : found) driver->OnIndexCallback(m);
+    for (const quindelo::IndexMessage& m : found) driver->OnIndexMessage(m);
     // The end hands over the rows still held back.
-    driver->OnIndexCallback(end);
+    driver->OnIndexMessage(end);
     state.PauseTiming();
     if (window->Rows().size() != paths.size()) state.SkipWithError("rows were lost");
     driver.reset();

@@ -139,7 +139,7 @@ void DriveIndex::SetPhaseLocked(FindPhase next, FindPhase expected) {
   else
     next = requested_phase_;
   current_phase_ = next;
-  if (callback_.load() != nullptr && requested_phase_ != FindPhase::kStopped) {
+  if (client_.load() != nullptr && requested_phase_ != FindPhase::kStopped) {
     if (next == FindPhase::kIdle)
       Post(FindEnded{expected});
     else
@@ -174,10 +174,10 @@ void DriveIndex::PostProgress(IndexMessage message) {
 }
 
 IndexAnswer DriveIndex::Poll() {
-  IndexCallback cb = callback_.load();
-  if (!cb) return IndexAnswer::kGoOn;
+  IndexClient* client = client_.load();
+  if (!client) return IndexAnswer::kGoOn;
   static const IndexMessage kPoll{PollRequest{}};
-  const IndexAnswer answer = cb(kPoll, user_data_.load());
+  const IndexAnswer answer = client->OnIndexMessage(kPoll);
   if (answer == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
   return answer;
 }
@@ -188,7 +188,7 @@ void DriveIndex::StopAndWait() {
     idle_event_.Wait();
   // Let the notify thread deliver the end (FindEnded) of the stopped find, so
   // that it cannot be taken for the end of the next find. Bounded, because a
-  // callback that waits for this thread would otherwise never return.
+  // client that waits for this thread would otherwise never return.
   const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
   platform::MutexLock lock(&delivered_lock_);
   while (!notify_queue_.IsEmpty() || notify_busy_)
@@ -199,13 +199,13 @@ void DriveIndex::StopAndWait() {
 // Open and close
 
 bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_text,
-                      IndexCallback callback, void* user_data, bool rebuild) {
+                      IndexClient* client, bool rebuild) {
   if (shut_down_) return false;
   if (store_open_) Close();
   StopAndWait();
   // A content thread may still be searching a file of the last find (a stop
   // does not wait for it). Let it finish before this open's phases run, or
-  // it would report that file of the old drive to the new callback.
+  // it would report that file of the old drive to the new client.
   content_queue_.Clear();
   WaitForContentThreads();
   if (look_in_text.size() < 2 || look_in_text[1] != ':') return false;
@@ -262,8 +262,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   drive_root_text_ = description.root_text();
   native_root_ = entry.root;
   root_device_ = entry.device;
-  callback_ = callback;
-  user_data_ = user_data;
+  client_ = client;
   change_flag_ = true;
   relist_requested_ = false;
   has_content_ = false;
@@ -293,8 +292,7 @@ void DriveIndex::Close() {
     platform::MutexLock lock(&refresh_running_lock_);
     while (refresh_running_) refresh_running_lock_.Wait(&refresh_running_cv_);
   }
-  callback_ = nullptr;
-  user_data_ = nullptr;
+  client_ = nullptr;
 }
 
 void DriveIndex::SaveDriveRecord() {
@@ -439,7 +437,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
       }
       std::string unused;
       // A stop, or a poll answered with stop, ends the search of a large
-      // file between two of its blocks; the callback is polled every 20 ms.
+      // file between two of its blocks; the client is polled every 20 ms.
       auto last_poll = std::chrono::steady_clock::now();
       auto stop_requested = [&] {
         if (!active()) return true;
@@ -546,8 +544,9 @@ int DriveIndex::DeliverQueued() {
     if (requested == FindPhase::kIdle &&
         (!std::holds_alternative<FindEnded>(message) || !store_open_))
       continue;
-    IndexCallback cb = callback_.load();
-    if (cb && cb(message, user_data_.load()) == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
+    IndexClient* client = client_.load();
+    if (client && client->OnIndexMessage(message) == IndexAnswer::kStop)
+      RequestPhase(FindPhase::kIdle);
   }
   return popped;
 }

@@ -11,17 +11,17 @@
 // (Options::index_only) skips the refresh and the compaction and never walks
 // the drive.
 //
-// Everything the index has to say travels through the IndexCallback given at
-// open, as IndexMessage values: the notify thread delivers them in the order
+// Everything the index has to say travels to the IndexClient given at open,
+// as IndexMessage values: the notify thread delivers them in the order
 // they were posted, except PollRequest ("should I stop?"), which is called
 // directly from whichever worker polls. Every FoundName of a find is
 // delivered before that find's FindEnded.
 //
 // Thread-safety: Open, StartFind, StopAndWait, Close and Shutdown are called
-// from one controlling thread (the user interface). The callback runs on the
-// notify thread (and, for polls, on the workers); it is never called with
-// the phase lock held. The callback must not call Open, Close, StopAndWait
-// or Shutdown of the same index.
+// from one controlling thread (the user interface). The client is called on
+// the notify thread (and, for polls, on the workers); it is never called with
+// the phase lock held. The client must not call Open, Close, StopAndWait or
+// Shutdown of the same index.
 #pragma once
 
 #include <atomic>
@@ -93,8 +93,9 @@ class DriveIndex {
   // process that holds the file. Returns false when the drive cannot be
   // queried or the file can neither be opened nor made; the cause is then
   // the calling thread's platform::LastFileError() (none for the drive).
-  bool Open(const std::string& index_path, const std::string& look_in_text,
-            IndexCallback callback, void* user_data, bool rebuild);
+  // client is not owned; it must stay valid until Close (or the next Open).
+  bool Open(const std::string& index_path, const std::string& look_in_text, IndexClient* client,
+            bool rebuild);
 
   // Starts the find request describes: its look_in_list holds folders of
   // the drive, each beginning with a backslash and without drive letter
@@ -178,7 +179,7 @@ class DriveIndex {
   // A progress message (RefreshProgress or ContentProgress): queued
   // in order, with the notify thread woken at most every few milliseconds.
   void PostProgress(IndexMessage message);
-  // Asks the callback whether to go on; an answer to stop requests idle.
+  // Asks the client whether to go on; an answer to stop requests idle.
   IndexAnswer Poll();
 
   // Worker threads.
@@ -266,9 +267,8 @@ class DriveIndex {
   ContainingExpression expression_;
   std::atomic<std::uint64_t> find_generation_{0};  // changed by StartFind while content threads rest
 
-  // Callback: set at open while idle, cleared at close after the workers idle.
-  std::atomic<IndexCallback> callback_{nullptr};
-  std::atomic<void*> user_data_{nullptr};
+  // Client: set at open while idle, cleared at close after the workers idle.
+  std::atomic<IndexClient*> client_{nullptr};
 
   // Threads.
   std::thread find_thread_, refresh_thread_, content_thread_, notify_thread_;

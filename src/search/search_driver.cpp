@@ -215,7 +215,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 
     bool letter_ok = (letter >= 'A' && letter <= 'Z') && text.size() >= 2 && text[1] == ':';
     platform::ClearFileError();
-    opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
+    opened = letter_ok && index_.Open(index_path, text, this,
                                       rebuild);
     {
       platform::MutexLock lock(&request_lock_);
@@ -517,11 +517,7 @@ FindEnd SearchDriver::WaitForFindEnd() {
 // ---------------------------------------------------------------------------
 // The index's callback
 
-IndexAnswer SearchDriver::IndexCallbackThunk(const IndexMessage& message, void* user_data) {
-  return static_cast<SearchDriver*>(user_data)->OnIndexCallback(message);
-}
-
-IndexAnswer SearchDriver::OnIndexCallback(const IndexMessage& message) {
+IndexAnswer SearchDriver::OnIndexMessage(const IndexMessage& message) {
   if (std::holds_alternative<FindEnded>(message)) return OnFindEnd();
   // A stopped find, a closing form and a Refresh waiting for the end answer
   // stop to everything but the end.

@@ -24,7 +24,7 @@
 //   - starters_lock_: guards the list of find starter threads; taken before
 //     state_lock_ when both are held.
 //   The remaining flags are atomics written by one thread and read by others.
-//   OnIndexCallback never takes find_lock_.
+//   OnIndexMessage never takes find_lock_.
 //
 // Failure: nothing here throws. A ResultsPool that cannot grow stops the find.
 #pragma once
@@ -101,7 +101,7 @@ struct FindEnd {
   FindOutcome outcome = FindOutcome::kReady;
 };
 
-class SearchDriver {
+class SearchDriver : public IndexClient {
  public:
   struct Options {
     // Keyboard idle time before a find starts, in milliseconds. When not
@@ -286,9 +286,7 @@ class SearchDriver {
   // A message of the DriveIndex; the answer asks it to go on or to stop.
   // Found files are kept until their hand-over to the window (see
   // find_window.h); the clock of Options decides when one is due.
-  IndexAnswer OnIndexCallback(const IndexMessage& message);
-  // The IndexCallback given to DriveIndex::Open; user_data is the driver.
-  static IndexAnswer IndexCallbackThunk(const IndexMessage& message, void* user_data);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override;
 
  protected:
   // Hands a find to the DriveIndex (DriveIndex::StartFind), with the running
@@ -315,7 +313,7 @@ class SearchDriver {
   void Show(const std::string& message, const char* indicator);
   void ShowEnd(const FindEnd& end);
 
-  // The index's notifications, after the gates of OnIndexCallback.
+  // The index's notifications, after the gates of OnIndexMessage.
   IndexAnswer OnFindEnd();
   IndexAnswer OnFoundFile(const std::string& path);
   // A phase started, or the progress of the refresh or the content search.

@@ -410,7 +410,7 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
   const char* arrivals[] = {"T:\\d\\same.txt", "T:\\d\\b.txt",    "T:\\root.txt",
                             "T:\\d\\same.txt", "T:\\e\\a.txt",    "T:\\d\\same.txt"};
   for (const char* path : arrivals) {
-    EXPECT_EQ(driver.OnIndexCallback(FoundName{path}), IndexAnswer::kGoOn);
+    EXPECT_EQ(driver.OnIndexMessage(FoundName{path}), IndexAnswer::kGoOn);
     clock.Advance(kRowHandOverMs);
   }
 
@@ -432,8 +432,8 @@ TEST_F(SearchDriverTest, FoundFilesShareFolderTextsAndEqualRowsKeepArrivalOrder)
 
   // A stopped find answers stop to found files and polls, and inserts nothing.
   driver.Stop();
-  EXPECT_EQ(driver.OnIndexCallback(FoundName{"T:\\x.txt"}), IndexAnswer::kStop);
-  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kStop);
+  EXPECT_EQ(driver.OnIndexMessage(FoundName{"T:\\x.txt"}), IndexAnswer::kStop);
+  EXPECT_EQ(driver.OnIndexMessage(PollRequest{}), IndexAnswer::kStop);
   EXPECT_EQ(window.Rows().size(), 6u);
 }
 
@@ -591,20 +591,20 @@ TEST_F(SearchDriverTest, RowsReachTheWindowInBatches) {
         case kRows:
           for (int i = 0; i < e.rows; ++i) {
             const std::string path = ArrivalPath(arrived++);
-            if (driver.OnIndexCallback(FoundName{path}) == IndexAnswer::kGoOn)
+            if (driver.OnIndexMessage(FoundName{path}) == IndexAnswer::kGoOn)
               kept.push_back(path);
             else
               ++stops;
           }
           break;
         case kMessage:
-          EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kContent}), IndexAnswer::kGoOn);
+          EXPECT_EQ(driver.OnIndexMessage(PhaseStarted{FindPhase::kContent}), IndexAnswer::kGoOn);
           break;
         case kStop:
           driver.Stop();
           break;
         case kEnd:
-          EXPECT_EQ(driver.OnIndexCallback(FindEnded{}), IndexAnswer::kGoOn);
+          EXPECT_EQ(driver.OnIndexMessage(FindEnded{}), IndexAnswer::kGoOn);
           break;
       }
     }
@@ -648,28 +648,28 @@ TEST_F(SearchDriverTest, MessagesOfTheIndexWithoutARunningFind) {
     SCOPED_TRACE(c.status);
     window.SetStatusText("-");
     window.SetIndicatorText("-");
-    EXPECT_EQ(driver.OnIndexCallback(c.message), IndexAnswer::kGoOn);
+    EXPECT_EQ(driver.OnIndexMessage(c.message), IndexAnswer::kGoOn);
     EXPECT_EQ(window.status(), c.status);
     EXPECT_EQ(window.indicator(), c.indicator);
   }
   // The final delivery and polls change nothing.
   window.SetStatusText("-");
-  EXPECT_EQ(driver.OnIndexCallback(PhaseStarted{FindPhase::kFinalDelivery}), IndexAnswer::kGoOn);
-  EXPECT_EQ(driver.OnIndexCallback(PollRequest{}), IndexAnswer::kGoOn);
+  EXPECT_EQ(driver.OnIndexMessage(PhaseStarted{FindPhase::kFinalDelivery}), IndexAnswer::kGoOn);
+  EXPECT_EQ(driver.OnIndexMessage(PollRequest{}), IndexAnswer::kGoOn);
   EXPECT_EQ(window.status(), "-");
 
   // The name phase defers details until the next message that is neither a
   // found file nor the name phase itself.
-  driver.OnIndexCallback(PhaseStarted{FindPhase::kIndexFind});
+  driver.OnIndexMessage(PhaseStarted{FindPhase::kIndexFind});
   EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(FoundName{"T:\\a.txt"});
+  driver.OnIndexMessage(FoundName{"T:\\a.txt"});
   EXPECT_TRUE(driver.deferred_details());
-  driver.OnIndexCallback(PhaseStarted{FindPhase::kRefresh});
+  driver.OnIndexMessage(PhaseStarted{FindPhase::kRefresh});
   EXPECT_FALSE(driver.deferred_details());
 
   // A folder text too long for the pane is cut to 255 characters.
   std::string long_folder = "T:\\" + std::string(300, 'f') + "\\";
-  driver.OnIndexCallback(RefreshProgress{long_folder});
+  driver.OnIndexMessage(RefreshProgress{long_folder});
   EXPECT_EQ(window.status().size(), 255u);
   EXPECT_EQ(window.status().rfind("Updating \"T:\\fff", 0), 0u);
 }
