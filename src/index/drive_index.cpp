@@ -294,7 +294,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   drive_root_text_ = description.root_text();
   native_root_ = entry.root;
   root_device_ = entry.device;
-  has_content_ = false;
+  find_.ClearContent();
   {
     platform::MutexLock lock(&phase_lock_);
     client_ = client;
@@ -391,29 +391,12 @@ bool DriveIndex::StartFind(const FindRequest& request, std::string* message) {
   content_queue_.Clear();
   WaitForContentThreads();
 
-  look_in_.clear();
-  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i) {
-    std::string folder(request.look_in_list.Item(i));
-    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-    look_in_.push_back(folder);
-  }
-  include_subfolders_ = request.include_subfolders;
   {
     platform::MutexLock lock(&phase_lock_);
     if (request.refresh) change_flag_ = true;
     relist_requested_ = request.refresh && !options_.index_only;
   }
-  patterns_.parse(request.named_text);
-  ++find_generation_;
-  has_content_ = false;
-  if (!request.containing_text.empty()) {
-    std::string error;
-    if (!expression_.Compile(request.containing_text, &error)) {
-      if (message) *message = error;
-      return false;
-    }
-    has_content_ = true;
-  }
+  if (!find_.Set(request, message)) return false;
   RequestPhase(FindPhase::kIndexFind);
   return true;
 }
@@ -422,7 +405,7 @@ bool DriveIndex::StartFind(const FindRequest& request, std::string* message) {
 // Reporting
 
 void DriveIndex::ReportResult(const std::string& path) {
-  if (has_content_) {
+  if (find_.has_content()) {
     content_queue_.Append(path.data(), std::min(path.size(), kMaxReportedPath));
     platform::MutexLock lock(&phase_lock_);
     content_wake_ = true;
@@ -485,11 +468,11 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
   if (active()) {
     Poll();
     if (CurrentPhase() == FindPhase::kContent) PostProgress(ContentProgress{Reported(path)});
-    if (active() && has_content_) {
+    if (active() && find_.has_content()) {
       // Each thread searches with its own copy of the find's expression.
-      if (!*matcher || *matcher_generation != find_generation_) {
-        *matcher = std::make_unique<ContentMatcher>(expression_);
-        *matcher_generation = find_generation_;
+      if (!*matcher || *matcher_generation != find_.generation()) {
+        *matcher = std::make_unique<ContentMatcher>(find_.expression());
+        *matcher_generation = find_.generation();
       }
       std::string unused;
       // A stop, or a poll answered with stop, ends the search of a large
@@ -511,7 +494,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
         Post(FoundName{Reported(path)});
     }
   }
-  return active() && has_content_;
+  return active() && find_.has_content();
 }
 
 void DriveIndex::ContentThread(int number) {
@@ -670,11 +653,11 @@ void DriveIndex::IndexFind() {
   FolderPaths paths(&store_);
   std::string folder_path;
   std::string full;
-  const bool test_scope = !look_in_.empty() || !include_subfolders_;
+  const bool test_scope = find_.TestsScope();
   // The names are searched for the patterns' literal parts in each record as
   // it lies in the store's buffer; a folder's path is built, and its look-in
   // test made, only when one of its names matches.
-  const NameFilter filter(patterns_);
+  const NameFilter filter(find_.patterns());
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
   store_.BeginScan();
@@ -694,7 +677,7 @@ void DriveIndex::IndexFind() {
       if (scope == Scope::kUntested) {
         // A folder whose path cannot be built is left out of the find.
         scope = paths.Build(folder.id(), &folder_path) &&
-                        (!test_scope || FolderInScope(folder_path))
+                        (!test_scope || find_.FolderInScope(folder_path))
                     ? Scope::kIn
                     : Scope::kOut;
       }
@@ -718,22 +701,6 @@ void DriveIndex::IndexFind() {
   }
 }
 
-// The look-in test of the index find: folder_path is "\" or "\a\b\".
-// Folder names are compared byte for byte (Windows and windows are two
-// folders here).
-bool DriveIndex::FolderInScope(const std::string& folder_path) const {
-  if (look_in_.empty()) {
-    // Only the root itself when subfolders are excluded.
-    return include_subfolders_ || folder_path.size() <= 1;
-  }
-  for (const std::string& l : look_in_) {
-    if (folder_path.size() <= l.size() || folder_path[l.size()] != '\\') continue;
-    if (folder_path.compare(0, l.size(), l) != 0) continue;
-    if (include_subfolders_ || folder_path.size() == l.size() + 1) return true;
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // Refresh pass
 
@@ -744,9 +711,10 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   explicit RefreshScanHost(DriveIndex* index) : index_(index) {}
 
   IndexStore& store() override { return index_->store_; }
-  const std::vector<std::string>& look_in() const override { return index_->look_in_; }
-  bool include_subfolders() const override { return index_->include_subfolders_; }
-  const PatternSet& patterns() const override { return index_->patterns_; }
+  FolderScope ScopeOf(std::string_view folder) const override {
+    const FindRun::WalkScope scope = index_->find_.ScopeOfWalkFolder(folder);
+    return FolderScope{scope.in_scope, scope.above};
+  }
   const std::string& drive_root_text() const override { return index_->drive_root_text_; }
   const std::string& native_root() const override { return index_->native_root_; }
   std::uint64_t root_device() const override { return index_->root_device_; }
@@ -754,11 +722,14 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   bool MayContinue(const std::function<void()>& before_pause) override {
     return index_->MayContinue(before_pause);
   }
-  bool ReportResult(const std::string& path) override {
+  ScanAnswer NewName(std::string_view folder, std::string_view name) override {
+    if (!index_->find_.Matches(name) || !ScopeOf(folder).in_scope) return ScanAnswer::kGoOn;
     // An index being shut down reports nothing more.
-    if (index_->requested_phase_ == FindPhase::kStopped) return false;
+    if (index_->requested_phase_ == FindPhase::kStopped) return ScanAnswer::kStop;
+    std::string path(folder);
+    path.append(name);
     index_->ReportResult(path);
-    return true;
+    return ScanAnswer::kGoOn;
   }
   void PostProgress(const std::string& folder) override {
     index_->PostProgress(RefreshProgress{Reported(folder)});
@@ -797,19 +768,20 @@ void DriveIndex::RefreshPass() {
       if (root_folder_id_ == 0) break;
       RefreshScanHost host(this);
       DriveScanner scanner(&host);
-      int result = 0;
+      using WalkResult = DriveScanner::WalkResult;
+      WalkResult result = WalkResult::kCompleted;
       // The walk that covers the scope first relists it; the walk of the
       // whole drive after a look-in walk goes by the stamps again.
       relisting_ = relist;
-      if (!look_in_.empty()) {
+      if (!find_.look_in().empty()) {
         result = scanner.WalkRoot(root_folder_id_, true);
         relisting_ = false;
       }
-      if (result == 0) result = scanner.WalkRoot(root_folder_id_, false);
+      if (result == WalkResult::kCompleted) result = scanner.WalkRoot(root_folder_id_, false);
       relisting_ = false;
       // A narrow index whose ids ran out moves to the wide variant and the
       // pass starts over, going quickly over the folders it already holds.
-      if (result == DriveScanner::kOutOfIds && WidenStore()) restart_flag_ = true;
+      if (result == WalkResult::kOutOfIds && WidenStore()) restart_flag_ = true;
     } while (restart_flag_ && CurrentPhase() == FindPhase::kRefresh);
     if (requested_phase_ == FindPhase::kRefresh) last_refresh_ = pass_start;
     if (requested_phase_ != FindPhase::kStopped && IsOpen()) SaveDriveRecord();

@@ -6,6 +6,10 @@
 //   idle -> index find (find thread) -> refresh (refresh thread)
 //   -> content (content thread) -> compaction (content thread)
 //   -> final delivery (notify thread) -> idle.
+// The find under way is a FindRun (find_run.h): its look-in folders,
+// patterns and content expression, and the look-in tests of the index find
+// and of the refresh walk; the walk (DriveScanner) hands its folders and new
+// names to this index, which asks the run.
 // Opening an index requests the refresh directly, so the index is brought up
 // to date in the background after every open. An index-only DriveIndex
 // (Options::index_only) skips the refresh and the compaction and never walks
@@ -63,6 +67,7 @@
 #include "content/content_matcher.h"
 #include "index/drive_description.h"
 #include "index/find_request.h"
+#include "index/find_run.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
 #include "index/pattern_set.h"
@@ -221,7 +226,6 @@ class DriveIndex {
   bool MayContinue(const std::function<void()>& before_pause = nullptr);
   void ReportResult(const std::string& path);  // FoundName, or the content queue
   void SaveDriveRecord();
-  bool FolderInScope(const std::string& folder_path) const;
   // Moves the store to the wide variant (with one status message); false,
   // with the message that the rest of the drive is not listed, when that
   // failed.
@@ -292,13 +296,9 @@ class DriveIndex {
   // (refresh thread only).
   bool relisting_ = false;
 
-  // Find parameters: written by StartFind while idle, read by the workers.
-  std::vector<std::string> look_in_;
-  bool include_subfolders_ = true;
-  PatternSet patterns_;
-  bool has_content_ = false;
-  ContainingExpression expression_;
-  std::uint64_t find_generation_ = 0;  // changed by StartFind while content threads rest
+  // The find under way: set by StartFind while idle (the content threads at
+  // rest), read by the workers.
+  FindRun find_;
 
   // Threads.
   std::thread find_thread_, refresh_thread_, content_thread_, notify_thread_;
