@@ -4,6 +4,7 @@
 #include "index/drive_index.h"
 #include "platform/thread_name.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -89,36 +90,16 @@ void DriveIndex::Shutdown() {
   Close();
   SetPhase(FindPhase::kStopped, FindPhase::kIdle);
   // Joining replaces a fixed sleep: every worker leaves its loop as soon as
-  // it sees the stopped phase, and the events it waits on have all been
-  // signalled.
+  // it sees the stopped phase, and the stop woke every wait.
   for (std::thread* t : {&find_thread_, &refresh_thread_, &content_thread_, &notify_thread_})
     if (t->joinable()) t->join();
-  {
-    platform::MutexLock lock(&extra_lock_);
-    if (extra_content_thread_.joinable()) extra_content_thread_.join();
-  }
+  // Content thread 1, which starts and joins the extra one, has ended.
+  if (extra_content_thread_.joinable()) extra_content_thread_.join();
   shut_down_ = true;
 }
 
 // ---------------------------------------------------------------------------
 // Phase machine
-
-void DriveIndex::PhaseEvent::Wait() {
-  ++waiters;
-  event.Wait();
-  if (--waiters > 0) event.Set();
-}
-
-void DriveIndex::SignalPhaseEvent(FindPhase phase) {
-  switch (phase) {
-    case FindPhase::kIdle: idle_event_.Signal(); break;
-    case FindPhase::kIndexFind: find_event_.Signal(); break;
-    case FindPhase::kRefresh: refresh_event_.Signal(); break;
-    case FindPhase::kContent: content_event_.Signal(); break;
-    case FindPhase::kFinalDelivery: notify_event_.Signal(); break;
-    default: break;
-  }
-}
 
 void DriveIndex::SetPhase(FindPhase next, FindPhase expected) {
   platform::MutexLock lock(&phase_lock_);
@@ -129,8 +110,7 @@ void DriveIndex::SetPhaseLocked(FindPhase next, FindPhase expected) {
   if (next == FindPhase::kStopped) {
     requested_phase_ = FindPhase::kStopped;
     current_phase_ = FindPhase::kStopped;
-    for (PhaseEvent* e : {&idle_event_, &find_event_, &refresh_event_, &content_event_, &notify_event_})
-      e->Signal();
+    phase_cv_.notify_all();
     return;
   }
   if (current_phase_ != expected) return;  // a stale hand-over
@@ -139,13 +119,13 @@ void DriveIndex::SetPhaseLocked(FindPhase next, FindPhase expected) {
   else
     next = requested_phase_;
   current_phase_ = next;
-  if (callback_.load() != nullptr && requested_phase_ != FindPhase::kStopped) {
+  if (client_ != nullptr && requested_phase_ != FindPhase::kStopped) {
     if (next == FindPhase::kIdle)
-      Post(FindEnded{expected});
+      PostLocked(FindEnded{expected});
     else
-      Post(PhaseStarted{next});
+      PostLocked(PhaseStarted{next});
   }
-  SignalPhaseEvent(next);
+  phase_cv_.notify_all();
 }
 
 void DriveIndex::RequestPhase(FindPhase phase) {
@@ -155,9 +135,53 @@ void DriveIndex::RequestPhase(FindPhase phase) {
   SetPhaseLocked(phase, FindPhase::kIdle);
 }
 
+FindPhase DriveIndex::current_phase() const {
+  platform::MutexLock lock(&phase_lock_);
+  return current_phase_;
+}
+
+bool DriveIndex::IsOpen() const {
+  platform::MutexLock lock(&phase_lock_);
+  return store_open_;
+}
+
+bool DriveIndex::ids_exhausted() const {
+  platform::MutexLock lock(&phase_lock_);
+  return ids_exhausted_;
+}
+
+bool DriveIndex::change_pending() const {
+  platform::MutexLock lock(&phase_lock_);
+  return change_flag_;
+}
+
+bool DriveIndex::watching() const {
+  platform::MutexLock lock(&phase_lock_);
+  return watching_;
+}
+
+std::uint64_t DriveIndex::folders_listed() const {
+  platform::MutexLock lock(&phase_lock_);
+  return folders_listed_;
+}
+
+void DriveIndex::WakeNotifyLocked() {
+  notify_wake_ = true;
+  if (notify_waiting_) phase_cv_.notify_all();
+}
+
+void DriveIndex::NotifyControlLocked() {
+  if (control_waiters_ > 0) phase_cv_.notify_all();
+}
+
 void DriveIndex::Post(IndexMessage message) {
+  platform::MutexLock lock(&phase_lock_);
+  PostLocked(std::move(message));
+}
+
+void DriveIndex::PostLocked(IndexMessage message) {
   notify_queue_.Push(std::move(message));
-  notify_event_.Signal();
+  WakeNotifyLocked();
 }
 
 void DriveIndex::PostProgress(IndexMessage message) {
@@ -168,44 +192,52 @@ void DriveIndex::PostProgress(IndexMessage message) {
   // kProgressWakeMs for as long as it finds messages), and always before the
   // end of the find.
   const std::uint64_t now = platform::TickCountMs();
-  std::uint64_t last = last_progress_wake_ms_.load();
-  if (now - last >= kProgressWakeMs && last_progress_wake_ms_.compare_exchange_strong(last, now))
-    notify_event_.Signal();
+  platform::MutexLock lock(&phase_lock_);
+  if (now - last_progress_wake_ms_ >= kProgressWakeMs) {
+    last_progress_wake_ms_ = now;
+    WakeNotifyLocked();
+  }
 }
 
 IndexAnswer DriveIndex::Poll() {
-  IndexCallback cb = callback_.load();
-  if (!cb) return IndexAnswer::kGoOn;
+  IndexClient* client = nullptr;
+  {
+    platform::MutexLock lock(&phase_lock_);
+    client = client_;
+  }
+  if (!client) return IndexAnswer::kGoOn;
   static const IndexMessage kPoll{PollRequest{}};
-  const IndexAnswer answer = cb(kPoll, user_data_.load());
+  const IndexAnswer answer = client->OnIndexMessage(kPoll);
   if (answer == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
   return answer;
 }
 
 void DriveIndex::StopAndWait() {
   RequestPhase(FindPhase::kIdle);
+  platform::MutexLock lock(&phase_lock_);
   while (current_phase_ != FindPhase::kIdle && current_phase_ != FindPhase::kStopped)
-    idle_event_.Wait();
+    phase_lock_.Wait(&phase_cv_);
   // Let the notify thread deliver the end (FindEnded) of the stopped find, so
   // that it cannot be taken for the end of the next find. Bounded, because a
-  // callback that waits for this thread would otherwise never return.
+  // client that waits for this thread would otherwise never return.
   const auto deadline = std::chrono::steady_clock::now() + kDeliveryWait;
-  platform::MutexLock lock(&delivered_lock_);
+  ++control_waiters_;
   while (!notify_queue_.IsEmpty() || notify_busy_)
-    if (!delivered_lock_.WaitUntil(&delivered_cv_, deadline)) break;
+    if (!phase_lock_.WaitUntil(&phase_cv_, deadline)) break;
+  --control_waiters_;
 }
 
 // ---------------------------------------------------------------------------
 // Open and close
 
 bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_text,
-                      IndexCallback callback, void* user_data, bool rebuild) {
+                      IndexClient* client, bool rebuild) {
   if (shut_down_) return false;
-  if (store_open_) Close();
+  if (IsOpen()) Close();
   StopAndWait();
   // A content thread may still be searching a file of the last find (a stop
   // does not wait for it). Let it finish before this open's phases run, or
-  // it would report that file of the old drive to the new callback.
+  // it would report that file of the old drive to the new client.
   content_queue_.Clear();
   WaitForContentThreads();
   if (look_in_text.size() < 2 || look_in_text[1] != ':') return false;
@@ -262,12 +294,14 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   drive_root_text_ = description.root_text();
   native_root_ = entry.root;
   root_device_ = entry.device;
-  callback_ = callback;
-  user_data_ = user_data;
-  change_flag_ = true;
-  relist_requested_ = false;
-  has_content_ = false;
-  store_open_ = true;
+  find_.ClearContent();
+  {
+    platform::MutexLock lock(&phase_lock_);
+    client_ = client;
+    change_flag_ = true;
+    relist_requested_ = false;
+    store_open_ = true;
+  }
   if (options_.watch_changes) StartWatcher(look_in_text);
   if (!options_.index_only) RequestPhase(FindPhase::kRefresh);
   return true;
@@ -277,24 +311,37 @@ void DriveIndex::Close() {
   if (shut_down_) return;
   StopAndWait();
   notify_queue_.Clear();
-  for (int round = 0; round < kCloseRounds && notify_busy_; ++round) {
-    notify_queue_.Clear();
-    notify_event_.Signal();
-    std::this_thread::sleep_for(kCloseRoundTime);
+  bool was_open = false;
+  {
+    // The notify thread may still be delivering to the client (which may be
+    // slow to answer); give it a bounded time to finish.
+    platform::MutexLock lock(&phase_lock_);
+    const auto deadline = std::chrono::steady_clock::now() + kCloseRounds * kCloseRoundTime;
+    ++control_waiters_;
+    while (notify_busy_ && std::chrono::steady_clock::now() < deadline) {
+      notify_queue_.Clear();
+      WakeNotifyLocked();
+      phase_lock_.WaitUntil(&phase_cv_,
+                            std::min(deadline, std::chrono::steady_clock::now() + kCloseRoundTime));
+    }
+    --control_waiters_;
+    was_open = store_open_;
   }
   StopWatcher();
-  if (store_open_) {
+  if (was_open) {
     if (!options_.index_only) SaveDriveRecord();
-    store_open_ = false;
     store_.Close();
     // A refresh paused in its walk sees the store closed and gives up; wait
     // for it, so that no walk of this store outlives its close.
-    refresh_event_.Signal();
-    platform::MutexLock lock(&refresh_running_lock_);
-    while (refresh_running_) refresh_running_lock_.Wait(&refresh_running_cv_);
+    platform::MutexLock lock(&phase_lock_);
+    store_open_ = false;
+    phase_cv_.notify_all();
+    ++control_waiters_;
+    while (refresh_running_) phase_lock_.Wait(&phase_cv_);
+    --control_waiters_;
   }
-  callback_ = nullptr;
-  user_data_ = nullptr;
+  platform::MutexLock lock(&phase_lock_);
+  client_ = nullptr;
 }
 
 void DriveIndex::SaveDriveRecord() {
@@ -303,11 +350,11 @@ void DriveIndex::SaveDriveRecord() {
 }
 
 bool DriveIndex::IsRemovable() const {
-  return store_open_ && description_.type() != platform::kDriveFixed;
+  return IsOpen() && description_.type() != platform::kDriveFixed;
 }
 
 bool DriveIndex::SameVolume() const {
-  if (!store_open_) return false;
+  if (!IsOpen()) return false;
   DriveDescription now;
   if (!QueryDrive(drive_root_text_.c_str(), &now, true)) return false;
   return ascii::EqualNoCase(now.label(), description_.label()) &&
@@ -333,35 +380,23 @@ int DriveIndex::ExpireOldIndexes(const std::string& data_folder) {
 // ---------------------------------------------------------------------------
 // Start find
 
-bool DriveIndex::StartFind(const std::string& named, const std::vector<std::string>& look_in,
-                           const std::string& containing, bool include_subfolders,
-                           bool refresh, std::string* message) {
+bool DriveIndex::StartFind(const FindRequest& request, std::string* message) {
   if (message) message->clear();
-  if (!store_open_ || current_phase_ != FindPhase::kIdle) return false;
+  {
+    platform::MutexLock lock(&phase_lock_);
+    if (!store_open_ || current_phase_ != FindPhase::kIdle) return false;
+  }
   // The content threads may still be finishing a file of the last find: let
   // them, so that nothing of that find reaches this one.
   content_queue_.Clear();
   WaitForContentThreads();
 
-  look_in_.clear();
-  for (std::string folder : look_in) {
-    while (!folder.empty() && folder.back() == '\\') folder.pop_back();
-    look_in_.push_back(folder);
+  {
+    platform::MutexLock lock(&phase_lock_);
+    if (request.refresh) change_flag_ = true;
+    relist_requested_ = request.refresh && !options_.index_only;
   }
-  include_subfolders_ = include_subfolders;
-  if (refresh) change_flag_ = true;
-  relist_requested_ = refresh && !options_.index_only;
-  patterns_.parse(named);
-  ++find_generation_;
-  has_content_ = false;
-  if (!containing.empty()) {
-    std::string error;
-    if (!expression_.Compile(containing, &error)) {
-      if (message) *message = error;
-      return false;
-    }
-    has_content_ = true;
-  }
+  if (!find_.Set(request, message)) return false;
   RequestPhase(FindPhase::kIndexFind);
   return true;
 }
@@ -370,9 +405,11 @@ bool DriveIndex::StartFind(const std::string& named, const std::vector<std::stri
 // Reporting
 
 void DriveIndex::ReportResult(const std::string& path) {
-  if (has_content_) {
+  if (find_.has_content()) {
     content_queue_.Append(path.data(), std::min(path.size(), kMaxReportedPath));
-    content_event_.Signal();
+    platform::MutexLock lock(&phase_lock_);
+    content_wake_ = true;
+    if (content_waiting_) phase_cv_.notify_all();
   } else {
     Post(FoundName{Reported(path)});
   }
@@ -382,42 +419,41 @@ void DriveIndex::ReportResult(const std::string& path) {
 // Worker threads
 
 void DriveIndex::FindThread() {
-  while (requested_phase_ != FindPhase::kStopped) {
-    find_event_.Wait();
-    if (requested_phase_ == FindPhase::kStopped) break;
-    if (current_phase_ == FindPhase::kIndexFind) {
-      IndexFind();
-      SetPhase(options_.index_only ? FindPhase::kContent : FindPhase::kRefresh,
-               FindPhase::kIndexFind);
+  for (;;) {
+    {
+      platform::MutexLock lock(&phase_lock_);
+      while (current_phase_ != FindPhase::kIndexFind && requested_phase_ != FindPhase::kStopped)
+        phase_lock_.Wait(&phase_cv_);
+      if (requested_phase_ == FindPhase::kStopped) return;
     }
+    IndexFind();
+    SetPhase(options_.index_only ? FindPhase::kContent : FindPhase::kRefresh,
+             FindPhase::kIndexFind);
   }
-  idle_event_.Signal();
 }
 
 void DriveIndex::RefreshThread() {
   platform::SetCurrentThreadBelowNormal();
-  while (requested_phase_ != FindPhase::kStopped) {
-    refresh_event_.Wait();
-    if (requested_phase_ == FindPhase::kStopped) break;
-    if (current_phase_ == FindPhase::kRefresh) {
-      {
-        platform::MutexLock lock(&refresh_running_lock_);
-        refresh_running_ = true;
-      }
-      RefreshPass();
-      {
-        platform::MutexLock lock(&refresh_running_lock_);
-        refresh_running_ = false;
-      }
-      refresh_running_cv_.notify_all();
+  for (;;) {
+    {
+      platform::MutexLock lock(&phase_lock_);
+      while (current_phase_ != FindPhase::kRefresh && requested_phase_ != FindPhase::kStopped)
+        phase_lock_.Wait(&phase_cv_);
+      if (requested_phase_ == FindPhase::kStopped) return;
+      refresh_running_ = true;
     }
+    RefreshPass();
+    platform::MutexLock lock(&phase_lock_);
+    refresh_running_ = false;
+    NotifyControlLocked();
   }
-  idle_event_.Signal();
 }
 
 void DriveIndex::WaitForContentThreads() {
-  platform::MutexLock lock(&content_busy_lock_);
-  while (content_busy_ != 0) content_busy_lock_.Wait(&content_busy_cv_);
+  platform::MutexLock lock(&phase_lock_);
+  ++control_waiters_;
+  while (content_busy_ != 0) phase_lock_.Wait(&phase_cv_);
+  --control_waiters_;
 }
 
 // Searches one queued path; returns false when the content thread is to stop
@@ -431,16 +467,16 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
   };
   if (active()) {
     Poll();
-    if (current_phase_ == FindPhase::kContent) PostProgress(ContentProgress{Reported(path)});
-    if (active() && has_content_) {
+    if (CurrentPhase() == FindPhase::kContent) PostProgress(ContentProgress{Reported(path)});
+    if (active() && find_.has_content()) {
       // Each thread searches with its own copy of the find's expression.
-      if (!*matcher || *matcher_generation != find_generation_) {
-        *matcher = std::make_unique<ContentMatcher>(expression_);
-        *matcher_generation = find_generation_;
+      if (!*matcher || *matcher_generation != find_.generation()) {
+        *matcher = std::make_unique<ContentMatcher>(find_.expression());
+        *matcher_generation = find_.generation();
       }
       std::string unused;
       // A stop, or a poll answered with stop, ends the search of a large
-      // file between two of its blocks; the callback is polled every 20 ms.
+      // file between two of its blocks; the client is polled every 20 ms.
       auto last_poll = std::chrono::steady_clock::now();
       auto stop_requested = [&] {
         if (!active()) return true;
@@ -458,7 +494,7 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
         Post(FoundName{Reported(path)});
     }
   }
-  return active() && has_content_;
+  return active() && find_.has_content();
 }
 
 void DriveIndex::ContentThread(int number) {
@@ -473,7 +509,7 @@ void DriveIndex::ContentThread(int number) {
     // Search queued paths while the find goes on.
     for (;;) {
       {
-        platform::MutexLock lock(&content_busy_lock_);
+        platform::MutexLock lock(&phase_lock_);
         ++content_busy_;
       }
       bool got = content_queue_.Pop(buffer.data(), buffer.size(), &size);
@@ -482,7 +518,6 @@ void DriveIndex::ContentThread(int number) {
       if (got) {
         if (number == 1 && !extra_mark_ && requested_phase_ == FindPhase::kContent &&
             !content_queue_.IsEmpty()) {
-          platform::MutexLock lock(&extra_lock_);
           if (extra_content_thread_.joinable()) extra_content_thread_.join();
           extra_content_thread_ = std::thread([this] {
             platform::NameThisThread("q-content-2");
@@ -494,17 +529,17 @@ void DriveIndex::ContentThread(int number) {
         if (!go_on) content_queue_.Clear();
       }
       {
-        platform::MutexLock lock(&content_busy_lock_);
+        platform::MutexLock lock(&phase_lock_);
         --content_busy_;
+        if (content_busy_ == 0) NotifyControlLocked();
       }
-      content_busy_cv_.notify_all();
       if (!got || !go_on) break;
     }
     // Nothing of the drive stays open between finds (a removable drive can
     // then be unmounted).
     files.Close();
     if (number != 1) return;
-    if (current_phase_ == FindPhase::kContent) {
+    if (CurrentPhase() == FindPhase::kContent) {
       // This thread may have left the loop above for the last find (stopped,
       // or its queue empty) while the next find reached its content phase
       // with paths queued: those are searched before the phase is handed on.
@@ -513,10 +548,7 @@ void DriveIndex::ContentThread(int number) {
       if (!content_queue_.IsEmpty() && requested_phase_ == FindPhase::kContent) continue;
       // The extra thread may still be searching its last file; its result
       // must arrive before the end of this find.
-      {
-        platform::MutexLock lock(&extra_lock_);
-        if (extra_content_thread_.joinable()) extra_content_thread_.join();
-      }
+      if (extra_content_thread_.joinable()) extra_content_thread_.join();
       extra_mark_ = false;
       if (options_.index_only) {
         SetPhase(FindPhase::kFinalDelivery, FindPhase::kContent);
@@ -526,13 +558,21 @@ void DriveIndex::ContentThread(int number) {
         SetPhase(FindPhase::kFinalDelivery, FindPhase::kCompaction);
       }
     }
-    content_event_.Wait();
+    // Sleep until a path is queued, the content phase comes or the index
+    // stops.
+    platform::MutexLock lock(&phase_lock_);
+    content_waiting_ = true;
+    while (!content_wake_ && current_phase_ != FindPhase::kContent &&
+           requested_phase_ != FindPhase::kStopped)
+      phase_lock_.Wait(&phase_cv_);
+    content_waiting_ = false;
+    content_wake_ = false;
     if (requested_phase_ == FindPhase::kStopped) return;
   }
 }
 
 void DriveIndex::CompactStore() {
-  if (current_phase_ != FindPhase::kCompaction || !store_.IsOpen()) return;
+  if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
 }
 
@@ -544,13 +584,22 @@ int DriveIndex::DeliverQueued() {
     FindPhase requested = requested_phase_;
     // After a stop only the end of the find gets through.
     if (requested == FindPhase::kStopped) continue;
-    if (requested == FindPhase::kIdle &&
-        (!std::holds_alternative<FindEnded>(message) || !store_open_))
-      continue;
-    IndexCallback cb = callback_.load();
-    if (cb && cb(message, user_data_.load()) == IndexAnswer::kStop) RequestPhase(FindPhase::kIdle);
+    IndexClient* client = nullptr;
+    {
+      platform::MutexLock lock(&phase_lock_);
+      if (requested != FindPhase::kIdle ||
+          (std::holds_alternative<FindEnded>(message) && store_open_))
+        client = client_;
+    }
+    if (client && client->OnIndexMessage(message) == IndexAnswer::kStop)
+      RequestPhase(FindPhase::kIdle);
   }
   return popped;
+}
+
+bool DriveIndex::NotifyDueLocked() const {
+  return notify_wake_ || current_phase_ == FindPhase::kFinalDelivery ||
+         requested_phase_ == FindPhase::kStopped;
 }
 
 void DriveIndex::NotifyThread() {
@@ -564,27 +613,37 @@ void DriveIndex::NotifyThread() {
   // and wakes this thread itself.
   bool linger = false;
   for (;;) {
-    if (current_phase_ == FindPhase::kFinalDelivery) {
+    if (CurrentPhase() == FindPhase::kFinalDelivery) {
       // Whatever the find queued is delivered before it goes idle: going
       // idle first would make the messages still queued count as stopped.
       DeliverQueued();
       SetPhase(FindPhase::kIdle, FindPhase::kFinalDelivery);
     }
-    {
-      platform::MutexLock lock(&delivered_lock_);
-      notify_busy_ = false;
-    }
-    delivered_cv_.notify_all();
     bool signalled = true;
-    if (linger)
-      signalled = notify_event_.WaitFor(std::chrono::milliseconds(kProgressWakeMs));
-    else
-      notify_event_.Wait();
-    if (requested_phase_ == FindPhase::kStopped) break;
-    notify_busy_ = true;
+    {
+      platform::MutexLock lock(&phase_lock_);
+      notify_busy_ = false;
+      NotifyControlLocked();
+      const auto deadline =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(kProgressWakeMs);
+      notify_waiting_ = true;
+      while (!NotifyDueLocked()) {
+        if (!linger)
+          phase_lock_.Wait(&phase_cv_);
+        else if (!phase_lock_.WaitUntil(&phase_cv_, deadline))
+          break;
+      }
+      notify_waiting_ = false;
+      signalled = NotifyDueLocked();
+      notify_wake_ = false;
+      if (requested_phase_ == FindPhase::kStopped) break;
+      notify_busy_ = true;
+    }
     linger = DeliverQueued() > 0 || signalled;
   }
+  platform::MutexLock lock(&phase_lock_);
   notify_busy_ = false;
+  NotifyControlLocked();
 }
 
 // ---------------------------------------------------------------------------
@@ -594,11 +653,11 @@ void DriveIndex::IndexFind() {
   FolderPaths paths(&store_);
   std::string folder_path;
   std::string full;
-  const bool test_scope = !look_in_.empty() || !include_subfolders_;
+  const bool test_scope = find_.TestsScope();
   // The names are searched for the patterns' literal parts in each record as
   // it lies in the store's buffer; a folder's path is built, and its look-in
   // test made, only when one of its names matches.
-  const NameFilter filter(patterns_);
+  const NameFilter filter(find_.patterns());
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
   store_.BeginScan();
@@ -618,7 +677,7 @@ void DriveIndex::IndexFind() {
       if (scope == Scope::kUntested) {
         // A folder whose path cannot be built is left out of the find.
         scope = paths.Build(folder.id(), &folder_path) &&
-                        (!test_scope || FolderInScope(folder_path))
+                        (!test_scope || find_.FolderInScope(folder_path))
                     ? Scope::kIn
                     : Scope::kOut;
       }
@@ -642,22 +701,6 @@ void DriveIndex::IndexFind() {
   }
 }
 
-// The look-in test of the index find: folder_path is "\" or "\a\b\".
-// Folder names are compared byte for byte (Windows and windows are two
-// folders here).
-bool DriveIndex::FolderInScope(const std::string& folder_path) const {
-  if (look_in_.empty()) {
-    // Only the root itself when subfolders are excluded.
-    return include_subfolders_ || folder_path.size() <= 1;
-  }
-  for (const std::string& l : look_in_) {
-    if (folder_path.size() <= l.size() || folder_path[l.size()] != '\\') continue;
-    if (folder_path.compare(0, l.size(), l) != 0) continue;
-    if (include_subfolders_ || folder_path.size() == l.size() + 1) return true;
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------
 // Refresh pass
 
@@ -668,9 +711,10 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   explicit RefreshScanHost(DriveIndex* index) : index_(index) {}
 
   IndexStore& store() override { return index_->store_; }
-  const std::vector<std::string>& look_in() const override { return index_->look_in_; }
-  bool include_subfolders() const override { return index_->include_subfolders_; }
-  const PatternSet& patterns() const override { return index_->patterns_; }
+  FolderScope ScopeOf(std::string_view folder) const override {
+    const FindRun::WalkScope scope = index_->find_.ScopeOfWalkFolder(folder);
+    return FolderScope{scope.in_scope, scope.above};
+  }
   const std::string& drive_root_text() const override { return index_->drive_root_text_; }
   const std::string& native_root() const override { return index_->native_root_; }
   std::uint64_t root_device() const override { return index_->root_device_; }
@@ -678,17 +722,23 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   bool MayContinue(const std::function<void()>& before_pause) override {
     return index_->MayContinue(before_pause);
   }
-  bool ReportResult(const std::string& path) override {
+  ScanAnswer NewName(std::string_view folder, std::string_view name) override {
+    if (!index_->find_.Matches(name) || !ScopeOf(folder).in_scope) return ScanAnswer::kGoOn;
     // An index being shut down reports nothing more.
-    if (index_->requested_phase_ == FindPhase::kStopped) return false;
+    if (index_->requested_phase_ == FindPhase::kStopped) return ScanAnswer::kStop;
+    std::string path(folder);
+    path.append(name);
     index_->ReportResult(path);
-    return true;
+    return ScanAnswer::kGoOn;
   }
   void PostProgress(const std::string& folder) override {
     index_->PostProgress(RefreshProgress{Reported(folder)});
   }
-  void CountFolderListed() override { ++index_->folders_listed_; }
-  std::uint64_t folders_listed() const override { return index_->folders_listed_; }
+  void CountFolderListed() override {
+    platform::MutexLock lock(&index_->phase_lock_);
+    ++index_->folders_listed_;
+  }
+  std::uint64_t folders_listed() const override { return index_->folders_listed(); }
   void NoteIdsExhausted() override { index_->NoteIdsExhausted(); }
 
  private:
@@ -698,13 +748,17 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
 void DriveIndex::RefreshPass() {
   const auto now = static_cast<std::uint32_t>(std::time(nullptr));
   const bool recent = now - last_refresh_ < options_.refresh_interval_seconds;
-  if (!recent || change_flag_) {
+  if (!recent || change_pending()) {
     std::uint32_t pass_start = now;
     // A relisting asked for holds for the whole pass, a restarted one too.
     bool relist = false;
     do {
-      if (relist_requested_.exchange(false)) relist = true;
-      change_flag_ = false;
+      {
+        platform::MutexLock lock(&phase_lock_);
+        if (relist_requested_) relist = true;
+        relist_requested_ = false;
+        change_flag_ = false;
+      }
       restart_flag_ = false;
       pass_start = static_cast<std::uint32_t>(std::time(nullptr));
       if (root_folder_id_ == 0) {
@@ -714,22 +768,23 @@ void DriveIndex::RefreshPass() {
       if (root_folder_id_ == 0) break;
       RefreshScanHost host(this);
       DriveScanner scanner(&host);
-      int result = 0;
+      using WalkResult = DriveScanner::WalkResult;
+      WalkResult result = WalkResult::kCompleted;
       // The walk that covers the scope first relists it; the walk of the
       // whole drive after a look-in walk goes by the stamps again.
       relisting_ = relist;
-      if (!look_in_.empty()) {
+      if (!find_.look_in().empty()) {
         result = scanner.WalkRoot(root_folder_id_, true);
         relisting_ = false;
       }
-      if (result == 0) result = scanner.WalkRoot(root_folder_id_, false);
+      if (result == WalkResult::kCompleted) result = scanner.WalkRoot(root_folder_id_, false);
       relisting_ = false;
       // A narrow index whose ids ran out moves to the wide variant and the
       // pass starts over, going quickly over the folders it already holds.
-      if (result == DriveScanner::kOutOfIds && WidenStore()) restart_flag_ = true;
-    } while (restart_flag_ && current_phase_ == FindPhase::kRefresh);
+      if (result == WalkResult::kOutOfIds && WidenStore()) restart_flag_ = true;
+    } while (restart_flag_ && CurrentPhase() == FindPhase::kRefresh);
     if (requested_phase_ == FindPhase::kRefresh) last_refresh_ = pass_start;
-    if (requested_phase_ != FindPhase::kStopped && store_open_) SaveDriveRecord();
+    if (requested_phase_ != FindPhase::kStopped && IsOpen()) SaveDriveRecord();
   }
   SetPhase(FindPhase::kContent, FindPhase::kRefresh);
 }
@@ -742,18 +797,17 @@ bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
   if (before_pause) before_pause();
   // Pause: leave the file consistent for the find that comes next.
   SaveDriveRecord();
-  {
-    platform::MutexLock lock(&phase_lock_);
-    FindPhase requested = requested_phase_;
-    if (requested != FindPhase::kStopped) SetPhaseLocked(requested, FindPhase::kRefresh);
-  }
+  platform::MutexLock lock(&phase_lock_);
+  const FindPhase requested = requested_phase_;
+  if (requested != FindPhase::kStopped) SetPhaseLocked(requested, FindPhase::kRefresh);
+  // Wait for the next find's chain to come back to the refresh phase.
   while (requested_phase_ != FindPhase::kStopped && store_open_) {
     if (current_phase_ == FindPhase::kRefresh) {
       if (!change_flag_) return true;
       restart_flag_ = true;
       return false;
     }
-    refresh_event_.Wait();
+    phase_lock_.Wait(&phase_cv_);
   }
   return false;
 }
@@ -768,7 +822,13 @@ bool DriveIndex::WidenStore() {
 }
 
 void DriveIndex::NoteIdsExhausted() {
-  if (!ids_exhausted_.exchange(true)) {
+  bool first = false;
+  {
+    platform::MutexLock lock(&phase_lock_);
+    first = !ids_exhausted_;
+    ids_exhausted_ = true;
+  }
+  if (first) {
     ReportStatus("Drive %s holds more folders than its index can keep; the rest are not listed.",
                  drive_root_text_.c_str());
   }
@@ -788,13 +848,18 @@ void DriveIndex::StartWatcher(const std::string& look_in_text) {
   watcher_thread_ = std::thread([this, watch, native] {
     platform::NameThisThread("q-index-watch");
     if (!watch->Start(native)) return;
-    watching_ = true;
+    {
+      platform::MutexLock phase(&phase_lock_);
+      watching_ = true;
+    }
     for (;;) {
       auto result = watch->Wait(kWatchTimeoutMs);
-      if (result == platform::ChangeNotification::WaitResult::kChanged)
+      if (result == platform::ChangeNotification::WaitResult::kChanged) {
+        platform::MutexLock phase(&phase_lock_);
         change_flag_ = true;
-      else if (result != platform::ChangeNotification::WaitResult::kTimeout)
+      } else if (result != platform::ChangeNotification::WaitResult::kTimeout) {
         return;
+      }
     }
   });
 }
@@ -804,6 +869,7 @@ void DriveIndex::StopWatcher() {
   if (watcher_) watcher_->Cancel();
   if (watcher_thread_.joinable()) watcher_thread_.join();
   watcher_.reset();
+  platform::MutexLock phase(&phase_lock_);
   watching_ = false;
 }
 

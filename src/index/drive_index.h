@@ -6,22 +6,47 @@
 //   idle -> index find (find thread) -> refresh (refresh thread)
 //   -> content (content thread) -> compaction (content thread)
 //   -> final delivery (notify thread) -> idle.
+// The find under way is a FindRun (find_run.h): its look-in folders,
+// patterns and content expression, and the look-in tests of the index find
+// and of the refresh walk; the walk (DriveScanner) hands its folders and new
+// names to this index, which asks the run.
 // Opening an index requests the refresh directly, so the index is brought up
 // to date in the background after every open. An index-only DriveIndex
 // (Options::index_only) skips the refresh and the compaction and never walks
 // the drive.
 //
-// Everything the index has to say travels through the IndexCallback given at
-// open, as IndexMessage values: the notify thread delivers them in the order
+// Everything the index has to say travels to the IndexClient given at open,
+// as IndexMessage values: the notify thread delivers them in the order
 // they were posted, except PollRequest ("should I stop?"), which is called
 // directly from whichever worker polls. Every FoundName of a find is
 // delivered before that find's FindEnded.
 //
+// Threads: the find thread ("q-index-find") runs the index find, the refresh
+// thread ("q-index-walk") the refresh walk, content thread 1 ("q-content-1")
+// the content search and the compaction, with a second content thread
+// ("q-content-2") started for the content phase of a find with more than one
+// file left to search, and the notify thread ("q-index-notify") the delivery
+// of the messages. An open index with a watcher has one more thread
+// ("q-index-watch"), which only notes that something changed.
+//
+// The phase lock (phase_lock_) is the index's one lock for its state: it
+// guards both phase values and every phase change, the open flag, the client
+// pointer, the change and relist flags, and the marks the workers and the
+// controlling thread wait on (a walk under way, content threads busy, the
+// notify thread busy, work queued for a sleeping content or notify thread).
+// Every wait of the index waits on its one condition variable (phase_cv_)
+// for its own condition on those values: a worker for its phase to be
+// current or the index to be stopped, the controlling thread for idle, for
+// the content threads to rest or for the delivery to end. The message and
+// content queues have locks of their own, always taken after the phase lock.
+// The requested phase is also kept where the workers' loops read it without
+// the lock, as their stop flag.
+//
 // Thread-safety: Open, StartFind, StopAndWait, Close and Shutdown are called
-// from one controlling thread (the user interface). The callback runs on the
-// notify thread (and, for polls, on the workers); it is never called with
-// the phase lock held. The callback must not call Open, Close, StopAndWait
-// or Shutdown of the same index.
+// from one controlling thread (the user interface). The client is called on
+// the notify thread (and, for polls, on the workers); it is never called with
+// the phase lock held. The client must not call Open, Close, StopAndWait or
+// Shutdown of the same index.
 #pragma once
 
 #include <atomic>
@@ -41,6 +66,8 @@
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
 #include "index/drive_description.h"
+#include "index/find_request.h"
+#include "index/find_run.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
 #include "index/pattern_set.h"
@@ -70,7 +97,7 @@ class DriveIndex {
     bool index_only = false;
   };
 
-  // Creates the locks, events and queues and starts the find, refresh,
+  // Creates the queues and starts the find, refresh,
   // content and notify threads, which idle. No file is open.
   DriveIndex();
   explicit DriveIndex(const Options& options);
@@ -92,21 +119,21 @@ class DriveIndex {
   // process that holds the file. Returns false when the drive cannot be
   // queried or the file can neither be opened nor made; the cause is then
   // the calling thread's platform::LastFileError() (none for the drive).
-  bool Open(const std::string& index_path, const std::string& look_in_text,
-            IndexCallback callback, void* user_data, bool rebuild);
+  // client is not owned; it must stay valid until Close (or the next Open).
+  bool Open(const std::string& index_path, const std::string& look_in_text, IndexClient* client,
+            bool rebuild);
 
-  // Starts a find: look_in holds folders of the drive, each beginning with a
-  // backslash and without drive letter (empty: the whole drive); named is
-  // the named text; containing the containing text (empty: none). With
+  // Starts the find request describes: its look_in_list holds folders of
+  // the drive, each beginning with a backslash and without drive letter
+  // (empty: the whole drive); named_text the name patterns; containing_text
+  // the content expression (empty: none). look_in_text is not read. With
   // refresh set the refresh phase lists every folder in scope (and the
   // folders above the look-in folders) whatever their stamps say, and merges
   // what it finds; index-only, refresh is ignored.
   // Returns false, with the compiler's message in *message, when the
   // containing text does not compile; false without message when no index
   // is open. Does nothing (returns false) unless the index is idle.
-  bool StartFind(const std::string& named, const std::vector<std::string>& look_in,
-                 const std::string& containing, bool include_subfolders, bool refresh,
-                 std::string* message);
+  bool StartFind(const FindRequest& request, std::string* message);
 
   // Requests idle and blocks until the index is idle (or stopped) and, for at
   // most 2 seconds, until the notify thread has delivered what was queued
@@ -121,7 +148,7 @@ class DriveIndex {
   // Close, then stops and joins every worker thread. Idempotent.
   void Shutdown();
 
-  bool IsOpen() const { return store_open_.load(); }
+  bool IsOpen() const EXCLUDES(phase_lock_);
   // True when an index is open and its drive is not a fixed disk.
   bool IsRemovable() const;
   // True when an index is open and its drive now holds the same volume
@@ -133,19 +160,19 @@ class DriveIndex {
   static int ExpireOldIndexes(const std::string& data_folder);
 
   // For the caller and tests.
-  FindPhase current_phase() const { return current_phase_.load(); }
+  FindPhase current_phase() const EXCLUDES(phase_lock_);
   FindPhase requested_phase() const { return requested_phase_.load(); }
   const DriveDescription& drive_description() const { return description_; }
   // True once the drive held more folders than the index can keep; the
   // folders beyond the limit are not listed.
-  bool ids_exhausted() const { return ids_exhausted_.load(); }
+  bool ids_exhausted() const EXCLUDES(phase_lock_);
   // True while a change noticed by the watcher (or asked for by a find)
   // waits for the next refresh.
-  bool change_pending() const { return change_flag_.load(); }
+  bool change_pending() const EXCLUDES(phase_lock_);
   // True once the change watcher of the open index watches its whole tree.
-  bool watching() const { return watching_.load(); }
+  bool watching() const EXCLUDES(phase_lock_);
   // Folders listed from the disk by refreshes since construction.
-  std::uint64_t folders_listed() const { return folders_listed_.load(); }
+  std::uint64_t folders_listed() const EXCLUDES(phase_lock_);
   // The first failed write of the index file since it was opened ("path:
   // cause"), or empty. The file is then condemned and rebuilt at its next
   // open. Kept after Close; may be called from any thread.
@@ -155,31 +182,25 @@ class DriveIndex {
   // What the refresh walk (DriveScanner) sees of this index.
   class RefreshScanHost;
 
-  // An auto-reset event with the waiting rule: a waiter that is woken while
-  // others still wait signals the event again, so one signal wakes them all
-  // one after another.
-  struct PhaseEvent {
-    platform::AutoResetEvent event;
-    std::atomic<int> waiters{0};
-    void Signal() { event.Set(); }
-    void Wait();
-    // Waits at most timeout; true when signalled (single waiter only).
-    bool WaitFor(std::chrono::milliseconds timeout) { return event.WaitFor(timeout); }
-  };
-
   // Phase machine.
   // Moves from phase expected to next (or to the phase requested meanwhile);
   // a stale hand-over (the current phase is not expected) changes nothing.
   void SetPhase(FindPhase next, FindPhase expected) EXCLUDES(phase_lock_);
   void SetPhaseLocked(FindPhase next, FindPhase expected) REQUIRES(phase_lock_);
   void RequestPhase(FindPhase phase) EXCLUDES(phase_lock_);
-  void SignalPhaseEvent(FindPhase phase);
-  void Post(IndexMessage message);
+  FindPhase CurrentPhase() const EXCLUDES(phase_lock_) { return current_phase(); }
+  // Queues a message for the notify thread and wakes it.
+  void Post(IndexMessage message) EXCLUDES(phase_lock_);
+  void PostLocked(IndexMessage message) REQUIRES(phase_lock_);
+  // Marks work for the notify thread, waking it when it sleeps.
+  void WakeNotifyLocked() REQUIRES(phase_lock_);
   // A progress message (RefreshProgress or ContentProgress): queued
   // in order, with the notify thread woken at most every few milliseconds.
-  void PostProgress(IndexMessage message);
-  // Asks the callback whether to go on; an answer to stop requests idle.
-  IndexAnswer Poll();
+  void PostProgress(IndexMessage message) EXCLUDES(phase_lock_);
+  // Wakes the controlling thread when it waits for a worker's mark.
+  void NotifyControlLocked() REQUIRES(phase_lock_);
+  // Asks the client whether to go on; an answer to stop requests idle.
+  IndexAnswer Poll() EXCLUDES(phase_lock_);
 
   // Worker threads.
   void FindThread();
@@ -188,8 +209,12 @@ class DriveIndex {
   void NotifyThread();
   // Notify thread: pops and delivers every queued message; returns how many
   // were popped.
-  int DeliverQueued();
-  void WaitForContentThreads();
+  int DeliverQueued() EXCLUDES(phase_lock_);
+  // Notify thread: a message was queued, the final delivery came or the
+  // index stops.
+  bool NotifyDueLocked() const REQUIRES(phase_lock_);
+  // Waits until no content thread works on a queued path.
+  void WaitForContentThreads() EXCLUDES(phase_lock_);
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                         std::uint64_t* matcher_generation, platform::FilesBelowRoot* files);
 
@@ -201,7 +226,6 @@ class DriveIndex {
   bool MayContinue(const std::function<void()>& before_pause = nullptr);
   void ReportResult(const std::string& path);  // FoundName, or the content queue
   void SaveDriveRecord();
-  bool FolderInScope(const std::string& folder_path) const;
   // Moves the store to the wide variant (with one status message); false,
   // with the message that the rest of the drive is not listed, when that
   // failed.
@@ -213,75 +237,81 @@ class DriveIndex {
 
   const Options options_;
 
-  // Guards both phase values and every phase change; taken before any queue lock.
-  platform::Mutex phase_lock_;
-  std::atomic<FindPhase> current_phase_{FindPhase::kIdle};    // written under phase_lock_
-  std::atomic<FindPhase> requested_phase_{FindPhase::kIdle};  // written under phase_lock_
-
-  PhaseEvent idle_event_, find_event_, refresh_event_, content_event_, notify_event_;
-  IndexMessageQueue notify_queue_;
-  ItemQueue content_queue_;
-  std::atomic<bool> notify_busy_{false};
-  platform::Mutex delivered_lock_;  // with delivered_cv_: the notify thread has emptied its queue
-  std::condition_variable delivered_cv_;
-
+  // The phase lock and its condition variable: see the top of this file.
+  // phase_cv_ is notified at every phase change and at every change of a
+  // mark that somebody waits for (the marks of sleeping threads only when
+  // they sleep: see content_waiting_, notify_waiting_ and control_waiters_).
+  mutable platform::Mutex phase_lock_;
+  std::condition_variable phase_cv_;
+  FindPhase current_phase_ GUARDED_BY(phase_lock_) = FindPhase::kIdle;
+  // Written only under phase_lock_; read without it by the workers' loops,
+  // as their stop flag.
+  std::atomic<FindPhase> requested_phase_{FindPhase::kIdle};
+  bool store_open_ GUARDED_BY(phase_lock_) = false;
+  // The client: set at open while idle, cleared at close after the workers
+  // idle.
+  IndexClient* client_ GUARDED_BY(phase_lock_) = nullptr;
+  // A change noticed by the watcher (or asked for by a find) waits for the
+  // next refresh.
+  bool change_flag_ GUARDED_BY(phase_lock_) = false;
+  // A find asked for its scope to be listed whatever the stamps (set by
+  // StartFind while idle, taken by the next refresh pass).
+  bool relist_requested_ GUARDED_BY(phase_lock_) = false;
+  bool ids_exhausted_ GUARDED_BY(phase_lock_) = false;
+  std::uint64_t folders_listed_ GUARDED_BY(phase_lock_) = 0;
+  bool watching_ GUARDED_BY(phase_lock_) = false;
   // The refresh thread is inside a refresh pass (Close waits for a paused
   // pass to give up before it returns).
-  platform::Mutex refresh_running_lock_;
-  std::condition_variable refresh_running_cv_;
-  bool refresh_running_ GUARDED_BY(refresh_running_lock_) = false;
+  bool refresh_running_ GUARDED_BY(phase_lock_) = false;
+  // Content threads working on a queued path; Open and StartFind wait for 0.
+  int content_busy_ GUARDED_BY(phase_lock_) = 0;
+  // A path was queued since content thread 1 last woke; it sleeps now.
+  bool content_wake_ GUARDED_BY(phase_lock_) = false;
+  bool content_waiting_ GUARDED_BY(phase_lock_) = false;
+  // A message was queued since the notify thread last woke; the notify
+  // thread sleeps now; it delivers (the controlling thread waits for that to
+  // end).
+  bool notify_wake_ GUARDED_BY(phase_lock_) = false;
+  bool notify_waiting_ GUARDED_BY(phase_lock_) = false;
+  bool notify_busy_ GUARDED_BY(phase_lock_) = false;
+  std::uint64_t last_progress_wake_ms_ GUARDED_BY(phase_lock_) = 0;
+  // The controlling thread waits for one of the workers' marks.
+  int control_waiters_ GUARDED_BY(phase_lock_) = 0;
 
-  // Content threads working on a queued path; StartFind waits for 0.
-  platform::Mutex content_busy_lock_;
-  std::condition_variable content_busy_cv_;
-  int content_busy_ GUARDED_BY(content_busy_lock_) = 0;
+  IndexMessageQueue notify_queue_;
+  ItemQueue content_queue_;
 
   // Used only by the worker of the current phase, or by the controlling
   // thread while idle.
   IndexStore store_;
-  std::atomic<bool> store_open_{false};
   DriveDescription description_;
   std::string drive_root_text_;  // "C:"
   std::string native_root_;      // root folder of the drive ("/" or "/media/x")
   std::uint64_t root_device_ = 0;
   std::uint32_t last_refresh_ = 0;
   index_format::RecordId root_folder_id_ = 0;
-  std::atomic<bool> change_flag_{false};
-  std::atomic<bool> restart_flag_{false};
-  // A find asked for its scope to be listed whatever the stamps (set by
-  // StartFind while idle, taken by the next refresh pass).
-  std::atomic<bool> relist_requested_{false};
+  // The refresh pass starts over (refresh thread only).
+  bool restart_flag_ = false;
   // The walk under way lists folders in scope whatever their stamps
   // (refresh thread only).
   bool relisting_ = false;
-  std::atomic<bool> ids_exhausted_{false};
-  std::atomic<std::uint64_t> folders_listed_{0};
-  std::atomic<std::uint64_t> last_progress_wake_ms_{0};
 
-  // Find parameters: written by StartFind while idle, read by the workers.
-  std::vector<std::string> look_in_;
-  bool include_subfolders_ = true;
-  PatternSet patterns_;
-  bool has_content_ = false;
-  ContainingExpression expression_;
-  std::atomic<std::uint64_t> find_generation_{0};  // changed by StartFind while content threads rest
-
-  // Callback: set at open while idle, cleared at close after the workers idle.
-  std::atomic<IndexCallback> callback_{nullptr};
-  std::atomic<void*> user_data_{nullptr};
+  // The find under way: set by StartFind while idle (the content threads at
+  // rest), read by the workers.
+  FindRun find_;
 
   // Threads.
   std::thread find_thread_, refresh_thread_, content_thread_, notify_thread_;
-  platform::Mutex extra_lock_;
-  std::thread extra_content_thread_ GUARDED_BY(extra_lock_);
-  bool extra_mark_ = false;           // content thread 1 only
+  // Content thread 1 only (and Shutdown, once content thread 1 is joined).
+  std::thread extra_content_thread_;
+  bool extra_mark_ = false;
   bool shut_down_ = false;            // controlling thread only
 
-  // Change watcher: one thread per open; Close cancels and joins it.
+  // Change watcher: one thread per open; Close cancels and joins it. The
+  // watcher lock is taken before the phase lock.
   platform::Mutex watcher_lock_;
   std::thread watcher_thread_ GUARDED_BY(watcher_lock_);
   std::shared_ptr<platform::ChangeNotification> watcher_ GUARDED_BY(watcher_lock_);
-  std::atomic<bool> watching_{false};
 };
 
 }  // namespace quindelo

@@ -6,7 +6,6 @@
 #include "base/string_pool.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
-#include "index/pattern_set.h"
 #include "platform/folder.h"
 
 namespace quindelo {
@@ -22,12 +21,6 @@ constexpr auto kCheckpointInterval = std::chrono::seconds(2);
 // change: after such folders the clock is read every this many folders,
 // after a folder that was listed at once.
 constexpr unsigned kUnchangedFoldersPerCheckpointTest = 32;
-
-// Folder names are compared byte for byte: Windows and windows are two
-// folders here.
-bool StartsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
 
 void SetLength(std::vector<std::uint8_t>* rec) {
   index_format::PutU32(rec->data(), static_cast<std::uint32_t>(rec->size()));
@@ -61,7 +54,8 @@ bool DriveScanner::EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t p
   return it.Next(entry);
 }
 
-int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
+DriveScanner::WalkResult DriveScanner::WalkRoot(index_format::RecordId root_id,
+                                                 bool look_in_only) {
   drive_path_ = host_->drive_root_text() + "\\";
   native_path_ = host_->native_root();
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
@@ -72,8 +66,8 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
   std::vector<Frame> stack(1);
   stack[0].id = root_id;
   switch (VisitFolder(0, std::string_view(), root_id, 0, look_in_only, &stack[0].rec)) {
-    case Visit::kStopped: return -1;
-    case Visit::kSkip: return 0;
+    case Visit::kStopped: return WalkResult::kStopped;
+    case Visit::kSkip: return WalkResult::kCompleted;
     case Visit::kDescend: break;
   }
   auto enter = [this](Frame* frame) {
@@ -98,7 +92,7 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
     }
     top.next += entry.size;
     if (!entry.is_folder) continue;
-    if (!host_->MayContinue(nullptr)) return -1;
+    if (!host_->MayContinue(nullptr)) return WalkResult::kStopped;
     if (host_->folders_listed() != listed_at_checkpoint_test_ ||
         ++unchanged_since_checkpoint_test_ >= kUnchangedFoldersPerCheckpointTest) {
       store_.CheckpointIfOlderThan(kCheckpointInterval);
@@ -121,7 +115,7 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
         // agrees with the others (this entry keeps child id 0), so the walk
         // ends here; once the index is wide, the next walk goes on from here
         // (folders it has seen keep their stamps and are not listed again).
-        if (!store_.wide()) return kOutOfIds;
+        if (!store_.wide()) return WalkResult::kOutOfIds;
         ids_left_ = false;
         host_->NoteIdsExhausted();
       } else {
@@ -138,7 +132,7 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
       spare_records_.pop_back();
     }
     switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, &frame.rec)) {
-      case Visit::kStopped: return -1;
+      case Visit::kStopped: return WalkResult::kStopped;
       case Visit::kSkip:
         spare_records_.push_back(std::move(frame.rec));
         continue;
@@ -147,30 +141,7 @@ int DriveScanner::WalkRoot(index_format::RecordId root_id, bool look_in_only) {
     enter(&frame);
     stack.push_back(std::move(frame));  // top is gone from here on
   }
-  return 0;
-}
-
-// Scope of the current folder for the find: in scope (new names are
-// reported) and ancestor (it lies above a look-in folder).
-void DriveScanner::Scope(bool* in_scope, bool* ancestor) const {
-  const auto& look_in = host_->look_in();
-  const bool include_subfolders = host_->include_subfolders();
-  *in_scope = true;
-  *ancestor = false;
-  if (look_in.empty() && include_subfolders) return;
-  std::string_view rel(drive_path_);
-  rel.remove_prefix(2);  // "\a\b\"
-  *in_scope = look_in.empty();
-  std::size_t matched = 0;  // length of the L whose backslash follows
-  for (const std::string& l : look_in) {
-    if (rel.size() > l.size() && rel[l.size()] == '\\' && StartsWith(rel, l)) {
-      *in_scope = true;
-      matched = l.size();
-      break;
-    }
-    if (!*ancestor && l.size() >= rel.size() && StartsWith(l, rel)) *ancestor = true;
-  }
-  if (!include_subfolders && *in_scope && rel.size() > matched + 1) *in_scope = false;
+  return WalkResult::kCompleted;
 }
 
 // Lists the current folder into a sorted listing.
@@ -231,25 +202,18 @@ bool DriveScanner::RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t fro
   return true;
 }
 
-void DriveScanner::ReportNew(std::string_view name, int* result) {
-  std::string full = drive_path_;
-  full.append(name);
-  if (!host_->ReportResult(full)) *result = -1;
-}
-
-// Merges the sorted listing into the record copy. Returns 0, or -1 when
-// asked to stop (the merge then ends where it is).
-int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec,
-                        bool* dirty) {
+// Merges the sorted listing into the record copy; kStopped when asked to
+// stop (the merge then ends where it is).
+DriveScanner::Merged DriveScanner::Merge(const std::vector<ListingEntry>& listing,
+                                         std::vector<std::uint8_t>* rec, bool* dirty) {
   FolderRecordView view(store_.layout());
-  if (!view.Parse(*rec)) return 0;
-  // Whether new names are reported is decided by the find under way, which
-  // may have changed while the walk was paused (a pass paused for a find goes
-  // on as that find's refresh, with its look-in folders and patterns).
-  bool in_scope = false, ancestor = false;
+  if (!view.Parse(*rec)) return Merged::kDone;
+  // What becomes of a new name is decided by the find under way, which may
+  // have changed while the walk was paused (a pass paused for a find goes on
+  // as that find's refresh, with its look-in folders and patterns): the host
+  // decides, name by name.
   std::uint32_t cursor = view.entries_offset();
   std::vector<std::uint8_t> bytes;
-  int result = 0;
   std::size_t n = 0;
   for (const ListingEntry& item : listing) {
     // A pause keeps what is merged so far: the partly merged list is sorted
@@ -261,8 +225,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
       if (!host_->MayContinue([&] {
             if (*dirty) WriteRecord(rec, dirty);
           }))
-        return -1;
-      Scope(&in_scope, &ancestor);
+        return Merged::kStopped;
     }
     for (;;) {
       FolderEntry entry;
@@ -298,10 +261,9 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
       rec->insert(rec->begin() + cursor, bytes.begin(), bytes.end());
       *dirty = true;
       cursor += static_cast<std::uint32_t>(bytes.size());
-      if (in_scope && host_->patterns().match(item.name)) ReportNew(item.name, &result);
+      if (host_->NewName(drive_path_, item.name) == ScanAnswer::kStop) return Merged::kStopped;
       break;
     }
-    if (result != 0) return result;
   }
   // Whatever is left after the cursor is gone from the disk.
   FolderEntry entry;
@@ -311,7 +273,7 @@ int DriveScanner::Merge(const std::vector<ListingEntry>& listing, std::vector<st
     RemoveRange(rec, cursor, end);
     WriteRecord(rec, dirty);
   }
-  return result;
+  return Merged::kDone;
 }
 
 DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
@@ -321,9 +283,8 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   if (depth == 1) host_->PostProgress(drive_path_);
   if (!host_->MayContinue(nullptr)) return Visit::kStopped;
 
-  bool in_scope, ancestor;
-  Scope(&in_scope, &ancestor);
-  if (look_in_only && !in_scope && !ancestor) return Visit::kSkip;
+  const FolderScope scope = host_->ScopeOf(drive_path_);
+  if (look_in_only && !scope.in_scope && !scope.above) return Visit::kSkip;
 
   FolderRecordView view;
   store_.UseReadWindow();
@@ -351,7 +312,7 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != host_->root_device()) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;
-  const bool relist = host_->relisting() && (in_scope || ancestor);
+  const bool relist = host_->relisting() && (scope.in_scope || scope.above);
   if ((stamp != view.stamp() || stamp == 0 || relist) && (have_own || parent_id == 0)) {
     StringPool pool;
     std::vector<ListingEntry> listing;
@@ -373,7 +334,7 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
         // A walk that was told to give up writes nothing more: the store may
         // be closed (or another walk's) by now. What a pause had to keep, it
         // wrote.
-        if (Merge(listing, rec, &dirty) != 0) return Visit::kStopped;
+        if (Merge(listing, rec, &dirty) == Merged::kStopped) return Visit::kStopped;
         index_format::PutU32(rec->data() + index_format::kFolderStampOffset, stamp);
         dirty = true;
         break;

@@ -4,12 +4,13 @@
 // when its stamp (its last-write time folded to 32 bits) differs from the
 // one stored with its folder record, merges the sorted listing into the
 // record's sorted entry list, creates records for new folders and deletes
-// the subtrees of vanished ones, and reports new names that match the
-// current find. It knows nothing of file contents.
+// the subtrees of vanished ones, and hands every new name to its host. It
+// knows nothing of the find under way (which names match, which folders
+// belong to it) nor of file contents.
 //
 // It meets the index it keeps current only through a ScanHost: the store,
-// the find under way (scope and patterns), where the drive lies, and the
-// answers to "may I go on?". DriveIndex is the host of the refresh thread;
+// where the drive lies, where each folder lies for the find, the new names,
+// and the answers to "may I go on?". DriveIndex is the host of the refresh thread;
 // a test may be another. The walk runs on one thread as the only user of the
 // store. It asks the host whether it may go on before the first and after
 // every tenth entry of a listing or merge and before every subfolder; when
@@ -46,28 +47,34 @@
 namespace quindelo {
 
 class IndexStore;
-class PatternSet;
 struct FolderEntry;
 
+// Where a folder lies for the find under way, as the host sees it.
+struct FolderScope {
+  bool in_scope = true;  // the find looks in it (a look-in folder or below)
+  bool above = false;    // it lies above a look-in folder
+};
+
+// What the host answers to a new name: go on, or give up the walk (the host
+// takes no more names: it is shutting down).
+enum class ScanAnswer { kGoOn, kStop };
+
 // What a walk needs of the index it keeps current. Every call comes from the
-// walk's thread. The answers about the find under way (look_in,
-// include_subfolders, patterns, relisting) may change while the walk is
-// paused inside MayContinue; the walk asks again after each pause. The
-// store and the drive's root (drive_root_text, native_root, root_device)
-// stay the same for the whole walk.
+// walk's thread. The answers about the find under way (ScopeOf, relisting,
+// and what NewName does with a name) may change while the walk is paused
+// inside MayContinue; the walk asks again after each pause. The store and
+// the drive's root (drive_root_text, native_root, root_device) stay the
+// same for the whole walk.
 class ScanHost {
  public:
   // The open store the walk reads and writes; no other thread uses it while
   // the walk runs.
   virtual IndexStore& store() = 0;
 
-  // The look-in folders of the find ("\a\b", no drive letter, no trailing
-  // backslash; empty: the whole drive) and whether their subfolders belong
-  // to it. New names are reported only from folders in that scope.
-  virtual const std::vector<std::string>& look_in() const = 0;
-  virtual bool include_subfolders() const = 0;
-  // The named patterns that a new name must match to be reported.
-  virtual const PatternSet& patterns() const = 0;
+  // Where the folder at drive path folder ("C:\" or "C:\a\b\") lies for the
+  // find: a walk of the look-in folders only walks the folders in scope and
+  // those above them, and a relisting lists them whatever their stamps.
+  virtual FolderScope ScopeOf(std::string_view folder) const = 0;
 
   // The drive as the finder names it ("C:"), its root folder ("/" or
   // "/media/x") and the file system the root lies on (folders on another
@@ -84,10 +91,10 @@ class ScanHost {
   // before the pause, before_pause (when given) runs, while the walk still
   // owns the store.
   virtual bool MayContinue(const std::function<void()>& before_pause) = 0;
-  // A new name in scope that matches the patterns, as a drive path
-  // ("C:\a\b\name"). False when the host takes no more names (it is
-  // shutting down): the name is not reported and the walk gives up.
-  virtual bool ReportResult(const std::string& path) = 0;
+  // A name new in the folder at drive path folder ("C:\a\b\"): the host
+  // reports it when the find under way wants it. kStop when the host takes
+  // no more names: the walk gives up.
+  virtual ScanAnswer NewName(std::string_view folder, std::string_view name) = 0;
   // Progress: the folder (a drive path ending in a backslash) being listed.
   virtual void PostProgress(const std::string& folder) = 0;
   // The count of folders listed from the disk: one more listed, and the
@@ -106,16 +113,19 @@ class DriveScanner {
   // host must outlive the scanner.
   explicit DriveScanner(ScanHost* host);
 
-  // What WalkRoot returns when a narrow index has no record id left for a
-  // new folder: the walk ended there with the index sound, and goes on from
-  // there once the index is wide.
-  static constexpr int kOutOfIds = 1;
+  // How a walk ended.
+  enum class WalkResult {
+    kCompleted,  // every folder was walked
+    kStopped,    // the host's answer was to give up
+    // A narrow index has no record id left for a new folder: the walk ended
+    // there with the index sound, and goes on from there once the index is
+    // wide.
+    kOutOfIds,
+  };
 
-  // Walks from the root folder record. With look_in_only, only the look-in
-  // folders (and what lies below them) and the folders above them are
-  // walked. Returns 0 when the walk completed, -1 when it was stopped, or
-  // kOutOfIds.
-  int WalkRoot(index_format::RecordId root_id, bool look_in_only);
+  // Walks from the root folder record. With look_in_only, only the folders
+  // in the find's scope and the folders above them are walked.
+  WalkResult WalkRoot(index_format::RecordId root_id, bool look_in_only);
 
  private:
   struct ListingEntry {
@@ -126,6 +136,8 @@ class DriveScanner {
   enum class Visit { kDescend, kSkip, kStopped };
   // What the listing of a folder gave.
   enum class Listing { kListed, kUnreadable, kStopped };
+  // How a merge ended.
+  enum class Merged { kDone, kStopped };
   // A folder on the walk's way down: its record copy and the offset of its
   // next entry, with the lengths of its drive and native paths.
   struct Frame {
@@ -146,12 +158,11 @@ class DriveScanner {
   // when the list is damaged.
   bool EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos,
                FolderEntry* entry) const;
-  void Scope(bool* in_scope, bool* ancestor) const;
   Listing List(std::vector<ListingEntry>* listing, class StringPool* pool);
-  int Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec, bool* dirty);
+  Merged Merge(const std::vector<ListingEntry>& listing, std::vector<std::uint8_t>* rec,
+               bool* dirty);
   bool RemoveRange(std::vector<std::uint8_t>* rec, std::uint32_t from, std::uint32_t to);
   void WriteRecord(std::vector<std::uint8_t>* rec, bool* dirty);
-  void ReportNew(std::string_view name, int* result);
 
   ScanHost* host_;
   IndexStore& store_;  // the host's, for the whole walk

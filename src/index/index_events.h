@@ -1,7 +1,7 @@
 // What a DriveIndex tells its caller, and what the caller answers.
 //
-// The index moves through the phases of a find and reports through one
-// IndexCallback: found names, the start of each phase, the progress of the
+// The index moves through the phases of a find and reports to one
+// IndexClient: found names, the start of each phase, the progress of the
 // refresh and of the content search, and the end of the find. The phases'
 // and events' numbers are the ones the index's messages have always been
 // known by; they are written here and nowhere else.
@@ -29,7 +29,7 @@ enum class FindPhase : std::uint16_t {
   kFinalDelivery = 8,   // notify thread: the last messages delivered
 };
 
-// The kinds of message the callback receives.
+// The kinds of message the client receives.
 enum class IndexEvent : std::uint16_t {
   kIdle = 1,           // the index went idle (FindEnded)
   kPoll = 2,           // should the find stop? (PollRequest)
@@ -42,7 +42,7 @@ enum class IndexEvent : std::uint16_t {
   kFinalDelivery = 8,  // the last messages are being delivered (PhaseStarted)
 };
 
-// The callback's answer: go on, or ask the index to stop the find.
+// The client's answer: go on, or ask the index to stop the find.
 enum class IndexAnswer { kGoOn, kStop };
 
 // The index went idle: the find (or the refresh after an open) is over.
@@ -85,12 +85,20 @@ using IndexMessage =
 IndexEvent EventOf(const IndexMessage& message);
 std::string_view TextOf(const IndexMessage& message);
 
-// Called with every message of the index, and user_data given at open. Runs
-// on the index's notify thread, and for PollRequest on the polling worker.
-using IndexCallback = IndexAnswer (*)(const IndexMessage& message, void* user_data);
+// What the caller of a DriveIndex gives it at open to hear what it has to
+// say. OnIndexMessage is called with every message of the index: on the
+// index's notify thread, and for PollRequest on the polling worker (so it may
+// run on several threads at once). It is never called with an index lock
+// held, and must not call Open, Close, StopAndWait or Shutdown of the index
+// that calls it.
+class IndexClient {
+ public:
+  virtual ~IndexClient() = default;
+  virtual IndexAnswer OnIndexMessage(const IndexMessage& message) = 0;
+};
 
 // Messages waiting for the notify thread, first in first out. A message that
-// cannot be stored (out of memory) is dropped, as the callback would rather
+// cannot be stored (out of memory) is dropped, as the client would rather
 // miss a progress message than see the index fail.
 class IndexMessageQueue {
  public:

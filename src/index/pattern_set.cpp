@@ -144,21 +144,21 @@ std::string_view PatternSet::pattern(int index) const {
   return std::string_view(text_.data() + slots_[index].offset, slots_[index].length);
 }
 
-int PatternSet::match(std::string_view name) const {
+bool PatternSet::match(std::string_view name) const {
   const char* const begin = name.data();
   const char* const end = begin + name.size();
   const bool trailing_dot = !name.empty() && name.back() == '.';
   for (int i = 0; i < count_; ++i) {
     const char* pattern = text_.data() + slots_[i].offset;
     if (!wildcard_[i]) {
-      if (ContainsPattern(pattern, slots_[i].length, begin, name.size())) return 1;
+      if (ContainsPattern(pattern, slots_[i].length, begin, name.size())) return true;
       continue;
     }
     // A name ending in a dot also matches as if the dot were not there.
-    if (MatchWhole(pattern, begin, end)) return 1;
-    if (trailing_dot && MatchWhole(pattern, begin, end - 1)) return 1;
+    if (MatchWhole(pattern, begin, end)) return true;
+    if (trailing_dot && MatchWhole(pattern, begin, end - 1)) return true;
   }
-  return 0;
+  return false;
 }
 
 }  // namespace quindelo

@@ -44,8 +44,8 @@ class PatternSet {
   // after the 25th are ignored. The text ends at its first NUL, if any.
   void parse(std::string_view named_text);
 
-  // 1 when name matches at least one pattern, else 0.
-  int match(std::string_view name) const;
+  // True when name matches at least one pattern.
+  bool match(std::string_view name) const;
 
   // Number of patterns taken by the last parse (0 to 25).
   int count() const { return count_; }

@@ -23,26 +23,12 @@
 #include "base/mutex.h"
 #include "base/string_list.h"
 #include "base/thread_annotations.h"
+#include "index/find_request.h"
 
 namespace quindelo {
 
 class FindWindow;
 class SearchDriver;
-
-// What the find starter hands to the drive index, and what a saved find
-// stores of it.
-struct FindRequest {
-  // The look-in box's text: a drive ("C:"), a drive entry ("C: [SYSTEM]"),
-  // or folders separated by semicolons, the first beginning with the drive.
-  std::string look_in_text;
-  // Folders of the open drive, each beginning with a backslash, no drive
-  // letter; empty means the whole drive.
-  StringList look_in_list;
-  std::string named_text;       // name patterns, no backslash
-  std::string containing_text;  // content expression; empty: none
-  bool include_subfolders = true;
-  bool refresh = false;
-};
 
 // Longest look-in text copy (a 260-byte buffer).
 inline constexpr std::size_t kMaxLookInText = 259;

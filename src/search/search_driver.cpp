@@ -294,8 +294,7 @@ bool SearchDriver::OpenDriveIndex(const std::string& look_in_text, bool rebuild)
 
     bool letter_ok = (letter >= 'A' && letter <= 'Z') && text.size() >= 2 && text[1] == ':';
     platform::ClearFileError();
-    opened = letter_ok && index_.Open(index_path, text, &SearchDriver::IndexCallbackThunk, this,
-                                      rebuild);
+    opened = letter_ok && index_.Open(index_path, text, this, rebuild);
     const std::string cause = opened ? std::string() : OpenFailureCause(letter);
     {
       // The refresh flag stays: the open's own refresh goes by the folder
@@ -450,6 +449,7 @@ void SearchDriver::StartFind(FindRequest request) {
     if (state_ != State::kStarting) return;
     request.look_in_list.CopyFrom(look_in_list_);
     request.refresh = refresh_;
+    refresh_ = false;  // passed to this find only
     state_ = State::kRunning;
   }
   window_->FindActivityChanged();
@@ -459,7 +459,6 @@ void SearchDriver::StartFind(FindRequest request) {
   bool post_refresh = false;
   {
     platform::MutexLock lock(&mutex_);
-    refresh_ = false;
     if (started) {
       ++finds_started_;
       return;
@@ -491,11 +490,7 @@ void SearchDriver::StartFind(FindRequest request) {
 }
 
 bool SearchDriver::StartIndexFind(const FindRequest& request, std::string* error) {
-  std::vector<std::string> look_in;
-  for (std::size_t i = 0; i < request.look_in_list.Count(); ++i)
-    look_in.emplace_back(request.look_in_list.Item(i));
-  return index_.StartFind(request.named_text, look_in, request.containing_text,
-                          request.include_subfolders, request.refresh, error);
+  return index_.StartFind(request, error);
 }
 
 // ---------------------------------------------------------------------------
@@ -600,10 +595,6 @@ bool SearchDriver::RecountEnd(int rows, const std::string& shown) {
 
 // ---------------------------------------------------------------------------
 // The index's messages
-
-IndexAnswer SearchDriver::IndexCallbackThunk(const IndexMessage& message, void* user_data) {
-  return static_cast<SearchDriver*>(user_data)->OnIndexMessage(message);
-}
 
 IndexAnswer SearchDriver::OnIndexMessage(const IndexMessage& message) {
   if (std::holds_alternative<FindEnded>(message)) return OnFindEnd();

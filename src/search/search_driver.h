@@ -100,7 +100,7 @@ struct FindEnd {
   FindOutcome outcome = FindOutcome::kReady;
 };
 
-class SearchDriver {
+class SearchDriver : public IndexClient {
  public:
   struct Options {
     // Keyboard idle time before a find starts, in milliseconds. When not
@@ -145,7 +145,7 @@ class SearchDriver {
   SearchDriver(FindWindow* window, const Options& options);
   explicit SearchDriver(FindWindow* window) : SearchDriver(window, Options()) {}
   // Shuts down (as Shutdown).
-  virtual ~SearchDriver();
+  ~SearchDriver() override;
   SearchDriver(const SearchDriver&) = delete;
   SearchDriver& operator=(const SearchDriver&) = delete;
 
@@ -302,9 +302,7 @@ class SearchDriver {
   // A message of the DriveIndex; the answer asks it to go on or to stop.
   // Found paths are kept until their hand-over to the window (see
   // find_window.h); the clock of Options decides when one is due.
-  IndexAnswer OnIndexMessage(const IndexMessage& message) EXCLUDES(mutex_);
-  // The IndexCallback given to DriveIndex::Open; user_data is the driver.
-  static IndexAnswer IndexCallbackThunk(const IndexMessage& message, void* user_data);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override EXCLUDES(mutex_);
 
  protected:
   // Hands a find to the DriveIndex (DriveIndex::StartFind), with the state

@@ -28,16 +28,15 @@ class ScopedUmask {
   mode_t old_;
 };
 
-struct IdleWaiter {
+struct IdleWaiter : IndexClient {
   std::mutex lock;
   std::condition_variable cv;
   bool idle = false;
-  static IndexAnswer Callback(const IndexMessage& message, void* user) {
-    auto* self = static_cast<IdleWaiter*>(user);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override {
     if (std::holds_alternative<FindEnded>(message)) {
-      std::lock_guard<std::mutex> l(self->lock);
-      self->idle = true;
-      self->cv.notify_all();
+      std::lock_guard<std::mutex> l(lock);
+      idle = true;
+      cv.notify_all();
     }
     return IndexAnswer::kGoOn;
   }
@@ -67,7 +66,7 @@ TEST(PrivateFilesTest, FoldersAre0700AndFiles0600WhateverTheUmask) {
     {
       DriveIndex index(options);
       IdleWaiter waiter;
-      ASSERT_TRUE(index.Open(platform::IndexFilePath('T'), "T:", &IdleWaiter::Callback, &waiter,
+      ASSERT_TRUE(index.Open(platform::IndexFilePath('T'), "T:", &waiter,
                              false));
       waiter.Wait();
       index.Close();

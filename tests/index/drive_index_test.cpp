@@ -22,6 +22,7 @@
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "index/raw_index_file.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
@@ -35,7 +36,7 @@ using test::WriteTextFile;
 IndexAnswer StopIf(bool stop) { return stop ? IndexAnswer::kStop : IndexAnswer::kGoOn; }
 
 // Records every message of an index and waits for its ends.
-class Recorder {
+class Recorder : public IndexClient {
  public:
   using Answer = std::function<IndexAnswer(IndexEvent event, const std::string& text)>;
   // Sets the answer for each message.
@@ -44,18 +45,17 @@ class Recorder {
     answer_ = std::move(a);
   }
 
-  static IndexAnswer Callback(const IndexMessage& message, void* user) {
-    auto* self = static_cast<Recorder*>(user);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override {
     const IndexEvent event = EventOf(message);
     const std::string t(TextOf(message));
     Answer answer;
     {
-      std::lock_guard<std::mutex> lock(self->lock_);
-      if (event != IndexEvent::kPoll) self->messages_.push_back(message);
-      if (event == IndexEvent::kIdle) ++self->ends_;
-      answer = self->answer_;
+      std::lock_guard<std::mutex> lock(lock_);
+      if (event != IndexEvent::kPoll) messages_.push_back(message);
+      if (event == IndexEvent::kIdle) ++ends_;
+      answer = answer_;
     }
-    self->cv_.notify_all();
+    cv_.notify_all();
     return answer ? answer(event, t) : IndexAnswer::kGoOn;
   }
 
@@ -119,7 +119,7 @@ class DriveIndexTest : public ::testing::Test {
   // Opens T: and waits for the refresh that every open starts.
   void OpenAndSettle(DriveIndex* index, bool rebuild = false) {
     rec_.Clear();
-    ASSERT_TRUE(index->Open(index_path_, "T:", &Recorder::Callback, &rec_, rebuild));
+    ASSERT_TRUE(index->Open(index_path_, "T:", &rec_, rebuild));
     rec_.WaitForEnds();
   }
 
@@ -130,7 +130,7 @@ class DriveIndexTest : public ::testing::Test {
     index->StopAndWait();
     rec_.Clear();
     std::string message;
-    EXPECT_TRUE(index->StartFind(named, look_in, containing, subfolders, refresh, &message))
+    EXPECT_TRUE(index->StartFind(RequestOf(named, look_in, containing, subfolders, refresh), &message))
         << message;
     rec_.WaitForEnds();
     return rec_.Texts(IndexEvent::kFound);
@@ -441,14 +441,14 @@ TEST_F(DriveIndexTest, OpenWaitsForTheContentSearchOfTheLastFindAndHearsNothingO
   });
   std::string message;
   rec_.Clear();
-  ASSERT_TRUE(index.StartFind("*.txt", {}, "needle", true, false, &message));
+  ASSERT_TRUE(index.StartFind(RequestOf("*.txt", {}, "needle"), &message));
   rec_.WaitForEnds();
   index.Close();
 
   // The content thread still holds a.txt of T: while U: is opened.
   std::atomic<bool> opened{false};
   std::thread opener([&] {
-    EXPECT_TRUE(index.Open(platform::IndexFilePath('U'), "U:", &Recorder::Callback, &other_rec,
+    EXPECT_TRUE(index.Open(platform::IndexFilePath('U'), "U:", &other_rec,
                            false));
     opened = true;
   });
@@ -517,7 +517,7 @@ TEST_F(DriveIndexTest, LookInOnlyWalkListsAncestorsAndScopeFirst) {
   // find's refresh does the walking.
   rec_.SetAnswer(
       [](IndexEvent event, const std::string&) { return StopIf(event == IndexEvent::kPoll); });
-  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  ASSERT_TRUE(index.Open(index_path_, "T:", &rec_, false));
   index.StopAndWait();
   rec_.SetAnswer(nullptr);
   auto found = Find(&index, "x.txt", {"\\A\\B"}, true, true);
@@ -552,7 +552,7 @@ TEST_F(DriveIndexTest, StopInIndexFindSkipsTheOtherPhases) {
 // Each phase of a find reaches the callback as a message of its own, in the
 // order the phases run; names and progress arrive inside their phases, and
 // the end tells the phase the index left for idle.
-TEST_F(DriveIndexTest, EveryPhaseOfAFindReachesTheCallbackAsItsOwnMessage) {
+TEST_F(DriveIndexTest, EveryPhaseOfAFindReachesTheClientAsItsOwnMessage) {
   MakeFolder(P("sub"));
   WriteTextFile(P("sub/hit.txt"), "needle");
   WriteTextFile(P("miss.txt"), "hay");
@@ -594,7 +594,7 @@ TEST_F(DriveIndexTest, EveryPhaseOfAFindReachesTheCallbackAsItsOwnMessage) {
     options.index_only = c.index_only;
     DriveIndex index(options);
     if (c.index_only)  // opens without a refresh: nothing to wait for
-      ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+      ASSERT_TRUE(index.Open(index_path_, "T:", &rec_, false));
     else
       OpenAndSettle(&index);
     rec_.SetAnswer([&](IndexEvent event, const std::string&) {
@@ -668,7 +668,7 @@ TEST_F(DriveIndexTest, StoppedRefreshResumesFromTheSameFolderOrRestartsAfterACha
     };
   };
   rec_.SetAnswer(stop_after_listings(4));
-  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  ASSERT_TRUE(index.Open(index_path_, "T:", &rec_, false));
   rec_.WaitForEnds();
   index.StopAndWait();
   EXPECT_EQ(index.folders_listed(), 4u);
@@ -874,7 +874,7 @@ TEST_F(DriveIndexTest, StartFindRefusesBadExpressionAndWhenNotIdle) {
   DriveIndex index(NoWatcher());
   OpenAndSettle(&index);
   std::string message;
-  EXPECT_FALSE(index.StartFind("*", {}, "(unbalanced", true, false, &message));
+  EXPECT_FALSE(index.StartFind(RequestOf("*", {}, "(unbalanced"), &message));
   EXPECT_FALSE(message.empty());
 }
 
@@ -971,7 +971,7 @@ TEST_F(DriveIndexTest, NamesMergedBeforeAPauseAreFoundByTheNextFind) {
       return IndexAnswer::kGoOn;
     return StopIf(++polls_after_listing >= 3);
   });
-  ASSERT_TRUE(index.Open(index_path_, "T:", &Recorder::Callback, &rec_, false));
+  ASSERT_TRUE(index.Open(index_path_, "T:", &rec_, false));
   rec_.WaitForEnds();
   index.StopAndWait();
   rec_.SetAnswer(nullptr);

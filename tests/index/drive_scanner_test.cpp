@@ -27,6 +27,7 @@ namespace quindelo {
 namespace {
 
 using index_format::RecordId;
+using WalkResult = DriveScanner::WalkResult;
 
 // Answers as the drive index does for a find of the whole drive, and
 // records what the walk tells it.
@@ -46,9 +47,7 @@ class FakeHost final : public ScanHost {
   int questions = 0;
 
   IndexStore& store() override { return *store_; }
-  const std::vector<std::string>& look_in() const override { return look_in_; }
-  bool include_subfolders() const override { return true; }
-  const PatternSet& patterns() const override { return patterns_; }
+  FolderScope ScopeOf(std::string_view) const override { return FolderScope{}; }
   const std::string& drive_root_text() const override { return drive_root_text_; }
   const std::string& native_root() const override { return native_root_; }
   std::uint64_t root_device() const override { return root_device_; }
@@ -62,10 +61,12 @@ class FakeHost final : public ScanHost {
     if (before_pause) before_pause();
     return false;
   }
-  bool ReportResult(const std::string& path) override {
-    if (refuse_results) return false;
-    reported.push_back(path);
-    return true;
+  // The walk hands every new name; the host keeps those its find wants.
+  ScanAnswer NewName(std::string_view folder, std::string_view name) override {
+    if (!patterns_.match(name)) return ScanAnswer::kGoOn;
+    if (refuse_results) return ScanAnswer::kStop;
+    reported.push_back(std::string(folder) + std::string(name));
+    return ScanAnswer::kGoOn;
   }
   void PostProgress(const std::string&) override {}
   void CountFolderListed() override { ++listed_; }
@@ -74,7 +75,6 @@ class FakeHost final : public ScanHost {
 
  private:
   IndexStore* store_;
-  std::vector<std::string> look_in_;
   PatternSet patterns_;
   std::string drive_root_text_ = "T:";
   std::string native_root_;
@@ -168,7 +168,7 @@ TEST_F(DriveScannerTest, SecondWalkListsOnlyTheChangedFolderAndReportsItsNewName
   OpenStore(&store, "T.idx", &root_id);
 
   FakeHost first(&store, root_, root_device_);
-  EXPECT_EQ(DriveScanner(&first).WalkRoot(root_id, false), 0);
+  EXPECT_EQ(DriveScanner(&first).WalkRoot(root_id, false), WalkResult::kCompleted);
   EXPECT_EQ(first.folders_listed(), 5u);
   EXPECT_EQ(Sorted(first.reported), kFirstNames);
   EXPECT_EQ(Dump(store, root_id), kFirstTree);
@@ -179,7 +179,7 @@ TEST_F(DriveScannerTest, SecondWalkListsOnlyTheChangedFolderAndReportsItsNewName
   test::RemoveTree(root_ + "/a/b/gone");
 
   FakeHost second(&store, root_, root_device_);
-  EXPECT_EQ(DriveScanner(&second).WalkRoot(root_id, false), 0);
+  EXPECT_EQ(DriveScanner(&second).WalkRoot(root_id, false), WalkResult::kCompleted);
   EXPECT_EQ(second.folders_listed(), 1u);
   EXPECT_EQ(second.reported, std::vector<std::string>{"T:\\a\\b\\new.txt"});
   EXPECT_EQ(Dump(store, root_id),
@@ -199,7 +199,7 @@ TEST_F(DriveScannerTest, StoppedWalkEndsWithMinusOneAndTheNextWalkCompletesIt) {
     OpenStore(&store, "count.idx", &root_id);
     FakeHost host(&store, root_, root_device_);
     host.stop_after = 1 << 30;
-    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), 0);
+    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), WalkResult::kCompleted);
     questions = host.questions;
   }
   ASSERT_GT(questions, 5);
@@ -220,10 +220,10 @@ TEST_F(DriveScannerTest, StoppedWalkEndsWithMinusOneAndTheNextWalkCompletesIt) {
     FakeHost stopped(&store, root_, root_device_);
     stopped.stop_after = c.stop_after;
     stopped.refuse_results = c.refuse_results;
-    EXPECT_EQ(DriveScanner(&stopped).WalkRoot(root_id, false), -1);
+    EXPECT_EQ(DriveScanner(&stopped).WalkRoot(root_id, false), WalkResult::kStopped);
 
     FakeHost next(&store, root_, root_device_);
-    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), 0);
+    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), WalkResult::kCompleted);
     EXPECT_EQ(Dump(store, root_id), kFirstTree);
     std::vector<std::string> names = stopped.reported;
     names.insert(names.end(), next.reported.begin(), next.reported.end());
@@ -256,7 +256,7 @@ TEST_F(DriveScannerTest, FolderSwappedForALinkDuringTheWalkIsNotEntered) {
     OpenStore(&store, "count.idx", &root_id);
     FakeHost host(&store, root_, root_device_);
     host.on_question = [&](int) { ++questions; };
-    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), 0);
+    ASSERT_EQ(DriveScanner(&host).WalkRoot(root_id, false), WalkResult::kCompleted);
   }
   ASSERT_GT(questions, 5);
   for (int k = 0; k < questions; ++k) {
@@ -273,13 +273,13 @@ TEST_F(DriveScannerTest, FolderSwappedForALinkDuringTheWalkIsNotEntered) {
       ASSERT_EQ(symlink(decoy.c_str(), (root_ + "/a").c_str()), 0);
       swapped = true;
     };
-    EXPECT_EQ(DriveScanner(&walk).WalkRoot(root_id, false), 0);
+    EXPECT_EQ(DriveScanner(&walk).WalkRoot(root_id, false), WalkResult::kCompleted);
     ASSERT_TRUE(swapped);
     EXPECT_EQ(decoys(walk.reported), std::vector<std::string>{});
     EXPECT_EQ(decoys(Dump(store, root_id)), std::vector<std::string>{});
 
     FakeHost next(&store, root_, root_device_);
-    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), 0);
+    EXPECT_EQ(DriveScanner(&next).WalkRoot(root_id, false), WalkResult::kCompleted);
     EXPECT_EQ(decoys(next.reported), std::vector<std::string>{});
     const std::vector<std::string> tree = Dump(store, root_id);
     EXPECT_EQ(decoys(tree), std::vector<std::string>{});

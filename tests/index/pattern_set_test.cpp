@@ -87,9 +87,9 @@ TEST(PatternSetParse, KeepsTheFirst25Items) {
   PatternSet set = Parsed(text);
   ASSERT_EQ(set.count(), PatternSet::kMaxPatterns);
   EXPECT_EQ(set.pattern(24), "x24y");
-  EXPECT_EQ(set.match("x24y"), 1);
-  EXPECT_EQ(set.match("x25y"), 0);
-  EXPECT_EQ(set.match("x29y"), 0);
+  EXPECT_TRUE(set.match("x24y"));
+  EXPECT_FALSE(set.match("x25y"));
+  EXPECT_FALSE(set.match("x29y"));
 }
 
 TEST(PatternSetParse, EmptyTextsGiveAnEmptySetThatMatchesNothing) {
@@ -97,8 +97,8 @@ TEST(PatternSetParse, EmptyTextsGiveAnEmptySetThatMatchesNothing) {
        std::initializer_list<std::string_view>{"", "   ", " ; ;; \t;", std::string_view("\0*", 2)}) {
     PatternSet set = Parsed(text);
     EXPECT_EQ(set.count(), 0) << '"' << text << '"';
-    EXPECT_EQ(set.match("anything"), 0);
-    EXPECT_EQ(set.match(""), 0);
+    EXPECT_FALSE(set.match("anything"));
+    EXPECT_FALSE(set.match(""));
   }
 }
 
@@ -106,19 +106,19 @@ TEST(PatternSetParse, ReparseReplacesThePreviousPatterns) {
   PatternSet set = Parsed("*.c;*.h;*.cpp");
   set.parse("notes");
   ASSERT_EQ(set.count(), 1);
-  EXPECT_EQ(set.match("main.c"), 0);
-  EXPECT_EQ(set.match("Notes.txt"), 1);
+  EXPECT_FALSE(set.match("main.c"));
+  EXPECT_TRUE(set.match("Notes.txt"));
 }
 
 TEST(PatternSetMatch, PlainPatternMatchesAnywhereWithoutRegardToCase) {
   PatternSet set = Parsed("readme");
-  EXPECT_EQ(set.match("README.TXT"), 1);
-  EXPECT_EQ(set.match("old_readme"), 1);
-  EXPECT_EQ(set.match("readme"), 1);
-  EXPECT_EQ(set.match("ReAdMe"), 1);
-  EXPECT_EQ(set.match("read_me"), 0);
-  EXPECT_EQ(set.match("readm"), 0);
-  EXPECT_EQ(set.match(""), 0);
+  EXPECT_TRUE(set.match("README.TXT"));
+  EXPECT_TRUE(set.match("old_readme"));
+  EXPECT_TRUE(set.match("readme"));
+  EXPECT_TRUE(set.match("ReAdMe"));
+  EXPECT_FALSE(set.match("read_me"));
+  EXPECT_FALSE(set.match("readm"));
+  EXPECT_FALSE(set.match(""));
   PatternSet txt = Parsed("txt");
   EXPECT_EQ(txt.match("MyTxtFile.doc"), 1);
   EXPECT_EQ(txt.match("readme.TXT"), 1);
@@ -156,13 +156,13 @@ TEST(PatternSetMatch, StarPatterns) {
 
 TEST(PatternSetMatch, QuestionMarks) {
   PatternSet set = Parsed("a?c");
-  EXPECT_EQ(set.match("abc"), 1);
-  EXPECT_EQ(set.match("ABC"), 1);
-  EXPECT_EQ(set.match("abc."), 1);
-  EXPECT_EQ(set.match("a.c"), 1);
-  EXPECT_EQ(set.match("ac"), 0);
-  EXPECT_EQ(set.match("abcd"), 0);
-  EXPECT_EQ(set.match("abc.."), 0);
+  EXPECT_TRUE(set.match("abc"));
+  EXPECT_TRUE(set.match("ABC"));
+  EXPECT_TRUE(set.match("abc."));
+  EXPECT_TRUE(set.match("a.c"));
+  EXPECT_FALSE(set.match("ac"));
+  EXPECT_FALSE(set.match("abcd"));
+  EXPECT_FALSE(set.match("abc.."));
   // A question mark right after a star is absorbed and needs no character.
   EXPECT_EQ(Parsed("*?x").match("x"), 1);
   EXPECT_EQ(Parsed("*?x").match("abx"), 1);
@@ -187,19 +187,19 @@ TEST(PatternSetMatch, StarMustBacktrackToLaterOccurrences) {
 
 TEST(PatternSetMatch, FirstMatchingPatternOfSeveralDecides) {
   PatternSet set = Parsed("*.c; *.h ;makefile");
-  EXPECT_EQ(set.match("main.c"), 1);
-  EXPECT_EQ(set.match("MAIN.H"), 1);
-  EXPECT_EQ(set.match("GNUmakefile.in"), 1);
-  EXPECT_EQ(set.match("main.cpp"), 0);
+  EXPECT_TRUE(set.match("main.c"));
+  EXPECT_TRUE(set.match("MAIN.H"));
+  EXPECT_TRUE(set.match("GNUmakefile.in"));
+  EXPECT_FALSE(set.match("main.cpp"));
 }
 
 TEST(PatternSetMatch, HostilePatternsFinish) {
   PatternSet set = Parsed("*a*a*a*a*a*a*a*a*b;*?*?*?*?*?*?*?*?*?*?*z;?*a*a*a*a*a*a*a*a*a*a*a*a*a*c");
   const std::string name(4096, 'a');
   // Exponential backtracking would not finish within the test's lifetime.
-  EXPECT_EQ(set.match(name), 0);
-  EXPECT_EQ(set.match(name + "b"), 1);
-  EXPECT_EQ(set.match(name + "Z."), 1);
+  EXPECT_FALSE(set.match(name));
+  EXPECT_TRUE(set.match(name + "b"));
+  EXPECT_TRUE(set.match(name + "Z."));
 }
 
 TEST(PatternSetMatch, AgreesWithTheLiteralRulesOnRandomInputs) {

@@ -16,6 +16,7 @@
 #include "base/message_report.h"
 #include "index/drive_index.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
 
@@ -42,18 +43,17 @@ class StatusRecorder : public MessageSink {
   std::vector<std::string> statuses_;
 };
 
-struct EndWaiter {
+struct EndWaiter : IndexClient {
   std::mutex lock;
   std::condition_variable cv;
   int ends = 0;
   std::vector<std::string> found;
-  static IndexAnswer Callback(const IndexMessage& message, void* user) {
-    auto* self = static_cast<EndWaiter*>(user);
-    std::lock_guard<std::mutex> l(self->lock);
-    if (const auto* name = std::get_if<FoundName>(&message)) self->found.push_back(name->path);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override {
+    std::lock_guard<std::mutex> l(lock);
+    if (const auto* name = std::get_if<FoundName>(&message)) found.push_back(name->path);
     if (std::holds_alternative<FindEnded>(message)) {
-      ++self->ends;
-      self->cv.notify_all();
+      ++ends;
+      cv.notify_all();
     }
     return IndexAnswer::kGoOn;
   }
@@ -100,13 +100,13 @@ std::vector<std::string> FindEverything(const std::string& path, bool rebuild, b
   options.watch_changes = false;
   DriveIndex index(options);
   EndWaiter waiter;
-  EXPECT_TRUE(index.Open(path, "T:", &EndWaiter::Callback, &waiter, rebuild));
+  EXPECT_TRUE(index.Open(path, "T:", &waiter, rebuild));
   waiter.WaitFor(1);
   *folders_listed = index.folders_listed();
   EXPECT_FALSE(index.ids_exhausted());
   index.StopAndWait();
   std::string message;
-  EXPECT_TRUE(index.StartFind("*", {}, "", true, refresh, &message)) << message;
+  EXPECT_TRUE(index.StartFind(RequestOf("*", {}, "", true, refresh), &message)) << message;
   waiter.WaitFor(2);
   index.Shutdown();
   std::sort(waiter.found.begin(), waiter.found.end());

@@ -23,6 +23,7 @@
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
+#include "index/request_of.h"
 #include "platform/paths.h"
 #include "support/test_env.h"
 
@@ -32,23 +33,22 @@ namespace {
 using test::MakeFolder;
 using test::WriteTextFile;
 
-class WalkTest : public ::testing::Test {
+class WalkTest : public ::testing::Test, public IndexClient {
  protected:
   void SetUp() override {
     root_ = env_.MakeDrive('T', "drive");
     index_path_ = platform::IndexFilePath('T');
   }
 
-  static IndexAnswer Callback(const IndexMessage& message, void* user) {
-    auto* self = static_cast<WalkTest*>(user);
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override {
     std::function<IndexAnswer(const IndexMessage&)> answer;
     {
-      std::lock_guard<std::mutex> lock(self->lock_);
-      if (const auto* found = std::get_if<FoundName>(&message)) self->found_.push_back(found->path);
-      if (std::holds_alternative<FindEnded>(message)) ++self->ends_;
-      answer = self->answer_;
+      std::lock_guard<std::mutex> lock(lock_);
+      if (const auto* found = std::get_if<FoundName>(&message)) found_.push_back(found->path);
+      if (std::holds_alternative<FindEnded>(message)) ++ends_;
+      answer = answer_;
     }
-    self->cv_.notify_all();
+    cv_.notify_all();
     return answer ? answer(message) : IndexAnswer::kGoOn;
   }
   void SetAnswer(std::function<IndexAnswer(const IndexMessage&)> answer) {
@@ -74,7 +74,7 @@ class WalkTest : public ::testing::Test {
   // Opens T: and waits for the refresh of the open.
   void OpenAndSettle(DriveIndex* index, bool rebuild = false) {
     Clear();
-    ASSERT_TRUE(index->Open(index_path_, "T:", &WalkTest::Callback, this, rebuild));
+    ASSERT_TRUE(index->Open(index_path_, "T:", this, rebuild));
     WaitForEnd();
   }
   // One find to its end; its paths sorted.
@@ -82,7 +82,7 @@ class WalkTest : public ::testing::Test {
                                 bool refresh = false) {
     index->StopAndWait();
     Clear();
-    EXPECT_TRUE(index->StartFind(named, {}, "", true, refresh, nullptr));
+    EXPECT_TRUE(index->StartFind(RequestOf(named, {}, "", true, refresh), nullptr));
     WaitForEnd();
     return Found();
   }
