@@ -121,7 +121,7 @@ SavedFindLoad LoadSavedFind(const std::string& native_path, SavedFind* find,
 }
 
 bool SaveSavedFind(const std::string& native_path, const SavedFind& find) {
-  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0600);
+  return platform::ReplaceFileContents(native_path, FormatSavedFind(find), 0600).ok();
 }
 
 SavedFind LoadDefaultFind() {

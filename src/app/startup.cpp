@@ -41,7 +41,7 @@ bool ClaimQuickStartQuestion() {
 bool SettleStartupFolder(StartupFolders* folders) {
   folders->startup = platform::StartupFolder();
   folders->data = platform::DataFolder();
-  return platform::CreateFolders(folders->data);
+  return platform::CreateFolders(folders->data).ok();
 }
 
 std::string CommandLineSavedFind(const std::vector<std::string>& arguments,

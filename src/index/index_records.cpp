@@ -226,7 +226,7 @@ bool SaveDriveRecord(IndexStore& store, std::uint32_t last_refresh,
     PutU16(buffer.data() + fmt::kDriveRootFolderOffset, static_cast<std::uint16_t>(root_folder_id));
   PutU32(buffer.data() + fmt::kDriveLastSavedOffset, Now());
   bool written = store.WriteRecord(buffer);
-  bool flushed = store.Flush();
+  bool flushed = store.Flush().ok();
   return written && flushed;
 }
 
@@ -423,27 +423,31 @@ bool WidenIndex(IndexStore& store) {
   if (!store.IsOpen() || store.wide()) return false;
   const std::string path = store.path();
   const std::string wide_path = path + ".wide";
+  // The copy is made through the same files as the store (a test's
+  // failing wrapper sees it too).
+  platform::FileSystem& files = *store.options().file_system;
   // What the narrow store wrote since its last commit becomes part of it, so
   // that nothing of it is left to put back over the wide file.
-  if (!store.Flush()) return false;
-  platform::RemoveFile(wide_path);  // a copy left by an attempt that was cut short
-  platform::RemoveFile(wide_path + ".undo");
-  IndexStore wide;
-  bool copied = wide.Open(wide_path, fmt::kWide) && wide.is_new_file();
+  if (!store.Flush().ok()) return false;
+  files.RemoveFile(wide_path);  // a copy left by an attempt that was cut short
+  files.RemoveFile(wide_path + ".undo");
+  IndexStore wide(store.options());
+  bool copied = wide.Open(wide_path, fmt::kWide).ok() && wide.is_new_file();
   copied = copied && CopyRecordsWide(store, wide);
-  copied = wide.Close() && copied;
+  copied = wide.Close().ok() && copied;
   if (!copied) {
-    platform::RemoveFile(wide_path);
+    files.RemoveFile(wide_path);
     return false;
   }
   // The narrow file is closed cleanly first: its undo file is gone before the
   // wide file takes its name.
   store.Close();
-  if (!platform::ReplaceFileWith(path, wide_path)) {
-    platform::RemoveFile(wide_path);
-    return store.Open(path) && false;
+  if (!files.ReplaceFileWith(path, wide_path).ok()) {
+    files.RemoveFile(wide_path);
+    store.Open(path);
+    return false;
   }
-  return store.Open(path);
+  return store.Open(path).ok();
 }
 
 }  // namespace quindelo

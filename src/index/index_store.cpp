@@ -25,9 +25,26 @@ constexpr std::uint32_t kUndoRecordHeader = 8;  // file offset, length
 
 std::string UndoPath(const std::string& index_path) { return index_path + ".undo"; }
 
+platform::Mutex g_default_options_lock;
+IndexStore::Options g_default_options GUARDED_BY(g_default_options_lock);
+
 }  // namespace
 
-IndexStore::IndexStore() = default;
+IndexStore::Options IndexStore::DefaultOptions() {
+  platform::MutexLock lock(&g_default_options_lock);
+  return g_default_options;
+}
+
+void IndexStore::SetDefaultOptions(const Options& options) {
+  platform::MutexLock lock(&g_default_options_lock);
+  g_default_options = options;
+}
+
+IndexStore::IndexStore() : IndexStore(DefaultOptions()) {}
+
+IndexStore::IndexStore(const Options& options) : options_(options) {
+  if (options_.file_system == nullptr) options_.file_system = platform::FileSystem::Default();
+}
 
 IndexStore::~IndexStore() { Close(); }
 
@@ -89,60 +106,72 @@ bool IndexStore::BlockFits(std::uint32_t offset, std::uint32_t length) const {
 
 // ---- File access ----------------------------------------------------------------
 
+platform::Status IndexStore::ReadExactly(platform::LockedFile& file, std::uint64_t offset,
+                                         void* buffer, std::size_t count) {
+  std::size_t moved = 0;
+  platform::Status status = file.ReadAt(offset, buffer, count, &moved);
+  if (status.ok() && moved != count)
+    return platform::PosixError(platform::kErrorShortTransfer, file.path());
+  return status;
+}
+
 bool IndexStore::ReadBytes(std::uint32_t offset, void* buffer, std::size_t count) {
   if (window_mode_) return ReadWindowed(offset, static_cast<std::uint8_t*>(buffer), count);
-  return file_.ReadExact(offset, buffer, count);
+  return ReadExactly(*file_, offset, buffer, count).ok();
 }
 
 bool IndexStore::WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count) {
   window_mode_ = false;
   scan_piece_count_ = 0;  // a scan under way reads what was written
   if (write_failed_) return false;
-  if (!SaveForUndo(offset, count) || !file_.WriteExact(offset, buffer, count)) return FailWrite();
-  return true;
+  platform::Status status = SaveForUndo(offset, count);
+  if (status.ok()) status = file_->WriteAt(offset, buffer, count);
+  return status.ok() || FailWrite(status);
 }
 
-bool IndexStore::FailWrite() {
+bool IndexStore::FailWrite(const platform::Status& cause) {
   if (!write_failed_.exchange(true)) {
-    std::string cause = platform::DescribeFileError(platform::LastFileError());
-    if (cause.empty()) cause = file_.path() + ": write failed";
     platform::MutexLock lock(&failure_lock_);
-    write_failure_ = cause;
+    write_status_ = cause;
   }
   MarkDamaged();
   return false;
 }
 
-std::string IndexStore::write_failure() const {
+platform::Status IndexStore::write_status() const {
   platform::MutexLock lock(&failure_lock_);
-  return write_failure_;
+  return write_status_;
 }
 
-bool IndexStore::SaveForUndo(std::uint32_t offset, std::size_t count) {
-  if (!undo_.IsOpen() || offset >= committed_end_ || count == 0) return true;
+platform::Status IndexStore::SaveForUndo(std::uint32_t offset, std::size_t count) {
+  if (!undo_ || offset >= committed_end_ || count == 0) return platform::Status();
   // The header is written whole, often several times between commits; its
   // state at the commit is the one to keep.
-  if (offset == 0 && header_saved_) return true;
+  if (offset == 0 && header_saved_) return platform::Status();
   const std::size_t n = std::min<std::size_t>(count, committed_end_ - offset);
   std::vector<std::uint8_t> record(kUndoRecordHeader + n);
-  const long long got = file_.ReadAt(offset, record.data() + kUndoRecordHeader, n);
-  if (got < 0) return false;
-  record.resize(kUndoRecordHeader + static_cast<std::size_t>(got));
+  std::size_t got = 0;
+  platform::Status status = file_->ReadAt(offset, record.data() + kUndoRecordHeader, n, &got);
+  if (!status.ok()) return status;
+  record.resize(kUndoRecordHeader + got);
   PutU32(record.data(), offset);
   PutU32(record.data() + 4, static_cast<std::uint32_t>(got));
-  if (!undo_.WriteExact(undo_size_, record.data(), record.size())) return false;
+  status = undo_->WriteAt(undo_size_, record.data(), record.size());
+  if (!status.ok()) return status;
   undo_size_ += record.size();
   if (offset == 0) header_saved_ = true;
-  return true;
+  return status;
 }
 
-bool IndexStore::RollBack() {
+platform::Status IndexStore::RollBack() {
   std::uint64_t size = 0, index_size = 0;
   char magic[sizeof kUndoMagic];
-  if (!undo_.Size(&size) || !file_.Size(&index_size)) return false;
-  if (size < kUndoStart || !undo_.ReadExact(0, magic, sizeof magic) ||
+  platform::Status status = undo_->Size(&size);
+  if (status.ok()) status = file_->Size(&index_size);
+  if (!status.ok()) return status;
+  if (size < kUndoStart || !ReadExactly(*undo_, 0, magic, sizeof magic).ok() ||
       std::memcmp(magic, kUndoMagic, sizeof magic) != 0) {
-    return true;  // nothing saved (or not an undo file of ours)
+    return status;  // nothing saved (or not an undo file of ours)
   }
   struct Saved {
     std::uint64_t at;
@@ -151,29 +180,32 @@ bool IndexStore::RollBack() {
   std::vector<Saved> saved;
   std::uint8_t head[kUndoRecordHeader];
   for (std::uint64_t at = kUndoStart; at + kUndoRecordHeader <= size;) {
-    if (!undo_.ReadExact(at, head, sizeof head)) return false;
+    status = ReadExactly(*undo_, at, head, sizeof head);
+    if (!status.ok()) return status;
     const Saved one{at + kUndoRecordHeader, GetU32(head), GetU32(head + 4)};
     if (one.at + one.length > size) break;  // cut short: its write never began
     // Saved bytes always lie inside the file (below its committed end).
-    if (std::uint64_t{one.offset} + one.length > index_size) return true;
+    if (std::uint64_t{one.offset} + one.length > index_size) return status;
     saved.push_back(one);
     at = one.at + one.length;
   }
   std::vector<std::uint8_t> bytes;
-  for (auto it = saved.rbegin(); it != saved.rend(); ++it) {
+  for (auto it = saved.rbegin(); it != saved.rend() && status.ok(); ++it) {
     bytes.resize(it->length);
-    if (!undo_.ReadExact(it->at, bytes.data(), bytes.size()) ||
-        !file_.WriteExact(it->offset, bytes.data(), bytes.size())) {
-      return false;
-    }
+    status = ReadExactly(*undo_, it->at, bytes.data(), bytes.size());
+    if (status.ok()) status = file_->WriteAt(it->offset, bytes.data(), bytes.size());
   }
-  return true;
+  return status;
 }
 
 bool IndexStore::Commit(bool sync) {
-  if (sync && !file_.Sync()) return FailWrite();
-  if (undo_.IsOpen() && undo_size_ != kUndoStart) {
-    if (!undo_.Truncate(kUndoStart)) return FailWrite();
+  if (sync) {
+    const platform::Status status = file_->Sync();
+    if (!status.ok()) return FailWrite(status);
+  }
+  if (undo_ && undo_size_ != kUndoStart) {
+    const platform::Status status = undo_->Truncate(kUndoStart);
+    if (!status.ok()) return FailWrite(status);
     undo_size_ = kUndoStart;
   }
   committed_end_ = end_offset();
@@ -186,9 +218,9 @@ void IndexStore::WriteDamagedFlag() {
   MarkDamaged();
   // Straight to the file: saving the old header would need room that a full
   // disk does not have, and a roll-back would take the flag away again.
-  if (!file_.WriteExact(0, header_.data(), header_.size())) return;
+  if (!file_->WriteAt(0, header_.data(), header_.size()).ok()) return;
   header_dirty_ = false;
-  if (undo_.IsOpen() && undo_.Truncate(kUndoStart)) undo_size_ = kUndoStart;
+  if (undo_ && undo_->Truncate(kUndoStart).ok()) undo_size_ = kUndoStart;
 }
 
 // Positioning inside [window offset, window offset + count] only moves the
@@ -211,8 +243,8 @@ bool IndexStore::ReadWindowed(std::uint32_t offset, std::uint8_t* out, std::size
       window_position_ = 0;
       window_count_ = 0;
       std::uint32_t want = fmt::kReadWindowSize - window_offset_ % fmt::kReadWindowSize;
-      long long got = file_.ReadAt(window_offset_, window_.data(), want);
-      if (got <= 0) return false;
+      std::size_t got = 0;
+      if (!file_->ReadAt(window_offset_, window_.data(), want, &got).ok() || got == 0) return false;
       window_count_ = static_cast<std::uint32_t>(got);
     }
     std::size_t n = std::min<std::size_t>(count, window_count_ - window_position_);
@@ -243,7 +275,10 @@ bool IndexStore::WriteHeader() {
   return true;
 }
 
-bool IndexStore::Truncate() { return file_.Truncate(end_offset()) || FailWrite(); }
+bool IndexStore::Truncate() {
+  const platform::Status status = file_->Truncate(end_offset());
+  return status.ok() || FailWrite(status);
+}
 
 void IndexStore::ResetState() {
   layout_ = &fmt::kNarrow;
@@ -264,7 +299,8 @@ void IndexStore::ResetState() {
 
 // ---- Open, close, flush ---------------------------------------------------------
 
-bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_file_layout) {
+platform::Status IndexStore::Open(const std::string& native_path,
+                                  const fmt::Layout& new_file_layout) {
   Close();
   ResetState();
   header_.fill(0);
@@ -272,25 +308,28 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
   write_failed_ = false;
   {
     platform::MutexLock lock(&failure_lock_);
-    write_failure_.clear();
+    write_status_ = platform::Status();
   }
   bool existed = false;
-  if (!file_.OpenAlways(native_path, &existed, static_cast<int>(lock_wait_.count()))) return false;
+  platform::Status status =
+      options_.file_system->OpenLocked(native_path, options_.lock_wait, &file_, &existed);
+  if (!status.ok()) return status;
+  path_ = native_path;
   new_file_ = !existed;
 
   // The undo file is guarded by the index file's lock, held from here on.
   // What it saved is put back before the file is looked at.
   bool undo_existed = false;
-  if (!undo_.OpenAlways(UndoPath(native_path), &undo_existed) ||
-      (!new_file_ && undo_existed && !RollBack()) || !undo_.Truncate(0) ||
-      !undo_.WriteExact(0, kUndoMagic, sizeof kUndoMagic)) {
-    const platform::FileError cause = platform::LastFileError();
-    undo_.Close();
-    file_.Close();
-    if (new_file_) platform::RemoveFile(native_path);
-    platform::RecordFileError(cause.number, cause.path);
+  status = options_.file_system->OpenLocked(UndoPath(native_path), std::chrono::milliseconds(0),
+                                            &undo_, &undo_existed);
+  if (status.ok() && !new_file_ && undo_existed) status = RollBack();
+  if (status.ok()) status = undo_->Truncate(0);
+  if (status.ok()) status = undo_->WriteAt(0, kUndoMagic, sizeof kUndoMagic);
+  if (!status.ok()) {
+    CloseFiles();
+    if (new_file_) options_.file_system->RemoveFile(native_path);
     ResetState();
-    return false;
+    return status;
   }
   undo_size_ = kUndoStart;
 
@@ -307,20 +346,21 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
     // The table write places page 0 at offset 192; the header is written
     // again so that the file on disk is complete at once.
     if (!WriteHeader() || !WriteTable() || !WriteHeader() || !Commit(false) || !Truncate()) {
-      const platform::FileError cause = platform::LastFileError();
-      undo_.Close();
-      file_.Close();
-      platform::RemoveFile(native_path);
-      platform::RecordFileError(cause.number, cause.path);
+      status = write_status();
+      if (status.ok()) status = platform::PosixError(platform::kErrorShortTransfer, native_path);
+      CloseFiles();
+      options_.file_system->RemoveFile(native_path);
       ResetState();
-      return false;
+      return status;
     }
-    return true;
+    return status;
   }
 
   std::uint64_t size = 0;
-  bool accepted = file_.ReadExact(0, header_.data(), header_.size()) && file_.Size(&size) &&
-                  GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic && !is_damaged();
+  status = ReadExactly(*file_, 0, header_.data(), header_.size());
+  if (status.ok()) status = file_->Size(&size);
+  bool accepted = status.ok() && GetU32(header_.data() + fmt::kMagicOffset) == fmt::kMagic &&
+                  !is_damaged();
   if (accepted) {
     const std::uint32_t version = GetU32(header_.data() + fmt::kVersionOffset);
     if (version == fmt::kWide.version)
@@ -333,7 +373,8 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
     // A process that died after its last commit leaves the records it wrote
     // since then beyond the committed end offset: they are not part of the
     // file.
-    accepted = file_.Truncate(end_offset());
+    status = file_->Truncate(end_offset());
+    accepted = status.ok();
     size = end_offset();
   }
   accepted = accepted && std::uint64_t{end_offset()} == fmt::Round8Wide(size) &&
@@ -342,40 +383,64 @@ bool IndexStore::Open(const std::string& native_path, const fmt::Layout& new_fil
     committed_end_ = end_offset();
     set_open_flag(1);
     accepted = (!table_dirty_ || WriteTable()) && WriteHeader() && Commit(false) && Truncate();
+    if (!accepted) status = write_status();
   }
   if (!accepted) {
-    undo_.Close();
-    file_.Close();
+    // A file that could be read but is not a sound index of either variant.
+    if (status.ok() || status.code() == platform::kErrorShortTransfer)
+      status = platform::PosixError(platform::kErrorUnusableFile, native_path);
+    CloseFiles();
     ResetState();
-    return false;
+    return status;
   }
-  return true;
+  return status;
 }
 
-bool IndexStore::Close() {
+void IndexStore::CloseFiles() {
+  undo_.reset();
+  file_.reset();
+  path_.clear();
+}
+
+platform::Status IndexStore::Close() {
   bool ok = true;
-  if (file_.IsOpen()) {
+  std::string path = path_;
+  if (IsOpen()) {
     set_open_flag(0);
     ok = FlushAndCommit(true, true);
     // An undo file still holding saved bytes (a write failed and even the
     // damaged flag could not be written) is what the next open needs.
-    if (undo_.IsOpen() && undo_size_ == kUndoStart) platform::RemoveFile(undo_.path());
-    undo_.Close();
-    file_.Close();
+    if (undo_ && undo_size_ == kUndoStart) {
+      const std::string undo_path = undo_->path();
+      undo_.reset();
+      options_.file_system->RemoveFile(undo_path);
+    }
+    CloseFiles();
   }
   ResetState();
-  return ok;
+  if (ok) return platform::Status();
+  const platform::Status status = write_status();
+  return status.ok() ? platform::PosixError(platform::kErrorUnusableFile, path) : status;
 }
 
-bool IndexStore::Flush() { return FlushAndCommit(false, false); }
+platform::Status IndexStore::Flush() {
+  if (!IsOpen()) return platform::PosixError(EBADF, path_);
+  return FlushAndCommit(false, false) ? platform::Status() : FailureCause();
+}
 
-bool IndexStore::CheckpointIfOlderThan(std::chrono::milliseconds min_age) {
-  if (!file_.IsOpen() || std::chrono::steady_clock::now() - last_commit_ < min_age) return true;
-  return FlushAndCommit(true, false);
+platform::Status IndexStore::CheckpointIfOlderThan(std::chrono::milliseconds min_age) {
+  if (!IsOpen() || std::chrono::steady_clock::now() - last_commit_ < min_age)
+    return platform::Status();
+  return FlushAndCommit(true, false) ? platform::Status() : FailureCause();
+}
+
+platform::Status IndexStore::FailureCause() const {
+  const platform::Status status = write_status();
+  return status.ok() ? platform::PosixError(platform::kErrorUnusableFile, path_) : status;
 }
 
 bool IndexStore::FlushAndCommit(bool sync, bool header_always) {
-  if (!file_.IsOpen()) return false;
+  if (!IsOpen()) return false;
   bool ok = true;
   if (table_dirty_ && !WriteTable()) ok = false;
   if ((header_always || header_dirty_) && !write_failed_ && !WriteHeader()) ok = false;
@@ -416,7 +481,7 @@ bool IndexStore::LoadTable() {
     }
     BlockHeader h;
     if (!ReadBlockHeader(offset, &h) ||
-        !file_.ReadExact(offset + fmt::kBlockHeaderSize, data, sizeof data)) {
+        !ReadExactly(*file_, offset + fmt::kBlockHeaderSize, data, sizeof data).ok()) {
       MarkDamaged();
       return false;
     }
@@ -548,7 +613,7 @@ void IndexStore::UseReadWindow() {
 }
 
 bool IndexStore::ReadRecord(RecordId id, std::vector<std::uint8_t>* buffer) {
-  if (!file_.IsOpen() || id == 0) return false;
+  if (!IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
   BlockHeader h;
@@ -568,7 +633,7 @@ bool IndexStore::ReadRecord(RecordId id, std::vector<std::uint8_t>* buffer) {
 }
 
 bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
-  if (!file_.IsOpen() || size < fmt::kBlockHeaderSize) return false;
+  if (!IsOpen() || size < fmt::kBlockHeaderSize) return false;
   const BlockHeader in = fmt::DecodeBlockHeader(data, *layout_);
   if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > fmt::kMaxRecordLength ||
       in.id == 0 || in.kind == fmt::kKindFree || in.kind == fmt::kKindTablePage ||
@@ -661,7 +726,7 @@ bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
 
 bool IndexStore::PatchRecord(RecordId id, std::uint32_t offset, const void* bytes,
                              std::uint32_t count) {
-  if (!file_.IsOpen() || id == 0) return false;
+  if (!IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
   if (bad) MarkDamaged();
@@ -671,7 +736,7 @@ bool IndexStore::PatchRecord(RecordId id, std::uint32_t offset, const void* byte
 }
 
 bool IndexStore::DeleteRecord(RecordId id) {
-  if (!file_.IsOpen() || id == 0) return false;
+  if (!IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
   if (bad) MarkDamaged();
@@ -689,17 +754,22 @@ bool IndexStore::DeleteRecord(RecordId id) {
 }
 
 RecordId IndexStore::AllocateId() {
-  if (!file_.IsOpen()) return 0;
+  if (!IsOpen()) return 0;
+  // A narrow file hands out ids below the injected limit only (its table
+  // length unless a test moves the point where the index must widen).
+  const std::uint32_t limit =
+      wide() ? layout_->max_table_length
+             : std::min(layout_->max_table_length, options_.narrow_id_limit);
   RecordId id = std::max<RecordId>(next_id_hint_, fmt::kFirstFreshId);
   for (;;) {
+    // Reaching the limit means every id is taken. That is a full index, not
+    // a damaged one: the caller stops creating records (or moves to the
+    // wide variant) and the file stays sound.
+    if (id >= limit) {
+      next_id_hint_ = limit;
+      return 0;
+    }
     if (id % fmt::kEntriesPerPage == 0) {
-      // Reaching the variant's table length means every id is taken. That
-      // is a full index, not a damaged one: the caller stops creating
-      // records (or moves to the wide variant) and the file stays sound.
-      if (id >= layout_->max_table_length) {
-        next_id_hint_ = layout_->max_table_length;
-        return 0;
-      }
       ++id;
       continue;
     }
@@ -713,7 +783,7 @@ RecordId IndexStore::AllocateId() {
 }
 
 bool IndexStore::ExtendTable(RecordId id) {
-  if (!file_.IsOpen() || id >= layout_->max_table_length) return false;
+  if (!IsOpen() || id >= layout_->max_table_length) return false;
   if (id < table_.size()) return true;
   const std::size_t pages = id / fmt::kEntriesPerPage + 1;
   table_.resize(pages * fmt::kEntriesPerPage, 0);
@@ -748,15 +818,15 @@ const std::uint8_t* IndexStore::ScanBytes(std::uint32_t offset, std::uint32_t co
   const std::uint32_t want = std::min(std::max(count, kScanPieceSize), end - offset);
   if (scan_piece_.size() < want) scan_piece_.resize(want);
   scan_piece_count_ = 0;
-  const long long got = file_.ReadAt(offset, scan_piece_.data(), want);
-  if (got < 0 || static_cast<std::uint64_t>(got) < count) return nullptr;
+  std::size_t got = 0;
+  if (!file_->ReadAt(offset, scan_piece_.data(), want, &got).ok() || got < count) return nullptr;
   scan_piece_offset_ = offset;
   scan_piece_count_ = static_cast<std::uint32_t>(got);
   return scan_piece_.data();
 }
 
 bool IndexStore::NextRecordInPlace(const std::uint8_t** data, std::uint32_t* length) {
-  if (!file_.IsOpen()) return false;
+  if (!IsOpen()) return false;
   if (scan_cursor_ == 0) {
     scan_cursor_ = fmt::kFirstBlockOffset;
     scan_piece_count_ = 0;
@@ -802,7 +872,7 @@ int IndexStore::Compact(int (*stop_test)(void*), void* argument) {
 }
 
 int IndexStore::Compact(const std::function<int()>& stop_test) {
-  if (!file_.IsOpen()) return 0;
+  if (!IsOpen()) return 0;
   const std::uint32_t end = end_offset();
   if (end < fmt::kCompactMinEndOffset ||
       std::int64_t{live_bytes()} * 100 / end >= fmt::kCompactLivePercent) {
@@ -847,7 +917,7 @@ int IndexStore::Compact(const std::function<int()>& stop_test) {
       live += span;
       if (read != write) {
         block.resize(h.length);
-        if (!file_.ReadExact(read, block.data(), h.length) ||
+        if (!ReadExactly(*file_, read, block.data(), h.length).ok() ||
             !WriteBytes(write, block.data(), h.length)) {
           early = true;
           break;

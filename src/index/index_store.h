@@ -12,8 +12,12 @@
 // Thread-safety: none. The store does no locking; exactly one thread at a
 // time may call any method (the drive index's phases guarantee this).
 //
-// Failure behaviour: no method throws or shows a message. Operations return
-// true (or a nonzero id) on success and false (0) on failure. Every
+// Failure behaviour: no method throws or shows a message. The operations on
+// the file as a whole (Open, Close, Flush, CheckpointIfOlderThan) return a
+// platform::Status whose ToString() is "path: cause"; the record operations
+// return true (or a nonzero id) on success and false (0) on failure, since
+// their failures are either the record's own (no such id) or damage (the
+// flag below) or the store's write failure (write_status()). Every
 // inconsistency met in the file (an offset outside [192, end offset) or not
 // a multiple of 8, a block that does not carry the expected id, an id beyond
 // the table, a block shorter than its 8-byte header or reaching past the
@@ -24,9 +28,13 @@
 // file holds.
 //
 // A write that fails (a full disk, a size limit, an I/O error, a failed
-// fsync or truncation) sets the damaged flag too, and is kept as the store's
-// write failure (the error number and the path) for the caller to report;
-// after it the store writes nothing more but the damaged flag.
+// fsync or truncation) sets the damaged flag too, and its Status is kept as
+// the store's write status for the caller to report; after it the store
+// writes nothing more but the damaged flag.
+//
+// Files: every file operation goes through the Options' platform::FileSystem
+// (the system's own unless a test puts a failing wrapper there), the index
+// file and its undo file alike.
 //
 // Lifecycle: closed -> Open() -> open -> Close() -> closed. While open the
 // file carries open flag 1 on disk; a clean Close() writes 0. The header and
@@ -50,6 +58,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -57,12 +66,35 @@
 #include "base/mutex.h"
 #include "index/index_format.h"
 #include "platform/file.h"
+#include "platform/file_system.h"
+#include "platform/status.h"
 
 namespace quindelo {
 
 class IndexStore {
  public:
-  IndexStore();
+  // What a store is made with. Tests change these to reach, in milliseconds
+  // and a few hundred records, what takes seconds and 61,440 records for
+  // real.
+  struct Options {
+    // Where the files are read and written; null: FileSystem::Default().
+    // Must outlive the store.
+    platform::FileSystem* file_system = nullptr;
+    // How long Open waits for another holder of the file.
+    std::chrono::milliseconds lock_wait{5000};
+    // AllocateId hands out no id at or above this in a narrow file: the
+    // point where the index must move to the wide variant (the narrow table
+    // length unless a test sets it lower).
+    index_format::RecordId narrow_id_limit = index_format::kMaxTableLength;
+  };
+
+  // The options of stores made without any (as the drive index makes its
+  // own), process-wide; thread-safe. A store keeps what it was made with.
+  static Options DefaultOptions();
+  static void SetDefaultOptions(const Options& options);
+
+  IndexStore();  // with DefaultOptions()
+  explicit IndexStore(const Options& options);
   ~IndexStore();
   IndexStore(const IndexStore&) = delete;
   IndexStore& operator=(const IndexStore&) = delete;
@@ -76,13 +108,13 @@ class IndexStore {
   // table-page chain loads, and (when its open flag says it was not closed
   // cleanly) every block agrees with the table. A file that was not closed
   // cleanly is first brought back to its last commit (see Crash safety).
-  // A refused file is left on disk and false is returned. While another
-  // holder has the file open, waits for it up to the lock wait.
-  // On failure the cause is the thread's platform::LastFileError() when a
-  // file operation failed (a refused file records none).
+  // A refused file is left on disk and fails with
+  // platform::kErrorUnusableFile. While another holder has the file open,
+  // waits for it up to the lock wait, then fails with
+  // platform::kErrorFileInUse. Any other failure is the file operation's.
   // A new file is created in the given variant; an existing file is opened
   // in the variant its version names.
-  bool Open(const std::string& native_path, const index_format::Layout& new_file_layout =
+  platform::Status Open(const std::string& native_path, const index_format::Layout& new_file_layout =
                                                  index_format::kNarrow);
 
   // The variant of the open file (narrow while closed).
@@ -93,32 +125,37 @@ class IndexStore {
   // ids into a new file). False when id lies beyond the variant's largest.
   bool ExtendTable(index_format::RecordId id);
 
-  // How long Open waits for another holder of the file (default 5 s).
-  void set_lock_wait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  const Options& options() const { return options_; }
+  // How long the next Open waits for another holder of the file.
+  void set_lock_wait(std::chrono::milliseconds wait) { options_.lock_wait = wait; }
 
   // Writes the table and header back with open flag 0, truncates the file
-  // at the end offset and closes it. Does nothing when closed. Returns false
-  // when a write failed (the file is closed all the same).
-  bool Close();
+  // at the end offset and closes it. Does nothing when closed. Fails with
+  // the write status when a write failed, or kErrorUnusableFile when the
+  // table could not be written (the file is closed all the same).
+  platform::Status Close();
 
   // Writes the table if dirty and the header if dirty, commits (see Crash
   // safety), and truncates the file at the end offset. Callers flush only
   // where the records agree with each other. After a write failure it only
-  // writes the damaged flag and returns false. REQUIRES: IsOpen().
-  bool Flush();
+  // writes the damaged flag and fails with the write status.
+  // REQUIRES: IsOpen() (fails with EBADF otherwise).
+  platform::Status Flush();
 
   // A Flush with the file's data synced to disk (fsync), made only when the
-  // last commit is at least min_age old; true when nothing had to be done.
-  // Long walks call it between folders, so that a kill costs at most that
-  // much work.
-  bool CheckpointIfOlderThan(std::chrono::milliseconds min_age);
+  // last commit is at least min_age old; succeeds when nothing had to be
+  // done. Long walks call it between folders, so that a kill costs at most
+  // that much work.
+  platform::Status CheckpointIfOlderThan(std::chrono::milliseconds min_age);
 
   // True once a write of this store failed since it was opened.
   bool write_failed() const { return write_failed_.load(); }
-  // The first write failure since the last Open: "path: cause" (for example
-  // ".../DriveC.idx: No space left on device"), or empty. Kept after Close.
-  // May be called from any thread.
-  std::string write_failure() const;
+  // The first write failure since the last Open (success when none), kept
+  // after Close; its ToString() reads ".../DriveC.idx: No space left on
+  // device". May be called from any thread.
+  platform::Status write_status() const;
+  // write_status().ToString(): empty when no write failed.
+  std::string write_failure() const { return write_status().ToString(); }
 
   // Reads the whole block of record id (block header included) into
   // *buffer, which is resized to exactly the block's length.
@@ -156,7 +193,8 @@ class IndexStore {
 
   // Returns a fresh record id that no record holds (from 4 up, multiples of
   // 1024 skipped), growing the table by a page when needed, or 0 when every
-  // id of the variant is taken (up to 61439 in a narrow file). Running out of ids is not damage: the damaged
+  // id of the variant is taken (up to 61439 in a narrow file, or below the
+  // options' narrow_id_limit). Running out of ids is not damage: the damaged
   // flag stays as it was. The id is not reserved until a record is written.
   index_format::RecordId AllocateId();
 
@@ -191,9 +229,9 @@ class IndexStore {
   // Sets the damaged flag (for callers that find a record inconsistent).
   void MarkDamaged();
 
-  bool IsOpen() const { return file_.IsOpen(); }
-  // Native path of the open file.
-  const std::string& path() const { return file_.path(); }
+  bool IsOpen() const { return file_ != nullptr; }
+  // Native path of the open file (empty while closed).
+  const std::string& path() const { return path_; }
   // True when the file did not exist when this store opened it.
   bool is_new_file() const { return new_file_; }
 
@@ -224,6 +262,9 @@ class IndexStore {
   std::uint32_t ValidEntry(index_format::RecordId id, bool* damaged_entry) const;
 
   // File access. Reads go through the window while window mode is on.
+  // ReadExactly fails with kErrorShortTransfer when the file ends first.
+  static platform::Status ReadExactly(platform::LockedFile& file, std::uint64_t offset,
+                                      void* buffer, std::size_t count);
   bool ReadBytes(std::uint32_t offset, void* buffer, std::size_t count);
   bool WriteBytes(std::uint32_t offset, const void* buffer, std::size_t count);
   bool ReadWindowed(std::uint32_t offset, std::uint8_t* out, std::size_t count);
@@ -236,15 +277,19 @@ class IndexStore {
   bool WriteTable();
   // Changes a table entry and marks its page for the next table write.
   void SetEntry(index_format::RecordId id, std::uint32_t value);
-  // Records the calling thread's last file error as the write failure (the
-  // first one counts), sets the damaged flag and returns false.
-  bool FailWrite();
+  // Keeps cause as the write status (the first one counts), sets the
+  // damaged flag and returns false.
+  bool FailWrite(const platform::Status& cause);
+  // The write status, or kErrorUnusableFile when no write failed (the store
+  // refused to write a damaged table).
+  platform::Status FailureCause() const;
   // Saves the bytes that a write of count bytes at offset will overwrite,
   // when they lie below the committed end offset.
-  bool SaveForUndo(std::uint32_t offset, std::size_t count);
-  // Puts back what the undo file saved and empties it; false when a file
-  // operation failed.
-  bool RollBack();
+  platform::Status SaveForUndo(std::uint32_t offset, std::size_t count);
+  // Puts back what the undo file saved; fails when a file operation failed.
+  platform::Status RollBack();
+  // Lets go of both files (no writes).
+  void CloseFiles();
   // Empties the undo file: the file as it is now is the one to come back to.
   bool Commit(bool sync);
   // Writes the table if dirty and the header (if dirty, or always), commits
@@ -258,16 +303,17 @@ class IndexStore {
   bool Truncate();
   void ResetState();
 
-  platform::File file_;
-  platform::File undo_;
+  Options options_;
+  std::unique_ptr<platform::LockedFile> file_;
+  std::unique_ptr<platform::LockedFile> undo_;
+  std::string path_;
   std::uint64_t undo_size_ = 0;        // bytes in the undo file
   std::uint32_t committed_end_ = 0;    // end offset at the last commit
   bool header_saved_ = false;          // the header is in the undo file since the last commit
   std::chrono::steady_clock::time_point last_commit_{};
-  std::chrono::milliseconds lock_wait_{5000};
   std::atomic<bool> write_failed_{false};
   mutable platform::Mutex failure_lock_;
-  std::string write_failure_ GUARDED_BY(failure_lock_);
+  platform::Status write_status_ GUARDED_BY(failure_lock_);
   std::array<std::uint8_t, index_format::kHeaderSize> header_{};
   std::vector<std::uint32_t> table_;
   bool header_dirty_ = false;

@@ -11,12 +11,15 @@
 // build, not at each lookup.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quindelo::platform {
+
+struct MountEntry;
 
 // Drive types as the rest of the system reads them.
 inline constexpr std::uint32_t kDriveUnknown = 0;
@@ -51,6 +54,25 @@ struct DriveTableCounts {
   std::uint64_t types_worked_out = 0;
 };
 DriveTableCounts DriveTableCountsSoFar();
+
+// One letter of the table: its native root ("" when the letter is no drive)
+// and, for an automatic drive, the index in the mount table of its mount
+// (-1 for none).
+struct DriveSlot {
+  std::string root;
+  int mount = -1;
+};
+
+// The automatic part of the table, over a mount table (in the kernel's
+// order) and the letters mapped already (mapped[i] the root of letter
+// 'A' + i, or empty): C: is "/" unless mapped, and takes the mount of "/"
+// when it is "/"; every other mount of a real file system, pseudo and
+// virtual ones (proc, tmpfs, overlay, squashfs, ...) left out, takes the
+// next free letter from D: in order of mount point, except a bind mount of
+// a device already listed (the root's included). Mapped letters stay as
+// they are. Thread-safe (no state).
+std::array<DriveSlot, 26> AssignDrives(const std::array<std::string, 26>& mapped,
+                                       const std::vector<MountEntry>& mounts);
 
 // Bit n set when drive letter 'A' + n exists (GetLogicalDrives).
 std::uint32_t LogicalDriveMask();

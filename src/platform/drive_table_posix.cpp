@@ -123,11 +123,13 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
       return table;
     }
   }
+  std::array<std::string, 26> mapped;
   for (int i = 0; i < 26; ++i) {
     std::string folder;
     if (SettingsReadString("Drives", std::string(1, static_cast<char>('A' + i)), &folder) &&
         !folder.empty() && folder[0] == '/') {
       while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+      mapped[i] = folder;
       table[i].root = folder;
     }
   }
@@ -135,34 +137,51 @@ std::array<Slot, 26> BuildTable(std::vector<Mount>* mounts) {
   if (SettingsReadInt("Drives", "Auto", &automatic) && automatic == 0) return table;
 
   *mounts = ReadMountTable();
+  const std::array<DriveSlot, 26> slots = AssignDrives(mapped, *mounts);
+  for (int i = 0; i < 26; ++i) {
+    table[i].root = slots[i].root;
+    table[i].mount = slots[i].mount < 0 ? nullptr : &(*mounts)[slots[i].mount];
+  }
+  return table;
+}
+
+}  // namespace
+
+std::array<DriveSlot, 26> AssignDrives(const std::array<std::string, 26>& mapped,
+                                       const std::vector<MountEntry>& mounts) {
+  std::array<DriveSlot, 26> table;
+  for (int i = 0; i < 26; ++i) table[i].root = mapped[i];
   // assign(1, '/') rather than = "/": GCC 12 at -O3 warns falsely about the
   // literal's copy (GCC bug 105329).
   if (table[2].root.empty()) table[2].root.assign(1, '/');
   std::set<std::pair<unsigned, unsigned>> devices;
-  std::vector<const Mount*> candidates;
-  for (const Mount& m : *mounts) {
+  std::vector<int> candidates;
+  for (int k = 0; k < static_cast<int>(mounts.size()); ++k) {
+    const Mount& m = mounts[k];
     if (m.point == "/") {
       devices.insert({m.major, m.minor});
-      if (table[2].mount == nullptr && table[2].root == "/") table[2].mount = &m;
+      if (table[2].mount < 0 && table[2].root == "/") table[2].mount = k;
     }
   }
-  for (const Mount& m : *mounts)
-    if (m.point != "/" && IsRealFileSystem(m.fs_type)) candidates.push_back(&m);
+  for (int k = 0; k < static_cast<int>(mounts.size()); ++k)
+    if (mounts[k].point != "/" && IsRealFileSystem(mounts[k].fs_type)) candidates.push_back(k);
   std::stable_sort(candidates.begin(), candidates.end(),
-                   [](const Mount* a, const Mount* b) { return a->point < b->point; });
+                   [&](int a, int b) { return mounts[a].point < mounts[b].point; });
   int next = 3;  // D:
-  for (const Mount* m : candidates) {
+  for (const int k : candidates) {
+    const Mount& m = mounts[k];
     // A bind mount of a device already listed is reached through that drive.
-    if (!devices.insert({m->major, m->minor}).second) continue;
+    if (!devices.insert({m.major, m.minor}).second) continue;
     while (next < 26 && !table[next].root.empty()) ++next;
     if (next >= 26) break;
-    table[next].root = m->point;
-    table[next].mount = m;
+    table[next].root = m.point;
+    table[next].mount = k;
     ++next;
   }
   return table;
 }
 
+namespace {
 
 // The table as last built, with the mounts its slots point into. Building
 // it reads the settings file and /proc/self/mountinfo, which costs far more

@@ -3,10 +3,11 @@
 // whole-file operations the system needs.
 //
 // All paths here are native paths (see paths.h for drive paths).
-// Operations never throw; they report failure through their result, and
-// every failure also records its cause (the error number and the path) as
-// the calling thread's last file error, which callers turn into a message
-// with DescribeFileError.
+// Operations never throw; they report failure through their result, a
+// Status (status.h) whose code is the error number and whose path is the
+// file's. Each failure is also kept as the calling thread's last file error
+// for callers outside the platform layer that still read it there
+// (LastFileError); new code reads the Status.
 // A File object is not thread-safe: one thread uses it at a time.
 #pragma once
 
@@ -14,18 +15,14 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/status.h"
+
 namespace quindelo::platform {
 
-// Error numbers of the last file error beyond errno's: the file is locked by
-// another holder longer than the caller waited, the path names something
-// other than a regular file (a FIFO, socket, device or link), or a transfer
-// moved fewer bytes than asked without an error from the system.
-inline constexpr int kErrorFileInUse = -1;
-inline constexpr int kErrorNotRegularFile = -2;
-inline constexpr int kErrorShortTransfer = -3;
-
-// The cause of the last failed file operation of the calling thread.
-// number is 0 when no failure was recorded since ClearFileError.
+// The cause of the last failed file operation of the calling thread, kept
+// for the callers above the platform layer that read it instead of the
+// Status they were given. number is 0 when no failure was recorded since
+// ClearFileError.
 struct FileError {
   int number = 0;
   std::string path;
@@ -38,8 +35,7 @@ void ClearFileError();
 // Records a failure as the calling thread's last file error; returns false so
 // that callers can write `return RecordFileError(errno, path);`.
 bool RecordFileError(int number, const std::string& path);
-// "path: text", the system's text for the error number (strerror) or this
-// layer's for its own numbers. Empty when number is 0.
+// PosixError(number, path).ToString(): empty when number is 0.
 std::string DescribeFileError(const FileError& error);
 
 class File {
@@ -57,52 +53,55 @@ class File {
   // whether the file was there before. While another holder keeps the lock,
   // waits for it up to lock_wait_ms milliseconds (0: not at all); a file
   // that its holder deleted or replaced meanwhile is opened again by its
-  // path. Fails (last error kErrorFileInUse) when the lock stays taken, and
-  // for anything but a regular file: a folder (EISDIR), a FIFO, socket,
-  // device or link (kErrorNotRegularFile). Any file held before is closed
-  // first.
-  bool OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms = 0);
+  // path. Fails (kErrorFileInUse) when the lock stays taken, and for
+  // anything but a regular file: a folder (EISDIR), a FIFO, socket, device
+  // or link (kErrorNotRegularFile). Any file held before is closed first.
+  Status OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms = 0);
 
   // Opens an existing regular file for reading only, without a lock. A link
   // is followed, but only to a regular file: FIFOs, sockets, devices and
   // folders, named directly or through links, are never opened (opening a
   // device can act on it), and the opened file is checked again in case the
   // path changed meanwhile.
-  bool OpenForReading(const std::string& native_path);
+  Status OpenForReading(const std::string& native_path);
 
   bool IsOpen() const { return fd_ >= 0; }
   void Close();
 
-  // Positioned transfers. Return the number of bytes moved (which may be
-  // less than count at the end of the file), or -1 on an error.
-  // Interrupted calls are retried; a short count means end of file or a
-  // full disk.
+  // Positioned read of up to count bytes; *moved is less than count only at
+  // the end of the file. Interrupted calls are retried.
+  Status ReadSome(std::uint64_t offset, void* buffer, std::size_t count, std::size_t* moved);
+  // The same returning the number of bytes moved, or -1 on an error (the
+  // cause then only in the last file error).
   long long ReadAt(std::uint64_t offset, void* buffer, std::size_t count);
-  long long WriteAt(std::uint64_t offset, const void* buffer, std::size_t count);
 
-  // True only when exactly count bytes were moved.
-  bool ReadExact(std::uint64_t offset, void* buffer, std::size_t count);
-  bool WriteExact(std::uint64_t offset, const void* buffer, std::size_t count);
+  // Exactly count bytes moved, or a failure: kErrorShortTransfer when the
+  // file ended first (a read) or the system moved fewer without an error.
+  // A write that ran into a full disk or a size limit fails with ENOSPC,
+  // EFBIG or EDQUOT.
+  Status ReadExact(std::uint64_t offset, void* buffer, std::size_t count);
+  Status WriteExact(std::uint64_t offset, const void* buffer, std::size_t count);
 
-  // Sequential read from the current position (for readers that stream).
+  // Sequential read from the current position (for readers that stream):
+  // the number of bytes read, 0 at the end, -1 on an error.
   long long Read(void* buffer, std::size_t count);
 
-  bool Truncate(std::uint64_t size);
-  bool Size(std::uint64_t* size) const;
+  Status Truncate(std::uint64_t size);
+  Status Size(std::uint64_t* size) const;
   // Flushes the file's data to the storage device (fsync).
-  bool Sync();
+  Status Sync();
 
   // The path the file was opened by (for messages).
   const std::string& path() const { return path_; }
 
  private:
-  friend bool ReplaceFileContents(const std::string&, const std::string&, unsigned);
+  friend Status ReplaceFileContents(const std::string&, const std::string&, unsigned);
   friend class FilesBelowRoot;  // opens files relative to a folder it holds
   // OpenForReading of the entry name inside the folder open as dir (a
   // descriptor, or AT_FDCWD with a whole path); native_path names it in
   // messages.
-  bool OpenForReadingIn(int dir, const char* name, const std::string& native_path);
-  bool Fail(int number) const;
+  Status OpenForReadingIn(int dir, const char* name, const std::string& native_path);
+  Status Fail(int number) const;
   int fd_ = -1;
   std::string path_;
 };
@@ -112,29 +111,28 @@ class File {
 // over the path, so that a reader (or a crash) sees the old file or the new
 // one, never a part. A link is followed: the file it points to is replaced.
 // An existing file keeps its permission bits; a new one gets new_file_mode
-// less the umask. False when anything failed; the old file is then unchanged.
-bool ReplaceFileContents(const std::string& native_path, const std::string& data,
+// less the umask. On a failure the old file is unchanged.
+Status ReplaceFileContents(const std::string& native_path, const std::string& data,
                          unsigned new_file_mode);
 
 // Reads at most max_bytes from the start of a regular file (never a FIFO,
-// socket or device) into *out. False when it cannot be opened or read.
-bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out);
+// socket or device) into *out. Fails when it cannot be opened or read.
+Status ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out);
 
-// Deletes a file. False when it did not exist or could not be removed.
-bool RemoveFile(const std::string& native_path);
+// Deletes a file. Fails when it did not exist or could not be removed.
+Status RemoveFile(const std::string& native_path);
 
 // Renames a file over another of the same folder in one step (a reader or a
 // crash sees the old file or the new one) and makes the rename durable.
-// False (the error recorded) when the rename failed.
-bool ReplaceFileWith(const std::string& native_path, const std::string& replacement_path);
+// Fails when the rename failed.
+Status ReplaceFileWith(const std::string& native_path, const std::string& replacement_path);
 
 // Creates a folder and any missing parents, each with mode 0700 whatever the
 // umask, so that the user's indexes, settings and finds are private to the
 // user. Folders that already exist keep their mode (they may be folders the
-// user chose and shares). True when the folder exists afterwards; a failure
-// is recorded as the last file error. Every folder the system creates is
-// created here.
-bool CreateFolders(const std::string& native_path);
+// user chose and shares). Succeeds when the folder exists afterwards.
+// Every folder the system creates is created here.
+Status CreateFolders(const std::string& native_path);
 
 // True when something (of any kind) exists at the path; links not followed.
 bool PathExists(const std::string& native_path);

@@ -1,6 +1,7 @@
 // File operations on POSIX: open(2) with flock(2) for exclusive use,
-// pread/pwrite with retries on EINTR. Every failure records errno (or one of
-// this layer's numbers) and the path as the thread's last file error.
+// pread/pwrite with retries on EINTR. Every failure is made by Failure
+// below: a Status from PosixError, also kept as the thread's last file
+// error for the callers that read it there.
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,7 +25,30 @@ thread_local FileError last_error;
 
 constexpr auto kLockRetryPause = std::chrono::milliseconds(20);
 
+Status Failure(int number, const std::string& path) {
+  RecordFileError(number, path);
+  return PosixError(number, path);
+}
+
 }  // namespace
+
+Status PosixError(int code, std::string path) {
+  if (code == 0) return Status();
+  std::string text;
+  switch (code) {
+    case kErrorFileInUse: text = "in use by another process"; break;
+    case kErrorNotRegularFile: text = "not a regular file"; break;
+    case kErrorShortTransfer: text = "incomplete transfer"; break;
+    case kErrorUnusableFile: text = "damaged or of an unknown format"; break;
+    default: {
+      char buffer[256];
+      // GNU strerror_r returns the text, which may or may not be buffer.
+      text = ::strerror_r(code, buffer, sizeof buffer);
+      break;
+    }
+  }
+  return Status(code, std::move(path), std::move(text));
+}
 
 const FileError& LastFileError() { return last_error; }
 
@@ -40,20 +64,7 @@ bool RecordFileError(int number, const std::string& path) {
 }
 
 std::string DescribeFileError(const FileError& error) {
-  std::string text;
-  switch (error.number) {
-    case 0: return std::string();
-    case kErrorFileInUse: text = "in use by another process"; break;
-    case kErrorNotRegularFile: text = "not a regular file"; break;
-    case kErrorShortTransfer: text = "incomplete transfer"; break;
-    default: {
-      char buffer[256];
-      // GNU strerror_r returns the text, which may or may not be buffer.
-      text = ::strerror_r(error.number, buffer, sizeof buffer);
-      break;
-    }
-  }
-  return error.path.empty() ? text : error.path + ": " + text;
+  return PosixError(error.number, error.path).ToString();
 }
 
 File::~File() { Close(); }
@@ -72,21 +83,21 @@ File& File::operator=(File&& other) noexcept {
   return *this;
 }
 
-bool File::Fail(int number) const { return RecordFileError(number, path_); }
+Status File::Fail(int number) const { return Failure(number, path_); }
 
-bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms) {
+Status File::OpenAlways(const std::string& native_path, bool* existed, int lock_wait_ms) {
   Close();
   const auto deadline =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(lock_wait_ms, 0));
   for (;;) {
     struct stat st;
     const bool was_there = ::lstat(native_path.c_str(), &st) == 0;
-    if (was_there && S_ISDIR(st.st_mode)) return RecordFileError(EISDIR, native_path);
-    if (was_there && !S_ISREG(st.st_mode)) return RecordFileError(kErrorNotRegularFile, native_path);
+    if (was_there && S_ISDIR(st.st_mode)) return Failure(EISDIR, native_path);
+    if (was_there && !S_ISREG(st.st_mode)) return Failure(kErrorNotRegularFile, native_path);
     int fd = ::open(native_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
       // A link swapped in after the lstat above.
-      return RecordFileError(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
+      return Failure(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
     }
     for (;;) {
       if (::flock(fd, LOCK_EX | LOCK_NB) == 0) break;
@@ -94,7 +105,7 @@ bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wa
       if (error == EINTR) continue;
       if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
         ::close(fd);
-        return RecordFileError(error == EWOULDBLOCK ? kErrorFileInUse : error, native_path);
+        return Failure(error == EWOULDBLOCK ? kErrorFileInUse : error, native_path);
       }
       std::this_thread::sleep_for(kLockRetryPause);
     }
@@ -107,40 +118,39 @@ bool File::OpenAlways(const std::string& native_path, bool* existed, int lock_wa
       fd_ = fd;
       path_ = native_path;
       if (existed) *existed = was_there;
-      return true;
+      return Status();
     }
     ::close(fd);
-    if (std::chrono::steady_clock::now() >= deadline)
-      return RecordFileError(kErrorFileInUse, native_path);
+    if (std::chrono::steady_clock::now() >= deadline) return Failure(kErrorFileInUse, native_path);
   }
 }
 
-bool File::OpenForReading(const std::string& native_path) {
+Status File::OpenForReading(const std::string& native_path) {
   return OpenForReadingIn(AT_FDCWD, native_path.c_str(), native_path);
 }
 
-bool File::OpenForReadingIn(int dir, const char* name, const std::string& native_path) {
+Status File::OpenForReadingIn(int dir, const char* name, const std::string& native_path) {
   Close();
   auto kind_error = [](const struct stat& st) {
     return S_ISDIR(st.st_mode) ? EISDIR : S_ISREG(st.st_mode) ? 0 : kErrorNotRegularFile;
   };
   struct stat st;
-  if (::fstatat(dir, name, &st, 0) != 0) return RecordFileError(errno, native_path);
-  if (const int error = kind_error(st)) return RecordFileError(error, native_path);
+  if (::fstatat(dir, name, &st, 0) != 0) return Failure(errno, native_path);
+  if (const int error = kind_error(st)) return Failure(error, native_path);
   // O_NONBLOCK keeps an open of a FIFO that replaced the file meanwhile from
   // waiting for a writer; the check of the opened file then refuses it.
   int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return RecordFileError(errno, native_path);
+  if (fd < 0) return Failure(errno, native_path);
   const int error = ::fstat(fd, &st) != 0 ? errno : kind_error(st);
   if (error != 0) {
     ::close(fd);
-    return RecordFileError(error, native_path);
+    return Failure(error, native_path);
   }
   int flags = ::fcntl(fd, F_GETFL);
   if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
   fd_ = fd;
   path_ = native_path;
-  return true;
+  return Status();
 }
 
 void File::Close() {
@@ -151,31 +161,38 @@ void File::Close() {
   path_.clear();
 }
 
-long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
-  if (fd_ < 0) {
-    Fail(EBADF);
-    return -1;
-  }
-  std::size_t done = 0;
+Status File::ReadSome(std::uint64_t offset, void* buffer, std::size_t count,
+                      std::size_t* moved) {
+  *moved = 0;
+  if (fd_ < 0) return Fail(EBADF);
   auto* out = static_cast<char*>(buffer);
-  while (done < count) {
-    ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
+  while (*moved < count) {
+    ssize_t n = ::pread(fd_, out + *moved, count - *moved, static_cast<off_t>(offset + *moved));
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail(errno);
-      return -1;
+      return Fail(errno);
     }
     if (n == 0) break;
-    done += static_cast<std::size_t>(n);
+    *moved += static_cast<std::size_t>(n);
   }
-  return static_cast<long long>(done);
+  return Status();
 }
 
-long long File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t count) {
-  if (fd_ < 0) {
-    Fail(EBADF);
-    return -1;
-  }
+long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
+  std::size_t moved = 0;
+  if (!ReadSome(offset, buffer, count, &moved).ok()) return -1;
+  return static_cast<long long>(moved);
+}
+
+Status File::ReadExact(std::uint64_t offset, void* buffer, std::size_t count) {
+  std::size_t moved = 0;
+  Status status = ReadSome(offset, buffer, count, &moved);
+  if (!status.ok() || moved == count) return status;
+  return Fail(kErrorShortTransfer);
+}
+
+Status File::WriteExact(std::uint64_t offset, const void* buffer, std::size_t count) {
+  if (fd_ < 0) return Fail(EBADF);
   std::size_t done = 0;
   auto* in = static_cast<const char*>(buffer);
   while (done < count) {
@@ -184,25 +201,12 @@ long long File::WriteAt(std::uint64_t offset, const void* buffer, std::size_t co
       // A write that ran into a full disk or a size limit moved part of the
       // data and then fails with ENOSPC, EFBIG or EDQUOT: that is the cause.
       if (errno == EINTR) continue;
-      Fail(errno);
-      return -1;
+      return Fail(errno);
     }
-    if (n == 0) break;
+    if (n == 0) return Fail(kErrorShortTransfer);
     done += static_cast<std::size_t>(n);
   }
-  return static_cast<long long>(done);
-}
-
-bool File::ReadExact(std::uint64_t offset, void* buffer, std::size_t count) {
-  const long long n = ReadAt(offset, buffer, count);
-  if (n < 0) return false;
-  return n == static_cast<long long>(count) || Fail(kErrorShortTransfer);
-}
-
-bool File::WriteExact(std::uint64_t offset, const void* buffer, std::size_t count) {
-  const long long n = WriteAt(offset, buffer, count);
-  if (n < 0) return false;
-  return n == static_cast<long long>(count) || Fail(kErrorShortTransfer);
+  return Status();
 }
 
 long long File::Read(void* buffer, std::size_t count) {
@@ -218,29 +222,30 @@ long long File::Read(void* buffer, std::size_t count) {
   }
 }
 
-bool File::Truncate(std::uint64_t size) {
+Status File::Truncate(std::uint64_t size) {
   if (fd_ < 0) return Fail(EBADF);
-  return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 || Fail(errno);
+  if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail(errno);
+  return Status();
 }
 
-bool File::Size(std::uint64_t* size) const {
+Status File::Size(std::uint64_t* size) const {
   if (fd_ < 0) return Fail(EBADF);
   struct stat st;
   if (::fstat(fd_, &st) != 0) return Fail(errno);
   *size = static_cast<std::uint64_t>(st.st_size);
-  return true;
+  return Status();
 }
 
-bool File::Sync() {
+Status File::Sync() {
   if (fd_ < 0) return Fail(EBADF);
   for (;;) {
-    if (::fsync(fd_) == 0) return true;
+    if (::fsync(fd_) == 0) return Status();
     if (errno != EINTR) return Fail(errno);
   }
 }
 
-bool ReplaceFileContents(const std::string& native_path, const std::string& data,
-                         unsigned new_file_mode) {
+Status ReplaceFileContents(const std::string& native_path, const std::string& data,
+                           unsigned new_file_mode) {
   std::string target = native_path;
   if (char* real = ::realpath(native_path.c_str(), nullptr)) {
     target = real;
@@ -250,7 +255,7 @@ bool ReplaceFileContents(const std::string& native_path, const std::string& data
   std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
   std::string temp = target.substr(0, slash + 1) + ".quindelo-XXXXXX";
   int fd = ::mkstemp(temp.data());
-  if (fd < 0) return false;
+  if (fd < 0) return Failure(errno, native_path);
   mode_t mode;
   struct stat st;
   if (::stat(target.c_str(), &st) == 0) {
@@ -262,14 +267,17 @@ bool ReplaceFileContents(const std::string& native_path, const std::string& data
   }
   File file;
   file.fd_ = fd;
-  bool ok = ::fchmod(fd, mode) == 0 && file.WriteExact(0, data.data(), data.size()) &&
-            ::fsync(fd) == 0;
+  file.path_ = native_path;
+  Status status = ::fchmod(fd, mode) == 0 ? file.WriteExact(0, data.data(), data.size())
+                                          : Failure(errno, native_path);
+  if (status.ok()) status = file.Sync();
   file.fd_ = -1;
-  ok = ::close(fd) == 0 && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
+  if (::close(fd) != 0 && status.ok()) status = Failure(errno, native_path);
+  if (status.ok() && ::rename(temp.c_str(), target.c_str()) != 0)
+    status = Failure(errno, native_path);
+  if (!status.ok()) {
     ::unlink(temp.c_str());
-    return false;
+    return status;
   }
   // Make the rename itself durable; a failure here does not undo the write.
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -277,31 +285,28 @@ bool ReplaceFileContents(const std::string& native_path, const std::string& data
     ::fsync(dir);
     ::close(dir);
   }
-  return true;
+  return Status();
 }
 
-bool ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out) {
+Status ReadFilePrefix(const std::string& native_path, std::size_t max_bytes, std::string* out) {
   File file;
-  if (!file.OpenForReading(native_path)) return false;
+  Status status = file.OpenForReading(native_path);
+  if (!status.ok()) return status;
   out->assign(max_bytes, '\0');
   std::size_t got = 0;
-  while (got < out->size()) {
-    long long n = file.Read(out->data() + got, out->size() - got);
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
+  status = file.ReadSome(0, out->data(), out->size(), &got);
   out->resize(got);
-  return true;
+  return status;
 }
 
-bool RemoveFile(const std::string& native_path) {
-  return ::unlink(native_path.c_str()) == 0 || RecordFileError(errno, native_path);
+Status RemoveFile(const std::string& native_path) {
+  if (::unlink(native_path.c_str()) != 0) return Failure(errno, native_path);
+  return Status();
 }
 
-bool ReplaceFileWith(const std::string& native_path, const std::string& replacement_path) {
+Status ReplaceFileWith(const std::string& native_path, const std::string& replacement_path) {
   if (::rename(replacement_path.c_str(), native_path.c_str()) != 0)
-    return RecordFileError(errno, native_path);
+    return Failure(errno, native_path);
   const std::size_t slash = native_path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : native_path.substr(0, slash + 1);
   int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -309,10 +314,10 @@ bool ReplaceFileWith(const std::string& native_path, const std::string& replacem
     ::fsync(dir);
     ::close(dir);
   }
-  return true;
+  return Status();
 }
 
-bool CreateFolders(const std::string& native_path) {
+Status CreateFolders(const std::string& native_path) {
   // Each missing folder is made and then set to exactly 0700: the umask can
   // only take bits away from mkdir's mode, and one that takes the owner's
   // own bits (0277) would leave a folder nobody can write into.
@@ -321,17 +326,16 @@ bool CreateFolders(const std::string& native_path) {
     if (pos < native_path.size() && native_path[pos] != '/') continue;
     const std::string part = native_path.substr(0, pos);
     if (::mkdir(part.c_str(), 0700) == 0) {
-      if (::chmod(part.c_str(), 0700) != 0) return RecordFileError(errno, part);
+      if (::chmod(part.c_str(), 0700) != 0) return Failure(errno, part);
     } else if (errno != EEXIST) {
       // A folder that exists may still refuse mkdir (EACCES, EROFS).
       const int error = errno;
-      if (::stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        return RecordFileError(error, part);
-      }
+      if (::stat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return Failure(error, part);
     }
   }
-  if (::stat(native_path.c_str(), &st) != 0) return RecordFileError(errno, native_path);
-  return S_ISDIR(st.st_mode) || RecordFileError(ENOTDIR, native_path);
+  if (::stat(native_path.c_str(), &st) != 0) return Failure(errno, native_path);
+  if (!S_ISDIR(st.st_mode)) return Failure(ENOTDIR, native_path);
+  return Status();
 }
 
 bool PathExists(const std::string& native_path) {

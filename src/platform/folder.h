@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace quindelo::platform {
 
 class File;  // file.h
@@ -140,13 +142,13 @@ class FilesBelowRoot {
   FilesBelowRoot& operator=(const FilesBelowRoot&) = delete;
 
   // Makes native_root the root (links on the way to it are followed), unless
-  // it already is. False when it cannot be opened.
-  bool SetRoot(const std::string& native_root);
+  // it already is. Fails when it cannot be opened.
+  Status SetRoot(const std::string& native_root);
 
   // Opens the file at native_path (absolute, below the root) into *file.
-  // False, the cause recorded as the last file error, when it cannot be
-  // opened under these rules or lies outside the root.
-  bool OpenForReading(const std::string& native_path, File* file);
+  // Fails when it cannot be opened under these rules, or with EXDEV when it
+  // lies outside the root.
+  Status OpenForReading(const std::string& native_path, File* file);
 
   // Lets go of the root and the open folder; the next SetRoot opens it again.
   void Close();

@@ -23,6 +23,13 @@
 namespace quindelo::platform {
 namespace {
 
+// Failures of FilesBelowRoot: a Status, and the thread's last file error for
+// the callers that still read it.
+Status Failure(int number, const std::string& path) {
+  RecordFileError(number, path);
+  return PosixError(number, path);
+}
+
 std::uint64_t ToFileTime(const struct timespec& t) {
   if (t.tv_sec < 0) return 0;
   return kUnixEpochAsFileTime + static_cast<std::uint64_t>(t.tv_sec) * 10000000ull +
@@ -420,23 +427,23 @@ void FilesBelowRoot::CloseFolder() {
   folder_.clear();
 }
 
-bool FilesBelowRoot::SetRoot(const std::string& native_root) {
+Status FilesBelowRoot::SetRoot(const std::string& native_root) {
   const std::string root = WithFinalSlash(native_root);
-  if (root_fd_ >= 0 && root == root_) return true;
+  if (root_fd_ >= 0 && root == root_) return Status();
   CloseFolder();
   if (root_fd_ >= 0) ::close(root_fd_);
   root_ = root;
   root_fd_ = OpenRoot(root_, &root_device_, nullptr);
-  if (root_fd_ < 0) return RecordFileError(errno, native_root);
-  return true;
+  if (root_fd_ < 0) return Failure(errno, native_root);
+  return Status();
 }
 
-bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) {
+Status FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) {
   file->Close();
-  if (root_fd_ < 0) return RecordFileError(EBADF, native_path);
+  if (root_fd_ < 0) return Failure(EBADF, native_path);
   if (native_path.size() <= root_.size() || native_path.compare(0, root_.size(), root_) != 0 ||
       native_path.back() == '/')
-    return RecordFileError(EXDEV, native_path);
+    return Failure(EXDEV, native_path);
   const std::size_t slash = native_path.rfind('/');
   const std::size_t folder_length = slash + 1 - root_.size();  // with its final slash
   int dir = root_fd_;
@@ -446,7 +453,7 @@ bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) 
       CloseFolder();
       const int fd = OpenFolderBeneath(
           root_fd_, native_path.substr(root_.size(), folder_length - 1), root_device_);
-      if (fd < 0) return RecordFileError(errno, native_path);
+      if (fd < 0) return Failure(errno, native_path);
       folder_fd_ = fd;
       folder_.assign(native_path, root_.size(), folder_length);
     }

@@ -23,6 +23,10 @@ struct MountEntry {
 // unreadable table gives none.
 std::vector<MountEntry> ReadMountTable();
 
+// The same over the text of a mountinfo file (ReadMountTable reads
+// /proc/self/mountinfo and hands it here).
+std::vector<MountEntry> ParseMountTable(const std::string& text);
+
 // A field of the table with its escapes (\ooo, written for blanks, tabs,
 // newlines and backslashes) turned back into the characters.
 std::string UnescapeMountField(const std::string& field);

@@ -22,8 +22,15 @@ std::string UnescapeMountField(const std::string& s) {
 }
 
 std::vector<MountEntry> ReadMountTable() {
-  std::vector<MountEntry> mounts;
   std::ifstream in("/proc/self/mountinfo");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return ParseMountTable(text.str());
+}
+
+std::vector<MountEntry> ParseMountTable(const std::string& text) {
+  std::vector<MountEntry> mounts;
+  std::istringstream in(text);
   std::string line;
   while (std::getline(in, line)) {
     // id parent major:minor root point options [optional fields...] - type source ...

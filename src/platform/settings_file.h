@@ -13,8 +13,8 @@
 // processes at once are taken one at a time (an exclusive lock on a lock file
 // beside the settings file, held while the file is read, changed and
 // rewritten, and deleted by its last holder), so every write that reports
-// success is kept. A write that cannot take the lock within a few seconds
-// fails and changes nothing; the last file error (file.h) is then
+// success is kept. A write that cannot take the lock within the lock wait
+// (SettingsLockWait, 5 s) fails and changes nothing; the last file error (file.h) is then
 // kErrorFileInUse on the lock file's path. Reads do not take the lock file:
 // they see the file as it was before a rewrite or after it.
 //
@@ -48,6 +48,7 @@
 // or "#", and either with blanks at its start or end.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -61,6 +62,12 @@ inline constexpr std::size_t kSettingsMaxFileSize = 4 * 1024 * 1024;
 
 // Full path of the settings file for the current environment.
 std::string SettingsFilePath();
+
+// How long a write waits for another process's lock before it fails (5 s at
+// start). Tests that hold the lock on purpose shorten it; a write reads it
+// when it starts. Thread-safe.
+void SetSettingsLockWait(std::chrono::milliseconds wait);
+std::chrono::milliseconds SettingsLockWait();
 
 // False when the value is missing or is not of the asked type.
 bool SettingsReadString(const std::string& section, const std::string& name,

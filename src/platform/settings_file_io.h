@@ -12,9 +12,6 @@
 
 namespace quindelo::platform {
 
-// How long a write waits for another writer's lock before it fails.
-inline constexpr int kSettingsLockWaitMs = 5000;
-
 // Reads the settings file whole into *text. A missing file (or folder) reads
 // as empty text. False when the file exists but is not a regular file, cannot
 // be read or is larger than kSettingsMaxFileSize: a write must then leave it
@@ -29,10 +26,10 @@ bool WriteSettingsText(const std::string& text);
 
 // Held around each read, change and rewrite of the settings file so that
 // writers in other processes neither overwrite this one's change nor have
-// theirs overwritten. Waits up to kSettingsLockWaitMs for another holder;
+// theirs overwritten. Waits up to SettingsLockWait() for another holder;
 // when the lock is not taken in that time, held() is false and the cause is
 // recorded as the last file error (kErrorFileInUse on the lock file's path),
-// and the caller must not write. Released when destroyed. Readers do not
+// and the caller must not write (status() says why). Released when destroyed. Readers do not
 // take it: the file is always replaced whole.
 class SettingsWriteLock {
  public:
@@ -42,9 +39,11 @@ class SettingsWriteLock {
   SettingsWriteLock& operator=(const SettingsWriteLock&) = delete;
 
   bool held() const { return file_.IsOpen(); }
+  const Status& status() const { return status_; }
 
  private:
   File file_;
+  Status status_;
   std::string path_;
 };
 

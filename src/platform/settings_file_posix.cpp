@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -23,6 +24,8 @@ constexpr char kFolderName[] = "Pemblet Software";
 constexpr char kFileName[] = "Quindelo.conf";
 constexpr char kLockSuffix[] = ".lock";
 constexpr auto kLockRetryPause = std::chrono::milliseconds(2);
+
+std::atomic<std::int64_t> g_lock_wait_ms{5000};
 
 std::string ConfigHome() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -47,6 +50,10 @@ std::string ConfigHome() {
 std::string FolderPath() { return ConfigHome() + "/" + kFolderName; }
 
 }  // namespace
+
+void SetSettingsLockWait(std::chrono::milliseconds wait) { g_lock_wait_ms = wait.count(); }
+
+std::chrono::milliseconds SettingsLockWait() { return std::chrono::milliseconds(g_lock_wait_ms); }
 
 std::string SettingsFilePath() {
   return ConfigHome() + "/" + kFolderName + "/" + kFileName;
@@ -83,8 +90,7 @@ bool ReadSettingsText(std::string* text) {
 
 bool WriteSettingsText(const std::string& text) {
   std::string folder = FolderPath();
-  if (!CreateFolders(folder)) return false;
-  return ReplaceFileContents(folder + "/" + kFileName, text, 0600);
+  return CreateFolders(folder).ok() && ReplaceFileContents(folder + "/" + kFileName, text, 0600).ok();
 }
 
 // The lock is a flock on "Quindelo.conf.lock" beside the file, created 0600
@@ -101,12 +107,11 @@ bool WriteSettingsText(const std::string& text) {
 // of milliseconds (File::OpenAlways's own wait) would seldom find it free;
 // it looks every kLockRetryPause instead.
 SettingsWriteLock::SettingsWriteLock() : path_(SettingsFilePath() + kLockSuffix) {
-  if (!CreateFolders(FolderPath())) return;
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettingsLockWaitMs);
-  while (!file_.OpenAlways(path_, nullptr, 0)) {
-    if (LastFileError().number != kErrorFileInUse || std::chrono::steady_clock::now() >= deadline)
-      return;
+  status_ = CreateFolders(FolderPath());
+  if (!status_.ok()) return;
+  const auto deadline = std::chrono::steady_clock::now() + SettingsLockWait();
+  while (!(status_ = file_.OpenAlways(path_, nullptr, 0)).ok()) {
+    if (status_.code() != kErrorFileInUse || std::chrono::steady_clock::now() >= deadline) return;
     std::this_thread::sleep_for(kLockRetryPause);
   }
 }

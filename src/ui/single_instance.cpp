@@ -69,7 +69,7 @@ SingleInstance::Role SingleInstance::Start(const std::string& saved_find,
   // Held from the first connect until listening: another start waits here,
   // so a socket file that refuses while we hold the lock has no owner.
   platform::File lock;
-  const bool locked = lock.OpenAlways(ToNative(server_path) + ".lock", nullptr, kLockWaitMs);
+  const bool locked = lock.OpenAlways(ToNative(server_path) + ".lock", nullptr, kLockWaitMs).ok();
 
   for (int attempt = 0; attempt < kListenAttempts; ++attempt) {
     QLocalSocket probe;

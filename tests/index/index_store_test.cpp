@@ -106,7 +106,7 @@ TEST(IndexStoreLayout, SizeCheckToleratesOnlyLostPadding) {
   for (std::size_t cut = 1; cut <= 8; ++cut) {
     test::WriteRaw(path, std::vector<std::uint8_t>(clean.begin(), clean.end() - cut));
     IndexStore store;
-    EXPECT_EQ(store.Open(path), cut < 8) << "cut " << cut;
+    EXPECT_EQ(store.Open(path).ok(), cut < 8) << "cut " << cut;
     if (cut < 8) {
       std::vector<std::uint8_t> want = MakeBlock(4, 193);
       want.resize(193);
@@ -576,18 +576,16 @@ TEST(IndexStoreLock, SecondOpenWaitsForTheHolderThenSaysInUse) {
 
   IndexStore second;
   second.set_lock_wait(std::chrono::milliseconds(100));
-  platform::ClearFileError();
-  EXPECT_FALSE(second.Open(path));
-  EXPECT_EQ(platform::LastFileError().number, platform::kErrorFileInUse);
-  EXPECT_EQ(platform::DescribeFileError(platform::LastFileError()),
-            path + ": in use by another process");
+  const platform::Status refused = second.Open(path);
+  EXPECT_EQ(refused.code(), platform::kErrorFileInUse);
+  EXPECT_EQ(refused.ToString(), path + ": in use by another process");
 
   second.set_lock_wait(std::chrono::seconds(20));
   std::thread release([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     holder.Close();
   });
-  const bool opened = second.Open(path);
+  const bool opened = second.Open(path).ok();
   release.join();
   ASSERT_TRUE(opened);
   EXPECT_FALSE(second.is_new_file());

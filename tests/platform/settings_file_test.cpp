@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
 #include <cerrno>
 #include <cstdlib>
@@ -468,8 +469,11 @@ TEST(SettingsFileTest, WritersInSeveralProcessesLoseNothing) {
 
 // A writer that cannot take the lock in time fails with the lock file as the
 // recorded cause, changes nothing, and leaves the holder's lock file alone.
+// The lock wait is shortened from its 5 s: the test sits it out.
 TEST(SettingsFileTest, WriteFailsWhenTheLockStaysTaken) {
   ScopedTestEnv env;
+  const std::chrono::milliseconds old_wait = SettingsLockWait();
+  SetSettingsLockWait(std::chrono::milliseconds(50));
   ASSERT_TRUE(SettingsWriteInt("S", "A", 1));
   const std::string before = ReadWholeFile(SettingsFilePath());
   const std::string lock_path = SettingsFilePath() + ".lock";
@@ -486,6 +490,7 @@ TEST(SettingsFileTest, WriteFailsWhenTheLockStaysTaken) {
     EXPECT_TRUE(SettingsReadInt("S", "A", &v));  // reads never wait for the lock
   }
   EXPECT_TRUE(SettingsWriteInt("S", "B", 2));
+  SetSettingsLockWait(old_wait);
 }
 
 }  // namespace
