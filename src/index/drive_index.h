@@ -40,6 +40,7 @@
 #include "base/thread_annotations.h"
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
+#include "content/file_searcher.h"
 #include "index/drive_description.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
@@ -191,7 +192,7 @@ class DriveIndex {
   int DeliverQueued();
   void WaitForContentThreads();
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
-                        std::uint64_t* matcher_generation, platform::FilesBelowRoot* files);
+                        std::uint64_t* matcher_generation, FileSearcher* files);
 
   // Work of the phases.
   void IndexFind();

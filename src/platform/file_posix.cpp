@@ -143,6 +143,30 @@ bool File::OpenForReadingIn(int dir, const char* name, const std::string& native
   return true;
 }
 
+bool File::OpenRegularIn(int dir, const char* name, const std::string& native_path,
+                         std::uint64_t* size) {
+  Close();
+  struct stat st;
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return RecordFileError(errno, native_path);
+  if (!S_ISREG(st.st_mode))
+    return RecordFileError(S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegularFile, native_path);
+  // O_NOFOLLOW refuses a link swapped in since, O_NONBLOCK keeps the open of
+  // a FIFO swapped in from waiting for a writer. The flag stays: reads of a
+  // regular file do not heed it (ReadAt clears it should one ever answer
+  // EAGAIN).
+  const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  if (fd < 0) return RecordFileError(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    return RecordFileError(S_ISREG(st.st_mode) ? error : kErrorNotRegularFile, native_path);
+  }
+  fd_ = fd;
+  path_ = native_path;
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     ::close(fd_);  // also releases the flock
@@ -162,6 +186,14 @@ long long File::ReadAt(std::uint64_t offset, void* buffer, std::size_t count) {
     ssize_t n = ::pread(fd_, out + done, count - done, static_cast<off_t>(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
+      // A file opened with O_NONBLOCK (OpenRegularIn) on a file system that
+      // heeds it for regular files: the flag goes and the read is retried.
+      if (errno == EAGAIN) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK) != 0 && ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == 0)
+          continue;
+        errno = EAGAIN;
+      }
       Fail(errno);
       return -1;
     }

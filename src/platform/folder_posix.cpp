@@ -431,7 +431,8 @@ bool FilesBelowRoot::SetRoot(const std::string& native_root) {
   return true;
 }
 
-bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) {
+bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file,
+                                    std::uint64_t* size) {
   file->Close();
   if (root_fd_ < 0) return RecordFileError(EBADF, native_path);
   if (native_path.size() <= root_.size() || native_path.compare(0, root_.size(), root_) != 0 ||
@@ -452,7 +453,7 @@ bool FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) 
     }
     dir = folder_fd_;
   }
-  return file->OpenForReadingIn(dir, native_path.c_str() + slash + 1, native_path);
+  return file->OpenRegularIn(dir, native_path.c_str() + slash + 1, native_path, size);
 }
 
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {
