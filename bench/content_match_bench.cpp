@@ -1,5 +1,5 @@
-// Content matching over the headers in /usr/include: one pass of MatchFile
-// over every regular file per iteration, reported as bytes of files covered
+// Content matching over the headers in /usr/include: one pass of a
+// FileSearcher rooted there over every regular file per iteration, reported as bytes of files covered
 // per second (files are warm in the page cache after the first pass).
 //
 // Hostile texts for words with stars: the matcher is fed from memory (no
@@ -14,7 +14,7 @@
 //                                 every "a" is a candidate) on words of "a"
 //   BM_ManyStarsOnA:              128 stars on 1 MiB of "a" words
 //   BM_StopLatency/<word>:        time from a stop request to the return of
-//                                 SearchFile while it reads a 256 MiB file of
+//                                 FileSearcher::Search while it reads a 256 MiB file of
 //                                 mixed text (written to $TMPDIR, removed at exit)
 #include <benchmark/benchmark.h>
 
@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "content/content_matcher.h"
+#include "content/file_searcher.h"
 
 namespace {
 
@@ -65,11 +66,13 @@ void MatchAll(benchmark::State& state, const char* expression_text) {
     return;
   }
   quindelo::ContentMatcher matcher(expression);
+  quindelo::FileSearcher searcher;
+  searcher.SetRoot("/usr/include");
   std::int64_t found = 0;
   for (auto _ : state) {
     found = 0;
     for (const std::string& path : corpus.paths) {
-      if (matcher.MatchFile(path, nullptr)) ++found;
+      if (searcher.Search(path, &matcher, {}, nullptr) == quindelo::FileSearcher::Result::kMatch) ++found;
     }
     benchmark::DoNotOptimize(found);
   }
@@ -219,12 +222,14 @@ void StopLatency(benchmark::State& state, const char* word) {
     return;
   }
   quindelo::ContentMatcher matcher(expression);
+  quindelo::FileSearcher searcher;
+  searcher.SetRoot(std::filesystem::path(path).parent_path().string());
   double worst = 0;
   int stopped = 0;
   for (auto _ : state) {
     std::atomic<bool> stop{false};
-    quindelo::ContentMatcher::FileResult result{};
-    std::thread search([&] { result = matcher.SearchFile(path, nullptr, [&] { return stop.load(); }); });
+    quindelo::FileSearcher::Result result{};
+    std::thread search([&] { result = searcher.Search(path, &matcher, [&] { return stop.load(); }, nullptr); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto asked = std::chrono::steady_clock::now();
     stop = true;
@@ -232,7 +237,7 @@ void StopLatency(benchmark::State& state, const char* word) {
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
     state.SetIterationTime(seconds);
     worst = std::max(worst, seconds);
-    if (result == quindelo::ContentMatcher::FileResult::kStopped) ++stopped;
+    if (result == quindelo::FileSearcher::Result::kStopped) ++stopped;
   }
   state.counters["worst_ms"] = worst * 1000;
   state.counters["stopped"] = stopped;

@@ -8,7 +8,10 @@
 # (a word without capitals matches any letter case; a string with capitals
 # matches exactly, so the peers get the same flags). It prints the number of
 # files each tool reports, the mean wall times with their ratios to the
-# finder, and each tool's peak memory (maximum resident set size).
+# finder, and each tool's peak memory (maximum resident set size). When
+# strace is installed, it also counts the system calls of one run of the
+# word query per tool (threads included) and prints them per regular file
+# below the folder.
 #
 # Usage: bench/content_vs_rg.sh [folder]
 # The finder is build/bin/quindelo-find; when it is missing, the peers are
@@ -113,3 +116,26 @@ string_runs+=(rg "rg -l -F $(q "$STRING") $(q "$ROOT")" grep "grep -rlF $(q "$ST
 
 compare "whole word, any case: $WORD" "${word_runs[@]}"
 compare "quoted string, exact case: $STRING" "${string_runs[@]}"
+
+# System calls of one run of a shell command (every thread's).
+syscall_count() {
+  local out
+  out=$(mktemp)
+  strace -f -c -o "$out" sh -c "$1" >/dev/null 2>&1 || true
+  awk '$NF == "total" {print $4}' "$out"
+  rm -f "$out"
+}
+
+if command -v strace >/dev/null 2>&1; then
+  files=$(find "$ROOT" -type f 2>/dev/null | wc -l)
+  echo
+  echo "=== system calls per regular file, whole word query ($files regular files in $ROOT) ==="
+  for ((i = 0; i < ${#word_runs[@]}; i += 2)); do
+    calls=$(syscall_count "${word_runs[$((i + 1))]}")
+    python3 -c "import sys; c, f = int(sys.argv[2] or 0), int(sys.argv[3]); print(f'{sys.argv[1]:<10} {c / max(f, 1):6.2f}   ({c} calls)')" \
+      "${word_runs[$i]}" "$calls" "$files"
+  done
+else
+  echo
+  echo "NOTE: strace is missing (apt-get install strace); system calls are not counted."
+fi

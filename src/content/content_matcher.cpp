@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/ascii.h"
-#include "platform/file.h"
-#include "platform/folder.h"
 
 namespace quindelo {
 
@@ -64,42 +62,6 @@ constexpr int kNearReach = 8;    // misses allowed between NEAR operands
 constexpr int kHyphenReach = 1;  // misses allowed between hyphen operands
 
 inline bool IsWordEndByte(unsigned char c) { return IsAlnum(c) || c == '_'; }
-
-// The reader: owns the open file and hands out its bytes block by block.
-// The size is taken once at open; a file that delivers fewer bytes than
-// that is a read failure.
-class FileBlockReader {
- public:
-  enum Result { kBlock, kEnd, kError };
-
-  bool Open(const std::string& native_path, platform::FilesBelowRoot* files) {
-    // Links are followed to regular files only (OpenForReading); through
-    // files, no link on the way to the file is.
-    if (!(files ? files->OpenForReading(native_path, &file_) : file_.OpenForReading(native_path)))
-      return false;
-    if (!file_.Size(&size_)) {
-      failed_to_size_ = true;
-    }
-    return true;
-  }
-
-  // Reads the next block (at most capacity bytes) into dest.
-  Result Next(char* dest, std::size_t capacity, std::size_t* count) {
-    if (failed_to_size_) return kError;
-    if (offset_ >= size_) return kEnd;
-    std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(capacity, size_ - offset_));
-    if (!file_.ReadExact(offset_, dest, n)) return kError;
-    offset_ += n;
-    *count = n;
-    return kBlock;
-  }
-
- private:
-  platform::File file_;
-  std::uint64_t size_ = 0;
-  std::uint64_t offset_ = 0;
-  bool failed_to_size_ = false;
-};
 
 }  // namespace
 
@@ -601,37 +563,6 @@ bool ContentMatcher::Propagate(int node, bool truth) {
     node = group;
   }
   return false;
-}
-
-bool ContentMatcher::MatchFile(const std::string& native_path, std::string* message) {
-  return SearchFile(native_path, message, {}) == FileResult::kMatch;
-}
-
-ContentMatcher::FileResult ContentMatcher::SearchFile(const std::string& native_path, std::string* message,
-                                                      const std::function<bool()>& stop_requested,
-                                                      platform::FilesBelowRoot* files) {
-  if (!expression_.compiled()) return FileResult::kNoMatch;
-  FileBlockReader reader;
-  if (!reader.Open(native_path, files)) return FileResult::kNoMatch;
-  Begin();
-  for (bool first = true;; first = false) {
-    if (!first && stop_requested && stop_requested()) return FileResult::kStopped;
-    std::size_t count = 0;
-    FileBlockReader::Result r = reader.Next(BlockSpace(), kBlockSize, &count);
-    if (r == FileBlockReader::kEnd) break;
-    if (r == FileBlockReader::kError) {
-      if (message) *message = "Unable to read " + native_path;
-      return FileResult::kNoMatch;
-    }
-    if (ScanBlock(count)) break;
-  }
-  return Finish() ? FileResult::kMatch : FileResult::kNoMatch;
-}
-
-bool MatchFile(const ContainingExpression& expression, const std::string& native_path,
-               std::string* message) {
-  ContentMatcher matcher(expression);
-  return matcher.MatchFile(native_path, message);
 }
 
 }  // namespace quindelo

@@ -5,8 +5,9 @@
 // is fed blocks of at most kBlockSize bytes, searches every word of the
 // expression in one pass driven by the expression's FirstCharTable, carries
 // each word found up the expression tree at once (Propagate), and reports as
-// soon as the value of the whole expression is known. MatchFile is the
-// reader: it owns the open file and feeds its blocks to a matcher.
+// soon as the value of the whole expression is known. FileSearcher
+// (content/file_searcher.h) is the reader: it owns the open file and reads
+// its blocks straight into the matcher's block space.
 //
 // Answers never depend on how the text is cut into blocks. A word is
 // verified at a position only when every byte its verification may read is
@@ -32,18 +33,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include "content/containing_expression.h"
 
 namespace quindelo {
-
-namespace platform {
-class FilesBelowRoot;  // platform/folder.h
-}
 
 class ContentMatcher {
  public:
@@ -53,36 +48,17 @@ class ContentMatcher {
   // Bytes from the start of a NEAR or hyphen chain within which it must end.
   static constexpr std::size_t kChainReach = 65536;
 
-  enum class FileResult { kNoMatch, kMatch, kStopped };
-
   // Keeps a private copy of expression. An uncompiled expression never
   // matches. The read buffer is allocated on first use and reused.
   explicit ContentMatcher(const ContainingExpression& expression);
   ContentMatcher(const ContentMatcher&) = delete;
   ContentMatcher& operator=(const ContentMatcher&) = delete;
 
-  // Reads the file at native_path and returns true when its contents satisfy
-  // the expression. A link is followed when it leads to a regular file;
-  // anything else (a folder, FIFO, socket or device, directly or through a
-  // link) is never opened and is not a match. A file that cannot be opened
-  // is simply not a match and *message is left untouched. When a read fails or the file turns out
-  // shorter than its size said, *message (may be null) becomes
-  // "Unable to read <native_path>" and the result is false.
-  bool MatchFile(const std::string& native_path, std::string* message);
+  // False when the expression did not compile: the matcher then never
+  // matches, whatever it is fed.
+  bool compiled() const { return expression_.compiled(); }
 
-  // MatchFile that asks stop_requested (may be empty) before reading each
-  // block after the first and gives up with kStopped, reading no further,
-  // as soon as it answers true. A search of any file therefore stops within
-  // the time one block takes.
-  // With files (may be null), the file is opened through it: reached from
-  // its root without following a link on the way, so that a file whose
-  // folder was swapped for a link (to a folder outside the drive, say) is
-  // not read and is not a match.
-  FileResult SearchFile(const std::string& native_path, std::string* message,
-                        const std::function<bool()>& stop_requested,
-                        platform::FilesBelowRoot* files = nullptr);
-
-  // Streaming interface (MatchFile is built on it):
+  // Streaming interface:
   //   Begin(); repeat { write up to kBlockSize bytes at BlockSpace();
   //   if (ScanBlock(n)) break; }  result = Finish();
   // Starts a new scan: group states take their initial values and every
@@ -201,9 +177,5 @@ class ContentMatcher {
   std::uint16_t state_[kMaxExpressionNodes] = {};
   std::size_t next_[kFirstCharTableSize] = {};  // buffer offsets; 0 = stale
 };
-
-// Convenience: a one-off ContentMatcher over a copy of expression.
-bool MatchFile(const ContainingExpression& expression, const std::string& native_path,
-               std::string* message);
 
 }  // namespace quindelo

@@ -460,7 +460,7 @@ void DriveIndex::WaitForContentThreads() {
 // taking paths (the find was stopped or has no content expression).
 bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
                                   std::uint64_t* matcher_generation,
-                                  platform::FilesBelowRoot* files) {
+                                  FileSearcher* files) {
   auto active = [this] {
     FindPhase r = requested_phase_;
     return r != FindPhase::kStopped && r != FindPhase::kIdle;
@@ -488,8 +488,8 @@ bool DriveIndex::SearchQueuedPath(const std::string& path, std::unique_ptr<Conte
       };
       // A root that cannot be opened leaves every file unread.
       files->SetRoot(native_root_);
-      if ((*matcher)->SearchFile(platform::NativePathBelow(native_root_, path), &unused,
-                                 stop_requested, files) == ContentMatcher::FileResult::kMatch &&
+      if (files->Search(platform::NativePathBelow(native_root_, path), matcher->get(), stop_requested,
+                        &unused) == FileSearcher::Result::kMatch &&
           active())
         Post(FoundName{Reported(path)});
     }
@@ -501,7 +501,7 @@ void DriveIndex::ContentThread(int number) {
   std::unique_ptr<ContentMatcher> matcher;
   std::uint64_t matcher_generation = 0;
   // The drive's files, reached from its root without following a link.
-  platform::FilesBelowRoot files;
+  FileSearcher files;
   std::string path;
   std::vector<char> buffer(kMaxReportedPath);
   std::size_t size = 0;

@@ -65,6 +65,7 @@
 #include "base/thread_annotations.h"
 #include "content/containing_expression.h"
 #include "content/content_matcher.h"
+#include "content/file_searcher.h"
 #include "index/drive_description.h"
 #include "index/find_request.h"
 #include "index/find_run.h"
@@ -216,7 +217,7 @@ class DriveIndex {
   // Waits until no content thread works on a queued path.
   void WaitForContentThreads() EXCLUDES(phase_lock_);
   bool SearchQueuedPath(const std::string& path, std::unique_ptr<ContentMatcher>* matcher,
-                        std::uint64_t* matcher_generation, platform::FilesBelowRoot* files);
+                        std::uint64_t* matcher_generation, FileSearcher* files);
 
   // Work of the phases.
   void IndexFind();

@@ -101,6 +101,13 @@ class File {
   // descriptor, or AT_FDCWD with a whole path); native_path names it in
   // messages.
   Status OpenForReadingIn(int dir, const char* name, const std::string& native_path);
+  // Opens the regular file name inside the folder open as dir without
+  // following a link (name itself being one included) and sets *size. The
+  // entry is examined before the open, so that nothing but a regular file is
+  // ever opened, and the open file is checked once (its kind and its size),
+  // so that an entry swapped meanwhile is not read.
+  Status OpenRegularIn(int dir, const char* name, const std::string& native_path,
+                       std::uint64_t* size);
   Status Fail(int number) const;
   int fd_ = -1;
   std::string path_;

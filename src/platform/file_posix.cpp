@@ -153,6 +153,30 @@ Status File::OpenForReadingIn(int dir, const char* name, const std::string& nati
   return Status();
 }
 
+Status File::OpenRegularIn(int dir, const char* name, const std::string& native_path,
+                           std::uint64_t* size) {
+  Close();
+  struct stat st;
+  if (::fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return Failure(errno, native_path);
+  if (!S_ISREG(st.st_mode))
+    return Failure(S_ISDIR(st.st_mode) ? EISDIR : kErrorNotRegularFile, native_path);
+  // O_NOFOLLOW refuses a link swapped in since, O_NONBLOCK keeps the open of
+  // a FIFO swapped in from waiting for a writer. The flag stays: reads of a
+  // regular file do not heed it (ReadAt clears it should one ever answer
+  // EAGAIN).
+  const int fd = ::openat(dir, name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+  if (fd < 0) return Failure(errno == ELOOP ? kErrorNotRegularFile : errno, native_path);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int error = errno;
+    ::close(fd);
+    return Failure(S_ISREG(st.st_mode) ? error : kErrorNotRegularFile, native_path);
+  }
+  fd_ = fd;
+  path_ = native_path;
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return Status();
+}
+
 void File::Close() {
   if (fd_ >= 0) {
     ::close(fd_);  // also releases the flock
@@ -170,6 +194,14 @@ Status File::ReadSome(std::uint64_t offset, void* buffer, std::size_t count,
     ssize_t n = ::pread(fd_, out + *moved, count - *moved, static_cast<off_t>(offset + *moved));
     if (n < 0) {
       if (errno == EINTR) continue;
+      // A file opened with O_NONBLOCK (OpenRegularIn) on a file system that
+      // heeds it for regular files: the flag goes and the read is retried.
+      if (errno == EAGAIN) {
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags >= 0 && (flags & O_NONBLOCK) != 0 && ::fcntl(fd_, F_SETFL, flags & ~O_NONBLOCK) == 0)
+          continue;
+        errno = EAGAIN;
+      }
       return Fail(errno);
     }
     if (n == 0) break;

@@ -130,10 +130,15 @@ class FolderWalk {
 // Regular files below one root folder opened for reading, each reached from
 // the root by the names of its folders, never through a symbolic link and
 // never onto another file system than the root's: a file whose folder was
-// swapped for a link is not read. The file itself is opened as
-// File::OpenForReading opens it. The folder of the last file stays open, so
-// that consecutive files of one folder cost one lookup each. Not
-// thread-safe; one object per thread.
+// swapped for a link is not read. The file's own name is not followed
+// either: a link is never opened, whatever it leads to. Only a regular file
+// is ever opened (a FIFO, socket, device or folder is refused before the
+// open: opening a FIFO waits for a writer, opening a device can act on it),
+// and the open file is checked once more, so that an entry swapped for
+// anything else meanwhile is not read. The folder of the last file stays
+// open, so that consecutive files of one folder cost one lookup each; a file
+// costs one examination, one open and one check. Not thread-safe; one object
+// per thread.
 class FilesBelowRoot {
  public:
   FilesBelowRoot() = default;
@@ -145,10 +150,11 @@ class FilesBelowRoot {
   // it already is. Fails when it cannot be opened.
   Status SetRoot(const std::string& native_root);
 
-  // Opens the file at native_path (absolute, below the root) into *file.
-  // Fails when it cannot be opened under these rules, or with EXDEV when it
-  // lies outside the root.
-  Status OpenForReading(const std::string& native_path, File* file);
+  // Opens the file at native_path (absolute, below the root) into *file and
+  // sets *size to its size as the open file's check found it. Fails when it
+  // cannot be opened under these rules, or with EXDEV when it lies outside
+  // the root.
+  Status OpenForReading(const std::string& native_path, File* file, std::uint64_t* size);
 
   // Lets go of the root and the open folder; the next SetRoot opens it again.
   void Close();

@@ -438,7 +438,8 @@ Status FilesBelowRoot::SetRoot(const std::string& native_root) {
   return Status();
 }
 
-Status FilesBelowRoot::OpenForReading(const std::string& native_path, File* file) {
+Status FilesBelowRoot::OpenForReading(const std::string& native_path, File* file,
+                                      std::uint64_t* size) {
   file->Close();
   if (root_fd_ < 0) return Failure(EBADF, native_path);
   if (native_path.size() <= root_.size() || native_path.compare(0, root_.size(), root_) != 0 ||
@@ -459,7 +460,7 @@ Status FilesBelowRoot::OpenForReading(const std::string& native_path, File* file
     }
     dir = folder_fd_;
   }
-  return file->OpenForReadingIn(dir, native_path.c_str() + slash + 1, native_path);
+  return file->OpenRegularIn(dir, native_path.c_str() + slash + 1, native_path, size);
 }
 
 bool GetFileAttributes(const std::string& native_path, std::uint32_t* attributes) {

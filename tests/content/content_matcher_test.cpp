@@ -1,53 +1,47 @@
-// Matching file contents against compiled Containing expressions: word
-// boundaries and the sign rule, letter case, wildcards, NEAR and hyphen
-// chains, block boundaries, early exit, stop requests, links, and files that
-// cannot be read.
+// Matching bytes against compiled Containing expressions: word boundaries
+// and the sign rule, letter case, wildcards, NEAR and hyphen chains, block
+// boundaries, early exit, and copies on several threads. Reading files is
+// the file searcher's (file_searcher_test.cpp).
 #include "content/content_matcher.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/inotify.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <functional>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "support/test_env.h"
-
 namespace quindelo {
 namespace {
 
-using test::ScopedTestEnv;
-using test::WriteTextFile;
-
 class ContentMatcherTest : public ::testing::Test {
  protected:
-  // Writes contents to a file and matches it against expression.
+  // Matches contents against expression, fed in blocks of kBlockSize as a
+  // file is read. Answers must not depend on the cut: the same bytes fed in
+  // pieces of 4093 bytes (which cut words, chains and star runs at other
+  // places) must give the same answer.
   bool Matches(const std::string& expression, const std::string& contents) {
     ContainingExpression e;
     std::string error;
     EXPECT_TRUE(e.Compile(expression, &error)) << expression << ": " << error;
-    std::string path = env_.Path("file" + std::to_string(++files_));
-    WriteTextFile(path, contents);
-    std::string message;
-    bool found = MatchFile(e, path, &message);
-    EXPECT_EQ(message, "") << path;
-    // The streaming interface must agree with the file reader.
-    ContentMatcher streamed(e);
-    streamed.Begin();
-    streamed.ScanBytes(contents.data(), contents.size());
-    EXPECT_EQ(streamed.Finish(), found) << expression;
+    ContentMatcher m(e);
+    m.Begin();
+    m.ScanBytes(contents.data(), contents.size());
+    const bool found = m.Finish();
+    m.Begin();
+    for (std::size_t at = 0; at < contents.size(); at += kPiece) {
+      const std::size_t n = std::min(kPiece, contents.size() - at);
+      std::memcpy(m.BlockSpace(), contents.data() + at, n);
+      if (m.ScanBlock(n)) break;
+    }
+    EXPECT_EQ(m.Finish(), found) << expression << " fed in pieces of " << kPiece;
     return found;
   }
 
-  ScopedTestEnv env_;
-  int files_ = 0;
+  static constexpr std::size_t kPiece = 4093;
 };
 
 TEST_F(ContentMatcherTest, WholeWordsAndWordBoundaries) {
@@ -406,6 +400,15 @@ TEST_F(ContentMatcherTest, StopsAsSoonAsTheRootIsDecided) {
   std::string with_dog = "dog " + std::string(ContentMatcher::kBlockSize - 4, ' ');
   EXPECT_TRUE(x.ScanBytes(with_dog.data(), with_dog.size()));
   EXPECT_FALSE(x.Finish());
+
+  // An uncompiled expression is decided before any byte and never matches.
+  ContainingExpression failed;
+  ASSERT_FALSE(failed.Compile("(", nullptr));
+  ContentMatcher u(failed);
+  EXPECT_FALSE(u.compiled());
+  u.Begin();
+  EXPECT_TRUE(u.ScanBytes("text", 4));
+  EXPECT_FALSE(u.Finish());
 }
 
 TEST_F(ContentMatcherTest, BinaryFilesWithZeroBytes) {
@@ -418,122 +421,22 @@ TEST_F(ContentMatcherTest, BinaryFilesWithZeroBytes) {
   EXPECT_FALSE(Matches("needle NEAR haystack", data));
 }
 
-TEST_F(ContentMatcherTest, FilesThatCannotBeOpenedAreNotMatches) {
-  ContainingExpression e;
-  ASSERT_TRUE(e.Compile("NOT cat", nullptr));
-  std::string message;
-  EXPECT_FALSE(MatchFile(e, env_.Path("missing"), &message));
-  EXPECT_EQ(message, "");
-  test::MakeFolder(env_.Path("folder"));
-  EXPECT_FALSE(MatchFile(e, env_.Path("folder"), &message));
-  EXPECT_EQ(message, "");
-  // A FIFO without a writer is never opened (opening it would block).
-  std::string fifo = env_.Path("pipe");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  EXPECT_FALSE(MatchFile(e, fifo, &message));
-  EXPECT_EQ(message, "");
-  // An uncompiled expression never matches.
-  ContainingExpression failed;
-  EXPECT_FALSE(failed.Compile("(", nullptr));
-  WriteTextFile(env_.Path("plain"), "text");
-  EXPECT_FALSE(MatchFile(failed, env_.Path("plain"), &message));
-}
-
-// Links are followed to regular files only: a link to a FIFO, a device or a
-// folder is never opened (an open can act on a device), and nothing hangs.
-TEST_F(ContentMatcherTest, LinksAreSearchedOnlyWhenTheyLeadToRegularFiles) {
-  ContainingExpression e;
-  ASSERT_TRUE(e.Compile("needle", nullptr));
-  const std::string fifo = env_.Path("pipe"), folder = env_.Path("folder"), file = env_.Path("file.txt");
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  test::MakeFolder(folder);
-  WriteTextFile(file, "a needle here");
-  // Opens of the FIFO and the folder show up as inotify events.
-  int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  ASSERT_GE(watch, 0);
-  ASSERT_GE(inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
-  ASSERT_GE(inotify_add_watch(watch, folder.c_str(), IN_OPEN), 0);
-  struct Link {
-    const char* name;
-    std::string target;
-    bool matches;
-  };
-  const std::vector<Link> links = {
-      {"to_fifo", fifo, false},          {"to_zero", "/dev/zero", false},
-      {"to_folder", folder, false},      {"dangling", env_.Path("missing"), false},
-      {"to_file", file, true},
-  };
-  for (const Link& link : links) {
-    const std::string path = env_.Path(link.name);
-    ASSERT_EQ(symlink(link.target.c_str(), path.c_str()), 0) << link.name;
-    std::string message;
-    EXPECT_EQ(MatchFile(e, path, &message), link.matches) << link.name;
-    EXPECT_EQ(message, "") << link.name;
-  }
-  char events[4096];
-  EXPECT_LT(read(watch, events, sizeof(events)), 0) << "the FIFO or the folder was opened";
-  close(watch);
-}
-
-TEST_F(ContentMatcherTest, FileShorterThanItsSizeIsUnreadable) {
-  // Attribute files of sysfs claim 4096 bytes and deliver fewer, like a file
-  // that shrinks while it is read.
-  const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0 || st.st_size != 4096) GTEST_SKIP() << "no sysfs attribute";
-  ContainingExpression e;
-  ASSERT_TRUE(e.Compile("NOT zzz", nullptr));
-  std::string message;
-  EXPECT_FALSE(MatchFile(e, path, &message));
-  EXPECT_EQ(message, "Unable to read " + path);
-}
-
-// A stop request is asked for before every block after the first; once it
-// answers true the search gives up at once, reading no further block.
-TEST_F(ContentMatcherTest, StopRequestEndsTheSearchOfALargeFile) {
-  ContainingExpression e;
-  ASSERT_TRUE(e.Compile("needle OR a*a*a*b", nullptr));
-  const std::string path = env_.Path("large");
-  // Ten blocks, the word in the last.
-  std::string text;
-  while (text.size() < 10 * ContentMatcher::kBlockSize) text += std::string(200, 'a') + " ";
-  text.resize(10 * ContentMatcher::kBlockSize - 7);
-  WriteTextFile(path, text + " needle");
-  ContentMatcher m(e);
-  struct Row {
-    int stop_at_poll;  // 0: never
-    ContentMatcher::FileResult result;
-    int polls;  // asked before each read after the first, the one that finds the end too
-  };
-  const std::vector<Row> rows = {
-      {1, ContentMatcher::FileResult::kStopped, 1},
-      {3, ContentMatcher::FileResult::kStopped, 3},
-      {0, ContentMatcher::FileResult::kMatch, 10},
-  };
-  for (const Row& row : rows) {
-    int polls = 0;
-    std::function<bool()> stop = [&] { return ++polls == row.stop_at_poll; };
-    std::string message;
-    EXPECT_EQ(m.SearchFile(path, &message, stop), row.result) << row.stop_at_poll;
-    EXPECT_EQ(polls, row.polls) << row.stop_at_poll;
-    EXPECT_EQ(message, "");
-  }
-}
-
 TEST_F(ContentMatcherTest, CopiesScanOnSeveralThreads) {
   ContainingExpression e;
   ASSERT_TRUE(e.Compile("alpha NEAR beta OR gam*a", nullptr));
-  std::string hit = env_.Path("hit"), miss = env_.Path("miss");
-  WriteTextFile(hit, std::string(70000, ' ') + "alpha x beta");
-  WriteTextFile(miss, std::string(70000, ' ') + "alpha x y z w v u t s r q beta");
+  const std::string hit = std::string(70000, ' ') + "alpha x beta";
+  const std::string miss = std::string(70000, ' ') + "alpha x y z w v u t s r q beta";
   std::vector<int> results(8, -1);
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&, i] {
       ContentMatcher m(e);
+      const std::string& text = i % 2 ? hit : miss;
       int count = 0;
       for (int round = 0; round < 20; ++round) {
-        count += m.MatchFile(i % 2 ? hit : miss, nullptr) ? 1 : 0;
+        m.Begin();
+        m.ScanBytes(text.data(), text.size());
+        count += m.Finish() ? 1 : 0;
       }
       results[i] = count;
     });
