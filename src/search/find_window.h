@@ -41,7 +41,10 @@ class FindWindow {
 
   // ---- Any thread; never waits.
 
-  // Runs work on the window's thread after the calls made before it.
+  // Runs work on the window's thread after the calls made before it. The
+  // work refers to the driver: a window destroys its driver only where no
+  // such work can run any more (on its own thread, or once its queue is
+  // drained).
   virtual void RunLater(std::function<void()> work) = 0;
 
   // The message pane (pane 0) and the indicator pane (pane 1: "BUSY",

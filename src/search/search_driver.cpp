@@ -451,6 +451,7 @@ void SearchDriver::StartFind(FindRequest request) {
     request.refresh = refresh_;
     refresh_ = false;  // passed to this find only
     state_ = State::kRunning;
+    ++finds_started_;  // taken back below when the index refuses it
   }
   window_->FindActivityChanged();
   std::string error;
@@ -459,10 +460,8 @@ void SearchDriver::StartFind(FindRequest request) {
   bool post_refresh = false;
   {
     platform::MutexLock lock(&mutex_);
-    if (started) {
-      ++finds_started_;
-      return;
-    }
+    if (started) return;
+    --finds_started_;
     // The find never started, so no end (FindEnded) will come: a close or a
     // Refresh that deferred itself to that end is carried out here instead
     // of being lost.
@@ -620,6 +619,7 @@ IndexAnswer SearchDriver::OnFindEnd() {
     facts.was_running = state_ == State::kRunning;
     facts.stopped = !find_active_;
     facts.drive = open_drive_letter_;
+    facts.generation = results_generation_;
     if (deferred_ == Deferred::kClose || state_ == State::kClosing || state_ == State::kShutDown) {
       // The form asked to close during the find; it closes now.
       quiet = true;
@@ -653,12 +653,12 @@ IndexAnswer SearchDriver::OnFindEnd() {
   window_->RunLater([this, facts, details_were_deferred] {
     ShowFindEnd(facts);
     if (details_were_deferred) DetailsDue();
-    {
-      platform::MutexLock lock(&mutex_);
-      if (state_ == State::kEnding) state_ = State::kIdle;
-    }
-    cv_.notify_all();
     window_->FindActivityChanged();
+    // The last touch of the driver: a waiter for the end may destroy it
+    // once it sees the state.
+    platform::MutexLock lock(&mutex_);
+    if (state_ == State::kEnding) state_ = State::kIdle;
+    cv_.notify_all();
   });
   return kContinue;
 }
@@ -667,8 +667,9 @@ void SearchDriver::ShowFindEnd(const EndFacts& facts) {
   {
     platform::MutexLock lock(&mutex_);
     // The look-in text turned invalid: its fault stays on the status line,
-    // and the rows of this find went with the results it emptied.
-    if (look_in_fault_) return;
+    // and the rows of this find went with the results it emptied. Results
+    // emptied since the end arrived belong to the next find.
+    if (look_in_fault_ || facts.generation != results_generation_) return;
   }
   const FindEnd end = EndOfFind(facts, results_.row_count());
   ShowEnd(end);
@@ -800,6 +801,11 @@ void SearchDriver::HandOverRows(RowsDue due) {
 }
 
 void SearchDriver::DeliverRows(const std::vector<std::string>& paths, std::uint64_t generation) {
+  {
+    // Rows of results emptied since they were handed over go with them.
+    platform::MutexLock lock(&mutex_);
+    if (generation != results_generation_) return;
+  }
   const int before = results_.row_count();
   bool out_of_memory = false;
   const std::vector<RowRange> ranges = results_.Add(paths, &out_of_memory);

@@ -344,6 +344,7 @@ class SearchDriver : public IndexClient {
     bool medium_gone = false;  // the removable drive's medium went away
     std::string write_failure;
     char drive = ' ';
+    std::uint64_t generation = 0;  // of the results it ends
   };
   // Window thread: shows the end of a find with the rows it left.
   void ShowFindEnd(const EndFacts& facts) EXCLUDES(mutex_);

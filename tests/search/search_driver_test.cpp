@@ -837,13 +837,14 @@ TEST_P(DriverThreadsTest, RefreshDuringAFindRestartsItAndReselectsTheRow) {
   for (int i = 0; i < 40; ++i) File("f" + std::to_string(100 + i) + ".txt");
   HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
-  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  // The index's notify thread is held as it shows the name phase.
+  // The index's notify thread is held as it shows the name phase (the hook
+  // is set before the index's threads show anything).
   window.on_status = [&](const std::string& text) {
     if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   window.SetNamedText("*.txt");
   driver.OnFindTextEdited(window.Request());
   gate.WaitReached();  // the find is running, held in its name phase
@@ -880,13 +881,14 @@ TEST_P(DriverThreadsTest, ClosingDuringAFindClosesAfterItsEnd) {
   for (int i = 0; i < 40; ++i) File("f" + std::to_string(i) + ".txt");
   HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
-  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  // The index's notify thread is held as it shows the name phase.
+  // The index's notify thread is held as it shows the name phase (the hook
+  // is set before the index's threads show anything).
   window.on_status = [&](const std::string& text) {
     if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   window.SetNamedText("*.txt");
   driver.OnFindTextEdited(window.Request());
   gate.WaitReached();
@@ -961,13 +963,14 @@ TEST_P(DriverThreadsTest, NewTypingReplacesARunningFind) {
   File("other.dat");
   HookedWindow window(GetParam());
   SearchDriver driver(&window, QuickOptions());
-  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   Gate gate;
   std::atomic<bool> hold{true};
-  // The index's notify thread is held as it shows the name phase.
+  // The index's notify thread is held as it shows the name phase (the hook
+  // is set before the index's threads show anything).
   window.on_status = [&](const std::string& text) {
     if (text == "Finding matching file names..." && hold.exchange(false)) gate.Reach();
   };
+  ASSERT_TRUE(driver.OpenDriveIndex("T:", false));
   window.SetNamedText("*.txt");
   driver.OnFindTextEdited(window.Request());
   gate.WaitReached();

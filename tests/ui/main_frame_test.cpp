@@ -226,7 +226,11 @@ TEST(MainFrameTest, EscStopsAFindWhateverHasTheFocus) {
   ASSERT_TRUE(RunUntil([&] { return form->containing_box()->isEnabled(); }));
   FocusOn(form->containing_box());
   QTest::keyClicks(QApplication::focusWidget(), "1");
-  ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found one file."; }));
+  // The find of the whole texts has ended: each key may start a find.
+  ASSERT_TRUE(RunUntil([&] {
+    return form->status_text() == "Found one file." && !form->driver()->find_in_progress() &&
+           form->driver()->state() == SearchDriver::State::kIdle;
+  }));
   // The find to stop is started by typing (one key, so one find); later
   // ones by F5.
   f.held->Arm();
