@@ -30,6 +30,12 @@ std::vector<int> ResultSet::PlaceSorted(const std::vector<FoundFile*>& batch) {
 }
 
 std::vector<RowRange> ResultSet::Add(const std::vector<std::string>& paths, bool* out_of_memory) {
+  FoundPaths batch;
+  for (const std::string& path : paths) batch.Add(path);
+  return Add(batch, out_of_memory);
+}
+
+std::vector<RowRange> ResultSet::Add(const FoundPaths& paths, bool* out_of_memory) {
   if (out_of_memory) *out_of_memory = false;
   // Without sorting, rows keep their order of arrival: the filter goes
   // first and the limit counts the rows it kept. With sorting, the limit
@@ -38,11 +44,11 @@ std::vector<RowRange> ResultSet::Add(const std::vector<std::string>& paths, bool
   const int room = row_limit_ > 0 ? std::max(0, row_limit_ - row_count()) : -1;
   std::vector<FoundFile*> batch;
   batch.reserve(paths.size());
-  for (const std::string& path : paths) {
+  for (std::size_t i = 0; i < paths.size(); ++i) {
     if (room >= 0 && static_cast<int>(batch.size()) >= room) break;
     FoundFile* record = nullptr;
     try {
-      record = pool_.AddFoundFile(path, &current_folder_);
+      record = pool_.AddFoundFile(paths[i], &current_folder_);
     } catch (const std::bad_alloc&) {
       if (out_of_memory) *out_of_memory = true;
       break;

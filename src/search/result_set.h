@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -36,6 +37,29 @@ struct RowRange {
   bool operator==(const RowRange& other) const {
     return first == other.first && count == other.count;
   }
+};
+
+// Found paths of one hand-over in one buffer, one after the other.
+class FoundPaths {
+ public:
+  void Add(std::string_view path) {
+    bytes_.append(path);
+    ends_.push_back(bytes_.size());
+  }
+  std::size_t size() const { return ends_.size(); }
+  bool empty() const { return ends_.empty(); }
+  std::string_view operator[](std::size_t i) const {
+    const std::size_t begin = i == 0 ? 0 : ends_[i - 1];
+    return std::string_view(bytes_).substr(begin, ends_[i] - begin);
+  }
+  void clear() {
+    bytes_.clear();
+    ends_.clear();
+  }
+
+ private:
+  std::string bytes_;
+  std::vector<std::size_t> ends_;
 };
 
 class ResultSet {
@@ -83,6 +107,7 @@ class ResultSet {
   // Makes records of paths (drive paths, C:\dir\name) and inserts them.
   // Returns the inserted ranges in ascending order. When the pool cannot
   // grow, the rows made so far are inserted and *out_of_memory is set.
+  std::vector<RowRange> Add(const FoundPaths& paths, bool* out_of_memory = nullptr);
   std::vector<RowRange> Add(const std::vector<std::string>& paths, bool* out_of_memory = nullptr);
 
   // A record of this set's pool and the row it takes once the whole batch

@@ -597,6 +597,7 @@ bool SearchDriver::RecountEnd(int rows, const std::string& shown) {
 
 IndexAnswer SearchDriver::OnIndexMessage(const IndexMessage& message) {
   if (std::holds_alternative<FindEnded>(message)) return OnFindEnd();
+  if (const auto* found = std::get_if<FoundName>(&message)) return OnFoundFile(found->path);
   {
     // A stopped find, a closing form and a Refresh waiting for the end
     // answer stop to everything but the end.
@@ -605,7 +606,6 @@ IndexAnswer SearchDriver::OnIndexMessage(const IndexMessage& message) {
       return kStop;
   }
   if (std::holds_alternative<PollRequest>(message)) return kContinue;
-  if (const auto* found = std::get_if<FoundName>(&message)) return OnFoundFile(found->path);
   return OnPhaseMessage(message);
 }
 
@@ -755,52 +755,67 @@ IndexAnswer SearchDriver::OnPhaseMessage(const IndexMessage& message) {
 }
 
 IndexAnswer SearchDriver::OnFoundFile(const std::string& path) {
+  FoundPaths batch;
+  std::uint64_t generation = 0;
+  // A second round follows a hand-over made for the limit's sake.
   for (bool handed = false;; handed = true) {
+    bool due = false;
+    bool added = false;
     {
       platform::MutexLock lock(&mutex_);
-      // The window's ResultSet holds as many rows as it may.
-      if (rows_refused_) return kStop;
+      // A stopped find, a closing form and a Refresh waiting for the end
+      // answer stop; so does a ResultSet that holds as many rows as it may.
+      if (!find_active_ || ClosingLocked() || deferred_ != Deferred::kNone || rows_refused_)
+        return kStop;
       // The limit counts the rows the ResultSet kept, and those on their
       // way to it (a window without a filter keeps every row it is handed).
       const int in_flight = handed_rows_ - delivered_rows_;
       const int rows = kept_rows_ + in_flight + static_cast<int>(pending_.size());
-      if (row_limit_ == 0 || rows < row_limit_) {
-        pending_.push_back(path);
-        break;
-      }
-      if (handed) return kStop;
+      const bool room = row_limit_ == 0 || rows < row_limit_;
+      if (!room && handed) return kStop;
+      if (room) pending_.Add(path);
+      added = room;
+      due = TakeDueRowsLocked(added ? RowsDue::kWhenDue : RowsDue::kNow, &batch, &generation);
+      if (added && !due) return kContinue;
     }
-    HandOverRows(RowsDue::kNow);
+    if (due)
+      window_->RunLater([this, batch = std::move(batch), generation] { DeliverRows(batch, generation); });
+    if (added) return kContinue;
+    batch = FoundPaths();
   }
-  HandOverRows(RowsDue::kWhenDue);
-  return kContinue;
+}
+
+bool SearchDriver::TakeDueRowsLocked(RowsDue due, FoundPaths* batch, std::uint64_t* generation) {
+  if (pending_.empty()) return false;
+  const int before = handed_rows_;
+  const std::uint32_t now = Ticks();
+  if (due != RowsDue::kNow) {
+    const bool time_due = !handed_over_ || TickReached(now, last_hand_over_ + kRowHandOverMs);
+    const int found = before + static_cast<int>(pending_.size());
+    const bool progress_due =
+        due == RowsDue::kBeforeMessage && found / kProgressEvery > before / kProgressEvery;
+    if (!time_due && !progress_due) return false;
+  }
+  std::swap(*batch, pending_);
+  pending_.clear();
+  handed_rows_ += static_cast<int>(batch->size());
+  handed_over_ = true;
+  last_hand_over_ = now;
+  *generation = results_generation_;
+  return true;
 }
 
 void SearchDriver::HandOverRows(RowsDue due) {
-  std::vector<std::string> batch;
+  FoundPaths batch;
   std::uint64_t generation = 0;
   {
     platform::MutexLock lock(&mutex_);
-    if (pending_.empty()) return;
-    const int before = handed_rows_;
-    const std::uint32_t now = Ticks();
-    if (due != RowsDue::kNow) {
-      const bool time_due = !handed_over_ || TickReached(now, last_hand_over_ + kRowHandOverMs);
-      const int found = before + static_cast<int>(pending_.size());
-      const bool progress_due =
-          due == RowsDue::kBeforeMessage && found / kProgressEvery > before / kProgressEvery;
-      if (!time_due && !progress_due) return;
-    }
-    batch.swap(pending_);
-    handed_rows_ += static_cast<int>(batch.size());
-    handed_over_ = true;
-    last_hand_over_ = now;
-    generation = results_generation_;
+    if (!TakeDueRowsLocked(due, &batch, &generation)) return;
   }
   window_->RunLater([this, batch = std::move(batch), generation] { DeliverRows(batch, generation); });
 }
 
-void SearchDriver::DeliverRows(const std::vector<std::string>& paths, std::uint64_t generation) {
+void SearchDriver::DeliverRows(const FoundPaths& paths, std::uint64_t generation) {
   {
     // Rows of results emptied since they were handed over go with them.
     platform::MutexLock lock(&mutex_);

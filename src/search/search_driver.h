@@ -359,9 +359,12 @@ class SearchDriver : public IndexClient {
   // messages keep their place before it.
   enum class RowsDue { kNow, kWhenDue, kBeforeMessage };
   void HandOverRows(RowsDue due) EXCLUDES(mutex_);
+  // Takes the pending paths into *batch when they are due; true when it did.
+  bool TakeDueRowsLocked(RowsDue due, FoundPaths* batch, std::uint64_t* generation)
+      REQUIRES(mutex_);
   // Window thread: puts a batch into the ResultSet and shows a progress
   // message for every hundredth row it brings.
-  void DeliverRows(const std::vector<std::string>& paths, std::uint64_t generation)
+  void DeliverRows(const FoundPaths& paths, std::uint64_t generation)
       EXCLUDES(mutex_);
 
   FindWindow* const window_;
@@ -397,7 +400,7 @@ class SearchDriver : public IndexClient {
   // Paths found since the last hand-over, in order of arrival; the rows
   // handed over since the results were emptied; when the last went; and
   // which emptying they belong to.
-  std::vector<std::string> pending_ GUARDED_BY(mutex_);
+  FoundPaths pending_ GUARDED_BY(mutex_);
   int handed_rows_ GUARDED_BY(mutex_) = 0;
   // Of those, the rows delivered to the ResultSet, and the rows it kept.
   int delivered_rows_ GUARDED_BY(mutex_) = 0;
