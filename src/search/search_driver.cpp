@@ -667,9 +667,8 @@ void SearchDriver::ShowFindEnd(const EndFacts& facts) {
   {
     platform::MutexLock lock(&mutex_);
     // The look-in text turned invalid: its fault stays on the status line,
-    // and the rows of this find went with the results it emptied. Results
-    // emptied since the end arrived belong to the next find.
-    if (look_in_fault_ || facts.generation != results_generation_) return;
+    // and the rows of this find went with the results it emptied.
+    if (look_in_fault_) return;
   }
   const FindEnd end = EndOfFind(facts, results_.row_count());
   ShowEnd(end);
