@@ -655,9 +655,11 @@ IndexAnswer SearchDriver::OnFindEnd() {
     if (details_were_deferred) DetailsDue();
     window_->FindActivityChanged();
     // The last touch of the driver: a waiter for the end may destroy it
-    // once it sees the state.
+    // once it sees the state. Only the end of the find that is ending ends
+    // it: an earlier end without a find (a stopped walk) may run after the
+    // next find's end arrived.
     platform::MutexLock lock(&mutex_);
-    if (state_ == State::kEnding) state_ = State::kIdle;
+    if (facts.was_running && state_ == State::kEnding) state_ = State::kIdle;
     cv_.notify_all();
   });
   return kContinue;
