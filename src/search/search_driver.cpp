@@ -619,7 +619,6 @@ IndexAnswer SearchDriver::OnFindEnd() {
     facts.was_running = state_ == State::kRunning;
     facts.stopped = !find_active_;
     facts.drive = open_drive_letter_;
-    facts.generation = results_generation_;
     if (deferred_ == Deferred::kClose || state_ == State::kClosing || state_ == State::kShutDown) {
       // The form asked to close during the find; it closes now.
       quiet = true;
@@ -779,8 +778,7 @@ IndexAnswer SearchDriver::OnFoundFile(const std::string& path) {
       due = TakeDueRowsLocked(added ? RowsDue::kWhenDue : RowsDue::kNow, &batch, &generation);
       if (added && !due) return kContinue;
     }
-    if (due)
-      window_->RunLater([this, batch = std::move(batch), generation] { DeliverRows(batch, generation); });
+    if (due) PostRows(std::move(batch), generation);
     if (added) return kContinue;
     batch = FoundPaths();
   }
@@ -813,6 +811,10 @@ void SearchDriver::HandOverRows(RowsDue due) {
     platform::MutexLock lock(&mutex_);
     if (!TakeDueRowsLocked(due, &batch, &generation)) return;
   }
+  PostRows(std::move(batch), generation);
+}
+
+void SearchDriver::PostRows(FoundPaths batch, std::uint64_t generation) {
   window_->RunLater([this, batch = std::move(batch), generation] { DeliverRows(batch, generation); });
 }
 

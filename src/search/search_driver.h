@@ -344,7 +344,6 @@ class SearchDriver : public IndexClient {
     bool medium_gone = false;  // the removable drive's medium went away
     std::string write_failure;
     char drive = ' ';
-    std::uint64_t generation = 0;  // of the results it ends
   };
   // Window thread: shows the end of a find with the rows it left.
   void ShowFindEnd(const EndFacts& facts) EXCLUDES(mutex_);
@@ -362,6 +361,8 @@ class SearchDriver : public IndexClient {
   // Takes the pending paths into *batch when they are due; true when it did.
   bool TakeDueRowsLocked(RowsDue due, FoundPaths* batch, std::uint64_t* generation)
       REQUIRES(mutex_);
+  // Hands a taken batch to the window's thread.
+  void PostRows(FoundPaths batch, std::uint64_t generation) EXCLUDES(mutex_);
   // Window thread: puts a batch into the ResultSet and shows a progress
   // message for every hundredth row it brings.
   void DeliverRows(const FoundPaths& paths, std::uint64_t generation)
