@@ -80,8 +80,7 @@ class BenchWindow : public quindelo::FindWindow {
   void SetIndicatorText(const char*) override {}
   void PostCloseRequest() override {}
   void PostCommand(int) override {}
-  void EnableNamed(bool) override {}
-  void EnableContaining(bool) override {}
+  void EnableBoxes(bool) override {}
 
  private:
   void Loop() {

@@ -534,8 +534,7 @@ class ConsoleFinder : public quindelo::FindWindow {
   void SetIndicatorText(const char*) override {}
   void PostCloseRequest() override {}
   void PostCommand(int) override {}
-  void EnableNamed(bool) override {}
-  void EnableContaining(bool) override {}
+  void EnableBoxes(bool) override {}
 
   void RowsInserted(const quindelo::ResultSet& rows,
                     const std::vector<quindelo::RowRange>& ranges) override {

@@ -164,8 +164,7 @@ bool LookInValidator::ValidatePass(const std::string& working) {
   window_->SetIndicatorText(valid ? " " : "ERR");
   if (!valid) window_->FocusLookIn();
   const bool named = !driver_->named_text().empty();
-  window_->EnableNamed(valid);
-  window_->EnableContaining(valid && named);
+  window_->EnableBoxes(valid);
   if (valid && named) {
     driver_->ClearFirstFindLatch();
     driver_->ScheduleFind();

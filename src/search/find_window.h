@@ -61,10 +61,12 @@ class FindWindow {
   // enables a Stop command reads the state again on its own thread.
   virtual void FindActivityChanged() {}
 
-  // Enables or disables the "&Named:" label with its box, and the
-  // "&Containing:" label with its box.
-  virtual void EnableNamed(bool enable) = 0;
-  virtual void EnableContaining(bool enable) = 0;
+  // The look-in verdict: enables the "&Named:" label and box while the
+  // look-in text is valid, and the "&Containing:" label and box while it is
+  // valid and the named box holds text. The window reads its named box when
+  // it applies the call, so a verdict that reaches it after the user typed
+  // a name still enables the containing box.
+  virtual void EnableBoxes(bool look_in_valid) = 0;
   // Puts the input focus into the look-in box.
   virtual void FocusLookIn() {}
   // Sets the main window's title from the named text when the document is

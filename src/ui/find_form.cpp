@@ -607,7 +607,7 @@ void FindForm::OnLookInEdited(const QString&) {
 void FindForm::OnFindTextEdited() {
   if (closing_started_) return;
   driver_->OnFindTextEdited(BoxesRequest());
-  EnableContaining(validator_->look_in_valid() && !named_->currentText().isEmpty());
+  EnableContainingBox(validator_->look_in_valid() && !named_->currentText().isEmpty());
 }
 
 int FindForm::drive_entry_count() const { return DriveEntryCount(look_in_); }
@@ -959,18 +959,17 @@ void FindForm::RepaintForm() {
   OnFormThread([this] { update(); });
 }
 
-void FindForm::EnableNamed(bool enable) {
-  OnFormThread([this, enable] {
-    named_->setEnabled(enable);
-    named_label_->setEnabled(enable);
+void FindForm::EnableBoxes(bool look_in_valid) {
+  OnFormThread([this, look_in_valid] {
+    named_->setEnabled(look_in_valid);
+    named_label_->setEnabled(look_in_valid);
+    EnableContainingBox(look_in_valid && !named_->currentText().isEmpty());
   });
 }
 
-void FindForm::EnableContaining(bool enable) {
-  OnFormThread([this, enable] {
-    containing_->setEnabled(enable);
-    containing_label_->setEnabled(enable);
-  });
+void FindForm::EnableContainingBox(bool enable) {
+  containing_->setEnabled(enable);
+  containing_label_->setEnabled(enable);
 }
 
 void FindForm::FocusLookIn() {

@@ -207,8 +207,7 @@ class FindForm : public QWidget, public FindWindow {
   void PostCloseRequest() override;
   void PostCommand(int command) override;
   void FindActivityChanged() override;
-  void EnableNamed(bool enable) override;
-  void EnableContaining(bool enable) override;
+  void EnableBoxes(bool look_in_valid) override;
   void FocusLookIn() override;
   void UpdateTitle(const std::string& named) override;
   void SetWaitCursor(bool wait) override;
@@ -254,6 +253,8 @@ class FindForm : public QWidget, public FindWindow {
   void OnFormThread(std::function<void()> work);
   void LeaveLookIn();
   void LeaveTextBox(QComboBox* box);
+  // Enables or disables the "&Containing:" label with its box.
+  void EnableContainingBox(bool enable);
   void SaveHistories();
   void LoadHistories();
   void ContinueClose();

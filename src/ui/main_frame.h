@@ -108,6 +108,8 @@ class MainFrame : public QMainWindow {
   ~MainFrame() override;
 
   FindForm* form() const { return form_; }
+  // The Return button's link to another program's open dialog.
+  OpenDialogReturn* open_dialog_return() const { return open_dialog_; }
   // Open, Print, Text Edit, Run, Open With, Properties, Open Containing Folder.
   DesktopCommands* desktop_commands() const { return desktop_; }
   // The action of a command; null for an unknown one.

@@ -188,13 +188,10 @@ class FakeWindow : public FindWindow {
   void PostCommand(int command) override {
     Posted([this, command] { posted_commands_.push_back(command); });
   }
-  void EnableNamed(bool enable) override {
+  void EnableBoxes(bool look_in_valid) override {
     std::lock_guard<std::mutex> lock(history_lock_);
-    named_enabled_ = enable;
-  }
-  void EnableContaining(bool enable) override {
-    std::lock_guard<std::mutex> lock(history_lock_);
-    containing_enabled_ = enable;
+    named_enabled_ = look_in_valid;
+    containing_enabled_ = look_in_valid && !named_.empty();
   }
   void FocusLookIn() override {
     std::lock_guard<std::mutex> lock(history_lock_);

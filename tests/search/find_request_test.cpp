@@ -185,11 +185,11 @@ TEST_F(FindRequestTest, ANamedTextEnablesContainingAndSchedulesAFind) {
   EXPECT_EQ(driver_.finds_started(), 1u);
 }
 
-// A window that holds the validation thread inside its first EnableNamed.
+// A window that holds the validation thread inside its first EnableBoxes.
 class HoldingWindow : public FakeWindow {
  public:
-  void EnableNamed(bool enable) override {
-    FakeWindow::EnableNamed(enable);
+  void EnableBoxes(bool look_in_valid) override {
+    FakeWindow::EnableBoxes(look_in_valid);
     std::unique_lock<std::mutex> lock(mutex);
     if (!hold) return;
     hold = false;

@@ -35,6 +35,7 @@
 #include "support/test_env.h"
 #include "ui/find_form.h"
 #include "ui/held_driver.h"
+#include "ui/open_dialog_return.h"
 #include "ui/qt_app.h"
 #include "ui/results_view.h"
 #include "ui/run_until.h"
@@ -403,6 +404,9 @@ TEST(MainFrameTest, TabGoesDownTheForm) {
   f.frame->Start("");
   FindForm* form = f.frame->form();
   ASSERT_NO_FATAL_FAILURE(f.ActiveWithANameTyped());
+  // The look for an open dialog that the activation started finds none
+  // here and hides the button: let it answer before the button is shown.
+  ASSERT_TRUE(RunUntil([&] { return f.frame->open_dialog_return()->searches_answered() >= 1; }));
   form->return_button()->show();  // as while another program's open dialog is the target
   // The button takes the focus while it can act: with one row selected.
   ASSERT_TRUE(RunUntil([&] { return form->RowCount() == 1; }));
