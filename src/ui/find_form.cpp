@@ -607,7 +607,9 @@ void FindForm::OnLookInEdited(const QString&) {
 void FindForm::OnFindTextEdited() {
   if (closing_started_) return;
   driver_->OnFindTextEdited(BoxesRequest());
-  EnableContainingBox(validator_->look_in_valid() && !named_->currentText().isEmpty());
+  // The named box is enabled by the last look-in verdict applied; a pass
+  // under way leaves both boxes as they are until its verdict comes.
+  EnableContainingBox(named_->isEnabled() && !named_->currentText().isEmpty());
 }
 
 int FindForm::drive_entry_count() const { return DriveEntryCount(look_in_); }

@@ -428,6 +428,10 @@ TEST(FindFormTest, AnInvalidLookInTextEndsTheFindOfEarlierTextsAndKeepsItsFault)
   form->LoadFind(find, true);
   form->InitialUpdate();
   ShowActive(form.get());
+  // The load and the first update each start a look-in validation, and each
+  // schedules the find: the clock moves once both have.
+  QApplication::processEvents();
+  form->validator()->WaitIdle();
   ASSERT_TRUE(RunUntil([&] { return clock.HasSleeper(1500); }));
   clock.Advance(500);
   ASSERT_TRUE(RunUntil([&] { return form->status_text() == "Found 2 files."; }));
