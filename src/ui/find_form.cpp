@@ -607,9 +607,7 @@ void FindForm::OnLookInEdited(const QString&) {
 void FindForm::OnFindTextEdited() {
   if (closing_started_) return;
   driver_->OnFindTextEdited(BoxesRequest());
-  // The named box is enabled by the last look-in verdict applied; a pass
-  // under way leaves both boxes as they are until its verdict comes.
-  EnableContainingBox(named_->isEnabled() && !named_->currentText().isEmpty());
+  UpdateContainingBox();
 }
 
 int FindForm::drive_entry_count() const { return DriveEntryCount(look_in_); }
@@ -965,11 +963,14 @@ void FindForm::EnableBoxes(bool look_in_valid) {
   OnFormThread([this, look_in_valid] {
     named_->setEnabled(look_in_valid);
     named_label_->setEnabled(look_in_valid);
-    EnableContainingBox(look_in_valid && !named_->currentText().isEmpty());
+    UpdateContainingBox();
   });
 }
 
-void FindForm::EnableContainingBox(bool enable) {
+void FindForm::UpdateContainingBox() {
+  // The named box is enabled by the last look-in verdict applied; a pass
+  // under way leaves both boxes as they are until its verdict comes.
+  const bool enable = named_->isEnabled() && !named_->currentText().isEmpty();
   containing_->setEnabled(enable);
   containing_label_->setEnabled(enable);
 }

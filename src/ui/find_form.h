@@ -253,8 +253,9 @@ class FindForm : public QWidget, public FindWindow {
   void OnFormThread(std::function<void()> work);
   void LeaveLookIn();
   void LeaveTextBox(QComboBox* box);
-  // Enables or disables the "&Containing:" label with its box.
-  void EnableContainingBox(bool enable);
+  // Enables the "&Containing:" label with its box while the named box is
+  // enabled and holds text; disables them otherwise.
+  void UpdateContainingBox();
   void SaveHistories();
   void LoadHistories();
   void ContinueClose();
