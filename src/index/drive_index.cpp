@@ -57,6 +57,14 @@ std::string Reported(const std::string& path) {
   return path.size() > kMaxReportedPath ? path.substr(0, kMaxReportedPath) : path;
 }
 
+// A folder below the drive's root as the watcher names it ("a/b/") in the
+// index's form ("\\a\\b\\").
+std::string IndexPathOf(const std::string& rel) {
+  std::string path = "\\";
+  for (char c : rel) path.push_back(c == '/' ? '\\' : c);
+  return path;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -133,6 +141,8 @@ void DriveIndex::RequestPhase(FindPhase phase) {
   if (requested_phase_ == phase) return;
   requested_phase_ = phase;
   SetPhaseLocked(phase, FindPhase::kIdle);
+  // A worker that waits for anything but its phase learns of the request.
+  phase_cv_.notify_all();
 }
 
 FindPhase DriveIndex::current_phase() const {
@@ -152,12 +162,31 @@ bool DriveIndex::ids_exhausted() const {
 
 bool DriveIndex::change_pending() const {
   platform::MutexLock lock(&phase_lock_);
-  return change_flag_;
+  return change_flag_ || !pending_folders_.empty() || !pending_trees_.empty();
 }
 
 bool DriveIndex::watching() const {
   platform::MutexLock lock(&phase_lock_);
   return watching_;
+}
+
+bool DriveIndex::live() const {
+  platform::MutexLock lock(&phase_lock_);
+  return live_;
+}
+
+std::size_t DriveIndex::unwatched_count() const {
+  platform::MutexLock lock(&phase_lock_);
+  return unwatched_.size();
+}
+
+void DriveIndex::NoteEventsLost() {
+  platform::MutexLock lock(&phase_lock_);
+  live_ = false;
+  ++watch_epoch_;
+  change_flag_ = true;
+  pending_folders_.clear();
+  pending_trees_.clear();
 }
 
 std::uint64_t DriveIndex::folders_listed() const {
@@ -295,6 +324,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
   native_root_ = entry.root;
   root_device_ = entry.device;
   find_.ClearContent();
+  live_find_ = false;
   {
     platform::MutexLock lock(&phase_lock_);
     client_ = client;
@@ -302,8 +332,8 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     relist_requested_ = false;
     store_open_ = true;
   }
-  if (options_.watch_changes) StartWatcher(look_in_text);
-  if (!options_.index_only) RequestPhase(FindPhase::kRefresh);
+  if (options_.watch_changes) StartWatcher();
+  if (!options_.index_only && !options_.scope_only_refresh) RequestPhase(FindPhase::kRefresh);
   return true;
 }
 
@@ -649,7 +679,37 @@ void DriveIndex::NotifyThread() {
 // ---------------------------------------------------------------------------
 // Index find
 
+bool DriveIndex::LeftToListing(const std::string& folder_path) const {
+  if (left_folders_.count(folder_path)) return true;
+  if (left_trees_.empty()) return false;
+  for (std::size_t at = folder_path.find('\\'); at != std::string::npos;
+       at = folder_path.find('\\', at + 1)) {
+    if (left_trees_.count(std::string_view(folder_path.data(), at + 1))) return true;
+  }
+  return false;
+}
+
 void DriveIndex::IndexFind() {
+  // A live index answers for the folders noted changed from their listing
+  // in the refresh, not from what the index holds of them.
+  live_find_ = false;
+  left_folders_.clear();
+  left_trees_.clear();
+  kept_reported_.clear();
+  bool live = false;
+  {
+    platform::MutexLock lock(&phase_lock_);
+    live = live_ && !relist_requested_ && !options_.index_only;
+  }
+  if (live) {
+    CollectChanges();
+    platform::MutexLock lock(&phase_lock_);
+    live_find_ = live_;
+    if (live_find_) {
+      for (const std::string& rel : pending_folders_) left_folders_.insert(IndexPathOf(rel));
+      for (const std::string& rel : pending_trees_) left_trees_.insert(IndexPathOf(rel));
+    }
+  }
   FolderPaths paths(&store_);
   std::string folder_path;
   std::string full;
@@ -677,7 +737,8 @@ void DriveIndex::IndexFind() {
       if (scope == Scope::kUntested) {
         // A folder whose path cannot be built is left out of the find.
         scope = paths.Build(folder.id(), &folder_path) &&
-                        (!test_scope || find_.FolderInScope(folder_path))
+                        (!test_scope || find_.FolderInScope(folder_path)) &&
+                        !(live_find_ && LeftToListing(folder_path))
                     ? Scope::kIn
                     : Scope::kOut;
       }
@@ -719,6 +780,14 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
   const std::string& native_root() const override { return index_->native_root_; }
   std::uint64_t root_device() const override { return index_->root_device_; }
   bool relisting() const override { return index_->relisting_; }
+  bool ReportsKeptNames(std::string_view folder) override {
+    if (!index_->live_find_) return false;
+    const std::string& root = index_->drive_root_text_;
+    if (folder.substr(0, root.size()) != root) return false;
+    if (!index_->LeftToListing(std::string(folder.substr(root.size())))) return false;
+    // Once per find: a second listing of the folder finds its names reported.
+    return index_->kept_reported_.emplace(folder).second;
+  }
   bool MayContinue(const std::function<void()>& before_pause) override {
     return index_->MayContinue(before_pause);
   }
@@ -746,19 +815,121 @@ class DriveIndex::RefreshScanHost final : public ScanHost {
 };
 
 void DriveIndex::RefreshPass() {
+  // A pass paused for the next find starts over as that find's pass.
+  do {
+    restart_flag_ = false;
+    if (live_find_)
+      TargetedPass();
+    else
+      FullPass();
+  } while (restart_flag_ && CurrentPhase() == FindPhase::kRefresh);
+  SetPhase(FindPhase::kContent, FindPhase::kRefresh);
+}
+
+void DriveIndex::TargetedPass() {
+  // Changes that came after the index find are listed as well; their
+  // folders' names were reported by it, so only new names are reported.
+  CollectChanges();
+  pass_targets_.clear();
+  pass_next_ = 0;
+  {
+    platform::MutexLock lock(&phase_lock_);
+    auto in_reach = [this](const std::string& rel) {
+      std::string drive = drive_root_text_ + IndexPathOf(rel);
+      const FindRun::WalkScope scope = find_.ScopeOfWalkFolder(drive);
+      return scope.in_scope || scope.above;
+    };
+    auto take = [&](std::set<std::string>* from, DriveScanner::Target kind) {
+      for (auto it = from->begin(); it != from->end();) {
+        if (!in_reach(*it)) {
+          ++it;
+          continue;
+        }
+        pass_targets_.push_back(PassTarget{*it, kind});
+        it = from->erase(it);
+      }
+    };
+    take(&pending_trees_, DriveScanner::Target::kTree);
+    take(&pending_folders_, DriveScanner::Target::kFolder);
+    for (const std::string& rel : unwatched_)
+      if (in_reach(rel)) pass_targets_.push_back(PassTarget{rel, DriveScanner::Target::kStamps});
+  }
+  // Folders above first, so that a folder gone with its parent is not
+  // listed; a folder inside a tree listed whole is listed with it.
+  std::stable_sort(pass_targets_.begin(), pass_targets_.end(),
+                   [](const PassTarget& a, const PassTarget& b) { return a.rel < b.rel; });
+  {
+    std::vector<PassTarget> kept;
+    std::string tree;
+    bool have_tree = false;
+    for (PassTarget& t : pass_targets_) {
+      if (have_tree && t.rel.compare(0, tree.size(), tree) == 0) continue;
+      if (t.kind == DriveScanner::Target::kTree) {
+        tree = t.rel;
+        have_tree = true;
+      }
+      kept.push_back(std::move(t));
+    }
+    pass_targets_ = std::move(kept);
+  }
+  if (root_folder_id_ == 0) return;
+  RefreshScanHost host(this);
+  DriveScanner scanner(&host);
+  targeted_pass_ = true;
+  using WalkResult = DriveScanner::WalkResult;
+  while (pass_next_ < pass_targets_.size()) {
+    // A copy: a pause gives the targets back and drops them from the list.
+    const PassTarget target = pass_targets_[pass_next_];
+    const WalkResult result = scanner.WalkFolder(root_folder_id_, target.rel, target.kind);
+    if (result == WalkResult::kStopped) break;
+    // A narrow index whose ids ran out moves to the wide variant, and the
+    // same folder is walked again.
+    if (result == WalkResult::kOutOfIds && WidenStore()) continue;
+    ++pass_next_;
+  }
+  targeted_pass_ = false;
+  // What a stop left undone is listed by a later find.
+  {
+    platform::MutexLock lock(&phase_lock_);
+    for (std::size_t i = pass_next_; i < pass_targets_.size(); ++i) {
+      if (pass_targets_[i].kind == DriveScanner::Target::kTree)
+        pending_trees_.insert(pass_targets_[i].rel);
+      else if (pass_targets_[i].kind == DriveScanner::Target::kFolder)
+        pending_folders_.insert(pass_targets_[i].rel);
+    }
+  }
+  pass_targets_.clear();
+  pass_next_ = 0;
+  if (requested_phase_ != FindPhase::kStopped && IsOpen()) SaveDriveRecord();
+}
+
+void DriveIndex::FullPass() {
+  {
+    // Watches that are being set are set first: a walk that begins after
+    // them leaves the index live when it ends.
+    platform::MutexLock lock(&phase_lock_);
+    while (watch_starting_ && requested_phase_ == FindPhase::kRefresh && store_open_)
+      phase_lock_.Wait(&phase_cv_);
+  }
   const auto now = static_cast<std::uint32_t>(std::time(nullptr));
   const bool recent = now - last_refresh_ < options_.refresh_interval_seconds;
   if (!recent || change_pending()) {
     std::uint32_t pass_start = now;
     // A relisting asked for holds for the whole pass, a restarted one too.
     bool relist = false;
+    bool whole_drive = false;
+    bool watched_from_start = false;
+    std::uint64_t epoch = 0;
     do {
       {
         platform::MutexLock lock(&phase_lock_);
         if (relist_requested_) relist = true;
         relist_requested_ = false;
         change_flag_ = false;
+        watched_from_start = watch_ready_;
+        epoch = watch_epoch_;
       }
+      whole_drive = false;
       restart_flag_ = false;
       pass_start = static_cast<std::uint32_t>(std::time(nullptr));
       if (root_folder_id_ == 0) {
@@ -777,16 +948,23 @@ void DriveIndex::RefreshPass() {
         result = scanner.WalkRoot(root_folder_id_, true);
         relisting_ = false;
       }
-      if (result == WalkResult::kCompleted) result = scanner.WalkRoot(root_folder_id_, false);
+      const bool scope_only = options_.scope_only_refresh && !find_.look_in().empty();
+      if (result == WalkResult::kCompleted && !scope_only) {
+        result = scanner.WalkRoot(root_folder_id_, false);
+        whole_drive = result == WalkResult::kCompleted;
+      }
       relisting_ = false;
       // A narrow index whose ids ran out moves to the wide variant and the
       // pass starts over, going quickly over the folders it already holds.
       if (result == WalkResult::kOutOfIds && WidenStore()) restart_flag_ = true;
     } while (restart_flag_ && CurrentPhase() == FindPhase::kRefresh);
-    if (requested_phase_ == FindPhase::kRefresh) last_refresh_ = pass_start;
+    if (requested_phase_ == FindPhase::kRefresh && whole_drive) last_refresh_ = pass_start;
+    if (whole_drive && watched_from_start && requested_phase_ == FindPhase::kRefresh) {
+      platform::MutexLock lock(&phase_lock_);
+      if (watch_ready_ && watch_epoch_ == epoch) live_ = true;
+    }
     if (requested_phase_ != FindPhase::kStopped && IsOpen()) SaveDriveRecord();
   }
-  SetPhase(FindPhase::kContent, FindPhase::kRefresh);
 }
 
 bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
@@ -798,12 +976,23 @@ bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
   // Pause: leave the file consistent for the find that comes next.
   SaveDriveRecord();
   platform::MutexLock lock(&phase_lock_);
+  if (targeted_pass_) {
+    // The folders not yet listed go back to the pending changes before the
+    // next find's index find reads them (the one under way included).
+    for (std::size_t i = pass_next_; i < pass_targets_.size(); ++i) {
+      if (pass_targets_[i].kind == DriveScanner::Target::kTree)
+        pending_trees_.insert(pass_targets_[i].rel);
+      else if (pass_targets_[i].kind == DriveScanner::Target::kFolder)
+        pending_folders_.insert(pass_targets_[i].rel);
+    }
+    pass_targets_.resize(pass_next_);
+  }
   const FindPhase requested = requested_phase_;
   if (requested != FindPhase::kStopped) SetPhaseLocked(requested, FindPhase::kRefresh);
   // Wait for the next find's chain to come back to the refresh phase.
   while (requested_phase_ != FindPhase::kStopped && store_open_) {
     if (current_phase_ == FindPhase::kRefresh) {
-      if (!change_flag_) return true;
+      if (!change_flag_ && !targeted_pass_) return true;
       restart_flag_ = true;
       return false;
     }
@@ -837,27 +1026,43 @@ void DriveIndex::NoteIdsExhausted() {
 // ---------------------------------------------------------------------------
 // Change watcher
 
-void DriveIndex::StartWatcher(const std::string& look_in_text) {
+void DriveIndex::StartWatcher() {
   StopWatcher();
-  if (look_in_text.find(';') != std::string::npos) return;
-  std::string native;
-  if (!platform::ToNativePath(look_in_text + "\\", &native)) return;
-  auto watch = std::make_shared<platform::ChangeNotification>();
+  platform::ChangeNotification::Options watch_options;
+  watch_options.watch_limit = options_.watch_limit;
+  auto watch = std::make_shared<platform::ChangeNotification>(watch_options);
+  const std::string native = native_root_;
+  {
+    platform::MutexLock phase(&phase_lock_);
+    watch_starting_ = true;
+  }
   platform::MutexLock lock(&watcher_lock_);
   watcher_ = watch;
   watcher_thread_ = std::thread([this, watch, native] {
     platform::NameThisThread("q-index-watch");
-    if (!watch->Start(native)) return;
+    const bool started = watch->Start(native);
     {
       platform::MutexLock phase(&phase_lock_);
-      watching_ = true;
+      watch_starting_ = false;
+      if (started) {
+        watching_ = true;
+        watch_ready_ = true;
+        ++watch_epoch_;
+      }
+      phase_cv_.notify_all();
     }
+    if (!started) return;
+    CollectChangesFrom(watch.get());
     for (;;) {
-      auto result = watch->Wait(kWatchTimeoutMs);
+      const auto result = watch->Wait(kWatchTimeoutMs);
       if (result == platform::ChangeNotification::WaitResult::kChanged) {
-        platform::MutexLock phase(&phase_lock_);
-        change_flag_ = true;
+        CollectChangesFrom(watch.get());
       } else if (result != platform::ChangeNotification::WaitResult::kTimeout) {
+        // A watcher that fails leaves the index to its walks by stamps.
+        platform::MutexLock phase(&phase_lock_);
+        watch_ready_ = false;
+        live_ = false;
+        ++watch_epoch_;
         return;
       }
     }
@@ -871,6 +1076,43 @@ void DriveIndex::StopWatcher() {
   watcher_.reset();
   platform::MutexLock phase(&phase_lock_);
   watching_ = false;
+  watch_ready_ = false;
+  watch_starting_ = false;
+  live_ = false;
+  ++watch_epoch_;
+  pending_folders_.clear();
+  pending_trees_.clear();
+  unwatched_.clear();
+  phase_cv_.notify_all();
+}
+
+void DriveIndex::CollectChanges() {
+  std::shared_ptr<platform::ChangeNotification> watch;
+  {
+    platform::MutexLock lock(&watcher_lock_);
+    watch = watcher_;
+  }
+  if (watch) CollectChangesFrom(watch.get());
+}
+
+void DriveIndex::CollectChangesFrom(platform::ChangeNotification* watch) {
+  watch->Drain();
+  platform::ChangeNotification::Changes changes = watch->TakeChanges();
+  std::vector<std::string> unwatched = watch->unwatched();
+  // The root itself gone or moved: nothing noted below it holds.
+  if (changes.overflowed || changes.trees.count(std::string())) {
+    NoteEventsLost();
+    platform::MutexLock lock(&phase_lock_);
+    unwatched_ = std::move(unwatched);
+    return;
+  }
+  platform::MutexLock lock(&phase_lock_);
+  unwatched_ = std::move(unwatched);
+  if (changes.empty()) return;
+  // Before the index is live, a change has the next refresh walk the drive.
+  if (!live_) change_flag_ = true;
+  pending_folders_.merge(changes.folders);
+  pending_trees_.merge(changes.trees);
 }
 
 }  // namespace quindelo

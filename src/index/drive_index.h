@@ -15,6 +15,18 @@
 // (Options::index_only) skips the refresh and the compaction and never walks
 // the drive.
 //
+// Live: with the watcher on, the index watches every folder of the drive
+// (ChangeNotification) and notes which folders changed. Once a walk of the
+// whole drive by stamps has ended that began after every watch was set, the
+// index is live: it differs from the disk only in the folders noted since. A
+// find of a live index then takes every change the system holds at its
+// start; its index find leaves out the folders noted changed (and what lies
+// below folders that arrived or left whole), and its refresh lists exactly
+// those folders in scope, reporting every matching name of them, and walks
+// the folders without a watch by their stamps, instead of walking the drive.
+// Events lost by the system make the index not live until the next walk of
+// the whole drive ends; so does a watcher that fails.
+//
 // Everything the index has to say travels to the IndexClient given at open,
 // as IndexMessage values: the notify thread delivers them in the order
 // they were posted, except PollRequest ("should I stop?"), which is called
@@ -56,6 +68,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +80,7 @@
 #include "content/content_matcher.h"
 #include "content/file_searcher.h"
 #include "index/drive_description.h"
+#include "index/drive_scanner.h"
 #include "index/find_request.h"
 #include "index/find_run.h"
 #include "index/index_events.h"
@@ -84,9 +98,16 @@ inline constexpr std::size_t kMaxReportedPath = 4095;
 class DriveIndex {
  public:
   struct Options {
-    // Start the change watcher at open (a short-lived command-line run does
-    // not need it).
+    // Watch the drive's folders from open on (a short-lived command-line run
+    // does not need it): see "Live" above.
     bool watch_changes = true;
+    // Watch at most this many folders (0: as many as the system allows); the
+    // others are walked by their stamps at every find.
+    std::size_t watch_limit = 0;
+    // For a process that ends with its find: open requests no refresh, and a
+    // find of look-in folders walks only those folders (and the folders
+    // above them), leaving the rest of the drive to a later refresh.
+    bool scope_only_refresh = false;
     // Seconds after the last complete refresh before a refresh lists the
     // drive again without a noticed change.
     std::uint32_t refresh_interval_seconds = 600;
@@ -168,10 +189,17 @@ class DriveIndex {
   // folders beyond the limit are not listed.
   bool ids_exhausted() const EXCLUDES(phase_lock_);
   // True while a change noticed by the watcher (or asked for by a find)
-  // waits for the next refresh.
+  // waits for the next refresh: of a live index, a folder noted changed.
   bool change_pending() const EXCLUDES(phase_lock_);
   // True once the change watcher of the open index watches its whole tree.
   bool watching() const EXCLUDES(phase_lock_);
+  // True while the index is live (see the top of this file).
+  bool live() const EXCLUDES(phase_lock_);
+  // Folders without a watch, each standing for its subtree.
+  std::size_t unwatched_count() const EXCLUDES(phase_lock_);
+  // Treats the watcher's events as lost, as when the system's event queue
+  // overflows: the index is no longer live.
+  void NoteEventsLost() EXCLUDES(phase_lock_);
   // Folders listed from the disk by refreshes since construction.
   std::uint64_t folders_listed() const EXCLUDES(phase_lock_);
   // The first failed write of the index file since it was opened ("path:
@@ -232,8 +260,17 @@ class DriveIndex {
   // failed.
   bool WidenStore();
   void NoteIdsExhausted();
-  void StartWatcher(const std::string& look_in_text);
+  void StartWatcher();
   void StopWatcher();
+  // Takes what the watcher noted (after reading every event the system
+  // holds) into the pending changes.
+  void CollectChanges() EXCLUDES(phase_lock_, watcher_lock_);
+  void CollectChangesFrom(platform::ChangeNotification* watch) EXCLUDES(phase_lock_);
+  // The index find of a live index leaves out this folder ("\a\b\").
+  bool LeftToListing(const std::string& folder_path) const;
+  // The refresh of a live find, and the walk of the drive by stamps.
+  void TargetedPass();
+  void FullPass();
   void CompactStore();
 
   const Options options_;
@@ -261,6 +298,19 @@ class DriveIndex {
   bool ids_exhausted_ GUARDED_BY(phase_lock_) = false;
   std::uint64_t folders_listed_ GUARDED_BY(phase_lock_) = 0;
   bool watching_ GUARDED_BY(phase_lock_) = false;
+  // Live state (see the top of this file). watch_epoch_ changes whenever
+  // what the watcher noted can no longer be trusted (lost events, a watcher
+  // stopped or started), so that a walk knows whether it began under the
+  // watches that are set now.
+  bool watch_ready_ GUARDED_BY(phase_lock_) = false;
+  bool watch_starting_ GUARDED_BY(phase_lock_) = false;
+  std::uint64_t watch_epoch_ GUARDED_BY(phase_lock_) = 0;
+  bool live_ GUARDED_BY(phase_lock_) = false;
+  // Folders noted changed and not yet listed, as paths below the root
+  // ("a/b/"), and folders that arrived or left whole.
+  std::set<std::string> pending_folders_ GUARDED_BY(phase_lock_);
+  std::set<std::string> pending_trees_ GUARDED_BY(phase_lock_);
+  std::vector<std::string> unwatched_ GUARDED_BY(phase_lock_);
   // The refresh thread is inside a refresh pass (Close waits for a paused
   // pass to give up before it returns).
   bool refresh_running_ GUARDED_BY(phase_lock_) = false;
@@ -296,6 +346,23 @@ class DriveIndex {
   // The walk under way lists folders in scope whatever their stamps
   // (refresh thread only).
   bool relisting_ = false;
+  // The find under way runs live: set by its index find, read by its
+  // refresh, with the folders the index find left out ("\a\b\": exactly,
+  // and with everything below) and the drive paths of those whose names the
+  // refresh has reported since (the find chain only, one phase at a time).
+  bool live_find_ = false;
+  std::set<std::string, std::less<>> left_folders_;
+  std::set<std::string, std::less<>> left_trees_;
+  std::set<std::string> kept_reported_;
+  // The walks of a targeted pass not yet done (refresh thread only); a pause
+  // gives them back to the pending changes.
+  struct PassTarget {
+    std::string rel;
+    DriveScanner::Target kind;
+  };
+  std::vector<PassTarget> pass_targets_;
+  std::size_t pass_next_ = 0;
+  bool targeted_pass_ = false;
 
   // The find under way: set by StartFind while idle (the content threads at
   // rest), read by the workers.

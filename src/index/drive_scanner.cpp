@@ -54,32 +54,96 @@ bool DriveScanner::EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t p
   return it.Next(entry);
 }
 
-DriveScanner::WalkResult DriveScanner::WalkRoot(index_format::RecordId root_id,
-                                                 bool look_in_only) {
+void DriveScanner::StartPaths() {
   drive_path_ = host_->drive_root_text() + "\\";
   native_path_ = host_->native_root();
   if (native_path_.empty() || native_path_.back() != '/') native_path_ += '/';
   // A root that cannot be opened lists nothing: every folder is then
   // unreadable and keeps what it held.
   walk_.Start(native_path_);
+}
 
+void DriveScanner::Enter(Frame* frame) {
+  // The copy was parsed and checked by the visit; should it no longer
+  // parse, nothing of it is descended into.
+  FolderRecordView view(store_.layout());
+  frame->next = view.Parse(frame->rec) ? view.entries_offset()
+                                       : static_cast<std::uint32_t>(frame->rec.size());
+  frame->drive_length = drive_path_.size();
+  frame->native_length = native_path_.size();
+}
+
+DriveScanner::WalkResult DriveScanner::WalkRoot(index_format::RecordId root_id,
+                                                 bool look_in_only) {
+  StartPaths();
   std::vector<Frame> stack(1);
   stack[0].id = root_id;
-  switch (VisitFolder(0, std::string_view(), root_id, 0, look_in_only, &stack[0].rec)) {
+  switch (VisitFolder(0, std::string_view(), root_id, 0, look_in_only, false, &stack[0].rec)) {
     case Visit::kStopped: return WalkResult::kStopped;
     case Visit::kSkip: return WalkResult::kCompleted;
     case Visit::kDescend: break;
   }
-  auto enter = [this](Frame* frame) {
-    // The copy was parsed and checked by the visit; should it no longer
-    // parse, nothing of it is descended into.
-    FolderRecordView view(store_.layout());
-    frame->next = view.Parse(frame->rec) ? view.entries_offset()
-                                         : static_cast<std::uint32_t>(frame->rec.size());
-    frame->drive_length = drive_path_.size();
-    frame->native_length = native_path_.size();
-  };
-  enter(&stack[0]);
+  Enter(&stack[0]);
+  return Descend(&stack, look_in_only);
+}
+
+DriveScanner::WalkResult DriveScanner::WalkFolder(index_format::RecordId root_id,
+                                                   const std::string& rel, Target target) {
+  StartPaths();
+  // The record of each folder on the way, from the entry of its name in the
+  // folder above.
+  index_format::RecordId parent_id = 0;
+  index_format::RecordId id = root_id;
+  std::string_view name;
+  std::size_t depth = 0;
+  std::vector<std::uint8_t> rec;
+  if (!spare_records_.empty()) {
+    rec = std::move(spare_records_.back());
+    spare_records_.pop_back();
+  }
+  for (std::size_t at = 0; at < rel.size();) {
+    const std::size_t slash = rel.find('/', at);
+    if (slash == std::string::npos || slash == at) return WalkResult::kCompleted;
+    const std::string_view part(rel.data() + at, slash - at);
+    FolderRecordView view;
+    store_.UseReadWindow();
+    if (!ReadFolderRecord(store_, id, &rec, &view)) return WalkResult::kCompleted;
+    EntryIterator it(view);
+    FolderEntry entry;
+    index_format::RecordId child = 0;
+    while (it.Next(&entry)) {
+      if (entry.name == part) {
+        if (entry.is_folder) child = entry.child_id;
+        break;
+      }
+    }
+    if (child == 0) return WalkResult::kCompleted;
+    parent_id = id;
+    id = child;
+    name = part;
+    drive_path_.append(part).push_back('\\');
+    native_path_.append(part).push_back('/');
+    at = slash + 1;
+    ++depth;
+  }
+  // name points into rel, which outlives the visit.
+  std::vector<Frame> stack(1);
+  stack[0].id = id;
+  stack[0].rec = std::move(rec);
+  stack[0].force = target == Target::kTree;
+  stack[0].only_new = target == Target::kFolder;
+  switch (VisitFolder(parent_id, name, id, depth, false, target != Target::kStamps,
+                      &stack[0].rec)) {
+    case Visit::kStopped: return WalkResult::kStopped;
+    case Visit::kSkip: return WalkResult::kCompleted;
+    case Visit::kDescend: break;
+  }
+  Enter(&stack[0]);
+  return Descend(&stack, false);
+}
+
+DriveScanner::WalkResult DriveScanner::Descend(std::vector<Frame>* frames, bool look_in_only) {
+  std::vector<Frame>& stack = *frames;
   while (!stack.empty()) {
     Frame& top = stack.back();
     drive_path_.resize(top.drive_length);
@@ -92,6 +156,7 @@ DriveScanner::WalkResult DriveScanner::WalkRoot(index_format::RecordId root_id,
     }
     top.next += entry.size;
     if (!entry.is_folder) continue;
+    if (top.only_new && entry.child_id != 0) continue;
     if (!host_->MayContinue(nullptr)) return WalkResult::kStopped;
     if (host_->folders_listed() != listed_at_checkpoint_test_ ||
         ++unchanged_since_checkpoint_test_ >= kUnchangedFoldersPerCheckpointTest) {
@@ -127,18 +192,20 @@ DriveScanner::WalkResult DriveScanner::WalkRoot(index_format::RecordId root_id,
     if (child == 0) continue;
     Frame frame;
     frame.id = child;
+    frame.force = top.force;
     if (!spare_records_.empty()) {
       frame.rec = std::move(spare_records_.back());
       spare_records_.pop_back();
     }
-    switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, &frame.rec)) {
+    switch (VisitFolder(top.id, entry.name, child, stack.size(), look_in_only, top.force,
+                        &frame.rec)) {
       case Visit::kStopped: return WalkResult::kStopped;
       case Visit::kSkip:
         spare_records_.push_back(std::move(frame.rec));
         continue;
       case Visit::kDescend: break;
     }
-    enter(&frame);
+    Enter(&frame);
     stack.push_back(std::move(frame));  // top is gone from here on
   }
   return WalkResult::kCompleted;
@@ -244,6 +311,8 @@ DriveScanner::Merged DriveScanner::Merge(const std::vector<ListingEntry>& listin
       if (cmp == 0) {
         if (entry.is_folder == item.is_folder) {
           cursor += entry.size;
+          if (report_kept_ && host_->NewName(drive_path_, item.name) == ScanAnswer::kStop)
+            return Merged::kStopped;
           break;
         }
         // A file became a folder or the reverse: the old entry goes, and like
@@ -279,7 +348,8 @@ DriveScanner::Merged DriveScanner::Merge(const std::vector<ListingEntry>& listin
 DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
                                               std::string_view name,
                                               index_format::RecordId folder_id, std::size_t depth,
-                                              bool look_in_only, std::vector<std::uint8_t>* rec) {
+                                              bool look_in_only, bool force,
+                                              std::vector<std::uint8_t>* rec) {
   if (depth == 1) host_->PostProgress(drive_path_);
   if (!host_->MayContinue(nullptr)) return Visit::kStopped;
 
@@ -312,10 +382,11 @@ DriveScanner::Visit DriveScanner::VisitFolder(index_format::RecordId parent_id,
   // Folders on another file system are reached through their own drive.
   if (have_own && parent_id != 0 && own.device != host_->root_device()) return Visit::kSkip;
   const std::uint32_t stamp = have_own ? FolderStamp(own) : 0;
-  const bool relist = host_->relisting() && (scope.in_scope || scope.above);
+  const bool relist = force || (host_->relisting() && (scope.in_scope || scope.above));
   if ((stamp != view.stamp() || stamp == 0 || relist) && (have_own || parent_id == 0)) {
     StringPool pool;
     std::vector<ListingEntry> listing;
+    report_kept_ = host_->ReportsKeptNames(drive_path_);
     switch (List(&listing, &pool)) {
       case Listing::kStopped:
         return Visit::kStopped;

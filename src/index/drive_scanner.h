@@ -95,6 +95,14 @@ class ScanHost {
   // reports it when the find under way wants it. kStop when the host takes
   // no more names: the walk gives up.
   virtual ScanAnswer NewName(std::string_view folder, std::string_view name) = 0;
+  // True when every name of the folder at drive path folder that the find
+  // wants is to be handed to NewName when the folder is listed next, the
+  // names it already held included (the find has not reported them: it
+  // left the folder to its listing). Asked once per listing.
+  virtual bool ReportsKeptNames(std::string_view folder) {
+    (void)folder;
+    return false;
+  }
   // Progress: the folder (a drive path ending in a backslash) being listed.
   virtual void PostProgress(const std::string& folder) = 0;
   // The count of folders listed from the disk: one more listed, and the
@@ -127,6 +135,23 @@ class DriveScanner {
   // in the find's scope and the folders above them are walked.
   WalkResult WalkRoot(index_format::RecordId root_id, bool look_in_only);
 
+  // What a walk of one folder known to have changed covers.
+  enum class Target {
+    // The folder is listed, whatever its stamp, and so is every folder that
+    // listing newly finds in it, with its subtree; its other subfolders are
+    // left alone.
+    kFolder,
+    // The folder and its whole subtree are listed, whatever their stamps.
+    kTree,
+    // The folder and its subtree are walked by their stamps.
+    kStamps,
+  };
+  // Walks the folder at rel ("a/b/", below the root; "" is the root) as
+  // target says, reaching its record from the root record by the names of
+  // its path. A folder the index does not hold (yet) is not walked: the
+  // listing of the folder above it finds it.
+  WalkResult WalkFolder(index_format::RecordId root_id, const std::string& rel, Target target);
+
  private:
   struct ListingEntry {
     std::string_view name;
@@ -146,14 +171,23 @@ class DriveScanner {
     std::uint32_t next = 0;
     std::size_t drive_length = 0;
     std::size_t native_length = 0;
+    bool force = false;       // its subfolders are listed whatever their stamps
+    bool only_new = false;    // only subfolders without a record yet are entered
   };
 
   // Reads, checks, lists and merges the folder at the current paths, which
   // the entry name of folder parent_id leads to (the root: parent 0 and an
   // empty name). *rec receives the record copy to descend through.
+  // With force it is listed whatever its stamp.
   Visit VisitFolder(index_format::RecordId parent_id, std::string_view name,
                     index_format::RecordId folder_id, std::size_t depth, bool look_in_only,
-                    std::vector<std::uint8_t>* rec);
+                    bool force, std::vector<std::uint8_t>* rec);
+  // Walks below the folders on stack (its last frame entered), depth first.
+  WalkResult Descend(std::vector<Frame>* stack, bool look_in_only);
+  // Sets up a frame for descending through its record copy.
+  void Enter(Frame* frame);
+  // Starts the paths at the drive's root.
+  void StartPaths();
   // Parses the entry at pos of a record copy; false at the terminator or
   // when the list is damaged.
   bool EntryAt(const std::vector<std::uint8_t>& rec, std::uint32_t pos,
@@ -171,6 +205,7 @@ class DriveScanner {
   std::string drive_path_;
   std::string native_path_;
   bool ids_left_ = true;  // false once no record id was left in this pass
+  bool report_kept_ = false;  // the folder being merged reports its kept names too
   // Record copies of folders the walk has left, kept for the next folders
   // so that a walk does not allocate a buffer per folder.
   std::vector<std::vector<std::uint8_t>> spare_records_;

@@ -1,19 +1,35 @@
-// Change notification for a folder and everything below it: tells that a
-// file or folder name was created, deleted or moved somewhere in the
-// subtree, not what changed.
+// Change notification for a folder and everything below it, folder by
+// folder: which folders had a name created, deleted or moved in them,
+// which folders arrived whole (made, or moved in) or left whole, which
+// folders could not be watched, and whether events were lost.
 //
 // On Linux this is inotify with a watch on every folder of the subtree; new
-// folders are watched as they appear. When the system's watch limit is
-// reached the notification gives up (Wait reports an error), and the caller
-// falls back to periodic refreshes.
+// folders are watched as they appear, and a folder moved away takes its
+// watches with it. A folder that cannot be watched (the watch limit, or the
+// limit given in Options) is kept in the unwatched set, and the folders below
+// it are not watched either; watching goes on everywhere else. Folders on
+// another file system than the root's, and links, are never watched.
 //
-// Thread-safety: one thread calls Start and Wait; Cancel may be called from
-// any thread at any time and makes a running or later Wait return at once.
+// Paths in Changes are relative to the watched root, with a slash after
+// each folder name: "" for the root itself, "a/b/" for the folder a/b.
+// Names holding a backslash are left out (they cannot be written as drive
+// paths).
+//
+// Thread-safety: Start, then Wait on one thread; Drain, TakeChanges,
+// unwatched and Cancel may be called from any thread at any time. Cancel
+// makes a running or later Wait return at once.
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <vector>
+
+#include "base/mutex.h"
+#include "base/thread_annotations.h"
 
 namespace quindelo::platform {
 
@@ -21,30 +37,74 @@ class ChangeNotification {
  public:
   enum class WaitResult { kChanged, kTimeout, kCancelled, kFailed };
 
+  struct Options {
+    // Watches at most this many folders (0: as many as the system allows).
+    std::size_t watch_limit = 0;
+  };
+
+  // What changed since the last TakeChanges.
+  struct Changes {
+    // Folders that had a name created, deleted or moved in or out.
+    std::set<std::string> folders;
+    // Folders that arrived whole (made, or moved in) or left whole (deleted,
+    // or moved away): what the index holds below them, if anything, no
+    // longer tells what is there.
+    std::set<std::string> trees;
+    // Events were lost (the queue overflowed): nothing above can be trusted.
+    bool overflowed = false;
+    bool empty() const { return folders.empty() && trees.empty() && !overflowed; }
+  };
+
   ChangeNotification();
+  explicit ChangeNotification(const Options& options);
   ~ChangeNotification();
   ChangeNotification(const ChangeNotification&) = delete;
   ChangeNotification& operator=(const ChangeNotification&) = delete;
 
   // Starts watching native_folder and its subtree. Adding the watches walks
   // the subtree (it stops early when cancelled). False when the folder
-  // cannot be watched or the watch limit is reached.
+  // itself cannot be watched, or when cancelled.
   bool Start(const std::string& native_folder);
 
-  // Waits at most timeout_ms for a change. Drains every pending event (and
-  // watches folders created meanwhile) before reporting kChanged.
+  // Waits at most timeout_ms for a change, then drains every pending event
+  // (watching folders made meanwhile) and reports kChanged.
   WaitResult Wait(int timeout_ms);
+
+  // Reads every event the system holds now, without waiting. After Drain,
+  // every change completed before it is in the next TakeChanges.
+  void Drain();
+
+  // Hands over what changed since the last call, and forgets it.
+  Changes TakeChanges();
+
+  // The folders without a watch (each stands for its subtree), as now.
+  std::vector<std::string> unwatched() const;
+  std::size_t watch_count() const;
 
   void Cancel();
 
  private:
-  bool AddTree(const std::string& folder, int depth);
-  bool AddWatch(const std::string& folder);
+  // Watches the folder rel ("a/b/") and its subtree; a folder that cannot
+  // be watched goes to the unwatched set with its subtree.
+  void AddTree(const std::string& rel) REQUIRES(lock_);
+  // Forgets the watches of rel and of every folder below it.
+  void RemoveTree(const std::string& rel) REQUIRES(lock_);
+  // Reads and applies the events the descriptor holds; false when there
+  // were none.
+  bool ReadEvents() REQUIRES(lock_);
 
+  const Options options_;
+  std::string root_;  // native, with a final slash
+  std::uint64_t root_device_ = 0;
   int inotify_fd_ = -1;
   int cancel_fd_ = -1;  // eventfd written by Cancel
   std::atomic<bool> cancelled_{false};
-  std::unordered_map<int, std::string> folders_;  // watch descriptor -> folder
+
+  mutable Mutex lock_;
+  std::unordered_map<int, std::string> folders_ GUARDED_BY(lock_);  // descriptor -> rel
+  std::map<std::string, int> watches_ GUARDED_BY(lock_);             // rel -> descriptor
+  std::set<std::string> unwatched_ GUARDED_BY(lock_);
+  Changes changes_ GUARDED_BY(lock_);
 };
 
 }  // namespace quindelo::platform
