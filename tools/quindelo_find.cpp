@@ -669,6 +669,9 @@ int Run(const Options& o) {
   driver_options.index_only = o.index_only;
   driver_options.sorted_insert = false;  // sorted here once the find is over
   driver_options.index_options.watch_changes = false;
+  // The find ends with its own scope listed; the rest of the drive waits
+  // for a process that stays.
+  driver_options.index_options.scope_only_refresh = true;
   quindelo::SearchDriver driver(&window, driver_options);
   driver_for_stop = &driver;
   // The result set belongs to the deliveries, which run under the finder's

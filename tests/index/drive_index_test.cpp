@@ -910,6 +910,25 @@ TEST_F(DriveIndexTest, WatcherChangeMakesTheNextFindListWhatChanged) {
   EXPECT_FALSE(index.change_pending());
 }
 
+TEST_F(DriveIndexTest, AScopeOnlyRefreshListsTheLookInFoldersAndLeavesTheRest) {
+  MakeFolder(P("a/in"));
+  MakeFolder(P("b/out"));
+  WriteTextFile(P("a/in/here.txt"), "x");
+  WriteTextFile(P("b/out/there.txt"), "x");
+  DriveIndex::Options options = NoWatcher();
+  options.scope_only_refresh = true;
+  DriveIndex index(options);
+  rec_.Clear();
+  ASSERT_TRUE(index.Open(index_path_, "T:", &rec_, false));
+  // The open lists nothing; the find lists the root, \a and what is below.
+  EXPECT_EQ(Find(&index, "*.txt", {"\\a"}), (std::vector<std::string>{"T:\\a\\in\\here.txt"}));
+  EXPECT_EQ(index.folders_listed(), 3u);
+  // The rest of the drive is not listed, and the drive counts as not
+  // refreshed: a find of the whole drive lists it.
+  EXPECT_EQ(Sorted(Find(&index, "*.txt")),
+            (std::vector<std::string>{"T:\\a\\in\\here.txt", "T:\\b\\out\\there.txt"}));
+}
+
 TEST_F(DriveIndexTest, WithoutChangeARecentIndexIsNotListedAgain) {
   MakeFolder(P("w"));
   DriveIndex index(NoWatcher());
