@@ -182,6 +182,10 @@ std::size_t DriveIndex::unwatched_count() const {
 
 void DriveIndex::NoteEventsLost() {
   platform::MutexLock lock(&phase_lock_);
+  NoteEventsLostLocked();
+}
+
+void DriveIndex::NoteEventsLostLocked() {
   live_ = false;
   ++watch_epoch_;
   change_flag_ = true;
@@ -1097,17 +1101,17 @@ void DriveIndex::CollectChanges() {
 
 void DriveIndex::CollectChangesFrom(platform::ChangeNotification* watch) {
   watch->Drain();
+  // Taken and merged in one step under the phase lock: whoever takes the
+  // changes another thread's Drain read, they are pending once that
+  // thread holds the lock next.
+  platform::MutexLock lock(&phase_lock_);
   platform::ChangeNotification::Changes changes = watch->TakeChanges();
-  std::vector<std::string> unwatched = watch->unwatched();
+  unwatched_ = watch->unwatched();
   // The root itself gone or moved: nothing noted below it holds.
   if (changes.overflowed || changes.trees.count(std::string())) {
-    NoteEventsLost();
-    platform::MutexLock lock(&phase_lock_);
-    unwatched_ = std::move(unwatched);
+    NoteEventsLostLocked();
     return;
   }
-  platform::MutexLock lock(&phase_lock_);
-  unwatched_ = std::move(unwatched);
   if (changes.empty()) return;
   // Before the index is live, a change has the next refresh walk the drive.
   if (!live_) change_flag_ = true;

@@ -41,6 +41,9 @@
 // of the messages. An open index with a watcher has one more thread
 // ("q-index-watch"), which only notes that something changed.
 //
+// The watcher's own lock is taken after the phase lock (the changes it
+// noted are taken and made pending in one step).
+//
 // The phase lock (phase_lock_) is the index's one lock for its state: it
 // guards both phase values and every phase change, the open flag, the client
 // pointer, the change and relist flags, and the marks the workers and the
@@ -266,6 +269,7 @@ class DriveIndex {
   // holds) into the pending changes.
   void CollectChanges() EXCLUDES(phase_lock_, watcher_lock_);
   void CollectChangesFrom(platform::ChangeNotification* watch) EXCLUDES(phase_lock_);
+  void NoteEventsLostLocked() REQUIRES(phase_lock_);
   // The index find of a live index leaves out this folder ("\a\b\").
   bool LeftToListing(const std::string& folder_path) const;
   // The refresh of a live find, and the walk of the drive by stamps.
