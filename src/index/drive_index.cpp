@@ -186,11 +186,11 @@ void DriveIndex::NoteEventsLost() {
 }
 
 void DriveIndex::NoteEventsLostLocked() {
+  // The folders noted so far stay pending: a find under way left them to
+  // its refresh, and listing them again later costs little.
   live_ = false;
   ++watch_epoch_;
   change_flag_ = true;
-  pending_folders_.clear();
-  pending_trees_.clear();
 }
 
 std::uint64_t DriveIndex::folders_listed() const {

@@ -189,20 +189,33 @@ class LiveIndexTest : public ::testing::Test {
     ASSERT_TRUE(index->live());
   }
 
-  std::vector<std::string> FindAll(DriveIndex* index) {
+  std::vector<std::string> FindAll(DriveIndex* index, const std::string& look_in = "") {
     index->StopAndWait();
     client_.Clear();
     std::string message;
-    EXPECT_TRUE(index->StartFind(RequestOf("*"), &message)) << message;
+    std::vector<std::string> look_in_list;
+    if (!look_in.empty()) look_in_list.push_back(look_in);
+    EXPECT_TRUE(index->StartFind(RequestOf("*", look_in_list), &message)) << message;
     return client_.WaitForEnd();
+  }
+
+  // A find stopped at once, somewhere in its phases.
+  void StartAndStop(DriveIndex* index) {
+    index->StopAndWait();
+    std::string message;
+    EXPECT_TRUE(index->StartFind(RequestOf("*"), &message)) << message;
+    index->StopAndWait();
   }
 
   // A find of * against the disk. Unless exact, names the index holds of
   // folders that were walked by their stamps may be gone from the disk
   // (the command-line finder checks each path before it prints it).
-  void ExpectFindMatchesDisk(DriveIndex* index, const std::string& when, bool exact = true) {
+  // With look_in (a top folder, "\\n17"), the find looks in that folder
+  // only.
+  void ExpectFindMatchesDisk(DriveIndex* index, const std::string& when, bool exact = true,
+                             const std::string& look_in = "") {
     test::WriteTextFile(root_ + "/just-before-" + std::to_string(++finds_), "x");
-    const std::vector<std::string> found = FindAll(index);
+    const std::vector<std::string> found = FindAll(index, look_in);
     std::set<std::string> found_set(found.begin(), found.end());
     EXPECT_EQ(found_set.size(), found.size()) << when << ": a name was reported twice";
     if (!exact) {
@@ -212,7 +225,12 @@ class LiveIndexTest : public ::testing::Test {
         it = test::Exists(native) ? std::next(it) : found_set.erase(it);
       }
     }
-    const std::set<std::string> disk = DiskListing(root_);
+    std::set<std::string> disk = DiskListing(root_);
+    if (!look_in.empty()) {
+      const std::string below = "L:" + look_in + "\\";
+      for (auto it = disk.begin(); it != disk.end();)
+        it = it->compare(0, below.size(), below) == 0 ? std::next(it) : disk.erase(it);
+    }
     std::vector<std::string> missing, extra;
     std::set_difference(disk.begin(), disk.end(), found_set.begin(), found_set.end(),
                         std::back_inserter(missing));
@@ -235,11 +253,24 @@ TEST_F(LiveIndexTest, FindsMatchTheDiskThroughChurnAndLostEvents) {
   churn.MakeStartingTree();
   DriveIndex index;
   OpenLive(&index);
+  int scoped = 0;
   for (int batch = 0; batch < 12; ++batch) {
     churn.Batch(250);
+    // Some finds are stopped somewhere on their way first; one looks in a
+    // top folder only.
+    if (batch % 2) StartAndStop(&index);
     ExpectFindMatchesDisk(&index, "batch " + std::to_string(batch));
+    churn.Batch(20);
+    for (const auto& e : fs::directory_iterator(root_)) {
+      if (!e.is_directory() || e.is_symlink()) continue;
+      ExpectFindMatchesDisk(&index, "in a top folder, batch " + std::to_string(batch), true,
+                            "\\" + e.path().filename().string());
+      ++scoped;
+      break;
+    }
     ASSERT_TRUE(index.live());
   }
+  EXPECT_GT(scoped, 0);
   // A live find with nothing changed lists nothing but the folder of the
   // name made just before it.
   const std::uint64_t listed = index.folders_listed();
