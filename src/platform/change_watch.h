@@ -101,8 +101,11 @@ class ChangeNotification {
   std::atomic<bool> cancelled_{false};
 
   mutable Mutex lock_;
-  std::unordered_map<int, std::string> folders_ GUARDED_BY(lock_);  // descriptor -> rel
-  std::map<std::string, int> watches_ GUARDED_BY(lock_);             // rel -> descriptor
+  // The watched folders: rel -> descriptor, and back (each path is kept
+  // once, in watches_).
+  using Watches = std::map<std::string, int>;
+  Watches watches_ GUARDED_BY(lock_);
+  std::unordered_map<int, Watches::const_iterator> folders_ GUARDED_BY(lock_);
   std::set<std::string> unwatched_ GUARDED_BY(lock_);
   Changes changes_ GUARDED_BY(lock_);
 };

@@ -73,12 +73,13 @@ void ChangeNotification::AddTree(const std::string& top) {
     // The same folder watched before under another path (moved) keeps its
     // descriptor: only its path changes.
     auto known = folders_.find(wd);
-    if (known != folders_.end() && known->second != rel) {
-      auto old = watches_.find(known->second);
-      if (old != watches_.end() && old->second == wd) watches_.erase(old);
+    if (known != folders_.end() && known->second->first != rel) {
+      watches_.erase(known->second);
+      folders_.erase(known);
     }
-    folders_[wd] = rel;
-    watches_[rel] = wd;
+    auto same_path = watches_.find(rel);
+    if (same_path != watches_.end() && same_path->second != wd) folders_.erase(same_path->second);
+    folders_[wd] = watches_.insert_or_assign(rel, wd).first;
     unwatched_.erase(rel);
     DIR* dir = ::fdopendir(fd);
     if (!dir) {
@@ -122,8 +123,7 @@ bool ChangeNotification::Start(const std::string& native_folder) {
   const int wd = ::inotify_add_watch(inotify_fd_, root_.c_str(),
                                      kWatchMask & ~static_cast<std::uint32_t>(IN_DONT_FOLLOW));
   if (wd < 0) return false;
-  folders_[wd] = "";
-  watches_[""] = wd;
+  folders_[wd] = watches_.emplace("", wd).first;
   // The subfolders, through AddTree, which skips the root it finds watched.
   DIR* dir = ::opendir(root_.c_str());
   if (dir) {
@@ -160,11 +160,10 @@ bool ChangeNotification::ReadEvents() {
       }
       auto it = folders_.find(ev.wd);
       if (it == folders_.end()) continue;
-      const std::string rel = it->second;
+      const std::string rel = it->second->first;
       if (ev.mask & IN_IGNORED) {
+        watches_.erase(it->second);
         folders_.erase(it);
-        auto w = watches_.find(rel);
-        if (w != watches_.end() && w->second == ev.wd) watches_.erase(w);
         continue;
       }
       if (ev.mask & (IN_DELETE_SELF | IN_MOVE_SELF)) {
