@@ -960,7 +960,8 @@ class DriveService {
   }
 
   // Runs one find on the open index and sends its answer, as the finder
-  // would print it.
+  // would print it. An index-only request is answered as any other: the
+  // live index lists only the folders known changed.
   void Answer(LocalConnection* peer, const FindServiceRequest& request) {
     AnswerWriter out(peer);
     AnswerEnd end;
@@ -977,7 +978,8 @@ class DriveService {
       window_.set_native_output(request.native);
     });
     const std::string drive = std::string(1, letter_) + ":";
-    if (request.rebuild && !driver_.OpenDriveIndex(request.look_in, true))
+    // The drive itself, so that the watcher keeps watching all of it.
+    if (request.rebuild && !driver_.OpenDriveIndex(drive, true))
       return fail("Unable to open index for drive " + drive + "!", driver_.open_failure_cause());
     quindelo::FindRequest find;
     find.named_text = request.named;
@@ -1071,11 +1073,22 @@ void TakeRequest(const std::vector<std::unique_ptr<DriveService>>& services,
   AnswerAtOnce(peer.get(), std::move(answer), end);
 }
 
-quindelo::platform::LocalServer* g_server = nullptr;  // for the signal handler
+// The server SIGTERM and SIGINT stop (lock-free, so the handler may read it).
+std::atomic<quindelo::platform::LocalServer*> g_server{nullptr};
+static_assert(std::atomic<quindelo::platform::LocalServer*>::is_always_lock_free);
 
 void StopServing(int) {
-  if (g_server) g_server->Stop();
+  if (quindelo::platform::LocalServer* server = g_server.load()) server->Stop();
 }
+
+// Points the signal handler at a server for the lifetime of the object.
+class ServerForSignals {
+ public:
+  explicit ServerForSignals(quindelo::platform::LocalServer* server) { g_server = server; }
+  ~ServerForSignals() { g_server = nullptr; }
+  ServerForSignals(const ServerForSignals&) = delete;
+  ServerForSignals& operator=(const ServerForSignals&) = delete;
+};
 
 // The socket of the find service, or empty (no XDG_RUNTIME_DIR).
 std::string ServiceSocketPath() {
@@ -1109,7 +1122,7 @@ int Serve(const Options& o) {
       log.Message("quindelo-find: cannot serve on " + listening.ToString());
     return kExitError;
   }
-  g_server = &server;
+  const ServerForSignals stopped_by_signals(&server);
   struct sigaction action{};
   action.sa_handler = StopServing;
   sigemptyset(&action.sa_mask);
@@ -1149,7 +1162,6 @@ int Serve(const Options& o) {
       });
   for (const auto& service : services) service->Stop();
   services.clear();
-  g_server = nullptr;
   log.Message("quindelo-find: stopped serving");
   return kExitFound;
 }
