@@ -100,9 +100,9 @@ const char kUsage[] =
     "  --drive L=FOLDER   make L: a drive rooted at the native FOLDER (repeatable;\n"
     "                     the automatic drives are then off)\n"
     "  --drives           list the drives and exit\n"
-  "  --serve            keep the drives' indexes open and answer the finds of\n"
-  "                     other runs (of the same user) until SIGTERM or SIGINT\n"
-  "  --no-server        open the index here, without asking a --serve process\n"
+    "  --serve            keep the drives' indexes open and answer the finds of\n"
+    "                     other runs (of the same user) until SIGTERM or SIGINT\n"
+    "  --no-server        open the index here, without asking a --serve process\n"
     "  -h, --help         show this text and exit\n"
     "\n"
     "Exit status: 0 when something was found, 1 when nothing was, 2 on an error.\n";
@@ -840,8 +840,8 @@ constexpr quindelo::SortKey kServiceSortKeys[] = {
 
 quindelo::SortOrder SortOrderOf(const FindServiceRequest& request) {
   const auto index = static_cast<std::size_t>(request.sort);
-  return {index < std::size(kServiceSortKeys) ? kServiceSortKeys[index] : quindelo::SortKey::kFolder,
-          request.descending};
+  const bool known = index < std::size(kServiceSortKeys);
+  return {known ? kServiceSortKeys[index] : quindelo::SortKey::kFolder, request.descending};
 }
 
 // One drive of the find service: its index, kept open by a driver of its
@@ -1057,7 +1057,8 @@ void TakeRequest(const std::vector<std::unique_ptr<DriveService>>& services,
     end.exit_status = quindelo::kFindExitError;
     return AnswerAtOnce(peer.get(), std::move(answer), end);
   }
-  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(request.look_in[0])));
+  const char letter =
+      static_cast<char>(std::toupper(static_cast<unsigned char>(request.look_in[0])));
   for (const auto& service : services) {
     if (request.look_in.size() < 2 || request.look_in[1] != ':' || service->letter() != letter)
       continue;

@@ -80,7 +80,8 @@ Status PrepareServiceFolder(const std::string& folder) {
   struct stat status;
   if (lstat(folder.c_str(), &status) != 0) return PosixError(errno, folder);
   if (!S_ISDIR(status.st_mode)) return PosixError(ENOTDIR, folder);
-  if (status.st_uid != geteuid() || (status.st_mode & 07777) != 0700) return PosixError(EPERM, folder);
+  if (status.st_uid != geteuid() || (status.st_mode & 07777) != 0700)
+    return PosixError(EPERM, folder);
   return Status::Ok();
 }
 
@@ -280,9 +281,9 @@ void LocalServer::Run(const FrameCheck& whole, const RequestHandler& handle) {
       }
       if (r.fd >= 0 && now >= r.deadline) hand_over(r, Received::kTimedOut);
     }
-    reading.erase(std::remove_if(reading.begin(), reading.end(),
-                                 [](const Reading& r) { return r.fd < 0; }),
-                  reading.end());
+    reading.erase(
+        std::remove_if(reading.begin(), reading.end(), [](const Reading& r) { return r.fd < 0; }),
+        reading.end());
 
     // New connections: the user's own only, within the bound.
     if (ready > 0 && fds[1].revents != 0) {

@@ -40,7 +40,8 @@ inline constexpr std::size_t kFindServiceHeaderSize = 12;
 // The longest text of a request field, and of a message.
 inline constexpr std::size_t kMaxServiceText = 4096;
 // The longest request: every text at its bound, with room for the rest.
-inline constexpr std::size_t kMaxServiceRequest = kFindServiceHeaderSize + 6 * (5 + kMaxServiceText);
+inline constexpr std::size_t kMaxServiceRequest =
+    kFindServiceHeaderSize + 6 * (5 + kMaxServiceText);
 // The longest payload of an answer record.
 inline constexpr std::size_t kMaxRecordPayload = 2 * kMaxServiceText + 16;
 inline constexpr std::size_t kRecordHeaderSize = 5;
@@ -80,9 +81,9 @@ enum class RequestParse {
 };
 
 // Parses the bytes received so far on one connection. *request (may be
-// null, to check the framing only) is set only for kComplete; *error (may be null) is set for kRefused, and for
-// kIncomplete says what is still missing (the answer for a peer that stops
-// sending there).
+// null, to check the framing only) is set only for kComplete. *error (may
+// be null) says why for kRefused, and for kIncomplete what is still
+// missing (the answer for a peer that stops sending there).
 RequestParse ParseFindRequest(std::string_view received, FindServiceRequest* request,
                               std::string* error);
 
@@ -92,7 +93,7 @@ struct AnswerEnd {
   std::uint32_t count = 0;  // paths sent
   bool complete = true;     // false: cut at the limit, stopped, or failed
   std::uint8_t exit_status = kFindExitNoneFound;
-  bool served = true;  // false: this process does not serve the drive; ask the index itself
+  bool served = true;   // false: this process does not serve the drive; ask the index itself
   std::string message;  // the end message ("Found 3 files."); may be empty
   bool operator==(const AnswerEnd&) const = default;
 };

@@ -223,7 +223,8 @@ TEST(AnswerReaderTest, MalformedRecordsBreakTheAnswerForGood) {
       {"accepted with a payload", "\x01" + Little(1, 4) + "x"},
       {"end too short", "\x05" + Little(6, 4) + std::string(6, '\0')},
       {"end with exit status 3", "\x05" + Little(7, 4) + Little(0, 4) + "\x01\x03\x01"},
-      {"end with a flag of 2", "\x05" + Little(7, 4) + Little(0, 4) + std::string("\x02\x00\x01", 3)},
+      {"end with a flag of 2",
+       "\x05" + Little(7, 4) + Little(0, 4) + std::string("\x02\x00\x01", 3)},
       {"huge length", "\x02" + Little(0xFFFFFFFF, 4)},
   };
   for (const Case& c : cases) {

@@ -290,8 +290,8 @@ TEST_F(FindServiceTest, HostileClientsNeitherCrashNorHoldTheServer) {
   for (int fd : flood) close(fd);
 
   enum class Answer {
-    kNone,   // the peer is dropped without a word
-    kError,  // an error record and the end
+    kNone,          // the peer is dropped without a word
+    kError,         // an error record and the end
     kErrorOrReset,  // the same, unless the peer sees its unread bytes reset the connection
   };
   struct Case {
@@ -308,8 +308,8 @@ TEST_F(FindServiceTest, HostileClientsNeitherCrashNorHoldTheServer) {
       {"an oversized length", oversized, false, Answer::kError},
       {"another magic", "GET / HTTP/1.0\r\n\r\n", false, Answer::kError},
       {"a request and more", good + good, false, Answer::kError},
-      {"a huge field", good.substr(0, 12) + "\x03\xff\xff\xff\xff" + std::string(70000, 'x'),
-       false, Answer::kErrorOrReset},
+      {"a huge field", good.substr(0, 12) + "\x03\xff\xff\xff\xff" + std::string(70000, 'x'), false,
+       Answer::kErrorOrReset},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -361,9 +361,17 @@ TEST_F(FindServiceTest, ServerRefusesAFolderOthersCouldReach) {
     std::string message;
   };
   const Case cases[] = {
-      {"mode 0755", [&] { MakeFolder(folder); chmod(folder.c_str(), 0755); },
+      {"mode 0755",
+       [&] {
+         MakeFolder(folder);
+         chmod(folder.c_str(), 0755);
+       },
        "cannot serve in " + folder},
-      {"mode 0701", [&] { MakeFolder(folder); chmod(folder.c_str(), 0701); },
+      {"mode 0701",
+       [&] {
+         MakeFolder(folder);
+         chmod(folder.c_str(), 0701);
+       },
        "cannot serve in " + folder},
       {"a link to a private folder",
        [&] {
