@@ -79,7 +79,8 @@ class LocalServer {
  public:
   struct Limits {
     // Connections at once: those being read and those handed to the
-    // request handler and not closed yet.
+    // request handler and not closed yet. Never more than half of the
+    // process's descriptor limit.
     int max_connections = 64;
     // How long a peer may take to send its whole request.
     std::chrono::milliseconds request_deadline{2000};

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,6 +21,7 @@ namespace {
 
 constexpr std::chrono::milliseconds kClientSendTimeout{5000};
 constexpr std::size_t kReadChunk = 64 * 1024;
+constexpr int kAcceptPauseMs = 100;
 
 void SetSendTimeout(int fd, std::chrono::milliseconds timeout) {
   timeval value{};
@@ -237,11 +239,22 @@ void LocalServer::Run(const FrameCheck& whole, const RequestHandler& handle) {
     r.fd = -1;
   };
   const uid_t uid = geteuid();
+  // Connections take at most half of the process's descriptors, so that the
+  // rest of the process (its index files, its folder walks) always has some.
+  int max_connections = std::max(1, limits_.max_connections);
+  rlimit descriptors{};
+  if (getrlimit(RLIMIT_NOFILE, &descriptors) == 0 && descriptors.rlim_cur != RLIM_INFINITY)
+    max_connections = static_cast<int>(std::min<rlim_t>(
+        static_cast<rlim_t>(max_connections), std::max<rlim_t>(1, descriptors.rlim_cur / 2)));
+  // Out of descriptors with nothing of its own to drop, the server leaves
+  // new connections in the backlog for a moment instead of spinning on them.
+  Clock::time_point accept_paused_until{};
   std::vector<pollfd> fds;
   for (;;) {
+    const bool accepting = Clock::now() >= accept_paused_until;
     fds.clear();
     fds.push_back({stop_read_, POLLIN, 0});
-    fds.push_back({listen_fd_, POLLIN, 0});
+    fds.push_back({accepting ? listen_fd_ : -1, POLLIN, 0});
     for (const Reading& r : reading) fds.push_back({r.fd, POLLIN, 0});
     int timeout = -1;
     if (!reading.empty()) {
@@ -250,6 +263,7 @@ void LocalServer::Run(const FrameCheck& whole, const RequestHandler& handle) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now());
       timeout = static_cast<int>(std::clamp<long long>(left.count(), 0, 60000));
     }
+    if (!accepting) timeout = timeout < 0 ? kAcceptPauseMs : std::min(timeout, kAcceptPauseMs);
     const int ready = poll(fds.data(), fds.size(), timeout);
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0 && fds[0].revents != 0) break;
@@ -290,13 +304,21 @@ void LocalServer::Run(const FrameCheck& whole, const RequestHandler& handle) {
       for (;;) {
         const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0 && errno == EINTR) continue;
-        if (fd < 0) break;  // EAGAIN: none left; or out of descriptors for now
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+          if (!reading.empty()) {
+            drop(reading.front());
+            reading.pop_front();
+            continue;
+          }
+          accept_paused_until = Clock::now() + std::chrono::milliseconds(kAcceptPauseMs);
+        }
+        if (fd < 0) break;  // EAGAIN: none left
         if (!PeerIsUser(fd, uid)) {
           close(fd);
           continue;
         }
         const int out = shared->handed_out.load();
-        if (static_cast<int>(reading.size()) + out >= limits_.max_connections) {
+        if (static_cast<int>(reading.size()) + out >= max_connections) {
           if (reading.empty()) {
             close(fd);  // every place is taken by requests being answered
             continue;
