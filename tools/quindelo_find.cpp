@@ -625,6 +625,16 @@ bool LooksLikeEatenBackslashes(const std::string& text) {
          text[2] != ' ' && text[2] != ';' && text.find('\\') == std::string::npos;
 }
 
+// After a look-in text that did not validate: the hint when a shell seems
+// to have removed its backslashes.
+void HintAtEatenBackslashes(const std::string& look_in) {
+  if (LooksLikeEatenBackslashes(look_in))
+    std::fprintf(stderr,
+                 "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
+                 "them ('%c:\\folder\\subfolder') or give a native folder (/folder/subfolder)\n",
+                 look_in.c_str(), look_in[0]);
+}
+
 // The look-in text the find takes: the given one with every native folder
 // ("/usr/include") turned into its drive path; without one, C:, or the first
 // --drive when C: is not a drive. False, with a message, when a native
@@ -737,11 +747,7 @@ int Run(const Options& o) {
   quindelo::LookInValidator validator(&driver, &window);
   if (!validator.ValidateNow(look_in)) {
     const int status_code = fail_open(validator.message());
-    if (LooksLikeEatenBackslashes(look_in))
-      std::fprintf(stderr,
-                   "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
-                   "them ('%c:\\folder\\subfolder') or give a native folder (/folder/subfolder)\n",
-                   look_in.c_str(), look_in[0]);
+    HintAtEatenBackslashes(look_in);
     return status_code;
   }
   const quindelo::FindEnd end = driver.WaitForFindEnd();
@@ -1276,6 +1282,8 @@ Asked AskServer(const Options& o, const std::string& look_in, int* exit_status) 
           return Asked::kAnswered;
         }
         if (!o.quiet && !record.end.message.empty()) status.Message(record.end.message);
+        if (record.end.exit_status == kExitError && record.end.count == 0)
+          HintAtEatenBackslashes(look_in);
         *exit_status = record.end.exit_status;
         return Asked::kAnswered;
     }

@@ -206,6 +206,7 @@ const char* const kFinds[] = {
     "--look-in 'X:\\missing' --named '*'",
     "--look-in X: --named '*' --containing '(lock'",
     "--look-in X: --named 'src\\*.c'",
+    "--look-in X:src --named x",
 };
 
 TEST_F(FindServiceTest, ServerAnswersAsTheFinderDoesAndSeesChanges) {
