@@ -801,8 +801,9 @@ using quindelo::FindServiceRequest;
 using quindelo::RecordType;
 using quindelo::platform::LocalConnection;
 
-// The records of one answer on their way to the asker. Paths go in batches;
-// once a write fails (the asker went away) nothing more is sent. One thread.
+// The records of one answer on their way to the asker. Paths go in batches,
+// at least every kFlushMs while they keep coming; once a write fails (the
+// asker went away) nothing more is sent. One thread at a time.
 class AnswerWriter {
  public:
   explicit AnswerWriter(LocalConnection* peer) : peer_(peer) {}
@@ -811,7 +812,11 @@ class AnswerWriter {
   bool Path(const std::string& path) {
     quindelo::AppendRecord(RecordType::kPath, path, &buffer_);
     ++paths_;
-    return buffer_.size() < kBatchBytes ? ok_ : Flush();
+    const auto now = std::chrono::steady_clock::now();
+    if (buffer_.size() < kBatchBytes && now - last_flush_ < std::chrono::milliseconds(kFlushMs))
+      return ok_;
+    last_flush_ = now;
+    return Flush();
   }
   void Message(const std::string& text) {
     if (!text.empty()) quindelo::AppendRecord(RecordType::kMessage, text, &buffer_);
@@ -823,9 +828,11 @@ class AnswerWriter {
     Flush();
   }
   std::uint32_t paths() const { return paths_; }
+  bool asker_gone() const { return !ok_; }
 
  private:
   static constexpr std::size_t kBatchBytes = 32 * 1024;
+  static constexpr int kFlushMs = 50;
 
   bool Flush() {
     if (ok_ && !buffer_.empty()) ok_ = peer_->WriteAll(buffer_);
@@ -837,6 +844,36 @@ class AnswerWriter {
   std::string buffer_;
   std::uint32_t paths_ = 0;
   bool ok_ = true;
+  std::chrono::steady_clock::time_point last_flush_ = std::chrono::steady_clock::now();
+};
+
+// The finder's window as the service uses it: its filter and disk checks,
+// and for an answer in the order found, each row sent as it arrives. The
+// stream is set and read only in work of RunLater (under the finder's
+// delivery lock).
+class ServeFinder : public ConsoleFinder {
+ public:
+  ServeFinder(const Setup& setup, StatusLine* status, PathPrinter* unused,
+              std::function<void()> stop)
+      : ConsoleFinder(setup, status, unused, [] {}), stop_(std::move(stop)) {}
+
+  // Null: rows are kept for the end.
+  void set_stream(AnswerWriter* out) { stream_ = out; }
+
+  void RowsInserted(const quindelo::ResultSet& rows,
+                    const std::vector<quindelo::RowRange>& ranges) override {
+    if (!stream_ || stream_->asker_gone()) return;
+    for (const quindelo::RowRange& range : ranges)
+      for (int row = range.first; row < range.first + range.count; ++row)
+        if (!stream_->Path(Shown(quindelo::UncutPath(*rows.row(row))))) {
+          stop_();  // nobody reads the rest
+          return;
+        }
+  }
+
+ private:
+  const std::function<void()> stop_;
+  AnswerWriter* stream_ = nullptr;
 };
 
 // The sort keys in the order of quindelo::ServiceSort.
@@ -865,7 +902,7 @@ class DriveService {
         root_(std::move(root)),
         quiet_(true),
         unused_printer_(false, &quiet_),
-        window_(FinderSetup(root_), &quiet_, &unused_printer_, [] {}),
+        window_(FinderSetup(root_), &quiet_, &unused_printer_, [this] { driver_.Stop(); }),
         driver_(&window_, DriverOptions()),
         validator_(&driver_, &window_) {
     window_.RunLater([this] {
@@ -971,7 +1008,9 @@ class DriveService {
   void Answer(LocalConnection* peer, const FindServiceRequest& request) {
     AnswerWriter out(peer);
     AnswerEnd end;
+    const bool stream = request.sort == quindelo::ServiceSort::kNone;
     auto fail = [&](const std::string& message, const std::string& cause) {
+      window_.RunLater([&] { window_.set_stream(nullptr); });
       out.Message(message);
       out.Message(cause);
       end.complete = false;
@@ -982,6 +1021,7 @@ class DriveService {
       limit_ = static_cast<int>(request.limit);
       kept_ = 0;
       window_.set_native_output(request.native);
+      window_.set_stream(stream ? &out : nullptr);
     });
     const std::string drive = std::string(1, letter_) + ":";
     // The drive itself, so that the watcher keeps watching all of it.
@@ -999,9 +1039,11 @@ class DriveService {
     if (found.outcome == quindelo::FindOutcome::kError) return fail(found.message, "");
     bool at_limit = false;
     window_.RunLater([&] {
+      window_.set_stream(nullptr);
       at_limit = limit_ > 0 && kept_ >= limit_;
+      if (stream) return;  // sent as found
       quindelo::ResultSet& rows = driver_.result_set();
-      if (request.sort != quindelo::ServiceSort::kNone) rows.Resort(SortOrderOf(request));
+      rows.Resort(SortOrderOf(request));
       quindelo::platform::EntryChecker checker;
       std::string path;
       for (FoundFile* row : rows.rows()) {
@@ -1010,6 +1052,7 @@ class DriveService {
         if (!out.Path(window_.Shown(path))) break;
       }
     });
+    if (out.asker_gone()) return;
     if (found.outcome == quindelo::FindOutcome::kUserStopped && !at_limit)
       return fail("The find was stopped: the find service is shutting down.", "");
     const std::string write_failure = driver_.index_write_failure();
@@ -1027,7 +1070,7 @@ class DriveService {
   const std::string root_;
   StatusLine quiet_;
   PathPrinter unused_printer_;  // the finder streams nothing here
-  ConsoleFinder window_;
+  ServeFinder window_;
   quindelo::SearchDriver driver_;
   quindelo::LookInValidator validator_;
   int limit_ = 0;  // in deliveries only (see above)

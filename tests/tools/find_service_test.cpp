@@ -20,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -230,8 +231,21 @@ TEST_F(FindServiceTest, ServerAnswersAsTheFinderDoesAndSeesChanges) {
     other.join();
   }
 
+  // In the order found (sent as they come): the same paths.
+  auto sorted_lines = [](const std::string& out) {
+    std::multiset<std::string> lines;
+    std::size_t at = 0;
+    for (std::size_t end; (end = out.find('\n', at)) != std::string::npos; at = end + 1)
+      lines.insert(out.substr(at, end - at));
+    return lines;
+  };
+  FinderRun r = Finder(env_, drive_ + "--look-in X: --named '*' --sort none");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "Found 8 files.\n");
+  EXPECT_EQ(sorted_lines(r.out), sorted_lines(alone[1].out));
+
   // A limit: that many paths, and the limit's message.
-  FinderRun r = Finder(env_, drive_ + "--look-in X: --named '*' --limit 2");
+  r = Finder(env_, drive_ + "--look-in X: --named '*' --limit 2");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 2) << r.out;
   EXPECT_EQ(r.err, "Stopped after maximum of 2 files found.\n");
