@@ -1041,7 +1041,8 @@ class DriveService {
     window_.RunLater([&] {
       window_.set_stream(nullptr);
       at_limit = limit_ > 0 && kept_ >= limit_;
-      if (stream) return;  // sent as found
+      const bool cut_short = found.outcome == quindelo::FindOutcome::kUserStopped && !at_limit;
+      if (stream || cut_short) return;  // sent as found, or not at all
       quindelo::ResultSet& rows = driver_.result_set();
       rows.Resort(SortOrderOf(request));
       quindelo::platform::EntryChecker checker;
