@@ -1096,7 +1096,8 @@ void AnswerAtOnce(LocalConnection* peer, std::string bytes, const AnswerEnd& end
 void TakeRequest(const std::vector<std::unique_ptr<DriveService>>& services,
                  std::unique_ptr<LocalConnection> peer, const std::string& bytes,
                  quindelo::platform::LocalServer::Received how) {
-  if (how == quindelo::platform::LocalServer::Received::kTimedOut && bytes.empty()) return;
+  // A peer that sent nothing hears nothing.
+  if (how != quindelo::platform::LocalServer::Received::kWhole && bytes.empty()) return;
   FindServiceRequest request;
   std::string error;
   std::string answer;

@@ -299,9 +299,11 @@ void LocalServer::Run(const FrameCheck& whole, const RequestHandler& handle) {
         std::remove_if(reading.begin(), reading.end(), [](const Reading& r) { return r.fd < 0; }),
         reading.end());
 
-    // New connections: the user's own only, within the bound.
+    // New connections: the user's own only, within the bound. At most a
+    // bound's worth each round, so that a steady flood of them never keeps
+    // the connections already taken from being read.
     if (ready > 0 && fds[1].revents != 0) {
-      for (;;) {
+      for (int taken = 0; taken < max_connections; ++taken) {
         const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0 && errno == EINTR) continue;
         if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
