@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/thread_name.h"
 #include "search/find_service_protocol.h"
 #include "support/test_env.h"
 
@@ -226,7 +227,10 @@ TEST_F(FindServiceTest, ServerAnswersAsTheFinderDoesAndSeesChanges) {
   }
   // Two finds at once for the one drive are answered one after the other.
   {
-    std::thread other([&] { EXPECT_EQ(Finder(env_, drive_ + kFinds[0]).out, alone[0].out); });
+    std::thread other([&] {
+      quindelo::platform::NameThisThread("t-other-finder");
+      EXPECT_EQ(Finder(env_, drive_ + kFinds[0]).out, alone[0].out);
+    });
     EXPECT_EQ(Finder(env_, drive_ + kFinds[1]).out, alone[1].out);
     other.join();
   }
