@@ -2,8 +2,9 @@
 # Installs a built tree into a temporary prefix and checks that every file of
 # the desktop integration is in its place and reads as its kind: the program,
 # the menu entry (starting the program with the file it is given, for the
-# saved-find type), the icons, the help page, and the file type that maps
-# *.qnd files to Quindelo (compiled with update-mime-database when present).
+# saved-find type), the icons, the help page, the file type that maps
+# *.qnd files to Quindelo (compiled with update-mime-database when present),
+# and the command-line finder with the user unit of its find service.
 # Usage: scripts/check_install.sh <build folder> [1 when the program is built]
 set -euo pipefail
 build=${1:?build folder}
@@ -25,6 +26,16 @@ need_file() {
 if [ "$check_program" = 1 ]; then
   need_file bin/quindelo
   [ -x "$prefix/bin/quindelo" ] || fail "bin/quindelo is not executable"
+fi
+need_file bin/quindelo-find
+[ -x "$prefix/bin/quindelo-find" ] || fail "bin/quindelo-find is not executable"
+unit=share/systemd/user/quindelo-find.service
+need_file "$unit"
+if [ -f "$prefix/$unit" ]; then
+  grep -qx "ExecStart=$prefix/bin/quindelo-find --serve" "$prefix/$unit" ||
+    fail "$unit: ExecStart does not run the installed quindelo-find --serve"
+  grep -qx 'Type=simple' "$prefix/$unit" || fail "$unit: Type is not simple"
+  grep -qx 'Restart=on-failure' "$prefix/$unit" || fail "$unit: Restart is not on-failure"
 fi
 desktop=share/applications/quindelo.desktop
 need_file "$desktop"

@@ -9,6 +9,12 @@
 // index may hold names that are gone), and never twice (the index's names
 // and the refresh's may name the same path). The end message and the exit
 // status count the printed paths.
+//
+// With --serve it runs headless instead: it keeps the index of each drive
+// open, watching the drive's changes, and answers the finds of the same
+// user's other runs over a local socket in $XDG_RUNTIME_DIR/quindelo. An
+// ordinary run asks such a process first and, when none answers at once,
+// opens the index itself.
 #include <getopt.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -19,14 +25,18 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -37,8 +47,11 @@
 #include "index/drive_query.h"
 #include "platform/drive_table.h"
 #include "platform/folder.h"
+#include "platform/local_socket.h"
 #include "platform/paths.h"
+#include "platform/thread_name.h"
 #include "search/find_request.h"
+#include "search/find_service_protocol.h"
 #include "search/found_file.h"
 #include "search/search_driver.h"
 
@@ -53,6 +66,7 @@ constexpr int kExitError = 2;
 const char kUsage[] =
     "Usage: quindelo-find [options] --named TEXT\n"
     "       quindelo-find [--drive L=FOLDER ...] --drives\n"
+    "       quindelo-find [--drive L=FOLDER ...] --serve\n"
     "\n"
     "Finds files and folders by name, and with --containing by their contents,\n"
     "through the drive's index, which the find brings up to date as it goes.\n"
@@ -86,6 +100,9 @@ const char kUsage[] =
     "  --drive L=FOLDER   make L: a drive rooted at the native FOLDER (repeatable;\n"
     "                     the automatic drives are then off)\n"
     "  --drives           list the drives and exit\n"
+    "  --serve            keep the drives' indexes open and answer the finds of\n"
+    "                     other runs (of the same user) until SIGTERM or SIGINT\n"
+    "  --no-server        open the index here, without asking a --serve process\n"
     "  -h, --help         show this text and exit\n"
     "\n"
     "Exit status: 0 when something was found, 1 when nothing was, 2 on an error.\n";
@@ -104,6 +121,8 @@ struct Options {
   bool null_end = false;
   bool quiet = false;
   bool unsorted = false;  // --sort none
+  bool serve = false;
+  bool no_server = false;
   int limit = 0;          // 0: no limit
   quindelo::SortOrder sort{quindelo::SortKey::kFolder, false};
   std::vector<std::pair<char, std::string>> drives;
@@ -128,6 +147,8 @@ enum OptionId : int {
   kOptDescending,
   kOptLimit,
   kOptNoLimit,
+  kOptServe,
+  kOptNoServer,
 };
 
 const option kLongOptions[] = {
@@ -147,6 +168,8 @@ const option kLongOptions[] = {
     {"descending", no_argument, nullptr, kOptDescending},
     {"limit", required_argument, nullptr, kOptLimit},
     {"no-limit", no_argument, nullptr, kOptNoLimit},
+    {"serve", no_argument, nullptr, kOptServe},
+    {"no-server", no_argument, nullptr, kOptNoServer},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
@@ -265,6 +288,12 @@ Parsed ParseArgs(int argc, char** argv, Options* o) {
       case kOptNoLimit:
         o->limit = 0;
         break;
+      case kOptServe:
+        o->serve = true;
+        break;
+      case kOptNoServer:
+        o->no_server = true;
+        break;
       case 'h':
         return Parsed::kHelp;
       case ':':
@@ -280,7 +309,7 @@ Parsed ParseArgs(int argc, char** argv, Options* o) {
     Fail("unexpected argument \"%s\" (give the names with --named)", argv[optind]);
     return Parsed::kError;
   }
-  if (!o->list_drives && o->named.empty()) {
+  if (!o->list_drives && !o->serve && o->named.empty()) {
     Fail("--named TEXT is required");
     return Parsed::kError;
   }
@@ -596,6 +625,16 @@ bool LooksLikeEatenBackslashes(const std::string& text) {
          text[2] != ' ' && text[2] != ';' && text.find('\\') == std::string::npos;
 }
 
+// After a look-in text that did not validate: the hint when a shell seems
+// to have removed its backslashes.
+void HintAtEatenBackslashes(const std::string& look_in) {
+  if (LooksLikeEatenBackslashes(look_in))
+    std::fprintf(stderr,
+                 "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
+                 "them ('%c:\\folder\\subfolder') or give a native folder (/folder/subfolder)\n",
+                 look_in.c_str(), look_in[0]);
+}
+
 // The look-in text the find takes: the given one with every native folder
 // ("/usr/include") turned into its drive path; without one, C:, or the first
 // --drive when C: is not a drive. False, with a message, when a native
@@ -711,11 +750,7 @@ int Run(const Options& o) {
   quindelo::LookInValidator validator(&driver, &window);
   if (!validator.ValidateNow(look_in)) {
     const int status_code = fail_open(validator.message());
-    if (LooksLikeEatenBackslashes(look_in))
-      std::fprintf(stderr,
-                   "quindelo-find: hint: \"%s\" holds no backslash; quote a look-in text that has "
-                   "them ('%c:\\folder\\subfolder') or give a native folder (/folder/subfolder)\n",
-                   look_in.c_str(), look_in[0]);
+    HintAtEatenBackslashes(look_in);
     return status_code;
   }
   const quindelo::FindEnd end = driver.WaitForFindEnd();
@@ -761,6 +796,554 @@ int Run(const Options& o) {
   return printed > 0 ? kExitFound : kExitNoneFound;
 }
 
+// ---------------------------------------------------------------------------
+// The find service (--serve)
+
+using quindelo::AnswerEnd;
+using quindelo::FindServiceRequest;
+using quindelo::RecordType;
+using quindelo::platform::LocalConnection;
+
+// The records of one answer on their way to the asker. Paths go in batches,
+// at least every kFlushMs while they keep coming; once a write fails (the
+// asker went away) nothing more is sent. One thread at a time.
+class AnswerWriter {
+ public:
+  explicit AnswerWriter(LocalConnection* peer) : peer_(peer) {}
+
+  // False once the asker is gone.
+  bool Path(const std::string& path) {
+    quindelo::AppendRecord(RecordType::kPath, path, &buffer_);
+    ++paths_;
+    const auto now = std::chrono::steady_clock::now();
+    if (buffer_.size() < kBatchBytes && now - last_flush_ < std::chrono::milliseconds(kFlushMs))
+      return ok_;
+    last_flush_ = now;
+    return Flush();
+  }
+  void Message(const std::string& text) {
+    if (!text.empty()) quindelo::AppendRecord(RecordType::kMessage, text, &buffer_);
+  }
+  // The last record; count is the paths sent.
+  void End(AnswerEnd end) {
+    end.count = paths_;
+    quindelo::AppendEndRecord(end, &buffer_);
+    Flush();
+  }
+  std::uint32_t paths() const { return paths_; }
+  bool asker_gone() const { return !ok_; }
+
+ private:
+  static constexpr std::size_t kBatchBytes = 32 * 1024;
+  static constexpr int kFlushMs = 50;
+
+  bool Flush() {
+    if (ok_ && !buffer_.empty()) ok_ = peer_->WriteAll(buffer_);
+    buffer_.clear();
+    return ok_;
+  }
+
+  LocalConnection* const peer_;
+  std::string buffer_;
+  std::uint32_t paths_ = 0;
+  bool ok_ = true;
+  std::chrono::steady_clock::time_point last_flush_ = std::chrono::steady_clock::now();
+};
+
+// The finder's window as the service uses it: its filter and disk checks,
+// and for an answer in the order found, each row sent as it arrives. The
+// stream is set and read only in work of RunLater (under the finder's
+// delivery lock).
+class ServeFinder : public ConsoleFinder {
+ public:
+  ServeFinder(const Setup& setup, StatusLine* status, PathPrinter* unused,
+              std::function<void()> stop)
+      : ConsoleFinder(setup, status, unused, [] {}), stop_(std::move(stop)) {}
+
+  // Null: rows are kept for the end.
+  void set_stream(AnswerWriter* out) { stream_ = out; }
+
+  void RowsInserted(const quindelo::ResultSet& rows,
+                    const std::vector<quindelo::RowRange>& ranges) override {
+    if (!stream_ || stream_->asker_gone()) return;
+    for (const quindelo::RowRange& range : ranges)
+      for (int row = range.first; row < range.first + range.count; ++row)
+        if (!stream_->Path(Shown(quindelo::UncutPath(*rows.row(row))))) {
+          stop_();  // nobody reads the rest
+          return;
+        }
+  }
+
+ private:
+  const std::function<void()> stop_;
+  AnswerWriter* stream_ = nullptr;
+};
+
+// The sort keys in the order of quindelo::ServiceSort.
+constexpr quindelo::SortKey kServiceSortKeys[] = {
+    quindelo::SortKey::kName, quindelo::SortKey::kFolder, quindelo::SortKey::kType,
+    quindelo::SortKey::kSize, quindelo::SortKey::kDate};
+
+quindelo::SortOrder SortOrderOf(const FindServiceRequest& request) {
+  const auto index = static_cast<std::size_t>(request.sort);
+  const bool known = index < std::size(kServiceSortKeys);
+  return {known ? kServiceSortKeys[index] : quindelo::SortKey::kFolder, request.descending};
+}
+
+// One drive of the find service: its index, kept open by a driver of its
+// own with the change watcher on, and the thread ("q-serve-<letter>") that
+// answers the drive's requests one at a time, in the order they came.
+//
+// Threads: Enqueue and Stop from any thread; the answers on the drive's
+// thread; the driver's deliveries (and so the keep filter and the rows) run
+// under the finder's delivery lock, one at a time, which is what guards
+// limit_ and kept_.
+class DriveService {
+ public:
+  DriveService(char letter, std::string root)
+      : letter_(letter),
+        root_(std::move(root)),
+        quiet_(true),
+        unused_printer_(false, &quiet_),
+        window_(FinderSetup(root_), &quiet_, &unused_printer_, [this] { driver_.Stop(); }),
+        driver_(&window_, DriverOptions()),
+        validator_(&driver_, &window_) {
+    window_.RunLater([this] {
+      driver_.result_set().set_keep_filter([this](FoundFile* record) { return Keep(record); });
+    });
+  }
+  ~DriveService() {
+    Stop();
+    driver_.Shutdown();  // closes the index at a commit point
+  }
+  DriveService(const DriveService&) = delete;
+  DriveService& operator=(const DriveService&) = delete;
+
+  char letter() const { return letter_; }
+  const std::string& root() const { return root_; }
+
+  // Opens the drive's index (which then brings itself up to date in the
+  // background) and starts the drive's thread. False, with the reason on
+  // log, when the index cannot be opened.
+  bool Start(StatusLine* log) {
+    const std::string drive = std::string(1, letter_) + ":";
+    if (!driver_.OpenDriveIndex(drive, false)) {
+      log->Message("Unable to open index for drive " + drive + "!");
+      const std::string cause = driver_.open_failure_cause();
+      if (!cause.empty()) log->Message(cause);
+      return false;
+    }
+    thread_ = std::thread([this] {
+      quindelo::platform::NameThisThread((std::string("q-serve-") + letter_).c_str());
+      Loop();
+    });
+    return true;
+  }
+
+  void Enqueue(std::unique_ptr<LocalConnection> peer, FindServiceRequest request) {
+    quindelo::platform::MutexLock lock(&queue_lock_);
+    if (stopping_) return;
+    queue_.push_back({std::move(peer), std::move(request)});
+    queue_cv_.notify_one();
+  }
+
+  // Drops the queued requests, stops the running find and waits for the
+  // drive's thread. Idempotent.
+  void Stop() {
+    {
+      quindelo::platform::MutexLock lock(&queue_lock_);
+      stopping_ = true;
+      queue_.clear();
+      queue_cv_.notify_one();
+    }
+    driver_.Stop();
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  struct Job {
+    std::unique_ptr<LocalConnection> peer;
+    FindServiceRequest request;
+  };
+
+  static ConsoleFinder::Setup FinderSetup(const std::string& root) {
+    ConsoleFinder::Setup setup;
+    setup.check_on_arrival = true;  // so that a limit counts live rows only
+    setup.native_root = root;
+    return setup;
+  }
+  static quindelo::SearchDriver::Options DriverOptions() {
+    quindelo::SearchDriver::Options options;
+    options.find_delay_ms = 0;
+    options.row_limit = 0;  // each request's own limit is kept by Keep
+    options.sorted_insert = false;
+    options.index_options.watch_changes = true;
+    return options;
+  }
+
+  void Loop() {
+    for (;;) {
+      Job job;
+      {
+        quindelo::platform::MutexLock lock(&queue_lock_);
+        while (!stopping_ && queue_.empty()) queue_lock_.Wait(&queue_cv_);
+        if (stopping_) return;
+        job = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      Answer(job.peer.get(), job.request);
+    }
+  }
+
+  // The keep filter of the result set: each path once and only while its
+  // entry is on disk, and no more than the request's limit, where the find
+  // stops.
+  bool Keep(FoundFile* record) {
+    if (limit_ > 0 && kept_ >= limit_) return false;
+    if (!window_.Keep(record)) return false;
+    if (limit_ > 0 && ++kept_ >= limit_) driver_.Stop();
+    return true;
+  }
+
+  // Runs one find on the open index and sends its answer, as the finder
+  // would print it. An index-only request is answered as any other: the
+  // live index lists only the folders known changed.
+  void Answer(LocalConnection* peer, const FindServiceRequest& request) {
+    AnswerWriter out(peer);
+    AnswerEnd end;
+    const bool stream = request.sort == quindelo::ServiceSort::kNone;
+    auto fail = [&](const std::string& message, const std::string& cause) {
+      window_.RunLater([&] { window_.set_stream(nullptr); });
+      out.Message(message);
+      out.Message(cause);
+      end.complete = false;
+      end.exit_status = quindelo::kFindExitError;
+      out.End(end);
+    };
+    window_.RunLater([&] {
+      limit_ = static_cast<int>(request.limit);
+      kept_ = 0;
+      window_.set_native_output(request.native);
+      window_.set_stream(stream ? &out : nullptr);
+    });
+    const std::string drive = std::string(1, letter_) + ":";
+    // The drive itself, so that the watcher keeps watching all of it.
+    if (request.rebuild && !driver_.OpenDriveIndex(drive, true))
+      return fail("Unable to open index for drive " + drive + "!", driver_.open_failure_cause());
+    quindelo::FindRequest find;
+    find.named_text = request.named;
+    find.containing_text = request.containing;
+    find.include_subfolders = request.subfolders;
+    driver_.SetRequest(find);
+    driver_.set_refresh_flag(request.refresh);
+    if (!validator_.ValidateNow(request.look_in))
+      return fail(validator_.message(), driver_.open_failure_cause());
+    const quindelo::FindEnd found = driver_.WaitForFindEnd();
+    if (found.outcome == quindelo::FindOutcome::kError) return fail(found.message, "");
+    bool at_limit = false;
+    window_.RunLater([&] {
+      window_.set_stream(nullptr);
+      at_limit = limit_ > 0 && kept_ >= limit_;
+      const bool cut_short = found.outcome == quindelo::FindOutcome::kUserStopped && !at_limit;
+      if (stream || cut_short) return;  // sent as found, or not at all
+      quindelo::ResultSet& rows = driver_.result_set();
+      rows.Resort(SortOrderOf(request));
+      quindelo::platform::EntryChecker checker;
+      std::string path;
+      for (FoundFile* row : rows.rows()) {
+        path = quindelo::UncutPath(*row);
+        if (window_.Gone(path, &checker)) continue;
+        if (!out.Path(window_.Shown(path))) break;
+      }
+    });
+    if (out.asker_gone()) return;
+    if (found.outcome == quindelo::FindOutcome::kUserStopped && !at_limit)
+      return fail("The find was stopped: the find service is shutting down.", "");
+    const std::string write_failure = driver_.index_write_failure();
+    if (!write_failure.empty())
+      return fail("Unable to write index for drive " + drive + "!", write_failure);
+    const int sent = static_cast<int>(out.paths());
+    end.complete = !at_limit;
+    end.exit_status = sent > 0 ? quindelo::kFindExitFound : quindelo::kFindExitNoneFound;
+    end.message = quindelo::FindEndMessage(
+        sent, at_limit, found.outcome == quindelo::FindOutcome::kDriveNotReady);
+    out.End(end);
+  }
+
+  const char letter_;
+  const std::string root_;
+  StatusLine quiet_;
+  PathPrinter unused_printer_;  // the finder streams nothing here
+  ServeFinder window_;
+  quindelo::SearchDriver driver_;
+  quindelo::LookInValidator validator_;
+  int limit_ = 0;  // in deliveries only (see above)
+  int kept_ = 0;
+
+  quindelo::platform::Mutex queue_lock_;
+  std::condition_variable queue_cv_;
+  std::deque<Job> queue_ GUARDED_BY(queue_lock_);
+  bool stopping_ GUARDED_BY(queue_lock_) = false;
+  std::thread thread_;
+};
+
+// Sends a whole short answer: the records in bytes and an end.
+void AnswerAtOnce(LocalConnection* peer, std::string bytes, const AnswerEnd& end) {
+  quindelo::AppendEndRecord(end, &bytes);
+  peer->WriteAll(bytes);
+}
+
+// A request read by the server (on its thread): a bad one is answered with
+// its error at once, one for a drive served here is accepted and queued for
+// the drive, any other is answered "not served".
+void TakeRequest(const std::vector<std::unique_ptr<DriveService>>& services,
+                 std::unique_ptr<LocalConnection> peer, const std::string& bytes,
+                 quindelo::platform::LocalServer::Received how) {
+  // A peer that sent nothing hears nothing.
+  if (how != quindelo::platform::LocalServer::Received::kWhole && bytes.empty()) return;
+  FindServiceRequest request;
+  std::string error;
+  std::string answer;
+  if (quindelo::ParseFindRequest(bytes, &request, &error) != quindelo::RequestParse::kComplete) {
+    quindelo::AppendRecord(RecordType::kError, error, &answer);
+    AnswerEnd end;
+    end.complete = false;
+    end.exit_status = quindelo::kFindExitError;
+    return AnswerAtOnce(peer.get(), std::move(answer), end);
+  }
+  const char letter =
+      static_cast<char>(std::toupper(static_cast<unsigned char>(request.look_in[0])));
+  for (const auto& service : services) {
+    if (request.look_in.size() < 2 || request.look_in[1] != ':' || service->letter() != letter)
+      continue;
+    if (service->root() != request.drive_root) break;  // the asker maps the letter elsewhere
+    quindelo::AppendRecord(RecordType::kAccepted, {}, &answer);
+    if (peer->WriteAll(answer)) service->Enqueue(std::move(peer), std::move(request));
+    return;
+  }
+  AnswerEnd end;
+  end.served = false;
+  end.complete = false;
+  end.exit_status = quindelo::kFindExitError;
+  AnswerAtOnce(peer.get(), std::move(answer), end);
+}
+
+// The server SIGTERM and SIGINT stop (lock-free, so the handler may read it).
+std::atomic<quindelo::platform::LocalServer*> g_server{nullptr};
+static_assert(std::atomic<quindelo::platform::LocalServer*>::is_always_lock_free);
+
+void StopServing(int) {
+  if (quindelo::platform::LocalServer* server = g_server.load()) server->Stop();
+}
+
+// Points the signal handler at a server for the lifetime of the object.
+class ServerForSignals {
+ public:
+  explicit ServerForSignals(quindelo::platform::LocalServer* server) { g_server = server; }
+  ~ServerForSignals() { g_server = nullptr; }
+  ServerForSignals(const ServerForSignals&) = delete;
+  ServerForSignals& operator=(const ServerForSignals&) = delete;
+};
+
+// The socket of the find service, or empty (no XDG_RUNTIME_DIR).
+std::string ServiceSocketPath() {
+  const std::string folder = quindelo::platform::ServiceFolderPath(std::getenv("XDG_RUNTIME_DIR"));
+  return folder.empty() ? folder : folder + "/find.sock";
+}
+
+int Serve(const Options& o) {
+  StatusLine log(true);  // messages only: the journal is no terminal
+  ConsoleSink sink(&log);
+  ScopedSink sink_in_place(&sink);
+  const std::string folder = quindelo::platform::ServiceFolderPath(std::getenv("XDG_RUNTIME_DIR"));
+  if (folder.empty()) {
+    log.Message("quindelo-find: --serve needs XDG_RUNTIME_DIR (the user's runtime folder) to "
+                "hold its socket");
+    return kExitError;
+  }
+  const quindelo::platform::Status prepared = quindelo::platform::PrepareServiceFolder(folder);
+  if (!prepared) {
+    log.Message("quindelo-find: cannot serve in " + folder + ": " + prepared.text() +
+                " (it must be a folder of this user's own, with mode 0700)");
+    return kExitError;
+  }
+  const std::string socket_path = folder + "/find.sock";
+  quindelo::platform::LocalServer server;
+  const quindelo::platform::Status listening = server.Listen(socket_path);
+  if (!listening) {
+    if (listening.code() == quindelo::platform::kErrorFileInUse)
+      log.Message("quindelo-find: another quindelo-find --serve already serves " + socket_path);
+    else
+      log.Message("quindelo-find: cannot serve on " + listening.ToString());
+    return kExitError;
+  }
+  const ServerForSignals stopped_by_signals(&server);
+  struct sigaction action{};
+  action.sa_handler = StopServing;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+
+  std::vector<std::unique_ptr<DriveService>> services;
+  std::string served;
+  const std::uint32_t mask = quindelo::platform::LogicalDriveMask();
+  for (int bit = 0; bit < 26; ++bit) {
+    if (!(mask & (1u << bit))) continue;
+    const char letter = static_cast<char>('A' + bit);
+    quindelo::platform::DriveEntry entry;
+    if (!quindelo::platform::LookUpDrive(letter, &entry, false)) continue;
+    auto service = std::make_unique<DriveService>(letter, entry.root);
+    if (!service->Start(&log)) {
+      if (!o.drives.empty()) return kExitError;  // a drive asked for by name
+      continue;
+    }
+    served += served.empty() ? "" : " ";
+    served += std::string(1, letter) + ":";
+    services.push_back(std::move(service));
+  }
+  if (services.empty()) {
+    log.Message("quindelo-find: no drive to serve");
+    return kExitError;
+  }
+  log.Message("quindelo-find: serving " + served + " on " + socket_path);
+  server.Run(
+      [](std::string_view received) {
+        return quindelo::ParseFindRequest(received, nullptr, nullptr) !=
+               quindelo::RequestParse::kIncomplete;
+      },
+      [&services](std::unique_ptr<LocalConnection> peer, std::string bytes,
+                  quindelo::platform::LocalServer::Received how) {
+        TakeRequest(services, std::move(peer), bytes, how);
+      });
+  for (const auto& service : services) service->Stop();
+  services.clear();
+  log.Message("quindelo-find: stopped serving");
+  return kExitFound;
+}
+
+// ---------------------------------------------------------------------------
+// Asking a live process
+
+// How long a live process may take to take a request before the finder does
+// without it.
+constexpr std::chrono::milliseconds kServerAnswerTime{50};
+
+enum class Asked { kAnswered, kNoServer };
+
+// Asks the find service for the find, and prints its answer as Run would
+// print its own. kNoServer when no live process serves the look-in drive
+// as this run maps it, or it did not take the request in time, or it gave
+// up before it answered anything: the caller then finds on its own.
+Asked AskServer(const Options& o, const std::string& look_in, int* exit_status) {
+  const std::string socket_path = ServiceSocketPath();
+  quindelo::platform::DriveEntry entry;
+  if (socket_path.empty() || look_in.size() < 2 || look_in[1] != ':' ||
+      !quindelo::platform::LookUpDrive(look_in[0], &entry, false))
+    return Asked::kNoServer;
+  std::unique_ptr<LocalConnection> peer = quindelo::platform::ConnectLocal(socket_path);
+  if (!peer) return Asked::kNoServer;
+  FindServiceRequest request;
+  request.look_in = look_in;
+  request.drive_root = entry.root;
+  request.named = o.named.substr(0, quindelo::kMaxFindText);
+  request.containing = o.containing.substr(0, quindelo::kMaxFindText);
+  request.subfolders = o.subfolders;
+  request.refresh = o.refresh;
+  request.rebuild = o.rebuild;
+  request.index_only = o.index_only;
+  request.native = o.native;
+  request.descending = o.sort.descending;
+  request.sort = quindelo::ServiceSort::kNone;
+  if (!o.unsorted) {
+    for (std::size_t i = 0; i < std::size(kServiceSortKeys); ++i)
+      if (kServiceSortKeys[i] == o.sort.key) request.sort = static_cast<quindelo::ServiceSort>(i);
+  }
+  request.limit = static_cast<std::uint32_t>(o.limit);
+  if (request.drive_root.size() > quindelo::kMaxServiceText ||
+      !peer->WriteAll(quindelo::EncodeFindRequest(request)))
+    return Asked::kNoServer;
+
+  quindelo::AnswerReader reader;
+  quindelo::AnswerRecord record;
+  std::string bytes;
+  // The next record; false when the answer ends or breaks first. Until the
+  // request is taken, only for kServerAnswerTime.
+  bool taken = false;
+  auto next = [&]() {
+    const auto deadline = std::chrono::steady_clock::now() + kServerAnswerTime;
+    for (;;) {
+      const quindelo::AnswerReader::Next got = reader.Take(&record);
+      if (got == quindelo::AnswerReader::Next::kRecord) return true;
+      if (got == quindelo::AnswerReader::Next::kBroken) return false;
+      auto wait = std::chrono::milliseconds(1000);
+      if (!taken) {
+        wait = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                            std::chrono::steady_clock::now());
+        if (wait.count() <= 0) return false;
+      }
+      bytes.clear();
+      const LocalConnection::ReadResult read = peer->Read(&bytes, wait);
+      if (read == LocalConnection::ReadResult::kData) reader.Feed(bytes);
+      else if (read != LocalConnection::ReadResult::kTimeout || !taken) return false;
+    }
+  };
+  if (!next()) return Asked::kNoServer;
+  if (record.type == RecordType::kEnd && !record.end.served) return Asked::kNoServer;
+  taken = true;
+
+  StatusLine status(o.quiet);
+  PathPrinter printer(o.null_end, &status);
+  bool said = false;  // anything shown yet
+  do {
+    switch (record.type) {
+      case RecordType::kAccepted:
+        break;
+      case RecordType::kPath:
+        said = true;
+        if (printer.Print(record.text)) break;
+        if (printer.reader_gone()) {
+          *exit_status = kExitFound;
+        } else {
+          status.Message(std::string("quindelo-find: cannot write the paths: ") +
+                         std::strerror(printer.write_error()));
+          *exit_status = kExitError;
+        }
+        return Asked::kAnswered;
+      case RecordType::kMessage:
+        said = true;
+        status.Message(record.text);
+        break;
+      case RecordType::kError:
+        said = true;
+        status.Message("quindelo-find: the find service refused the request: " + record.text);
+        break;
+      case RecordType::kEnd:
+        printer.Flush();
+        if (printer.reader_gone()) {
+          *exit_status = kExitFound;
+          return Asked::kAnswered;
+        }
+        if (const int error = printer.write_error()) {
+          status.Message(std::string("quindelo-find: cannot write the paths: ") +
+                         std::strerror(error));
+          *exit_status = kExitError;
+          return Asked::kAnswered;
+        }
+        if (!o.quiet && !record.end.message.empty()) status.Message(record.end.message);
+        if (record.end.exit_status == kExitError && record.end.count == 0)
+          HintAtEatenBackslashes(look_in);
+        *exit_status = record.end.exit_status;
+        return Asked::kAnswered;
+    }
+  } while (next());
+  // The live process went away in the middle of its answer.
+  if (!said) return Asked::kNoServer;
+  printer.Flush();
+  status.Message("quindelo-find: the find service ended its answer early");
+  *exit_status = kExitError;
+  return Asked::kAnswered;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -779,5 +1362,13 @@ int main(int argc, char** argv) {
   }
   if (!o.drives.empty()) quindelo::platform::SetProcessDrives(o.drives);
   if (o.list_drives) return ListDrives();
+  if (o.serve) return Serve(o);
+  if (!o.no_server) {
+    std::string look_in;
+    if (!ResolveLookIn(o, &look_in)) return kExitError;
+    int status = kExitError;
+    if (AskServer(o, look_in.substr(0, quindelo::kMaxFindText), &status) == Asked::kAnswered)
+      return status;
+  }
   return Run(o);
 }
