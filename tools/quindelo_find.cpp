@@ -1224,9 +1224,12 @@ int Serve(const Options& o) {
 // ---------------------------------------------------------------------------
 // Asking a live process
 
-// How long a live process may take to take a request before the finder does
-// without it.
-constexpr std::chrono::milliseconds kServerAnswerTime{50};
+// How long a live process that took the connection may take to take the
+// request before the finder does without it. No listener on the socket is
+// known at once (the connection is refused); a listener that holds the
+// drive but is slow to answer (a loaded machine) is worth waiting for
+// longer than the index lock it holds would make the finder wait.
+constexpr std::chrono::milliseconds kServerAnswerTime{1000};
 
 enum class Asked { kAnswered, kNoServer };
 
