@@ -1,0 +1,506 @@
+// The name index beside an index file: a find narrowed by it gives exactly
+// the names a scan of every record gives, in the same order; a name index
+// that is missing, stale, damaged or hostile is not used (and the find
+// gives the same names); a record changed behind its back is caught by its
+// checksum; and keeping it up to date folder by folder gives what a rebuild
+// gives.
+#include "index/name_index.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/ascii.h"
+#include "base/crc32c.h"
+#include "index/index_records.h"
+#include "index/index_store.h"
+#include "index/name_filter.h"
+#include "index/pattern_set.h"
+#include "support/test_env.h"
+
+namespace quindelo {
+namespace {
+
+namespace fmt = name_index_format;
+using index_format::RecordId;
+
+struct Entry {
+  std::string name;
+  RecordId child = 0;  // folders only
+};
+
+bool NameOrder(const Entry& a, const Entry& b) { return CompareNames(a.name, b.name) < 0; }
+
+bool WriteFolder(IndexStore& store, RecordId id, RecordId parent, const std::string& name,
+                 std::vector<Entry> entries) {
+  std::sort(entries.begin(), entries.end(), NameOrder);
+  entries.erase(std::unique(entries.begin(), entries.end(),
+                            [](const Entry& a, const Entry& b) { return a.name == b.name; }),
+                entries.end());
+  FolderRecordBuilder builder(store.layout());
+  if (!builder.Begin(id, 1, parent, name)) return false;
+  for (const Entry& e : entries) {
+    if ((e.child != 0 ? builder.AddFolder(e.name, e.child) : builder.AddFile(e.name)) == 0)
+      return false;
+  }
+  return store.WriteRecord(builder.Finish());
+}
+
+// A drive of `count` folders in a tree, 4 to 24 names each: mixed-case
+// names from a few stems, names ending in a dot, non-ASCII names, short
+// names, and one rare name (in the folder returned).
+RecordId WriteTree(IndexStore& store, int count) {
+  static const char* const kStems[] = {"report", "Invoice", "photo", "notes",
+                                       "main",   "data",    "README", "draft"};
+  static const char* const kExtensions[] = {".txt", ".jpg", ".PDF", ".md", ""};
+  std::mt19937 rng(11);
+  EXPECT_TRUE(CreateDriveRecord(store, DriveDescription{}));
+  std::vector<RecordId> ids(count);
+  std::vector<std::vector<Entry>> entries(count);
+  for (auto& id : ids) id = store.AllocateId();
+  for (int i = 1; i < count; ++i)
+    entries[rng() % i].push_back({"dir_" + std::to_string(i), ids[i]});
+  for (int i = 0; i < count; ++i) {
+    const int names = 4 + static_cast<int>(rng() % 21);
+    for (int k = 0; k < names; ++k) {
+      std::string name = kStems[rng() % 8] + std::to_string(rng() % 300) + kExtensions[rng() % 5];
+      for (char& c : name)
+        if (rng() % 4 == 0) c = ascii::ToUpper(c);
+      entries[i].push_back({name});
+    }
+    if (i % 7 == 0) entries[i].push_back({"letter."});
+    if (i % 11 == 0) entries[i].push_back({"\xC3\x9C" "ber_plan.doc"});
+    if (i % 5 == 0) entries[i].push_back({"ab"});
+  }
+  const int rare = count / 2;
+  entries[rare].push_back({"Zebra_Quartz.cfg"});
+  for (int i = 0; i < count; ++i)
+    EXPECT_TRUE(WriteFolder(store, ids[i], i == 0 ? 0 : 1, i == 0 ? "" : "f" + std::to_string(i),
+                            entries[i]));
+  EXPECT_TRUE(store.Flush());
+  return ids[rare];
+}
+
+// The names a scan of every record finds, each as "id/name", in file order:
+// every name of every folder record matched in turn.
+std::vector<std::string> ScanAll(IndexStore& store, const PatternSet& patterns) {
+  std::vector<std::string> found;
+  std::vector<std::uint8_t> buffer;
+  store.BeginScan();
+  while (store.NextRecord(&buffer)) {
+    FolderRecordView folder(store.layout());
+    if (!folder.Parse(buffer)) continue;
+    EntryIterator it(folder);
+    FolderEntry entry;
+    while (it.Next(&entry))
+      if (patterns.match(entry.name))
+        found.push_back(std::to_string(folder.id()) + "/" + std::string(entry.name));
+  }
+  return found;
+}
+
+// The names the index find's walk finds with the name index (or none).
+struct Narrowed {
+  std::vector<std::string> found;
+  int folders_read = 0;
+  FolderWalk walk = FolderWalk::kEnded;
+};
+Narrowed FindWith(IndexStore& store, const NameIndex* index, const PatternSet& patterns) {
+  Narrowed out;
+  const NameFilter filter(patterns);
+  out.walk = ForEachFolderToSearch(store, index, patterns, [&](const FolderRecordView& folder) {
+    ++out.folders_read;
+    filter.ForEachMatch(folder, [&](const FolderEntry& entry) {
+      out.found.push_back(std::to_string(folder.id()) + "/" + std::string(entry.name));
+      return true;
+    });
+    return true;
+  });
+  return out;
+}
+
+PatternSet Parsed(const std::string& text) {
+  PatternSet patterns;
+  patterns.parse(text);
+  return patterns;
+}
+
+constexpr int kFolders = 300;
+
+TEST(Crc32c, KnownValuesAndPieces) {
+  std::string ascending(32, '\0');
+  for (int i = 0; i < 32; ++i) ascending[i] = static_cast<char>(i);
+  const struct {
+    std::string data;
+    std::uint32_t crc;
+  } kCases[] = {
+      {"", 0},
+      {"a", 0xC1D04330u},
+      {"123456789", 0xE3069283u},
+      {std::string(32, '\0'), 0x8A9136AAu},
+      {std::string(32, '\xFF'), 0x62A8AB43u},
+      {ascending, 0x46DD794Eu},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(Crc32c(c.data.data(), c.data.size()), c.crc) << c.data.size();
+    // Any split gives the same value, whichever byte the eight-byte steps
+    // start at.
+    for (std::size_t cut = 0; cut <= c.data.size(); ++cut) {
+      EXPECT_EQ(Crc32cExtend(Crc32c(c.data.data(), cut), c.data.data() + cut,
+                             c.data.size() - cut),
+                c.crc);
+    }
+  }
+}
+
+TEST(NameIndex, NarrowedFindGivesTheNamesOfAFullScan) {
+  const struct {
+    const char* patterns;
+    bool narrows;
+    int most_folders;  // read by the narrowed find, when it narrows
+    bool finds;        // the full scan finds something
+  } kCases[] = {
+      {"zebra_quartz", true, 1, true},
+      {"ZEBRA", true, 1, true},
+      {"*quartz.cfg", true, 1, true},
+      {"zeb*art?.cfg", true, 1, true},
+      {"nothing_like_it", true, 0, false},
+      {"report1*.txt", true, kFolders, true},
+      {"*.txt", true, kFolders, true},
+      {"*tter", true, kFolders, true},  // "letter." without its dot
+      {"dir_12", true, kFolders, true},  // folder entries are names too
+      {"\xC3\x9C" "BER", true, kFolders, true},
+      {"\xC3\xBC" "ber", true, 0, false},  // only A-Z have a case
+      {"photo;zebra", true, kFolders, true},
+      {"**rep*ort**", true, kFolders, true},
+      {"ab", false, 0, true},
+      {"*", false, 0, true},
+      {"a?c", false, 0, false},
+      {"photo;ab", false, 0, true},
+      {"re*po*rt*", false, 0, true},
+  };
+  for (const bool wide : {false, true}) {
+    test::ScopedTestEnv env;
+    IndexStore store;
+    ASSERT_TRUE(store.Open(env.Path("DriveC.idx"),
+                           wide ? index_format::kWide : index_format::kNarrow));
+    WriteTree(store, kFolders);
+    NameIndex built;
+    ASSERT_TRUE(built.Build(store));
+    ASSERT_TRUE(built.Save(NameIndexPath(store.path())));
+    NameIndex index;
+    ASSERT_TRUE(index.Load(env.Path("DriveC.tri")));
+    ASSERT_TRUE(index.Describes(store));
+    EXPECT_EQ(index.folder_count(), static_cast<std::size_t>(kFolders));
+    for (const auto& c : kCases) {
+      SCOPED_TRACE(std::string(c.patterns) + (wide ? " wide" : " narrow"));
+      const PatternSet patterns = Parsed(c.patterns);
+      const std::vector<std::string> expected = ScanAll(store, patterns);
+      EXPECT_EQ(!expected.empty(), c.finds);
+      std::vector<RecordId> candidates;
+      EXPECT_EQ(index.Candidates(patterns, &candidates), c.narrows);
+      const Narrowed narrowed = FindWith(store, &index, patterns);
+      EXPECT_EQ(narrowed.found, expected);
+      EXPECT_EQ(narrowed.walk, FolderWalk::kEnded);
+      if (c.narrows) {
+        EXPECT_LE(narrowed.folders_read, c.most_folders);
+      } else {
+        EXPECT_EQ(narrowed.folders_read, kFolders);
+      }
+    }
+    EXPECT_FALSE(store.is_damaged());
+  }
+}
+
+// Recomputes the whole-file checksum of a name index file, so that only
+// the other checks can refuse it.
+void Reseal(std::string* bytes) {
+  auto* p = reinterpret_cast<std::uint8_t*>(bytes->data());
+  index_format::PutU32(p + fmt::kChecksumOffset, 0);
+  index_format::PutU32(p + fmt::kChecksumOffset, Crc32c(p, bytes->size()));
+}
+void SetField(std::string* bytes, std::uint32_t offset, std::uint32_t value) {
+  index_format::PutU32(reinterpret_cast<std::uint8_t*>(bytes->data()) + offset, value);
+  Reseal(bytes);
+}
+std::uint32_t Field(const std::string& bytes, std::uint32_t offset) {
+  return index_format::GetU32(reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset);
+}
+
+TEST(NameIndex, MissingStaleOrDamagedFileIsNotUsed) {
+  using Change = std::function<void(std::string* file, IndexStore& store)>;
+  const struct {
+    const char* what;
+    Change change;
+    bool used;
+  } kCases[] = {
+      {"unchanged", [](std::string*, IndexStore&) {}, true},
+      {"missing", [](std::string* file, IndexStore&) { file->clear(); }, false},
+      {"empty", [](std::string* file, IndexStore&) { file->assign(""); }, false},
+      {"header only", [](std::string* file, IndexStore&) { file->resize(fmt::kHeaderSize); },
+       false},
+      {"cut by one byte", [](std::string* file, IndexStore&) { file->pop_back(); }, false},
+      {"cut in half", [](std::string* file, IndexStore&) { file->resize(file->size() / 2); },
+       false},
+      {"one byte more", [](std::string* file, IndexStore&) { file->push_back('\0'); }, false},
+      {"byte flipped in the header", [](std::string* file, IndexStore&) { (*file)[17] ^= 1; },
+       false},
+      {"byte flipped in the folders", [](std::string* file, IndexStore&) { (*file)[70] ^= 0x40; },
+       false},
+      {"last byte flipped", [](std::string* file, IndexStore&) { file->back() ^= 0x10; }, false},
+      {"other magic",
+       [](std::string* file, IndexStore&) { SetField(file, fmt::kMagicOffset, 0x49525452); },
+       false},
+      {"other version",
+       [](std::string* file, IndexStore&) { SetField(file, fmt::kVersionOffset, 2); }, false},
+      {"unknown flag",
+       [](std::string* file, IndexStore&) { SetField(file, fmt::kFlagsOffset, 2); }, false},
+      {"other layout",
+       [](std::string* file, IndexStore&) { SetField(file, fmt::kFlagsOffset, fmt::kFlagWide); },
+       false},
+      {"huge folder count",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kFolderCountOffset, 0xFFFFFFF0u);
+       },
+       false},
+      {"huge trigram count",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kTrigramCountOffset, 0x7FFFFFFFu);
+       },
+       false},
+      {"folder section past the end",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kFolderSectionSizeOffset, 0xFFFFFFFFu);
+       },
+       false},
+      {"trigram section past the end",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kTrigramSectionOffset, 0xFFFFFF00u);
+       },
+       false},
+      {"trigram section cut short",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kTrigramSectionSizeOffset,
+                  Field(*file, fmt::kTrigramSectionSizeOffset) - 1);
+       },
+       false},
+      {"sections overlap",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kTrigramSectionOffset, Field(*file, fmt::kTrigramSectionOffset) - 5);
+       },
+       false},
+      {"other end offset",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kEndOffsetOffset, Field(*file, fmt::kEndOffsetOffset) + 8);
+       },
+       false},
+      {"other save time",
+       [](std::string* file, IndexStore&) {
+         SetField(file, fmt::kLastSavedOffset, Field(*file, fmt::kLastSavedOffset) - 1);
+       },
+       false},
+      {"stale: a folder added since",
+       [](std::string*, IndexStore& store) {
+         ASSERT_TRUE(WriteFolder(store, store.AllocateId(), 1, "new", {{"zebra_quartz.new"}}));
+       },
+       false},
+      {"stale: a folder deleted since",
+       [](std::string*, IndexStore& store) {
+         store.BeginScan();
+         std::vector<std::uint8_t> buffer;
+         RecordId last = 0;
+         while (store.NextRecord(&buffer)) {
+           FolderRecordView folder(store.layout());
+           if (folder.Parse(buffer)) last = folder.id();
+         }
+         ASSERT_TRUE(store.DeleteRecord(last));
+       },
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    test::ScopedTestEnv env;
+    IndexStore store;
+    ASSERT_TRUE(store.Open(env.Path("DriveC.idx")));
+    WriteTree(store, kFolders);
+    NameIndex built;
+    ASSERT_TRUE(built.Build(store));
+    std::string file = built.Encode();
+    c.change(&file, store);
+    const std::string path = NameIndexPath(store.path());
+    if (!file.empty() || std::string(c.what) == "empty") test::WriteTextFile(path, file);
+    NameIndex index;
+    const bool loaded = index.Load(path);
+    EXPECT_EQ(loaded && index.Describes(store), c.used);
+    if (!loaded) {
+      EXPECT_TRUE(index.empty());
+    }
+    for (const char* text : {"zebra_quartz", "*.txt;dir_1"}) {
+      const PatternSet patterns = Parsed(text);
+      const Narrowed narrowed = FindWith(store, &index, patterns);
+      EXPECT_EQ(narrowed.found, ScanAll(store, patterns)) << text;
+      if (!c.used) {
+        EXPECT_GE(narrowed.folders_read, kFolders - 1) << text;
+      }
+    }
+    EXPECT_FALSE(store.is_damaged());
+  }
+}
+
+// Sections put together by hand with a sound header and checksum: what the
+// reader must refuse although the whole file's checksum holds.
+std::string FileOf(const std::string& folders, std::uint32_t folder_count,
+                   const std::string& trigrams, std::uint32_t trigram_count) {
+  std::string file(fmt::kHeaderSize, '\0');
+  file += folders;
+  file += trigrams;
+  auto* p = reinterpret_cast<std::uint8_t*>(file.data());
+  index_format::PutU32(p + fmt::kMagicOffset, fmt::kMagic);
+  index_format::PutU32(p + fmt::kVersionOffset, fmt::kVersion);
+  index_format::PutU32(p + fmt::kFileSizeOffset, static_cast<std::uint32_t>(file.size()));
+  index_format::PutU32(p + fmt::kFolderCountOffset, folder_count);
+  index_format::PutU32(p + fmt::kFolderSectionOffset, fmt::kHeaderSize);
+  index_format::PutU32(p + fmt::kFolderSectionSizeOffset,
+                       static_cast<std::uint32_t>(folders.size()));
+  index_format::PutU32(p + fmt::kTrigramCountOffset, trigram_count);
+  index_format::PutU32(p + fmt::kTrigramSectionOffset,
+                       static_cast<std::uint32_t>(fmt::kHeaderSize + folders.size()));
+  index_format::PutU32(p + fmt::kTrigramSectionSizeOffset,
+                       static_cast<std::uint32_t>(trigrams.size()));
+  Reseal(&file);
+  return file;
+}
+
+TEST(NameIndex, HostileSectionsAreRefused) {
+  const std::string kCrc = "\x01\x02\x03\x04";
+  const std::string kAbc = "\xE1\xC4\x8D\x03";  // varint of 'a' | 'b' << 8 | 'c' << 16
+  const struct {
+    const char* what;
+    std::string folders;
+    std::uint32_t folder_count;
+    std::string trigrams;
+    std::uint32_t trigram_count;
+    bool accepted;
+  } kCases[] = {
+      {"sound: folders 4 and 9, abc in both", "\x04" + kCrc + "\x05" + kCrc, 2,
+       kAbc + "\x02\x04\x05", 1, true},
+      {"sound: no folders", "", 0, "", 0, true},
+      {"posted id is no folder", "\x04" + kCrc, 1, kAbc + "\x01\x05", 1, false},
+      {"id posted twice", "\x04" + kCrc, 1, kAbc + std::string("\x02\x04\x00", 3), 1, false},
+      {"folder id 0", std::string("\x00", 1) + kCrc, 1, "", 0, false},
+      {"folder twice", "\x04" + kCrc + std::string("\x00", 1) + kCrc, 2, "", 0, false},
+      {"folder id past the wide table", "\xFF\xFF\xFF\x7F" + kCrc, 1, "", 0, false},
+      {"folder id past the narrow table", "\x80\xE0\x03" + kCrc, 1, "", 0, false},
+      {"checksum cut short", "\x04\x01\x02", 1, "", 0, false},
+      {"bytes after the folders", "\x04" + kCrc + std::string("\x00", 1), 1, "", 0, false},
+      {"count beyond the bytes", "\x04" + kCrc, 1, kAbc + "\x7F\x04", 1, false},
+      {"count 0", "\x04" + kCrc, 1, kAbc + std::string("\x00", 1), 1, false},
+      {"varint of six bytes", "\x84\x80\x80\x80\x80\x00" + kCrc, 1, "", 0, false},
+      {"varint beyond 32 bits", "\x84\x80\x80\x80\x70" + kCrc, 1, "", 0, false},
+      {"trigram beyond 24 bits", "\x04" + kCrc, 1, "\x80\x80\x80\x08\x01\x04", 1, false},
+      {"trigram twice", "\x04" + kCrc, 1, kAbc + "\x01\x04" + std::string("\x00\x01\x04", 3), 2,
+       false},
+      {"bytes after the trigrams", "\x04" + kCrc, 1, kAbc + std::string("\x01\x04\x00", 3), 1,
+       false},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = FileOf(c.folders, c.folder_count, c.trigrams, c.trigram_count);
+    NameIndex index;
+    EXPECT_EQ(index.Decode(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()),
+              c.accepted);
+    EXPECT_EQ(index.empty(), !c.accepted);
+    // What is accepted is written back byte for byte.
+    if (c.accepted) {
+      EXPECT_EQ(index.Encode(), file);
+    }
+  }
+}
+
+TEST(NameIndex, RecordChangedBehindItsBackIsCaughtByItsChecksum) {
+  test::ScopedTestEnv env;
+  IndexStore store;
+  ASSERT_TRUE(store.Open(env.Path("DriveC.idx")));
+  const RecordId rare = WriteTree(store, kFolders);
+  NameIndex index;
+  ASSERT_TRUE(index.Build(store));
+  // A name of the rare folder changes in place: the file's size, its live
+  // bytes and the drive record stay as they were.
+  std::vector<std::uint8_t> buffer;
+  FolderRecordView folder(store.layout());
+  ASSERT_TRUE(ReadFolderRecord(store, rare, &buffer, &folder));
+  EntryIterator it(folder);
+  FolderEntry entry;
+  std::uint32_t at = 0;
+  while (it.Next(&entry))
+    if (entry.name == "Zebra_Quartz.cfg")
+      at = static_cast<std::uint32_t>(entry.name.data() - reinterpret_cast<const char*>(buffer.data()));
+  ASSERT_NE(at, 0u);
+  ASSERT_TRUE(store.PatchRecord(rare, at + 6, "q", 1));  // Zebra_quartz.cfg
+  ASSERT_TRUE(index.Describes(store));
+  const PatternSet patterns = Parsed("quartz;*.md");
+  const Narrowed narrowed = FindWith(store, &index, patterns);
+  EXPECT_EQ(narrowed.walk, FolderWalk::kDamaged);
+  EXPECT_TRUE(store.is_damaged());
+  // Every name is found all the same, the rest by the scan that follows.
+  std::vector<std::string> found = narrowed.found, expected = ScanAll(store, patterns);
+  std::sort(found.begin(), found.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(found, expected);
+  EXPECT_NE(std::find(found.begin(), found.end(), std::to_string(rare) + "/Zebra_quartz.cfg"),
+            found.end());
+}
+
+TEST(NameIndex, FolderByFolderUpdatesGiveWhatARebuildGives) {
+  test::ScopedTestEnv env;
+  IndexStore store;
+  ASSERT_TRUE(store.Open(env.Path("DriveC.idx")));
+  const RecordId rare = WriteTree(store, kFolders);
+  NameIndex kept;
+  ASSERT_TRUE(kept.Build(store));
+  std::vector<std::uint8_t> buffer;
+  auto update = [&](RecordId id) {
+    ASSERT_TRUE(store.ReadRecord(id, &buffer));
+    EXPECT_TRUE(kept.UpdateFolder(id, buffer.data(), static_cast<std::uint32_t>(buffer.size())));
+  };
+  // The rare folder loses its names for others, one folder grows, one is
+  // new, one goes, one is rewritten as it was.
+  ASSERT_TRUE(WriteFolder(store, rare, 1, "renamed", {{"Okapi_Basalt.cfg"}, {"report1.txt"}}));
+  update(rare);
+  ASSERT_TRUE(WriteFolder(store, rare + 1, 1, "grown",
+                          {{"Zebra_Quartz.cfg"}, {std::string(200, 'x') + ".bin"}}));
+  update(rare + 1);
+  const RecordId added = store.AllocateId();
+  ASSERT_TRUE(WriteFolder(store, added, 1, "added", {{"okapi.md"}, {"dir_3", rare}}));
+  update(added);
+  ASSERT_TRUE(store.DeleteRecord(rare + 2));
+  kept.RemoveFolder(rare + 2);
+  update(rare + 3);
+  // Bytes that are no folder record of that id take its place away.
+  EXPECT_FALSE(kept.UpdateFolder(rare + 4, buffer.data(), static_cast<std::uint32_t>(buffer.size())));
+  ASSERT_TRUE(store.DeleteRecord(rare + 4));
+  ASSERT_TRUE(store.Flush());
+  NameIndex::Identity now;
+  ASSERT_TRUE(NameIndex::IdentityOf(store, &now));
+  kept.set_identity(now);
+
+  NameIndex rebuilt;
+  ASSERT_TRUE(rebuilt.Build(store));
+  EXPECT_EQ(kept.Encode(), rebuilt.Encode());
+  EXPECT_EQ(kept.folder_count(), static_cast<std::size_t>(kFolders - 1));
+  for (const char* text : {"okapi", "zebra", "*.bin", "Quartz;basalt"}) {
+    const PatternSet patterns = Parsed(text);
+    const Narrowed narrowed = FindWith(store, &kept, patterns);
+    EXPECT_EQ(narrowed.found, ScanAll(store, patterns)) << text;
+    EXPECT_FALSE(narrowed.found.empty()) << text;
+    EXPECT_LE(narrowed.folders_read, 2) << text;
+  }
+}
+
+}  // namespace
+}  // namespace quindelo
