@@ -58,7 +58,8 @@ class SectionReader {
       const std::uint8_t byte = data_[pos_++];
       value |= std::uint64_t{byte & 0x7Fu} << (7 * i);
       if ((byte & 0x80) == 0) {
-        if (value > 0xFFFFFFFFu) return false;
+        // The shortest form only, so that a file reads back as it is written.
+        if ((i > 0 && byte == 0) || value > 0xFFFFFFFFu) return false;
         *v = static_cast<std::uint32_t>(value);
         return true;
       }
@@ -363,9 +364,9 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   const std::uint64_t trigram_count = GetU32(data + fmt::kTrigramCountOffset);
   const std::uint64_t trigram_begin = GetU32(data + fmt::kTrigramSectionOffset);
   const std::uint64_t trigram_end = trigram_begin + GetU32(data + fmt::kTrigramSectionSizeOffset);
-  // The sections lie in the file, in order, after the header, and each
-  // entry takes at least its smallest size.
-  if (folder_begin < fmt::kHeaderSize || folder_end > trigram_begin || trigram_end > size ||
+  // The sections follow the header and each other without a gap up to the
+  // end of the file, and each entry takes at least its smallest size.
+  if (folder_begin != fmt::kHeaderSize || folder_end != trigram_begin || trigram_end != size ||
       folder_count > (folder_end - folder_begin) / 5 ||
       trigram_count > (trigram_end - trigram_begin) / 3) {
     return false;

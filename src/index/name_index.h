@@ -28,10 +28,12 @@
 //     from 0; a trigram is its bytes b0 | b1 << 8 | b2 << 16), varint count
 //     (at least 1), count varint id gaps as in the folder section.
 // Reading checks the magic, the version, the file's size against the
-// header, the whole-file checksum, every offset and size against the file,
-// every varint and count against the bytes left, ascending ids and
-// trigrams, and that every posted id is a folder of the folder section; a
-// file failing any of it is not used. The file is written whole to a
+// header, the whole-file checksum, every offset and size against the file
+// (the sections follow the header and each other without a gap), every
+// varint (5 bytes at most, in its shortest form) and count against the
+// bytes left, ascending ids and trigrams, and that every posted id is a
+// folder of the folder section; a file failing any of it is not used. A
+// file that passes is the one Encode writes for what was read. The file is written whole to a
 // temporary file in the same folder, synced and renamed over the old one.
 //
 // Thread-safety: none inside; a NameIndex is used by one thread at a time,

@@ -294,6 +294,21 @@ TEST(NameIndex, MissingStaleOrDamagedFileIsNotUsed) {
          SetField(file, fmt::kTrigramSectionOffset, Field(*file, fmt::kTrigramSectionOffset) - 5);
        },
        false},
+      {"bytes between the sections",
+       [](std::string* file, IndexStore&) {
+         const std::uint32_t at = Field(*file, fmt::kTrigramSectionOffset);
+         file->insert(at, 4, '\0');
+         index_format::PutU32(reinterpret_cast<std::uint8_t*>(file->data()) + fmt::kFileSizeOffset,
+                              static_cast<std::uint32_t>(file->size()));
+         SetField(file, fmt::kTrigramSectionOffset, at + 4);
+       },
+       false},
+      {"bytes after the sections",
+       [](std::string* file, IndexStore&) {
+         file->append(4, '\0');
+         SetField(file, fmt::kFileSizeOffset, static_cast<std::uint32_t>(file->size()));
+       },
+       false},
       {"other end offset",
        [](std::string* file, IndexStore&) {
          SetField(file, fmt::kEndOffsetOffset, Field(*file, fmt::kEndOffsetOffset) + 8);
@@ -405,6 +420,7 @@ TEST(NameIndex, HostileSectionsAreRefused) {
       {"trigram beyond 24 bits", "\x04" + kCrc, 1, "\x80\x80\x80\x08\x01\x04", 1, false},
       {"trigram twice", "\x04" + kCrc, 1, kAbc + "\x01\x04" + std::string("\x00\x01\x04", 3), 2,
        false},
+      {"varint longer than needed", "\x84\x00" + kCrc, 1, "", 0, false},
       {"bytes after the trigrams", "\x04" + kCrc, 1, kAbc + std::string("\x01\x04\x00", 3), 1,
        false},
   };
