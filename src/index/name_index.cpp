@@ -141,7 +141,13 @@ void NameIndex::Clear() {
 
 bool NameIndex::Describes(IndexStore& store) const {
   Identity now;
-  return loaded_ && IdentityOf(store, &now) && now == identity_;
+  if (!loaded_ || !IdentityOf(store, &now) || now != identity_) return false;
+  // Every record from the first fresh id up that is no table page is a
+  // folder record: as many as the index describes.
+  std::size_t records = 0;
+  for (RecordId id = index_format::kFirstFreshId; id < store.table_length(); ++id)
+    if (id % index_format::kEntriesPerPage != 0 && store.table_entry(id) != 0) ++records;
+  return records == folders_.size();
 }
 
 bool NameIndex::Build(IndexStore& store) {

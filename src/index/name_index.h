@@ -15,7 +15,10 @@
 // read and its names matched by the caller's NameFilter, so what a find
 // reports never depends on it: at worst it costs the reads it saves. A
 // record that has changed behind an index whose identity still matches is
-// caught by its checksum: the store is marked damaged (and rebuilt).
+// caught by its checksum: the store is marked damaged (and rebuilt). The
+// checks guard against damage and stale files, not forgery: a file made to
+// lie, with a sound checksum, can hide folders from a find (never add a
+// name to it).
 //
 // File (little-endian, every field explicit):
 //   header, 64 bytes: magic "QTRI", version, file size, flags (bit 0: wide),
@@ -126,8 +129,9 @@ class NameIndex {
 
   const Identity& identity() const { return identity_; }
   void set_identity(const Identity& identity) { identity_ = identity; }
-  // True when the index has contents (built, decoded or updated) and its
-  // identity is the open store's.
+  // True when the index has contents (built, decoded or updated), its
+  // identity is the open store's, and it describes as many folders as the
+  // store's table holds records besides the drive record and table pages.
   bool Describes(IndexStore& store) const;
 
   // True when the index describes folder record id and the block

@@ -319,6 +319,16 @@ TEST(NameIndex, MissingStaleOrDamagedFileIsNotUsed) {
          SetField(file, fmt::kLastSavedOffset, Field(*file, fmt::kLastSavedOffset) - 1);
        },
        false},
+      {"a folder left out",
+       [](std::string* file, IndexStore& store) {
+         NameIndex index;
+         ASSERT_TRUE(index.Decode(reinterpret_cast<const std::uint8_t*>(file->data()),
+                                  file->size()));
+         index.RemoveFolder(index_format::kFirstFreshId);
+         ASSERT_TRUE(index.Describes(store) == false);
+         *file = index.Encode();
+       },
+       false},
       {"stale: a folder added since",
        [](std::string*, IndexStore& store) {
          ASSERT_TRUE(WriteFolder(store, store.AllocateId(), 1, "new", {{"zebra_quartz.new"}}));
