@@ -137,6 +137,18 @@ void NameIndex::Clear() {
   loaded_ = false;
   folders_.clear();
   postings_.clear();
+  folder_trigrams_known_ = true;
+}
+
+void NameIndex::KnowFolderTrigrams() {
+  if (folder_trigrams_known_) return;
+  std::vector<std::uint32_t> keys;
+  keys.reserve(postings_.size());
+  for (const auto& [trigram, ids] : postings_) keys.push_back(trigram);
+  std::sort(keys.begin(), keys.end());
+  for (const std::uint32_t key : keys)
+    for (const RecordId id : postings_.at(key)) folders_[id].trigrams.push_back(key);
+  folder_trigrams_known_ = true;
 }
 
 bool NameIndex::Describes(IndexStore& store) const {
@@ -192,6 +204,7 @@ bool NameIndex::UpdateFolder(RecordId id, const std::uint8_t* data, std::uint32_
     return false;
   }
   loaded_ = true;
+  KnowFolderTrigrams();
   std::vector<std::uint32_t> trigrams;
   // A list that breaks off holds the names before the break: those are the
   // names a find reports from it.
@@ -220,6 +233,7 @@ bool NameIndex::UpdateFolder(RecordId id, const std::uint8_t* data, std::uint32_
 }
 
 void NameIndex::RemoveFolder(RecordId id) {
+  KnowFolderTrigrams();
   const auto found = folders_.find(id);
   if (found == folders_.end()) return;
   for (const std::uint32_t trigram : found->second.trigrams) Unpost(trigram, id);
@@ -381,6 +395,7 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   SectionReader folders(data, folder_begin, folder_end);
   std::uint64_t last = 0;
   folders_.reserve(folder_count);
+  std::vector<bool> is_folder;
   for (std::uint64_t n = 0; n < folder_count; ++n) {
     std::uint32_t id = 0, checksum = 0;
     if (!NextAscending(&folders, &last, n == 0, id_limit, &id) || id == 0 ||
@@ -389,6 +404,8 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
       return false;
     }
     folders_[id].checksum = checksum;
+    if (is_folder.size() <= id) is_folder.resize(std::uint64_t{id} * 2 + 1);
+    is_folder[id] = true;
   }
   if (folders.left() != 0) {
     Clear();
@@ -410,15 +427,12 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
     std::uint64_t last_id = 0;
     for (std::uint32_t k = 0; k < count; ++k) {
       std::uint32_t id = 0;
-      const auto folder = NextAscending(&trigrams, &last_id, k == 0, id_limit, &id)
-                              ? folders_.find(id)
-                              : folders_.end();
-      if (folder == folders_.end()) {
+      if (!NextAscending(&trigrams, &last_id, k == 0, id_limit, &id) || id >= is_folder.size() ||
+          !is_folder[id]) {
         Clear();
         return false;
       }
       ids.push_back(id);
-      folder->second.trigrams.push_back(key);  // ascending: the keys are
     }
   }
   if (trigrams.left() != 0) {
@@ -430,6 +444,7 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
                        GetU32(data + fmt::kCreatedOffset), GetU32(data + fmt::kLastSavedOffset),
                        wide};
   loaded_ = true;
+  folder_trigrams_known_ = postings_.empty();
   return true;
 }
 

@@ -165,8 +165,11 @@ class NameIndex {
  private:
   struct Folder {
     std::uint32_t checksum = 0;
-    std::vector<std::uint32_t> trigrams;  // ascending, distinct
+    std::vector<std::uint32_t> trigrams;  // ascending, distinct; see below
   };
+  // Fills in each folder's trigrams from the posting lists, which a decoded
+  // index holds alone until its first update needs them.
+  void KnowFolderTrigrams();
   void Post(std::uint32_t trigram, RecordId id);
   void Unpost(std::uint32_t trigram, RecordId id);
 
@@ -174,6 +177,7 @@ class NameIndex {
   bool loaded_ = false;
   std::unordered_map<RecordId, Folder> folders_;
   std::unordered_map<std::uint32_t, std::vector<RecordId>> postings_;  // ascending ids
+  bool folder_trigrams_known_ = true;  // Folder::trigrams agree with postings_
 };
 
 // How a walk over the folders a find reads ended.
@@ -199,7 +203,8 @@ FolderWalk ForEachCandidateFolder(IndexStore& store, const NameIndex& index,
                                   std::vector<index_format::RecordId> ids, Visit&& visit);
 
 // The index find's way over the folders: when index describes the store
-// and narrows patterns, the candidates (ForEachCandidateFolder); otherwise,
+// and narrows patterns to at most half its folders, the candidates
+// (ForEachCandidateFolder); otherwise,
 // or after a checksum differed on the way, a scan of every record (the
 // folders already given passed over), so the folders given are those the
 // full scan gives. visit(const FolderRecordView&) returns false to stop.
@@ -237,7 +242,9 @@ FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,
   std::vector<index_format::RecordId> ids;
   std::vector<index_format::RecordId> given;  // by the narrowed walk, ascending
   FolderWalk result = FolderWalk::kEnded;
-  if (index != nullptr && index->Describes(store) && index->Candidates(patterns, &ids)) {
+  // Reading more than half the folders one by one takes longer than a scan.
+  if (index != nullptr && index->Describes(store) && index->Candidates(patterns, &ids) &&
+      ids.size() <= index->folder_count() / 2) {
     result = ForEachCandidateFolder(store, *index, std::move(ids),
                                     [&](const FolderRecordView& folder) {
                                       given.push_back(folder.id());
