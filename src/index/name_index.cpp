@@ -470,4 +470,112 @@ bool NameIndex::Load(const std::string& native_path) {
   return Decode(bytes.data(), bytes.size());
 }
 
+// ---- The index find's folders --------------------------------------------------------
+
+FoldersToSearch::FoldersToSearch(IndexStore& store, const NameIndex* index,
+                                 const PatternSet& patterns)
+    : store_(store), index_(index) {
+  // Reading more than half the folders one by one takes longer than a scan.
+  if (index != nullptr && index->Describes(store) && index->Candidates(patterns, &candidates_) &&
+      candidates_.size() <= index->folder_count() / 2) {
+    narrowed_ = true;
+    SortInFileOrder(store, &candidates_);
+    store.UseReadWindow();
+    return;
+  }
+  candidates_.clear();
+  scanning_ = true;
+  store.BeginScan();
+}
+
+bool FoldersToSearch::NextCandidate(const std::uint8_t** data, std::uint32_t* length) {
+  while (next_ < candidates_.size()) {
+    const RecordId id = candidates_[next_++];
+    // An id without a record is passed over before a read would count it
+    // as damage.
+    if (id >= store_.table_length() || store_.table_entry(id) == 0) continue;
+    if (!store_.ReadRecord(id, &buffer_)) continue;
+    FolderRecordView folder(store_.layout());
+    if (!folder.Parse(buffer_) || folder.id() != id) continue;
+    if (!index_->ChecksumMatches(id, buffer_.data(), folder.length())) {
+      store_.MarkDamaged();
+      checksum_differed_ = true;
+      return false;
+    }
+    given_.push_back(id);
+    *data = buffer_.data();
+    *length = folder.length();
+    return true;
+  }
+  return false;
+}
+
+bool FoldersToSearch::Next(const std::uint8_t** data, std::uint32_t* length) {
+  if (!scanning_) {
+    if (NextCandidate(data, length)) return true;
+    if (!checksum_differed_) return false;
+    // The index no longer tells the folders apart: the rest of the find
+    // scans, without giving a folder twice.
+    std::sort(given_.begin(), given_.end());
+    narrowed_ = false;
+    scanning_ = true;
+    store_.BeginScan();
+  }
+  while (store_.NextRecordInPlace(data, length)) {
+    if (!given_.empty()) {
+      FolderRecordView folder(store_.layout());
+      if (folder.Parse(*data, *length) &&
+          std::binary_search(given_.begin(), given_.end(), folder.id())) {
+        continue;
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
+// ---- Over the drive index's life ----------------------------------------------------
+
+void NameIndexKeeper::Opened(IndexStore& store, bool read_only) {
+  index_.Clear();
+  on_disk_ = false;
+  if (!store.IsOpen()) return;
+  const std::string path = NameIndexPath(store.path());
+  if (store.is_new_file()) {
+    RemoveBeside(store.path());  // of an index file that is gone
+    return;
+  }
+  const bool loaded = index_.Load(path);
+  if (read_only) {
+    on_disk_ = loaded;
+    return;
+  }
+  if (platform::PathExists(path)) platform::RemoveFile(path);
+}
+
+void NameIndexKeeper::Closing(IndexStore& store) {
+  if (!store.IsOpen()) return;
+  const std::string path = NameIndexPath(store.path());
+  if (store.is_damaged() || store.write_failed()) {
+    // The index file is rebuilt at its next open.
+    index_.Clear();
+    on_disk_ = false;
+    RemoveBeside(store.path());
+    return;
+  }
+  if (index_.Describes(store)) {
+    if (on_disk_) return;
+  } else if (!index_.Build(store)) {
+    on_disk_ = false;
+    RemoveBeside(store.path());
+    return;
+  }
+  on_disk_ = index_.Save(path).ok();
+}
+
+void NameIndexKeeper::RemoveBeside(const std::string& index_path) {
+  const std::string path = NameIndexPath(index_path);
+  if (platform::PathExists(path)) platform::RemoveFile(path);
+}
+
 }  // namespace quindelo

@@ -41,7 +41,8 @@
 //
 // Thread-safety: none inside; a NameIndex is used by one thread at a time,
 // or read-only (Candidates, ChecksumMatches, Describes) by any number.
-// ForEachCandidateFolder and ForEachFolderToSearch share the store's rule.
+// FoldersToSearch, ForEachCandidateFolder, ForEachFolderToSearch and
+// NameIndexKeeper share the store's rule.
 #pragma once
 
 #include <algorithm>
@@ -202,17 +203,80 @@ template <typename Visit>
 FolderWalk ForEachCandidateFolder(IndexStore& store, const NameIndex& index,
                                   std::vector<index_format::RecordId> ids, Visit&& visit);
 
-// The index find's way over the folders: when index describes the store
-// and narrows patterns to at most half its folders, the candidates
-// (ForEachCandidateFolder); otherwise,
-// or after a checksum differed on the way, a scan of every record (the
-// folders already given passed over), so the folders given are those the
-// full scan gives. visit(const FolderRecordView&) returns false to stop.
-// index may be null. Returns kStopped when visit stopped it, kDamaged when
-// a checksum differed (the scan then went on all the same), else kEnded.
+// The folders an index find reads, one block at a time, as
+// IndexStore::NextRecordInPlace gives them: when index describes the store
+// and narrows patterns to at most half its folders, the candidates' folder
+// records in file order, each checked against its checksum; otherwise,
+// or from the moment a checksum differs (the store is then marked damaged),
+// every record of a scan, the folder records given already passed over, so
+// that the folders given are those a scan of every record gives. index may
+// be null. The caller parses each block and matches its names as it does
+// for a scan. REQUIRES: the store is open and not written while this is
+// used; store, index and patterns outlive it.
+class FoldersToSearch {
+ public:
+  FoldersToSearch(IndexStore& store, const NameIndex* index, const PatternSet& patterns);
+
+  // The next block (header included, *length bytes), valid until the next
+  // call; false at the end.
+  bool Next(const std::uint8_t** data, std::uint32_t* length);
+
+  // Reading candidates only (so far).
+  bool narrowed() const { return narrowed_; }
+  // A candidate's checksum differed: the store is marked damaged.
+  bool checksum_differed() const { return checksum_differed_; }
+
+ private:
+  bool NextCandidate(const std::uint8_t** data, std::uint32_t* length);
+
+  IndexStore& store_;
+  const NameIndex* index_;
+  bool narrowed_ = false;
+  bool checksum_differed_ = false;
+  bool scanning_ = false;
+  std::vector<index_format::RecordId> candidates_;  // in file order
+  std::size_t next_ = 0;
+  std::vector<index_format::RecordId> given_;  // ascending, once scanning
+  std::vector<std::uint8_t> buffer_;
+};
+
+// FoldersToSearch as a loop: visit(const FolderRecordView&) for each
+// folder record it gives, until visit returns false. Returns kStopped when
+// visit stopped it, kDamaged when a checksum differed (the scan then went
+// on all the same), else kEnded.
 template <typename Visit>
 FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,
                                  const PatternSet& patterns, Visit&& visit);
+
+// The name index file of an open index file over the drive index's life:
+// read at open, used by its finds while it describes the store, written
+// again at close for the state the index file is left in.
+class NameIndexKeeper {
+ public:
+  // After the store opened: reads the file beside it (nothing for a new
+  // index file). Unless the store is only read, the file is deleted, so
+  // that no file on disk can describe a state that this process changes
+  // and then leaves behind in a crash; Closing writes it again.
+  void Opened(IndexStore& store, bool read_only);
+
+  // After the last save of the store, before it closes: writes the file
+  // for the store's state (the index read at open when it still describes
+  // it, otherwise one built by a scan of the store). A damaged store gets
+  // no file. Failures only leave the file missing.
+  void Closing(IndexStore& store);
+
+  // The name index for FoldersToSearch (it checks that it describes the
+  // store).
+  const NameIndex* index() const { return &index_; }
+
+  // Deletes the name index file beside the index file at index_path (for
+  // where the index file is deleted).
+  static void RemoveBeside(const std::string& index_path);
+
+ private:
+  NameIndex index_;
+  bool on_disk_ = false;  // the file beside the store holds index_
+};
 
 // ---- Implementation of the templates ------------------------------------------
 
@@ -239,30 +303,15 @@ FolderWalk ForEachCandidateFolder(IndexStore& store, const NameIndex& index,
 template <typename Visit>
 FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,
                                  const PatternSet& patterns, Visit&& visit) {
-  std::vector<index_format::RecordId> ids;
-  std::vector<index_format::RecordId> given;  // by the narrowed walk, ascending
-  FolderWalk result = FolderWalk::kEnded;
-  // Reading more than half the folders one by one takes longer than a scan.
-  if (index != nullptr && index->Describes(store) && index->Candidates(patterns, &ids) &&
-      ids.size() <= index->folder_count() / 2) {
-    result = ForEachCandidateFolder(store, *index, std::move(ids),
-                                    [&](const FolderRecordView& folder) {
-                                      given.push_back(folder.id());
-                                      return visit(folder);
-                                    });
-    if (result != FolderWalk::kDamaged) return result;
-    std::sort(given.begin(), given.end());
-  }
+  FoldersToSearch folders(store, index, patterns);
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  store.BeginScan();
-  while (store.NextRecordInPlace(&data, &length)) {
+  while (folders.Next(&data, &length)) {
     FolderRecordView folder(store.layout());
     if (!folder.Parse(data, length)) continue;
-    if (!given.empty() && std::binary_search(given.begin(), given.end(), folder.id())) continue;
     if (!visit(static_cast<const FolderRecordView&>(folder))) return FolderWalk::kStopped;
   }
-  return result;
+  return folders.checksum_differed() ? FolderWalk::kDamaged : FolderWalk::kEnded;
 }
 
 }  // namespace quindelo

@@ -532,5 +532,62 @@ TEST(NameIndex, FolderByFolderUpdatesGiveWhatARebuildGives) {
   }
 }
 
+TEST(NameIndex, KeeperWritesTheFileAtCloseForTheStateLeft) {
+  test::ScopedTestEnv env;
+  const std::string idx = env.Path("DriveC.idx");
+  const std::string tri = env.Path("DriveC.tri");
+  const PatternSet rare = Parsed("zebra_quartz");
+  // A file left by an index file that is gone goes with the new one.
+  test::WriteTextFile(tri, "left behind");
+  NameIndexKeeper keeper;
+  {
+    IndexStore store;
+    ASSERT_TRUE(store.Open(idx));
+    keeper.Opened(store, false);
+    EXPECT_FALSE(test::Exists(tri));
+    WriteTree(store, kFolders);
+    EXPECT_EQ(FindWith(store, keeper.index(), rare).folders_read, kFolders);
+    ASSERT_TRUE(SaveDriveRecord(store, 1, 4));
+    keeper.Closing(store);
+    ASSERT_TRUE(store.Close());
+  }
+  ASSERT_TRUE(test::Exists(tri));
+  {
+    // Read at open, then gone from the disk while the index file may change.
+    IndexStore store;
+    ASSERT_TRUE(store.Open(idx));
+    keeper.Opened(store, false);
+    EXPECT_FALSE(test::Exists(tri));
+    const Narrowed narrowed = FindWith(store, keeper.index(), rare);
+    EXPECT_EQ(narrowed.folders_read, 1);
+    EXPECT_EQ(narrowed.found, ScanAll(store, rare));
+    ASSERT_TRUE(WriteFolder(store, store.AllocateId(), 4, "new", {{"Zebra_Quartz.new"}}));
+    ASSERT_TRUE(SaveDriveRecord(store, 1, 4));
+    EXPECT_EQ(FindWith(store, keeper.index(), rare).folders_read, kFolders + 1);
+    keeper.Closing(store);
+    ASSERT_TRUE(store.Close());
+  }
+  {
+    // Only read: the file stays, and describes the new folder too.
+    IndexStore store;
+    ASSERT_TRUE(store.Open(idx));
+    keeper.Opened(store, true);
+    EXPECT_TRUE(test::Exists(tri));
+    const Narrowed narrowed = FindWith(store, keeper.index(), rare);
+    EXPECT_EQ(narrowed.folders_read, 2);
+    EXPECT_EQ(narrowed.found, ScanAll(store, rare));
+    EXPECT_EQ(narrowed.found.size(), 2u);
+    keeper.Closing(store);
+    EXPECT_TRUE(test::Exists(tri));
+    // A damaged index file leaves none.
+    store.MarkDamaged();
+    keeper.Closing(store);
+    EXPECT_FALSE(test::Exists(tri));
+  }
+  test::WriteTextFile(tri, "x");
+  NameIndexKeeper::RemoveBeside(idx);
+  EXPECT_FALSE(test::Exists(tri));
+}
+
 }  // namespace
 }  // namespace quindelo
