@@ -71,6 +71,7 @@
 #include "index/find_run.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
+#include "index/name_index.h"
 #include "index/pattern_set.h"
 #include "platform/change_watch.h"
 #include "platform/sync.h"
@@ -285,6 +286,8 @@ class DriveIndex {
   // Used only by the worker of the current phase, or by the controlling
   // thread while idle.
   IndexStore store_;
+  // The name index beside the store, for the index find (the store's rule).
+  NameIndexKeeper name_index_;
   DriveDescription description_;
   std::string drive_root_text_;  // "C:"
   std::string native_root_;      // root folder of the drive ("/" or "/media/x")

@@ -17,10 +17,17 @@
 
 #include "base/ascii.h"
 #include "base/crc32c.h"
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+
+#include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
 #include "index/name_filter.h"
 #include "index/pattern_set.h"
+#include "index/request_of.h"
+#include "platform/paths.h"
 #include "support/test_env.h"
 
 namespace quindelo {
@@ -587,6 +594,119 @@ TEST(NameIndex, KeeperWritesTheFileAtCloseForTheStateLeft) {
   test::WriteTextFile(tri, "x");
   NameIndexKeeper::RemoveBeside(idx);
   EXPECT_FALSE(test::Exists(tri));
+}
+
+// Collects the names a drive index finds and waits for the end of a find.
+class FoundNames : public IndexClient {
+ public:
+  IndexAnswer OnIndexMessage(const IndexMessage& message) override {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (const auto* found = std::get_if<FoundName>(&message)) names_.push_back(found->path);
+    if (std::holds_alternative<FindEnded>(message)) {
+      ++ends_;
+      cv_.notify_all();
+    }
+    return IndexAnswer::kGoOn;
+  }
+  void WaitForEnd() {
+    std::unique_lock<std::mutex> lock(lock_);
+    cv_.wait(lock, [&] { return ends_ > 0; });
+    ends_ = 0;
+  }
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(lock_);
+    std::vector<std::string> out;
+    out.swap(names_);
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable cv_;
+  std::vector<std::string> names_;
+  int ends_ = 0;
+};
+
+std::vector<std::string> DriveFind(DriveIndex& index, FoundNames& client,
+                                   const std::string& named) {
+  client.Take();
+  std::string message;
+  EXPECT_TRUE(index.StartFind(RequestOf(named), &message)) << message;
+  client.WaitForEnd();
+  return client.Take();
+}
+
+TEST(NameIndex, DriveIndexFindsTheSameWithItsNameIndexAndCatchesChangedRecords) {
+  test::ScopedTestEnv env;
+  const std::string root = env.MakeDrive('T', "drive");
+  for (int i = 0; i < 30; ++i) {
+    test::MakeFolder(root + "/f" + std::to_string(i));
+    for (int k = 0; k < 5; ++k)
+      test::WriteTextFile(root + "/f" + std::to_string(i) + "/report" + std::to_string(k) + ".txt",
+                          "");
+  }
+  test::WriteTextFile(root + "/f17/Zebra_Quartz.cfg", "");
+  const std::string idx = platform::IndexFilePath('T');
+  const std::string tri = NameIndexPath(idx);
+  DriveIndex::Options options;
+  options.watch_changes = false;
+  FoundNames client;
+  const char* const kNamed[] = {"zebra", "*quartz*;report3", "REPORT3.txt", "f1", "ab"};
+  std::vector<std::vector<std::string>> scanned;
+  {
+    // The first open walks the drive; its finds scan every record, and the
+    // file is written at close.
+    DriveIndex index(options);
+    ASSERT_TRUE(index.Open(idx, "T:", &client, false));
+    client.WaitForEnd();
+    EXPECT_FALSE(test::Exists(tri));
+    for (const char* named : kNamed) scanned.push_back(DriveFind(index, client, named));
+    ASSERT_EQ(scanned[0].size(), 1u);
+    EXPECT_EQ(scanned[1].size(), 31u);
+    index.Close();
+    EXPECT_TRUE(test::Exists(tri));
+  }
+  const std::vector<std::string> expected = scanned[0];
+  options.index_only = true;
+  {
+    // An index-only open finds with the name index and leaves its file.
+    DriveIndex index(options);
+    ASSERT_TRUE(index.Open(idx, "T:", &client, false));
+    for (std::size_t i = 0; i < scanned.size(); ++i)
+      EXPECT_EQ(DriveFind(index, client, kNamed[i]), scanned[i]) << kNamed[i];
+    index.Close();
+    EXPECT_TRUE(test::Exists(tri));
+  }
+  // A name changes inside the index file, which keeps its size and its
+  // header: the record's checksum tells.
+  std::string bytes = test::ReadWholeFile(idx);
+  const std::size_t at = bytes.find("Zebra_Quartz.cfg");
+  ASSERT_NE(at, std::string::npos);
+  bytes[at + 6] = 'q';
+  {
+    std::ofstream out(idx, std::ios::binary | std::ios::trunc);
+    out << bytes;
+  }
+  {
+    DriveIndex index(options);
+    ASSERT_TRUE(index.Open(idx, "T:", &client, false));
+    const std::vector<std::string> found = DriveFind(index, client, "quartz");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NE(found[0].find("Zebra_quartz.cfg"), std::string::npos);
+    index.Close();
+  }
+  EXPECT_FALSE(test::Exists(tri));
+  {
+    // The damaged index file is refused and rebuilt.
+    IndexStore store;
+    EXPECT_FALSE(store.Open(idx));
+  }
+  options.index_only = false;
+  DriveIndex index(options);
+  ASSERT_TRUE(index.Open(idx, "T:", &client, false));
+  client.WaitForEnd();
+  EXPECT_EQ(DriveFind(index, client, "zebra"), expected);
 }
 
 }  // namespace
