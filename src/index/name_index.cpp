@@ -109,6 +109,17 @@ void AddLiteralRuns(std::string_view pattern, bool wildcard, std::vector<std::st
   }
 }
 
+// The distinct trigrams of a folder record's entry names, ascending. A
+// list that breaks off holds the names before the break: those are the
+// names a find reports from it.
+void TrigramsOfNames(const FolderRecordView& folder, std::vector<std::uint32_t>* trigrams) {
+  trigrams->clear();
+  EntryIterator it(folder);
+  FolderEntry entry;
+  while (it.Next(&entry)) AddTrigramsOf(entry.name, trigrams);
+  SortDistinct(trigrams);
+}
+
 }  // namespace
 
 std::string NameIndexPath(const std::string& index_path) {
@@ -173,17 +184,37 @@ bool NameIndex::Build(IndexStore& store) {
   store.BeginScan();
   while (store.NextRecordInPlace(&data, &length)) {
     FolderRecordView folder(store.layout());
-    if (folder.Parse(data, length)) UpdateFolder(folder.id(), data, folder.length());
+    if (!folder.Parse(data, length)) continue;
+    const RecordId id = folder.id();
+    if (folders_.count(id) != 0) {
+      UpdateFolder(id, data, folder.length());  // met twice: only in a damaged file
+      continue;
+    }
+    // Each folder's own trigrams are left to KnowFolderTrigrams; Post
+    // passes over a trigram posted for the folder already.
+    folders_[id].checksum = Crc32c(data, folder.length());
+    EntryIterator it(folder);
+    FolderEntry entry;
+    while (it.Next(&entry)) {
+      const auto* p = reinterpret_cast<const unsigned char*>(entry.name.data());
+      for (std::size_t i = 0; i + 3 <= entry.name.size(); ++i) Post(TrigramAt(p + i), id);
+    }
   }
   if (store.is_damaged()) {
     Clear();
     return false;
   }
+  folder_trigrams_known_ = postings_.empty();
   return true;
 }
 
 void NameIndex::Post(std::uint32_t trigram, RecordId id) {
   std::vector<RecordId>& ids = postings_[trigram];
+  if (ids.empty() || ids.back() < id) {
+    ids.push_back(id);  // as a scan of a file written in id order meets them
+    return;
+  }
+  if (ids.back() == id) return;
   const auto at = std::lower_bound(ids.begin(), ids.end(), id);
   if (at == ids.end() || *at != id) ids.insert(at, id);
 }
@@ -206,12 +237,7 @@ bool NameIndex::UpdateFolder(RecordId id, const std::uint8_t* data, std::uint32_
   loaded_ = true;
   KnowFolderTrigrams();
   std::vector<std::uint32_t> trigrams;
-  // A list that breaks off holds the names before the break: those are the
-  // names a find reports from it.
-  EntryIterator it(folder);
-  FolderEntry entry;
-  while (it.Next(&entry)) AddTrigramsOf(entry.name, &trigrams);
-  SortDistinct(&trigrams);
+  TrigramsOfNames(folder, &trigrams);
 
   Folder& kept = folders_[id];
   kept.checksum = Crc32c(data, folder.length());
