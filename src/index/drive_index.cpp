@@ -581,6 +581,7 @@ void DriveIndex::ContentThread(int number) {
 void DriveIndex::CompactStore() {
   if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
+  name_index_.Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
 }
 
 int DriveIndex::DeliverQueued() {

@@ -13,6 +13,7 @@ namespace quindelo {
 namespace {
 
 namespace fmt = name_index_format;
+constexpr std::uint32_t kRecordsBetweenStopTests = 256;
 using index_format::GetU32;
 using index_format::PutU32;
 using RecordId = index_format::RecordId;
@@ -173,7 +174,7 @@ bool NameIndex::Describes(IndexStore& store) const {
   return records == folders_.size();
 }
 
-bool NameIndex::Build(IndexStore& store) {
+bool NameIndex::Build(IndexStore& store, const std::function<bool()>& stop) {
   Clear();
   Identity identity;
   if (!IdentityOf(store, &identity)) return false;
@@ -181,8 +182,13 @@ bool NameIndex::Build(IndexStore& store) {
   loaded_ = true;
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
+  std::uint32_t records = 0;
   store.BeginScan();
   while (store.NextRecordInPlace(&data, &length)) {
+    if (stop && ++records % kRecordsBetweenStopTests == 0 && stop()) {
+      Clear();
+      return false;
+    }
     FolderRecordView folder(store.layout());
     if (!folder.Parse(data, length)) continue;
     const RecordId id = folder.id();
@@ -597,6 +603,12 @@ void NameIndexKeeper::Closing(IndexStore& store) {
     return;
   }
   on_disk_ = index_.Save(path).ok();
+}
+
+void NameIndexKeeper::Refresh(IndexStore& store, const std::function<bool()>& stop) {
+  if (!store.IsOpen() || store.is_damaged() || index_.Describes(store)) return;
+  on_disk_ = false;
+  index_.Build(store, stop);
 }
 
 void NameIndexKeeper::RemoveBeside(const std::string& index_path) {

@@ -48,6 +48,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -116,8 +117,9 @@ class NameIndex {
 
   // Replaces the contents with the name index of every folder record of the
   // open store and its identity. False (and the index left empty) when the
-  // drive record cannot be read or the scan meets damage.
-  bool Build(IndexStore& store);
+  // drive record cannot be read, the scan meets damage, or stop (tested
+  // every few hundred records; may be empty) returns true.
+  bool Build(IndexStore& store, const std::function<bool()>& stop = {});
 
   // Keeps the index right after the folder record id was written with the
   // block data[0, length) (header included), or deleted: the entries' trigrams
@@ -264,6 +266,12 @@ class NameIndexKeeper {
   // it, otherwise one built by a scan of the store). A damaged store gets
   // no file. Failures only leave the file missing.
   void Closing(IndexStore& store);
+
+  // Between finds, once the store is consistent: builds the name index
+  // again when it no longer describes the store, so that the next finds
+  // are narrowed (until the store changes). Stops as soon as stop returns
+  // true (the index is then empty, and finds scan).
+  void Refresh(IndexStore& store, const std::function<bool()>& stop);
 
   // The name index for FoldersToSearch (it checks that it describes the
   // store).
