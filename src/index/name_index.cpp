@@ -67,6 +67,13 @@ class SectionReader {
     }
     return false;
   }
+  // count bytes, pointed at in place.
+  bool Bytes(std::size_t count, const std::uint8_t** bytes) {
+    if (end_ - pos_ < count) return false;
+    *bytes = data_ + pos_;
+    pos_ += count;
+    return true;
+  }
   bool Fixed32(std::uint32_t* v) {
     if (end_ - pos_ < 4) return false;
     *v = GetU32(data_ + pos_);
@@ -80,6 +87,26 @@ class SectionReader {
   std::size_t pos_;
   std::size_t end_;
 };
+
+std::size_t VarintSize(std::uint32_t v) {
+  std::size_t n = 1;
+  for (; v >= 0x80; v >>= 7) ++n;
+  return n;
+}
+
+// A posting list (ascending, not empty) takes the smaller of two forms:
+// its id gaps, or a bitmap from its first id (first id, byte count, bytes;
+// bit b of byte k stands for first id + 8k + b). A tie goes to the gaps.
+bool WrittenAsBitmap(const std::vector<RecordId>& ids) {
+  std::size_t gaps = 0;
+  RecordId last = 0;
+  for (const RecordId id : ids) {
+    gaps += VarintSize(id - last);
+    last = id;
+  }
+  const std::uint32_t bytes = (ids.back() - ids.front()) / 8 + 1;
+  return VarintSize(ids.front()) + VarintSize(bytes) + bytes < gaps;
+}
 
 // A gap-coded ascending sequence: each value is the last plus a gap of at
 // least 1, below limit.
@@ -360,12 +387,23 @@ std::string NameIndex::Encode() const {
   std::uint32_t last_key = 0;
   for (const std::uint32_t key : keys) {
     const std::vector<RecordId>& ids = postings_.at(key);
+    const bool bitmap = WrittenAsBitmap(ids);
     PutVarint(&out, key - last_key);
-    PutVarint(&out, static_cast<std::uint32_t>(ids.size()));
-    last_id = 0;
-    for (const RecordId id : ids) {
-      PutVarint(&out, id - last_id);
-      last_id = id;
+    PutVarint(&out, static_cast<std::uint32_t>(ids.size()) << 1 | (bitmap ? 1u : 0u));
+    if (bitmap) {
+      const RecordId first = ids.front();
+      std::string bits((ids.back() - first) / 8 + 1, '\0');
+      for (const RecordId id : ids)
+        bits[(id - first) / 8] = static_cast<char>(bits[(id - first) / 8] | 1 << ((id - first) % 8));
+      PutVarint(&out, first);
+      PutVarint(&out, static_cast<std::uint32_t>(bits.size()));
+      out += bits;
+    } else {
+      last_id = 0;
+      for (const RecordId id : ids) {
+        PutVarint(&out, id - last_id);
+        last_id = id;
+      }
     }
     last_key = key;
   }
@@ -427,7 +465,7 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   SectionReader folders(data, folder_begin, folder_end);
   std::uint64_t last = 0;
   folders_.reserve(folder_count);
-  std::vector<bool> is_folder;
+  std::vector<std::uint8_t> is_folder;
   for (std::uint64_t n = 0; n < folder_count; ++n) {
     std::uint32_t id = 0, checksum = 0;
     if (!NextAscending(&folders, &last, n == 0, id_limit, &id) || id == 0 ||
@@ -437,7 +475,7 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
     }
     folders_[id].checksum = checksum;
     if (is_folder.size() <= id) is_folder.resize(std::uint64_t{id} * 2 + 1);
-    is_folder[id] = true;
+    is_folder[id] = 1;
   }
   if (folders.left() != 0) {
     Clear();
@@ -448,23 +486,48 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   std::uint64_t last_key = 0;
   postings_.reserve(trigram_count);
   for (std::uint64_t n = 0; n < trigram_count; ++n) {
-    std::uint32_t key = 0, count = 0;
+    std::uint32_t key = 0, tagged = 0;
     if (!NextAscending(&trigrams, &last_key, n == 0, std::uint64_t{1} << 24, &key) ||
-        !trigrams.Varint(&count) || count == 0 || count > trigrams.left()) {
+        !trigrams.Varint(&tagged) || (tagged >> 1) == 0) {
       Clear();
       return false;
     }
+    const std::uint32_t count = tagged >> 1;
+    const bool bitmap = (tagged & 1) != 0;
     std::vector<RecordId>& ids = postings_[key];
-    ids.reserve(count);
-    std::uint64_t last_id = 0;
-    for (std::uint32_t k = 0; k < count; ++k) {
-      std::uint32_t id = 0;
-      if (!NextAscending(&trigrams, &last_id, k == 0, id_limit, &id) || id >= is_folder.size() ||
-          !is_folder[id]) {
-        Clear();
-        return false;
+    auto take = [&](std::uint64_t id) {
+      if (id >= is_folder.size() || is_folder[id] == 0) return false;
+      ids.push_back(static_cast<RecordId>(id));
+      return true;
+    };
+    bool sound = true;
+    if (bitmap) {
+      std::uint32_t first = 0, size = 0;
+      std::uint64_t unused = 0;
+      const std::uint8_t* bits = nullptr;
+      sound = NextAscending(&trigrams, &unused, true, id_limit, &first) &&
+              trigrams.Varint(&size) && size != 0 && count <= std::uint64_t{size} * 8 &&
+              trigrams.Bytes(size, &bits) && (bits[0] & 1) != 0 && bits[size - 1] != 0;
+      if (sound) ids.reserve(count);
+      for (std::uint32_t k = 0; sound && k < size; ++k) {
+        for (unsigned byte = bits[k]; sound && byte != 0; byte &= byte - 1) {
+          sound = ids.size() < count &&
+                  take(std::uint64_t{first} + 8 * std::uint64_t{k} + __builtin_ctz(byte));
+        }
       }
-      ids.push_back(id);
+    } else {
+      sound = count <= trigrams.left();
+      if (sound) ids.reserve(count);
+      std::uint64_t last_id = 0;
+      for (std::uint32_t k = 0; sound && k < count; ++k) {
+        std::uint32_t id = 0;
+        sound = NextAscending(&trigrams, &last_id, k == 0, id_limit, &id) && take(id);
+      }
+    }
+    // Only the form Encode would choose reads back byte for byte.
+    if (!sound || ids.size() != count || WrittenAsBitmap(ids) != bitmap) {
+      Clear();
+      return false;
     }
   }
   if (trigrams.left() != 0) {

@@ -28,14 +28,19 @@
 //   folder section: per folder, ascending ids: varint id gap (the first gap
 //     from 0; every gap at least 1), 4-byte CRC-32C of its record;
 //   trigram section: per trigram, ascending: varint trigram gap (the first
-//     from 0; a trigram is its bytes b0 | b1 << 8 | b2 << 16), varint count
-//     (at least 1), count varint id gaps as in the folder section.
+//     from 0; a trigram is its bytes b0 | b1 << 8 | b2 << 16), varint
+//     count (at least 1) << 1 | form, then the list of ids in whichever
+//     form is shorter (a tie goes to gaps):
+//       form 0, gaps: count varint id gaps as in the folder section;
+//       form 1, bitmap: varint first id, varint byte count n, n bytes
+//         where bit b (from the lowest) of byte k stands for first id +
+//         8k + b; the first bit and the last byte are set.
 // Reading checks the magic, the version, the file's size against the
 // header, the whole-file checksum, every offset and size against the file
 // (the sections follow the header and each other without a gap), every
 // varint (5 bytes at most, in its shortest form) and count against the
-// bytes left, ascending ids and trigrams, and that every posted id is a
-// folder of the folder section; a file failing any of it is not used. A
+// bytes left, ascending ids and trigrams, each list's form, and that every
+// posted id is a folder of the folder section; a file failing any of it is not used. A
 // file that passes is the one Encode writes for what was read. The file is written whole to a
 // temporary file in the same folder, synced and renamed over the old one.
 //

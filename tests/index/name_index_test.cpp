@@ -411,6 +411,8 @@ std::string FileOf(const std::string& folders, std::uint32_t folder_count,
 TEST(NameIndex, HostileSectionsAreRefused) {
   const std::string kCrc = "\x01\x02\x03\x04";
   const std::string kAbc = "\xE1\xC4\x8D\x03";  // varint of 'a' | 'b' << 8 | 'c' << 16
+  std::string kEight = "\x04" + kCrc;  // folders 4 to 11
+  for (int i = 0; i < 7; ++i) kEight += "\x01" + kCrc;
   const struct {
     const char* what;
     std::string folders;
@@ -420,26 +422,38 @@ TEST(NameIndex, HostileSectionsAreRefused) {
     bool accepted;
   } kCases[] = {
       {"sound: folders 4 and 9, abc in both", "\x04" + kCrc + "\x05" + kCrc, 2,
-       kAbc + "\x02\x04\x05", 1, true},
+       kAbc + "\x04\x04\x05", 1, true},
+      {"sound: folders 4 to 11, abc in all", kEight, 8, kAbc + "\x11\x04\x01\xFF", 1, true},
       {"sound: no folders", "", 0, "", 0, true},
-      {"posted id is no folder", "\x04" + kCrc, 1, kAbc + "\x01\x05", 1, false},
-      {"id posted twice", "\x04" + kCrc, 1, kAbc + std::string("\x02\x04\x00", 3), 1, false},
+      {"posted id is no folder", "\x04" + kCrc, 1, kAbc + "\x02\x05", 1, false},
+      {"id posted twice", "\x04" + kCrc, 1, kAbc + std::string("\x04\x04\x00", 3), 1, false},
       {"folder id 0", std::string("\x00", 1) + kCrc, 1, "", 0, false},
       {"folder twice", "\x04" + kCrc + std::string("\x00", 1) + kCrc, 2, "", 0, false},
       {"folder id past the wide table", "\xFF\xFF\xFF\x7F" + kCrc, 1, "", 0, false},
       {"folder id past the narrow table", "\x80\xE0\x03" + kCrc, 1, "", 0, false},
       {"checksum cut short", "\x04\x01\x02", 1, "", 0, false},
       {"bytes after the folders", "\x04" + kCrc + std::string("\x00", 1), 1, "", 0, false},
-      {"count beyond the bytes", "\x04" + kCrc, 1, kAbc + "\x7F\x04", 1, false},
+      {"count beyond the bytes", "\x04" + kCrc, 1, kAbc + "\x7E\x04", 1, false},
       {"count 0", "\x04" + kCrc, 1, kAbc + std::string("\x00", 1), 1, false},
+      {"bitmap count 0", "\x04" + kCrc, 1, kAbc + "\x01\x04\x01\x01", 1, false},
       {"varint of six bytes", "\x84\x80\x80\x80\x80\x00" + kCrc, 1, "", 0, false},
       {"varint beyond 32 bits", "\x84\x80\x80\x80\x70" + kCrc, 1, "", 0, false},
-      {"trigram beyond 24 bits", "\x04" + kCrc, 1, "\x80\x80\x80\x08\x01\x04", 1, false},
-      {"trigram twice", "\x04" + kCrc, 1, kAbc + "\x01\x04" + std::string("\x00\x01\x04", 3), 2,
-       false},
       {"varint longer than needed", "\x84\x00" + kCrc, 1, "", 0, false},
-      {"bytes after the trigrams", "\x04" + kCrc, 1, kAbc + std::string("\x01\x04\x00", 3), 1,
+      {"trigram beyond 24 bits", "\x04" + kCrc, 1, "\x80\x80\x80\x08\x02\x04", 1, false},
+      {"trigram twice", "\x04" + kCrc, 1, kAbc + "\x02\x04" + std::string("\x00\x02\x04", 3), 2,
        false},
+      {"bytes after the trigrams", "\x04" + kCrc, 1, kAbc + std::string("\x02\x04\x00", 3), 1,
+       false},
+      {"bitmap of another count", kEight, 8, kAbc + "\x0F\x04\x01\xFF", 1, false},
+      {"bitmap past a folder", kEight, 8, kAbc + "\x13\x04\x02\xFF\x01", 1, false},
+      {"bitmap ending in a zero byte", kEight, 8, kAbc + std::string("\x11\x04\x02\xFF\x00", 5),
+       1, false},
+      {"bitmap not from its first id", kEight, 8, kAbc + "\x0F\x03\x01\xFE", 1, false},
+      {"bitmap cut short", kEight, 8, kAbc + "\x11\x04\x02\xFF", 1, false},
+      {"bitmap where gaps are shorter", "\x04" + kCrc + "\x05" + kCrc, 2,
+       kAbc + "\x05\x04\x01\x21", 1, false},
+      {"gaps where a bitmap is shorter", kEight, 8,
+       kAbc + "\x10\x04\x01\x01\x01\x01\x01\x01\x01", 1, false},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.what);
