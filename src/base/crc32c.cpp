@@ -33,12 +33,11 @@ std::uint32_t Crc32cExtend(std::uint32_t crc, const void* data, std::size_t size
   const auto* p = static_cast<const std::uint8_t*>(data);
   std::uint32_t c = ~crc;
   while (size >= 8) {
-    const std::uint32_t low =
-        c ^ (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-             std::uint32_t{p[3]} << 24);
-    c = kTables[7][low & 0xFFu] ^ kTables[6][(low >> 8) & 0xFFu] ^
-        kTables[5][(low >> 16) & 0xFFu] ^ kTables[4][low >> 24] ^ kTables[3][p[4]] ^
-        kTables[2][p[5]] ^ kTables[1][p[6]] ^ kTables[0][p[7]];
+    const std::uint32_t low = c ^ (std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
+                                   std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24);
+    c = kTables[7][low & 0xFFu] ^ kTables[6][(low >> 8) & 0xFFu] ^ kTables[5][(low >> 16) & 0xFFu] ^
+        kTables[4][low >> 24] ^ kTables[3][p[4]] ^ kTables[2][p[5]] ^ kTables[1][p[6]] ^
+        kTables[0][p[7]];
     p += 8;
     size -= 8;
   }

@@ -2,7 +2,6 @@
 #include "index/name_index.h"
 
 #include <algorithm>
-#include <cstring>
 #include <iterator>
 
 #include "base/ascii.h"
@@ -299,8 +298,7 @@ void NameIndex::RemoveFolder(RecordId id) {
   folders_.erase(found);
 }
 
-bool NameIndex::ChecksumMatches(RecordId id, const std::uint8_t* data,
-                                std::uint32_t length) const {
+bool NameIndex::ChecksumMatches(RecordId id, const std::uint8_t* data, std::uint32_t length) const {
   const auto found = folders_.find(id);
   return found != folders_.end() && data != nullptr &&
          Crc32c(data, length) == found->second.checksum;
@@ -394,7 +392,8 @@ std::string NameIndex::Encode() const {
       const RecordId first = ids.front();
       std::string bits((ids.back() - first) / 8 + 1, '\0');
       for (const RecordId id : ids)
-        bits[(id - first) / 8] = static_cast<char>(bits[(id - first) / 8] | 1 << ((id - first) % 8));
+        bits[(id - first) / 8] =
+            static_cast<char>(bits[(id - first) / 8] | 1 << ((id - first) % 8));
       PutVarint(&out, first);
       PutVarint(&out, static_cast<std::uint32_t>(bits.size()));
       out += bits;
@@ -446,8 +445,8 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   if (crc != GetU32(data + fmt::kChecksumOffset)) return false;
 
   const bool wide = (GetU32(data + fmt::kFlagsOffset) & fmt::kFlagWide) != 0;
-  const std::uint64_t id_limit = wide ? index_format::kWideMaxTableLength
-                                      : index_format::kMaxTableLength;
+  const std::uint64_t id_limit =
+      wide ? index_format::kWideMaxTableLength : index_format::kMaxTableLength;
   const std::uint64_t folder_count = GetU32(data + fmt::kFolderCountOffset);
   const std::uint64_t folder_begin = GetU32(data + fmt::kFolderSectionOffset);
   const std::uint64_t folder_end = folder_begin + GetU32(data + fmt::kFolderSectionSizeOffset);
@@ -465,7 +464,8 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
   SectionReader folders(data, folder_begin, folder_end);
   std::uint64_t last = 0;
   folders_.reserve(folder_count);
-  std::vector<std::uint8_t> is_folder;
+  // One bit per id up to the largest folder id: at most 2 MiB.
+  std::vector<std::uint64_t> is_folder;
   for (std::uint64_t n = 0; n < folder_count; ++n) {
     std::uint32_t id = 0, checksum = 0;
     if (!NextAscending(&folders, &last, n == 0, id_limit, &id) || id == 0 ||
@@ -474,8 +474,9 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
       return false;
     }
     folders_[id].checksum = checksum;
-    if (is_folder.size() <= id) is_folder.resize(std::uint64_t{id} * 2 + 1);
-    is_folder[id] = 1;
+    const std::size_t word = id / 64;
+    if (is_folder.size() <= word) is_folder.resize(word + 1);
+    is_folder[word] |= std::uint64_t{1} << (id % 64);
   }
   if (folders.left() != 0) {
     Clear();
@@ -496,7 +497,7 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
     const bool bitmap = (tagged & 1) != 0;
     std::vector<RecordId>& ids = postings_[key];
     auto take = [&](std::uint64_t id) {
-      if (id >= is_folder.size() || is_folder[id] == 0) return false;
+      if (id / 64 >= is_folder.size() || ((is_folder[id / 64] >> (id % 64)) & 1) == 0) return false;
       ids.push_back(static_cast<RecordId>(id));
       return true;
     };
@@ -505,9 +506,9 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
       std::uint32_t first = 0, size = 0;
       std::uint64_t unused = 0;
       const std::uint8_t* bits = nullptr;
-      sound = NextAscending(&trigrams, &unused, true, id_limit, &first) &&
-              trigrams.Varint(&size) && size != 0 && count <= std::uint64_t{size} * 8 &&
-              trigrams.Bytes(size, &bits) && (bits[0] & 1) != 0 && bits[size - 1] != 0;
+      sound = NextAscending(&trigrams, &unused, true, id_limit, &first) && trigrams.Varint(&size) &&
+              size != 0 && count <= std::uint64_t{size} * 8 && trigrams.Bytes(size, &bits) &&
+              (bits[0] & 1) != 0 && bits[size - 1] != 0;
       if (sound) ids.reserve(count);
       for (std::uint32_t k = 0; sound && k < size; ++k) {
         for (unsigned byte = bits[k]; sound && byte != 0; byte &= byte - 1) {
@@ -534,10 +535,10 @@ bool NameIndex::Decode(const std::uint8_t* data, std::size_t size) {
     Clear();
     return false;
   }
-  identity_ = Identity{GetU32(data + fmt::kEndOffsetOffset),
-                       static_cast<std::int32_t>(GetU32(data + fmt::kLiveBytesOffset)),
-                       GetU32(data + fmt::kCreatedOffset), GetU32(data + fmt::kLastSavedOffset),
-                       wide};
+  identity_ =
+      Identity{GetU32(data + fmt::kEndOffsetOffset),
+               static_cast<std::int32_t>(GetU32(data + fmt::kLiveBytesOffset)),
+               GetU32(data + fmt::kCreatedOffset), GetU32(data + fmt::kLastSavedOffset), wide};
   loaded_ = true;
   folder_trigrams_known_ = postings_.empty();
   return true;
@@ -551,8 +552,8 @@ bool NameIndex::Load(const std::string& native_path) {
   Clear();
   platform::File file;
   std::uint64_t size = 0;
-  if (!file.OpenForReading(native_path).ok() || !file.Size(&size).ok() ||
-      size < fmt::kHeaderSize || size > fmt::kMaxFileSize) {
+  if (!file.OpenForReading(native_path).ok() || !file.Size(&size).ok() || size < fmt::kHeaderSize ||
+      size > fmt::kMaxFileSize) {
     return false;
   }
   std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));

@@ -40,17 +40,17 @@
 // (the sections follow the header and each other without a gap), every
 // varint (5 bytes at most, in its shortest form) and count against the
 // bytes left, ascending ids and trigrams, each list's form, and that every
-// posted id is a folder of the folder section; a file failing any of it is not used. A
-// file that passes is the one Encode writes for what was read. The file is written whole to a
-// temporary file in the same folder, synced and renamed over the old one.
+// posted id is a folder of the folder section; a file failing any of it is
+// not used. A file that passes is the one Encode writes for what was read.
+// The file is written whole to a temporary file in the same folder, synced
+// and renamed over the old one.
 //
 // Thread-safety: none inside; a NameIndex is used by one thread at a time,
-// or read-only (Candidates, ChecksumMatches, Describes) by any number.
-// FoldersToSearch, ForEachCandidateFolder, ForEachFolderToSearch and
-// NameIndexKeeper share the store's rule.
+// or read-only (Candidates, ChecksumMatches) by any number. What takes a
+// store (Describes, Build, FoldersToSearch, ForEachFolderToSearch,
+// NameIndexKeeper) shares the store's rule.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -188,32 +188,16 @@ class NameIndex {
   bool folder_trigrams_known_ = true;  // Folder::trigrams agree with postings_
 };
 
-// How a walk over the folders a find reads ended.
-enum class FolderWalk {
-  kEnded,    // every folder was given to the caller's function
-  kStopped,  // the caller's function asked to stop
-  kDamaged,  // a record's checksum differs from the name index's: the store
-             // is marked damaged and the walk stopped
-};
-
 // Puts ids in the order of their records in the file (the order a scan
 // meets them), ids without a record last.
 void SortInFileOrder(const IndexStore& store, std::vector<index_format::RecordId>* ids);
 
-// Reads each folder record of ids (sorted in file order first) and calls
-// visit(const FolderRecordView&) for it, until visit returns false. Ids
-// that have no record any more or are no folder record are passed over
-// without a read of the store that could mark it damaged. A record whose
-// checksum differs from index's marks the store damaged and ends the walk
-// (kDamaged) before visit sees it. REQUIRES: index.Describes(store).
-template <typename Visit>
-FolderWalk ForEachCandidateFolder(IndexStore& store, const NameIndex& index,
-                                  std::vector<index_format::RecordId> ids, Visit&& visit);
-
 // The folders an index find reads, one block at a time, as
 // IndexStore::NextRecordInPlace gives them: when index describes the store
 // and narrows patterns to at most half its folders, the candidates' folder
-// records in file order, each checked against its checksum; otherwise,
+// records in file order, each checked against its checksum (a candidate
+// without a record, or whose record is no folder record any more, is
+// passed over without a read that could count as damage); otherwise,
 // or from the moment a checksum differs (the store is then marked damaged),
 // every record of a scan, the folder records given already passed over, so
 // that the folders given are those a scan of every record gives. index may
@@ -247,10 +231,16 @@ class FoldersToSearch {
   std::vector<std::uint8_t> buffer_;
 };
 
+// How a walk over the folders a find reads ended.
+enum class FolderWalk {
+  kEnded,    // every folder was given to the caller's function
+  kStopped,  // the caller's function asked to stop
+  kDamaged,  // a record's checksum differed from the name index's: the store
+             // is marked damaged (the walk went on with a scan)
+};
+
 // FoldersToSearch as a loop: visit(const FolderRecordView&) for each
-// folder record it gives, until visit returns false. Returns kStopped when
-// visit stopped it, kDamaged when a checksum differed (the scan then went
-// on all the same), else kEnded.
+// folder record it gives, until visit returns false.
 template <typename Visit>
 FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,
                                  const PatternSet& patterns, Visit&& visit);
@@ -291,27 +281,7 @@ class NameIndexKeeper {
   bool on_disk_ = false;  // the file beside the store holds index_
 };
 
-// ---- Implementation of the templates ------------------------------------------
-
-template <typename Visit>
-FolderWalk ForEachCandidateFolder(IndexStore& store, const NameIndex& index,
-                                  std::vector<index_format::RecordId> ids, Visit&& visit) {
-  SortInFileOrder(store, &ids);
-  store.UseReadWindow();
-  std::vector<std::uint8_t> buffer;
-  for (const index_format::RecordId id : ids) {
-    if (id >= store.table_length() || store.table_entry(id) == 0) continue;
-    if (!store.ReadRecord(id, &buffer)) continue;
-    FolderRecordView folder(store.layout());
-    if (!folder.Parse(buffer) || folder.id() != id) continue;
-    if (!index.ChecksumMatches(id, buffer.data(), folder.length())) {
-      store.MarkDamaged();
-      return FolderWalk::kDamaged;
-    }
-    if (!visit(static_cast<const FolderRecordView&>(folder))) return FolderWalk::kStopped;
-  }
-  return FolderWalk::kEnded;
-}
+// ---- Implementation of the template ---------------------------------------------
 
 template <typename Visit>
 FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,

@@ -9,18 +9,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
+#include <fstream>
 #include <functional>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/ascii.h"
 #include "base/crc32c.h"
-#include <condition_variable>
-#include <fstream>
-#include <mutex>
-
 #include "index/drive_index.h"
 #include "index/index_records.h"
 #include "index/index_store.h"
@@ -486,7 +485,8 @@ TEST(NameIndex, RecordChangedBehindItsBackIsCaughtByItsChecksum) {
   std::uint32_t at = 0;
   while (it.Next(&entry))
     if (entry.name == "Zebra_Quartz.cfg")
-      at = static_cast<std::uint32_t>(entry.name.data() - reinterpret_cast<const char*>(buffer.data()));
+      at = static_cast<std::uint32_t>(entry.name.data() -
+                                      reinterpret_cast<const char*>(buffer.data()));
   ASSERT_NE(at, 0u);
   ASSERT_TRUE(store.PatchRecord(rare, at + 6, "q", 1));  // Zebra_quartz.cfg
   ASSERT_TRUE(index.Describes(store));
@@ -533,7 +533,8 @@ TEST(NameIndex, FolderByFolderUpdatesGiveWhatARebuildGives) {
   kept.RemoveFolder(rare + 2);
   update(rare + 3);
   // Bytes that are no folder record of that id take its place away.
-  EXPECT_FALSE(kept.UpdateFolder(rare + 4, buffer.data(), static_cast<std::uint32_t>(buffer.size())));
+  EXPECT_FALSE(
+      kept.UpdateFolder(rare + 4, buffer.data(), static_cast<std::uint32_t>(buffer.size())));
   ASSERT_TRUE(store.DeleteRecord(rare + 4));
   ASSERT_TRUE(store.Flush());
   NameIndex::Identity now;
