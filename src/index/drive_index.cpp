@@ -65,7 +65,8 @@ std::string Reported(const std::string& path) {
 
 DriveIndex::DriveIndex() : DriveIndex(Options{}) {}
 
-DriveIndex::DriveIndex(const Options& options) : options_(options) {
+DriveIndex::DriveIndex(const Options& options)
+    : options_(options), name_index_(std::make_unique<NameIndexKeeper>()) {
   find_thread_ = std::thread([this] {
     platform::NameThisThread("q-index-find");
     FindThread();
@@ -291,7 +292,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     last_refresh_ = 0;
     root_folder_id_ = 0;
   }
-  name_index_.Opened(store_, options_.index_only);
+  name_index_->Opened(store_, options_.index_only);
 
   description_ = description;
   drive_root_text_ = description.root_text();
@@ -333,7 +334,7 @@ void DriveIndex::Close() {
   StopWatcher();
   if (was_open) {
     if (!options_.index_only) SaveDriveRecord();
-    name_index_.Closing(store_);
+    name_index_->Closing(store_);
     store_.Close();
     // A refresh paused in its walk sees the store closed and gives up; wait
     // for it, so that no walk of this store outlives its close.
@@ -581,7 +582,7 @@ void DriveIndex::ContentThread(int number) {
 void DriveIndex::CompactStore() {
   if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
-  name_index_.Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
+  name_index_->Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
 }
 
 int DriveIndex::DeliverQueued() {
@@ -668,7 +669,7 @@ void DriveIndex::IndexFind() {
   const NameFilter filter(find_.patterns());
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  FoldersToSearch folders(store_, name_index_.index(), find_.patterns());
+  FoldersToSearch folders(store_, name_index_->index(), find_.patterns());
   while (folders.Next(&data, &length)) {
     if (requested_phase_ != FindPhase::kIndexFind) break;
     if (Poll() == IndexAnswer::kStop) break;

@@ -71,7 +71,6 @@
 #include "index/find_run.h"
 #include "index/index_events.h"
 #include "index/index_store.h"
-#include "index/name_index.h"
 #include "index/pattern_set.h"
 #include "platform/change_watch.h"
 #include "platform/sync.h"
@@ -81,6 +80,8 @@ namespace quindelo {
 // Longest path the index reports or queues (Linux paths may exceed the 259
 // characters that Windows drive paths allowed; they are kept whole).
 inline constexpr std::size_t kMaxReportedPath = 4095;
+
+class NameIndexKeeper;  // name_index.h
 
 class DriveIndex {
  public:
@@ -287,7 +288,7 @@ class DriveIndex {
   // thread while idle.
   IndexStore store_;
   // The name index beside the store, for the index find (the store's rule).
-  NameIndexKeeper name_index_;
+  std::unique_ptr<NameIndexKeeper> name_index_;
   DriveDescription description_;
   std::string drive_root_text_;  // "C:"
   std::string native_root_;      // root folder of the drive ("/" or "/media/x")
