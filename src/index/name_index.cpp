@@ -217,14 +217,17 @@ bool NameIndex::Build(IndexStore& store, const std::function<bool()>& stop) {
     }
     FolderRecordView folder(store.layout());
     if (!folder.Parse(data, length)) continue;
-    const RecordId id = folder.id();
-    if (folders_.count(id) != 0) {
-      UpdateFolder(id, data, folder.length());  // met twice: only in a damaged file
-      continue;
+    // Two blocks that carry one id: a scan gives the names of both, a read
+    // by id those of one. No name index describes such a file.
+    const auto [kept, added] = folders_.try_emplace(folder.id());
+    if (!added) {
+      Clear();
+      return false;
     }
     // Each folder's own trigrams are left to KnowFolderTrigrams; Post
     // passes over a trigram posted for the folder already.
-    folders_[id].checksum = Crc32c(data, folder.length());
+    const RecordId id = folder.id();
+    kept->second.checksum = Crc32c(data, folder.length());
     EntryIterator it(folder);
     FolderEntry entry;
     while (it.Next(&entry)) {

@@ -122,8 +122,9 @@ class NameIndex {
 
   // Replaces the contents with the name index of every folder record of the
   // open store and its identity. False (and the index left empty) when the
-  // drive record cannot be read, the scan meets damage, or stop (tested
-  // every few hundred records; may be empty) returns true.
+  // drive record cannot be read, the scan meets damage or two blocks that
+  // carry one id, or stop (tested every few hundred records; may be empty)
+  // returns true.
   bool Build(IndexStore& store, const std::function<bool()>& stop = {});
 
   // Keeps the index right after the folder record id was written with the
