@@ -590,15 +590,19 @@ FoldersToSearch::FoldersToSearch(IndexStore& store, const NameIndex* index,
 bool FoldersToSearch::NextCandidate(const std::uint8_t** data, std::uint32_t* length) {
   while (next_ < candidates_.size()) {
     const RecordId id = candidates_[next_++];
-    // An id without a record is passed over before a read would count it
-    // as damage.
-    if (id >= store_.table_length() || store_.table_entry(id) == 0) continue;
-    if (!store_.ReadRecord(id, &buffer_)) continue;
+    // The index describes a folder record of id: a store without one, or
+    // with another there, is not the state it describes (a read that fails
+    // has marked the store damaged already).
+    if (id >= store_.table_length() || store_.table_entry(id) == 0 ||
+        !store_.ReadRecord(id, &buffer_)) {
+      damage_found_ = true;
+      return false;
+    }
     FolderRecordView folder(store_.layout());
-    if (!folder.Parse(buffer_) || folder.id() != id) continue;
-    if (!index_->ChecksumMatches(id, buffer_.data(), folder.length())) {
+    if (!folder.Parse(buffer_) || folder.id() != id ||
+        !index_->ChecksumMatches(id, buffer_.data(), folder.length())) {
       store_.MarkDamaged();
-      checksum_differed_ = true;
+      damage_found_ = true;
       return false;
     }
     given_.push_back(id);
@@ -612,7 +616,7 @@ bool FoldersToSearch::NextCandidate(const std::uint8_t** data, std::uint32_t* le
 bool FoldersToSearch::Next(const std::uint8_t** data, std::uint32_t* length) {
   if (!scanning_) {
     if (NextCandidate(data, length)) return true;
-    if (!checksum_differed_) return false;
+    if (!damage_found_) return false;
     // The index no longer tells the folders apart: the rest of the find
     // scans, without giving a folder twice.
     std::sort(given_.begin(), given_.end());

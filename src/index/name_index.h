@@ -196,12 +196,11 @@ void SortInFileOrder(const IndexStore& store, std::vector<index_format::RecordId
 // The folders an index find reads, one block at a time, as
 // IndexStore::NextRecordInPlace gives them: when index describes the store
 // and narrows patterns to at most half its folders, the candidates' folder
-// records in file order, each checked against its checksum (a candidate
-// without a record, or whose record is no folder record any more, is
-// passed over without a read that could count as damage); otherwise,
-// or from the moment a checksum differs (the store is then marked damaged),
-// every record of a scan, the folder records given already passed over, so
-// that the folders given are those a scan of every record gives. index may
+// records in file order, each checked against its checksum; otherwise, or
+// from the moment a candidate's record is missing, unreadable or differs
+// from its checksum (the store is then marked damaged), every record of a
+// scan, the folder records given already passed over, so that the folders
+// given are those a scan of every record gives. index may
 // be null. The caller parses each block and matches its names as it does
 // for a scan. REQUIRES: the store is open and not written while this is
 // used; store, index and patterns outlive it.
@@ -215,8 +214,9 @@ class FoldersToSearch {
 
   // Reading candidates only (so far).
   bool narrowed() const { return narrowed_; }
-  // A candidate's checksum differed: the store is marked damaged.
-  bool checksum_differed() const { return checksum_differed_; }
+  // A candidate's record was missing, unreadable or not what the index
+  // describes (its checksum differed: the store is then marked damaged).
+  bool damage_found() const { return damage_found_; }
 
  private:
   bool NextCandidate(const std::uint8_t** data, std::uint32_t* length);
@@ -224,7 +224,7 @@ class FoldersToSearch {
   IndexStore& store_;
   const NameIndex* index_;
   bool narrowed_ = false;
-  bool checksum_differed_ = false;
+  bool damage_found_ = false;
   bool scanning_ = false;
   std::vector<index_format::RecordId> candidates_;  // in file order
   std::size_t next_ = 0;
@@ -236,8 +236,8 @@ class FoldersToSearch {
 enum class FolderWalk {
   kEnded,    // every folder was given to the caller's function
   kStopped,  // the caller's function asked to stop
-  kDamaged,  // a record's checksum differed from the name index's: the store
-             // is marked damaged (the walk went on with a scan)
+  kDamaged,  // a candidate's record was not what the name index describes
+             // (FoldersToSearch::damage_found); the walk went on with a scan
 };
 
 // FoldersToSearch as a loop: visit(const FolderRecordView&) for each
@@ -295,7 +295,7 @@ FolderWalk ForEachFolderToSearch(IndexStore& store, const NameIndex* index,
     if (!folder.Parse(data, length)) continue;
     if (!visit(static_cast<const FolderRecordView&>(folder))) return FolderWalk::kStopped;
   }
-  return folders.checksum_differed() ? FolderWalk::kDamaged : FolderWalk::kEnded;
+  return folders.damage_found() ? FolderWalk::kDamaged : FolderWalk::kEnded;
 }
 
 }  // namespace quindelo
