@@ -60,7 +60,8 @@ bool WriteFolder(IndexStore& store, RecordId id, RecordId parent, const std::str
 
 // A drive of `count` folders in a tree, 4 to 24 names each: mixed-case
 // names from a few stems, names ending in a dot, non-ASCII names, short
-// names, and one rare name (in the folder returned).
+// names, and one rare name (in the folder returned); the records lie in
+// the file in another order than their ids.
 RecordId WriteTree(IndexStore& store, int count) {
   static const char* const kStems[] = {"report", "Invoice", "photo", "notes",
                                        "main",   "data",    "README", "draft"};
@@ -86,7 +87,11 @@ RecordId WriteTree(IndexStore& store, int count) {
   }
   const int rare = count / 2;
   entries[rare].push_back({"Zebra_Quartz.cfg"});
-  for (int i = 0; i < count; ++i)
+  // Written in shuffled order: the file's order is not the ids' order.
+  std::vector<int> order(count);
+  for (int i = 0; i < count; ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int i : order)
     EXPECT_TRUE(WriteFolder(store, ids[i], i == 0 ? 0 : 1, i == 0 ? "" : "f" + std::to_string(i),
                             entries[i]));
   EXPECT_TRUE(store.Flush());
