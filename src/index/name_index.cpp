@@ -224,32 +224,34 @@ bool NameIndex::Build(IndexStore& store, const std::function<bool()>& stop) {
       Clear();
       return false;
     }
-    // Each folder's own trigrams are left to KnowFolderTrigrams; Post
-    // passes over a trigram posted for the folder already.
+    // Each folder's own trigrams are left to KnowFolderTrigrams. A folder's
+    // ids follow each other in every list, so a repeated trigram is seen at
+    // the list's end; the lists are put in id order once the scan is done
+    // (the file's order is not the ids').
     const RecordId id = folder.id();
     kept->second.checksum = Crc32c(data, folder.length());
     EntryIterator it(folder);
     FolderEntry entry;
     while (it.Next(&entry)) {
       const auto* p = reinterpret_cast<const unsigned char*>(entry.name.data());
-      for (std::size_t i = 0; i + 3 <= entry.name.size(); ++i) Post(TrigramAt(p + i), id);
+      for (std::size_t i = 0; i + 3 <= entry.name.size(); ++i) {
+        std::vector<RecordId>& ids = postings_[TrigramAt(p + i)];
+        if (ids.empty() || ids.back() != id) ids.push_back(id);
+      }
     }
   }
   if (store.is_damaged()) {
     Clear();
     return false;
   }
+  for (auto& [trigram, ids] : postings_)
+    if (!std::is_sorted(ids.begin(), ids.end())) std::sort(ids.begin(), ids.end());
   folder_trigrams_known_ = postings_.empty();
   return true;
 }
 
 void NameIndex::Post(std::uint32_t trigram, RecordId id) {
   std::vector<RecordId>& ids = postings_[trigram];
-  if (ids.empty() || ids.back() < id) {
-    ids.push_back(id);  // as a scan of a file written in id order meets them
-    return;
-  }
-  if (ids.back() == id) return;
   const auto at = std::lower_bound(ids.begin(), ids.end(), id);
   if (at == ids.end() || *at != id) ids.insert(at, id);
 }
