@@ -19,6 +19,7 @@
 #include "index/index_records.h"
 #include "index/name_cache.h"
 #include "index/name_filter.h"
+#include "index/name_index.h"
 #include "platform/drive_table.h"
 #include "platform/file.h"
 #include "platform/folder.h"
@@ -72,7 +73,8 @@ std::string IndexPathOf(const std::string& rel) {
 
 DriveIndex::DriveIndex() : DriveIndex(Options{}) {}
 
-DriveIndex::DriveIndex(const Options& options) : options_(options) {
+DriveIndex::DriveIndex(const Options& options)
+    : options_(options), name_index_(std::make_unique<NameIndexKeeper>()) {
   find_thread_ = std::thread([this] {
     platform::NameThisThread("q-index-find");
     FindThread();
@@ -311,6 +313,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     platform::File probe;
     if (!probe.OpenAlways(index_path, nullptr)) return false;
     platform::RemoveFile(index_path);
+    NameIndexKeeper::RemoveBeside(index_path);
     probe.Close();
     if (!store_.Open(index_path)) return false;
   }
@@ -322,6 +325,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     last_refresh_ = 0;
     root_folder_id_ = 0;
   }
+  name_index_->Opened(store_, options_.index_only);
 
   description_ = description;
   drive_root_text_ = description.root_text();
@@ -364,6 +368,7 @@ void DriveIndex::Close() {
   StopWatcher();
   if (was_open) {
     if (!options_.index_only) SaveDriveRecord();
+    name_index_->Closing(store_);
     store_.Close();
     // A refresh paused in its walk sees the store closed and gives up; wait
     // for it, so that no walk of this store outlives its close.
@@ -406,7 +411,10 @@ int DriveIndex::ExpireOldIndexes(const std::string& data_folder) {
     const std::string& n = data.name;
     if (n.size() < 4 || n.compare(n.size() - 4, 4, ".idx") != 0) continue;
     if (data.attributes & platform::kFileAttributeDirectory) continue;
-    if (data.last_write_time < limit && platform::RemoveFile(data_folder + "/" + n)) ++deleted;
+    if (data.last_write_time < limit && platform::RemoveFile(data_folder + "/" + n)) {
+      NameIndexKeeper::RemoveBeside(data_folder + "/" + n);
+      ++deleted;
+    }
   }
   return deleted;
 }
@@ -608,6 +616,7 @@ void DriveIndex::ContentThread(int number) {
 void DriveIndex::CompactStore() {
   if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
+  name_index_->Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
 }
 
 int DriveIndex::DeliverQueued() {
@@ -724,8 +733,8 @@ void DriveIndex::IndexFind() {
   const NameFilter filter(find_.patterns());
   const std::uint8_t* data = nullptr;
   std::uint32_t length = 0;
-  store_.BeginScan();
-  while (store_.NextRecordInPlace(&data, &length)) {
+  FoldersToSearch folders(store_, name_index_->index(), find_.patterns());
+  while (folders.Next(&data, &length)) {
     if (requested_phase_ != FindPhase::kIndexFind) break;
     if (Poll() == IndexAnswer::kStop) break;
     FolderRecordView folder(store_.layout());

@@ -98,6 +98,8 @@ namespace quindelo {
 // characters that Windows drive paths allowed; they are kept whole).
 inline constexpr std::size_t kMaxReportedPath = 4095;
 
+class NameIndexKeeper;  // name_index.h
+
 class DriveIndex {
  public:
   struct Options {
@@ -339,6 +341,8 @@ class DriveIndex {
   // Used only by the worker of the current phase, or by the controlling
   // thread while idle.
   IndexStore store_;
+  // The name index beside the store, for the index find (the store's rule).
+  std::unique_ptr<NameIndexKeeper> name_index_;
   DriveDescription description_;
   std::string drive_root_text_;  // "C:"
   std::string native_root_;      // root folder of the drive ("/" or "/media/x")
