@@ -31,7 +31,13 @@
 #      (both case-insensitive; a pattern without wildcards matches any part
 #      of a name in both, one with wildcards the whole name);
 #   5. the same finds with the refresh (current with the disk) against
-#      fdfind -H -I -i and find -iname.
+#      fdfind -H -I -i and find -iname;
+#   6. the live rows: a `quindelo-find --serve` of the tree, watched; the
+#      current find of the rare name asked of it from the command line, with
+#      a new matching file made just before each run (hyperfine --prepare),
+#      against fd's current find; then 100 finds each of a name made just
+#      before it, counted right when the answer is exactly that file; and the
+#      live process's resident memory and the name index file's size.
 # Peak memory is /usr/bin/time's maximum resident set size of one more run of
 # each command. The answers of every finder are then compared with find's
 # (sorted path lists; quindelo-find prints native paths with --native): equal,
@@ -57,10 +63,16 @@ make_tree=$(realpath bench/make_tree.py)
 
 base=${BENCH_DIR:-${TMPDIR:-/tmp}}
 work=$(mktemp -d "$base/quindelo-scale-XXXXXX")
-trap 'rm -rf "$work"' EXIT
 trap 'exit 130' INT TERM  # so that the EXIT trap removes the tree
 work=$(realpath "$work")
-export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+export XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/run"
+mkdir -m 0700 "$work/run"
+server=""
+stop_server() {
+  if [ -n "$server" ]; then kill -TERM "$server" 2>/dev/null; wait "$server" 2>/dev/null || true; fi
+  server=""
+}
+trap 'stop_server; rm -rf "$work"' EXIT
 
 tree="$work/tree"
 db="$work/plocate.db"
@@ -207,11 +219,35 @@ for size in "${sizes[@]}"; do
     check $key "fdfind -H -I -i" "fdfind -H -I -i $fd $qtree"
   done
 
+  # The live rows (after the checks, whose reference they would change):
+  # the same drive served by a live process.
+  "$finder" --drive "Q=$tree" --serve 2>"$work/serve.log" &
+  server=$!
+  for _ in $(seq 600); do grep -q serving "$work/serve.log" && break; sleep 0.1; done
+  for _ in 1 2 3; do eval "$Q --named $RARE" >/dev/null || true; done
+  measure live "touch $qtree/zephyrine_live_\$RANDOM\$RANDOM" \
+    quindelo-live-rare "$Q --named $RARE" \
+    fd-live-rare "fdfind -H -I -i -F $RARE $qtree"
+  right=0
+  mapfile -t folders <"$work/touch.list"
+  for i in $(seq 100); do
+    f="${folders[$((RANDOM % ${#folders[@]}))]}/zephyrine_check_$i.md"
+    : >"$f"
+    got=$(eval "$Q --native --named zephyrine_check_$i." 2>/dev/null || true)
+    [ "$got" = "$f" ] && right=$((right + 1))
+    rm -f "$f"
+  done
+  live_kb=$(awk '/^VmRSS:/ { print $2 }' "/proc/$server/status" 2>/dev/null || echo 0)
+  stop_server
+  tri=$(find "$XDG_DATA_HOME" -name 'DriveQ.tri' -printf '%s' 2>/dev/null || true)
+  printf 'live answers right\t%s\nlive process RSS kB\t%s\nname index bytes\t%s\n' \
+    "$right" "$live_kb" "${tri:-none}" >"$work/$size.live"
+
   python3 - "$work" "$size" "$made" "$runs" <<'PY'
 import json, os, sys
 work, size, made, runs = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4]
 times = {}
-for group in ("build", "refresh", "touched", "indexonly", "current"):
+for group in ("build", "refresh", "touched", "indexonly", "current", "live"):
     with open(os.path.join(work, f"{size}.{group}.json")) as f:
         for r in json.load(f)["results"]:
             times[group, r["command"]] = r["mean"]
@@ -243,6 +279,9 @@ rows = [
      [("fdfind -i -F", ("current", "fd-rare")), ("find -iname", ("current", "find-rare"))]),
     ("current find *.txt", ("current", "quindelo-txt"),
      [("fdfind -i -g", ("current", "fd-txt")), ("find -iname", ("current", "find-txt"))]),
+    ("live: current zephyrine", ("live", "quindelo-live-rare"),
+     [("fdfind -i -F", ("live", "fd-live-rare")),
+      ("quindelo, no live process", ("current", "quindelo-rare"))]),
 ]
 print(f"\n{made} (RUNS={runs}); mean wall time, ratio = quindelo / peer, peak RSS in MB")
 print(f"{'measurement':28s} {'quindelo ms':>11s} {'MB':>8s}   {'peer':22s} {'peer ms':>10s} {'MB':>8s} {'ratio':>7s}")
@@ -250,6 +289,10 @@ for label, q, peers in rows:
     for i, (pname, p) in enumerate(peers):
         head = f"{label:28s} {ms(*q):>11s} {mb(*q)}" if i == 0 else " " * 49
         print(f"{head}   {pname:22s} {ms(*p)} {mb(*p)} {times[q] / times[p]:7.3f}")
+with open(os.path.join(work, f"{size}.live")) as f:
+    for line in f:
+        key, value = line.rstrip("\n").split("\t")
+        print(f"{key:28s} {value}")
 print(f"\nanswers against find's (sorted path lists)")
 print(f"{'pattern':10s} {'finder':50s} {'count':>9s} {'find':>9s}  result")
 with open(os.path.join(work, f"{size}.checks")) as f:
