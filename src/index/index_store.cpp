@@ -632,9 +632,40 @@ bool IndexStore::ReadRecord(RecordId id, std::vector<std::uint8_t>* buffer) {
   return true;
 }
 
+void IndexStore::NoteChange(RecordId id) {
+  ++changes_;
+  if (change_log_full_) return;
+  if (change_log_.size() >= kMaxChangeLog) {
+    change_log_full_ = true;
+    change_log_.clear();
+    return;
+  }
+  change_log_.push_back(id);
+}
+
+bool IndexStore::ChangedSince(std::uint64_t since, std::vector<RecordId>* ids) const {
+  ids->clear();
+  if (since > changes_) return false;
+  if (since == changes_) return true;
+  if (change_log_full_ || since < change_log_base_) return false;
+  ids->assign(change_log_.begin() + static_cast<std::ptrdiff_t>(since - change_log_base_),
+              change_log_.end());
+  return true;
+}
+
+void IndexStore::ForgetChanges() {
+  change_log_.clear();
+  change_log_full_ = false;
+  change_log_base_ = changes_;
+}
+
 bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
-  if (!IsOpen() || size < fmt::kBlockHeaderSize) return false;
+  if (!IsOpen() || size < fmt::kBlockHeaderSize) {
+    NoteChange(0);
+    return false;
+  }
   const BlockHeader in = fmt::DecodeBlockHeader(data, *layout_);
+  NoteChange(in.id);
   if (in.length < fmt::kBlockHeaderSize || in.length > size || in.length > fmt::kMaxRecordLength ||
       in.id == 0 || in.kind == fmt::kKindFree || in.kind == fmt::kKindTablePage ||
       in.id == fmt::kPage0Id || in.id == fmt::kPage1Id || in.id % fmt::kEntriesPerPage == 0) {
@@ -726,6 +757,7 @@ bool IndexStore::WriteRecord(const std::uint8_t* data, std::size_t size) {
 
 bool IndexStore::PatchRecord(RecordId id, std::uint32_t offset, const void* bytes,
                              std::uint32_t count) {
+  NoteChange(id);
   if (!IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);
@@ -736,6 +768,7 @@ bool IndexStore::PatchRecord(RecordId id, std::uint32_t offset, const void* byte
 }
 
 bool IndexStore::DeleteRecord(RecordId id) {
+  NoteChange(id);
   if (!IsOpen() || id == 0) return false;
   bool bad = false;
   std::uint32_t place = ValidEntry(id, &bad);

@@ -150,6 +150,19 @@ class IndexStore {
 
   // True once a write of this store failed since it was opened.
   bool write_failed() const { return write_failed_.load(); }
+  // Counts the writes, patches and deletions of records since the store was
+  // made (never reset, across files): a reader that noted it can tell that
+  // nothing was changed since, which the file's header need not show (a
+  // record rewritten in place keeps its size).
+  std::uint64_t changes() const { return changes_; }
+  // The ids of the records changed since changes() was `since`, as far as
+  // the store still knows them (the last kMaxChangeLog changes since the
+  // last ForgetChanges); false when it no longer does. Ids may repeat, and
+  // an id may since have lost its record.
+  bool ChangedSince(std::uint64_t since, std::vector<index_format::RecordId>* ids) const;
+  // Starts the list of changed ids afresh from now.
+  void ForgetChanges();
+  static constexpr std::size_t kMaxChangeLog = 1 << 16;
   // The first write failure since the last Open (success when none), kept
   // after Close; its ToString() reads ".../DriveC.idx: No space left on
   // device". May be called from any thread.
@@ -312,6 +325,11 @@ class IndexStore {
   bool header_saved_ = false;          // the header is in the undo file since the last commit
   std::chrono::steady_clock::time_point last_commit_{};
   std::atomic<bool> write_failed_{false};
+  std::uint64_t changes_ = 0;  // see changes()
+  void NoteChange(index_format::RecordId id);
+  std::vector<index_format::RecordId> change_log_;      // ids of the changes from change_log_base_ on
+  std::uint64_t change_log_base_ = 0;
+  bool change_log_full_ = false;
   mutable platform::Mutex failure_lock_;
   platform::Status write_status_ GUARDED_BY(failure_lock_);
   std::array<std::uint8_t, index_format::kHeaderSize> header_{};

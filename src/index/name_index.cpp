@@ -161,12 +161,19 @@ std::string NameIndexPath(const std::string& index_path) {
 
 // ---- State ------------------------------------------------------------------------
 
+bool NameIndex::Identity::SameState(const Identity& other) const {
+  return end_offset == other.end_offset && live_bytes == other.live_bytes &&
+         created == other.created && last_saved == other.last_saved && wide == other.wide &&
+         (store_changes == kNotTied || other.store_changes == kNotTied ||
+          store_changes == other.store_changes);
+}
+
 bool NameIndex::IdentityOf(IndexStore& store, Identity* identity) {
   if (!store.IsOpen()) return false;
   DriveRecord drive;
   if (!ReadDriveRecord(store, &drive)) return false;
   *identity = Identity{store.end_offset(), store.live_bytes(), drive.created, drive.last_saved,
-                       store.wide()};
+                       store.wide(), store.changes()};
   return true;
 }
 
@@ -191,13 +198,45 @@ void NameIndex::KnowFolderTrigrams() {
 
 bool NameIndex::Describes(IndexStore& store) const {
   Identity now;
-  if (!loaded_ || !IdentityOf(store, &now) || now != identity_) return false;
+  if (!loaded_ || !IdentityOf(store, &now) || !now.SameState(identity_)) return false;
   // Every record from the first fresh id up that is no table page is a
   // folder record: as many as the index describes.
   std::size_t records = 0;
   for (RecordId id = index_format::kFirstFreshId; id < store.table_length(); ++id)
     if (id % index_format::kEntriesPerPage != 0 && store.table_entry(id) != 0) ++records;
   return records == folders_.size();
+}
+
+bool NameIndex::UsableFor(IndexStore& store, std::vector<RecordId>* changed) const {
+  changed->clear();
+  if (!loaded_ || identity_.wide != store.wide()) return false;
+  if (identity_.store_changes == Identity::kNotTied || store.changes() == identity_.store_changes)
+    return Describes(store);
+  if (!store.ChangedSince(identity_.store_changes, changed)) return false;
+  std::sort(changed->begin(), changed->end());
+  changed->erase(std::unique(changed->begin(), changed->end()), changed->end());
+  return true;
+}
+
+bool NameIndex::CatchUp(IndexStore& store) {
+  std::vector<RecordId> changed;
+  if (!UsableFor(store, &changed)) return false;
+  if (changed.empty()) {
+    identity_.store_changes = store.changes();
+    return true;
+  }
+  std::vector<std::uint8_t> buffer;
+  for (RecordId id : changed) {
+    if (id < index_format::kFirstFreshId || id % index_format::kEntriesPerPage == 0) continue;
+    if (id >= store.table_length() || store.table_entry(id) == 0 || !store.ReadRecord(id, &buffer) ||
+        !UpdateFolder(id, buffer.data(), static_cast<std::uint32_t>(buffer.size())))
+      RemoveFolder(id);
+  }
+  Identity now;
+  if (!IdentityOf(store, &now)) return false;
+  identity_ = now;
+  store.ForgetChanges();
+  return true;
 }
 
 bool NameIndex::Build(IndexStore& store, const std::function<bool()>& stop) {
@@ -577,9 +616,18 @@ FoldersToSearch::FoldersToSearch(IndexStore& store, const NameIndex* index,
                                  const PatternSet& patterns)
     : store_(store), index_(index) {
   // Reading more than half the folders one by one takes longer than a scan.
-  if (index != nullptr && index->Describes(store) && index->Candidates(patterns, &candidates_) &&
-      candidates_.size() <= index->folder_count() / 2) {
+  // Records changed since the index was made are read as well, whatever
+  // it says of them.
+  if (index != nullptr && index->UsableFor(store, &changed_) &&
+      index->Candidates(patterns, &candidates_) &&
+      candidates_.size() + changed_.size() <= index->folder_count() / 2) {
     narrowed_ = true;
+    if (!changed_.empty()) {
+      std::vector<RecordId> both;
+      std::set_union(candidates_.begin(), candidates_.end(), changed_.begin(), changed_.end(),
+                     std::back_inserter(both));
+      candidates_ = std::move(both);
+    }
     SortInFileOrder(store, &candidates_);
     store.UseReadWindow();
     return;
@@ -592,6 +640,21 @@ FoldersToSearch::FoldersToSearch(IndexStore& store, const NameIndex* index,
 bool FoldersToSearch::NextCandidate(const std::uint8_t** data, std::uint32_t* length) {
   while (next_ < candidates_.size()) {
     const RecordId id = candidates_[next_++];
+    // A record changed since the index was made may be gone or be no folder
+    // now, and has a checksum the index does not know.
+    const bool changed = std::binary_search(changed_.begin(), changed_.end(), id);
+    if (changed) {
+      if (id < index_format::kFirstFreshId || id % index_format::kEntriesPerPage == 0 ||
+          id >= store_.table_length() || store_.table_entry(id) == 0 ||
+          !store_.ReadRecord(id, &buffer_))
+        continue;
+      FolderRecordView folder(store_.layout());
+      if (!folder.Parse(buffer_) || folder.id() != id) continue;
+      given_.push_back(id);
+      *data = buffer_.data();
+      *length = folder.length();
+      return true;
+    }
     // The index describes a folder record of id: a store without one, or
     // with another there, is not the state it describes (a read that fails
     // has marked the store damaged already).
@@ -650,7 +713,18 @@ void NameIndexKeeper::Opened(IndexStore& store, bool read_only) {
     RemoveBeside(store.path());  // of an index file that is gone
     return;
   }
-  const bool loaded = index_.Load(path);
+  bool loaded = index_.Load(path);
+  // The file knows nothing of this process's count of changes: a file that
+  // describes the store as it was opened describes it as it is now.
+  if (loaded) {
+    NameIndex::Identity identity = index_.identity();
+    identity.store_changes = store.changes();
+    index_.set_identity(identity);
+    if (!index_.Describes(store)) {
+      index_.Clear();
+      loaded = false;
+    }
+  }
   if (read_only) {
     on_disk_ = loaded;
     return;
@@ -670,7 +744,7 @@ void NameIndexKeeper::Closing(IndexStore& store) {
   }
   if (index_.Describes(store)) {
     if (on_disk_) return;
-  } else if (!index_.Build(store)) {
+  } else if (!index_.CatchUp(store) && !index_.Build(store)) {
     on_disk_ = false;
     RemoveBeside(store.path());
     return;
@@ -679,9 +753,14 @@ void NameIndexKeeper::Closing(IndexStore& store) {
 }
 
 void NameIndexKeeper::Refresh(IndexStore& store, const std::function<bool()>& stop) {
-  if (!store.IsOpen() || store.is_damaged() || index_.Describes(store)) return;
+  if (!store.IsOpen() || store.is_damaged()) return;
+  if (store.changes() == index_.identity().store_changes && index_.Describes(store)) return;
   on_disk_ = false;
+  // The records changed since are taken in one by one; only an index that
+  // cannot follow them (too many, or none made yet) is built anew.
+  if (index_.CatchUp(store)) return;
   index_.Build(store, stop);
+  if (!index_.empty()) store.ForgetChanges();
 }
 
 void NameIndexKeeper::RemoveBeside(const std::string& index_path) {

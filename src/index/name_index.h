@@ -111,7 +111,16 @@ class NameIndex {
     std::uint32_t created = 0;
     std::uint32_t last_saved = 0;
     bool wide = false;
+    // Not in the file: the store's count of record changes (IndexStore::
+    // changes) when this state was built or tied to the open store, so that
+    // a record rewritten in place since, which leaves the fields above
+    // alone, makes the index another state's. kNotTied for an index read
+    // from a file and not tied yet: only the fields above are compared.
+    static constexpr std::uint64_t kNotTied = ~std::uint64_t{0};
+    std::uint64_t store_changes = kNotTied;
     bool operator==(const Identity&) const = default;
+    // The same state, the count of changes compared only when both are tied.
+    bool SameState(const Identity& other) const;
   };
 
   // The identity of the open store as it is now; false when its drive
@@ -142,6 +151,15 @@ class NameIndex {
   // identity is the open store's, and it describes as many folders as the
   // store's table holds records besides the drive record and table pages.
   bool Describes(IndexStore& store) const;
+  // True when the index can serve a find of the store as it is now: it
+  // describes it, or it described it as it was and the store still knows
+  // the records changed since, whose ids go to *changed (ascending, each
+  // once; they are read whatever the index says of them).
+  bool UsableFor(IndexStore& store, std::vector<RecordId>* changed) const;
+  // Takes the records changed since the index was made into it (each as
+  // UpdateFolder or RemoveFolder), so that it describes the store again.
+  // False, the index left as it was, when it cannot (UsableFor is false).
+  bool CatchUp(IndexStore& store);
 
   // True when the index describes folder record id and the block
   // data[0, length) has the checksum it holds for id.
@@ -225,6 +243,7 @@ class FoldersToSearch {
   const NameIndex* index_;
   bool narrowed_ = false;
   bool damage_found_ = false;
+  std::vector<index_format::RecordId> changed_;  // since the index was made, ascending
   bool scanning_ = false;
   std::vector<index_format::RecordId> candidates_;  // in file order
   std::size_t next_ = 0;

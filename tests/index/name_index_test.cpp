@@ -518,6 +518,45 @@ bool IndexFileIsRefused(const std::string& idx) {
   return !store.Open(idx).ok();
 }
 
+TEST(NameIndex, RecordsChangedSinceItWasMadeAreReadAndTakenIn) {
+  test::ScopedTestEnv env;
+  IndexStore store;
+  ASSERT_TRUE(store.Open(env.Path("DriveC.idx")));
+  const RecordId rare = WriteTree(store, kFolders);
+  NameIndex index;
+  ASSERT_TRUE(index.Build(store));
+  const PatternSet okapi = Parsed("okapi");
+  ASSERT_TRUE(FindWith(store, &index, okapi).found.empty());
+  // A name the index does not know, written in place (the record keeps its
+  // rounded size, and the file its end and live bytes), a new folder and a
+  // folder gone.
+  ASSERT_TRUE(WriteFolder(store, rare + 1, 1, "dir_b", {{"okapi.md"}}));
+  const RecordId added = store.AllocateId();
+  ASSERT_TRUE(WriteFolder(store, added, 1, "added", {{"okapi2.md"}}));
+  ASSERT_TRUE(store.DeleteRecord(rare + 2));
+  const std::vector<std::string> expected = ScanAll(store, okapi);
+  ASSERT_EQ(expected.size(), 2u);
+  for (const bool caught_up : {false, true}) {
+    SCOPED_TRACE(caught_up ? "caught up" : "as made");
+    if (caught_up) {
+      ASSERT_TRUE(index.CatchUp(store));
+    }
+    EXPECT_EQ(index.Describes(store), caught_up);
+    const Narrowed narrowed = FindWith(store, &index, okapi);
+    std::vector<std::string> found = narrowed.found;
+    std::sort(found.begin(), found.end());
+    EXPECT_EQ(found, expected);
+    EXPECT_LE(narrowed.folders_read, caught_up ? 2 : 5);
+    EXPECT_FALSE(store.is_damaged());
+  }
+  // A store that no longer knows every change since leaves the index unused.
+  for (std::size_t i = 0; i <= IndexStore::kMaxChangeLog; ++i)
+    ASSERT_TRUE(WriteFolder(store, rare + 3, 1, "dir_d", {{"x.txt"}}));
+  std::vector<RecordId> changed;
+  EXPECT_FALSE(index.UsableFor(store, &changed));
+  EXPECT_FALSE(index.CatchUp(store));
+}
+
 TEST(NameIndex, DriveIndexFindsTheSameWithItsNameIndexAndCatchesChangedRecords) {
   test::ScopedTestEnv env;
   const std::string root = env.MakeDrive('T', "drive");
