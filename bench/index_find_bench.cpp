@@ -27,13 +27,12 @@
 #include "index/name_cache.h"
 #include "index/name_filter.h"
 #include "index/pattern_set.h"
+#include "synthetic_index.h"
 
 namespace quindelo {
 namespace {
 
-// An index file of a synthetic drive: folders of 10 to 28 names each, one
-// name in 20 a folder, at most 12 levels deep; names like "report417.txt"
-// and folders like "album_2071".
+// An index file of a synthetic drive (synthetic_index.h).
 struct Drive {
   std::string folder;
   IndexStore store;
@@ -53,64 +52,7 @@ struct Drive {
     std::filesystem::remove_all(folder, ignored);
   }
 
-  void Build(int total_names) {
-    static const char* const kStems[] = {
-        "main",   "util",   "index",   "config", "readme",   "notes",    "report", "image",
-        "photo",  "data",   "test",    "build",  "module",   "parser",   "driver", "window",
-        "table",  "record", "folder",  "invoice", "letter",  "draft",    "summary", "schedule",
-        "budget", "backup", "archive", "player", "track",    "album"};
-    static const char* const kTypes[] = {".txt", ".c",   ".h",   ".cpp", ".py",   ".md",
-                                         ".json", ".jpg", ".png", ".pdf", ".doc",  ".xml",
-                                         ".html", ".log", ".o",   ".so",  ".TXT"};
-    std::mt19937 rng(1);
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    struct Folder {
-      int parent;
-      int depth;
-      std::string name;
-      std::vector<std::string> files;
-      std::vector<int> children;
-    };
-    std::vector<Folder> folders(1, Folder{-1, 0, "", {}, {}});
-    int made = 0;
-    while (made < total_names) {
-      int parent = folders.size() > 1 ? pick(static_cast<int>(folders.size())) : 0;
-      if (folders[parent].depth >= 12) parent = 0;
-      const int id = static_cast<int>(folders.size());
-      folders.push_back(Folder{parent, folders[parent].depth + 1,
-                               std::string(kStems[pick(30)]) + "_" + std::to_string(id), {}, {}});
-      folders[parent].children.push_back(id);
-      ++made;
-      for (int n = 10 + pick(19); n > 0 && made < total_names; --n) {
-        folders[id].files.push_back(std::string(kStems[pick(30)]) + std::to_string(pick(1000)) +
-                                    kTypes[pick(17)]);
-        ++made;
-      }
-    }
-    std::vector<std::uint16_t> ids(folders.size());
-    for (auto& id : ids) {
-      id = store.AllocateId();
-      if (id == 0) std::abort();  // more folders than a narrow index holds
-    }
-    for (std::size_t i = 0; i < folders.size(); ++i) {
-      const Folder& f = folders[i];
-      std::map<std::string, int, bool (*)(const std::string&, const std::string&)> entries(
-          [](const std::string& a, const std::string& b) { return CompareNames(a, b) < 0; });
-      for (const std::string& file : f.files) entries.emplace(file, -1);
-      for (int child : f.children) entries.emplace(folders[child].name, child);
-      FolderRecordBuilder builder;
-      builder.Begin(ids[i], 0x5EED0000u, f.parent < 0 ? 0 : ids[f.parent], f.name);
-      for (const auto& [name, child] : entries) {
-        if (child >= 0)
-          builder.AddFolder(name, ids[child]);
-        else
-          builder.AddFile(name);
-      }
-      if (!store.WriteRecord(builder.Finish())) std::abort();
-      names += entries.size();
-    }
-    if (!store.Flush()) std::abort();
-  }
+  void Build(int total_names) { names = WriteSyntheticDrive(store, total_names).names; }
 };
 
 Drive& SharedDrive(int names) {

@@ -26,6 +26,7 @@
 #include "index/name_filter.h"
 #include "index/name_index.h"
 #include "index/pattern_set.h"
+#include "synthetic_index.h"
 
 namespace quindelo {
 namespace {
@@ -59,63 +60,9 @@ struct Drive {
   }
 
   void Build(int total_names) {
-    static const char* const kStems[] = {
-        "main",   "util",   "index",   "config", "readme",   "notes",    "report", "image",
-        "photo",  "data",   "test",    "build",  "module",   "parser",   "driver", "window",
-        "table",  "record", "folder",  "invoice", "letter",  "draft",    "summary", "schedule",
-        "budget", "backup", "archive", "player", "track",    "album"};
-    static const char* const kTypes[] = {".txt", ".c",   ".h",   ".cpp", ".py",   ".md",
-                                         ".json", ".jpg", ".png", ".pdf", ".doc",  ".xml",
-                                         ".html", ".log", ".o",   ".so",  ".TXT"};
-    std::mt19937 rng(1);
-    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
-    struct Folder {
-      int parent;
-      int depth;
-      std::string name;
-      std::vector<std::string> files;
-      std::vector<int> children;
-    };
-    std::vector<Folder> list(1, Folder{-1, 0, "", {}, {}});
-    int made = 0;
-    while (made < total_names) {
-      int parent = list.size() > 1 ? pick(static_cast<int>(list.size())) : 0;
-      if (list[parent].depth >= 12) parent = 0;
-      const int id = static_cast<int>(list.size());
-      list.push_back(Folder{parent, list[parent].depth + 1,
-                            std::string(kStems[pick(30)]) + "_" + std::to_string(id), {}, {}});
-      list[parent].children.push_back(id);
-      ++made;
-      for (int n = 10 + pick(19); n > 0 && made < total_names; --n) {
-        list[id].files.push_back(std::string(kStems[pick(30)]) + std::to_string(pick(1000)) +
-                                 kTypes[pick(17)]);
-        ++made;
-      }
-    }
-    std::vector<index_format::RecordId> ids(list.size());
-    for (auto& id : ids) {
-      id = store.AllocateId();
-      if (id == 0) std::abort();  // more folders than a narrow index holds
-    }
-    for (std::size_t i = 0; i < list.size(); ++i) {
-      const Folder& f = list[i];
-      std::map<std::string, int, bool (*)(const std::string&, const std::string&)> entries(
-          [](const std::string& a, const std::string& b) { return CompareNames(a, b) < 0; });
-      for (const std::string& file : f.files) entries.emplace(file, -1);
-      for (int child : f.children) entries.emplace(list[child].name, child);
-      FolderRecordBuilder builder;
-      builder.Begin(ids[i], 0x5EED0000u, f.parent < 0 ? 0 : ids[f.parent], f.name);
-      for (const auto& [name, child] : entries) {
-        if (child >= 0)
-          builder.AddFolder(name, ids[child]);
-        else
-          builder.AddFile(name);
-      }
-      if (!store.WriteRecord(builder.Finish())) std::abort();
-      names += entries.size();
-    }
-    folders = list.size();
-    if (!store.Flush()) std::abort();
+    const SyntheticCounts counts = WriteSyntheticDrive(store, total_names);
+    names = counts.names;
+    folders = counts.folders;
   }
 };
 
