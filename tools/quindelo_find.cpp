@@ -533,6 +533,9 @@ class ConsoleFinder : public quindelo::FindWindow {
     bool stream = false;
     bool check_on_arrival = false;
     std::string native_root;  // of the drive being searched
+    // When given and true, the find's names need no check of the disk (a
+    // live index that watches every folder answers it).
+    std::function<bool()> answers_exact;
   };
   ConsoleFinder(const Setup& setup, StatusLine* status, PathPrinter* printer,
                 std::function<void()> stop)
@@ -542,7 +545,8 @@ class ConsoleFinder : public quindelo::FindWindow {
   bool Keep(FoundFile* record) {
     const auto taken = seen_.insert(record);
     if (!taken.second) return false;
-    if (setup_.stream || setup_.check_on_arrival) {
+    if ((setup_.stream || setup_.check_on_arrival) &&
+        !(setup_.answers_exact && setup_.answers_exact())) {
       const std::string path = quindelo::UncutPath(*record);
       if (Gone(path, &checker_)) {
         seen_.erase(taken.first);  // a later report of the same path may be a new entry
@@ -905,7 +909,7 @@ class DriveService {
         root_(std::move(root)),
         quiet_(true),
         unused_printer_(false, &quiet_),
-        window_(FinderSetup(root_), &quiet_, &unused_printer_, [this] { driver_.Stop(); }),
+        window_(FinderSetup(root_, this), &quiet_, &unused_printer_, [this] { driver_.Stop(); }),
         driver_(&window_, DriverOptions()),
         validator_(&driver_, &window_) {
     window_.RunLater([this] {
@@ -966,10 +970,11 @@ class DriveService {
     FindServiceRequest request;
   };
 
-  static ConsoleFinder::Setup FinderSetup(const std::string& root) {
+  static ConsoleFinder::Setup FinderSetup(const std::string& root, DriveService* self) {
     ConsoleFinder::Setup setup;
     setup.check_on_arrival = true;  // so that a limit counts live rows only
     setup.native_root = root;
+    setup.answers_exact = [self] { return self->driver_.last_find_exact(); };
     return setup;
   }
   static quindelo::SearchDriver::Options DriverOptions() {
@@ -1050,9 +1055,12 @@ class DriveService {
       rows.Resort(SortOrderOf(request));
       quindelo::platform::EntryChecker checker;
       std::string path;
+      // A live index that watches every folder answered with names that
+      // were on the disk; other answers are checked once more.
+      const bool exact = driver_.last_find_exact();
       for (FoundFile* row : rows.rows()) {
         path = quindelo::UncutPath(*row);
-        if (window_.Gone(path, &checker)) continue;
+        if (!exact && window_.Gone(path, &checker)) continue;
         if (!out.Path(window_.Shown(path))) break;
       }
     });

@@ -177,6 +177,11 @@ bool DriveIndex::live() const {
   return live_;
 }
 
+bool DriveIndex::last_find_exact() const {
+  platform::MutexLock lock(&phase_lock_);
+  return last_find_exact_;
+}
+
 std::size_t DriveIndex::unwatched_count() const {
   platform::MutexLock lock(&phase_lock_);
   return unwatched_.size();
@@ -713,11 +718,13 @@ void DriveIndex::IndexFind() {
   {
     platform::MutexLock lock(&phase_lock_);
     live = live_ && !relist_requested_ && !options_.index_only;
+    last_find_exact_ = false;
   }
   if (live) {
     CollectChanges();
     platform::MutexLock lock(&phase_lock_);
     live_find_ = live_;
+    last_find_exact_ = live_find_ && unwatched_.empty();
     if (live_find_) {
       for (const std::string& rel : pending_folders_) left_folders_.insert(IndexPathOf(rel));
       for (const std::string& rel : pending_trees_) left_trees_.insert(IndexPathOf(rel));

@@ -202,6 +202,12 @@ class DriveIndex {
   bool live() const EXCLUDES(phase_lock_);
   // Folders without a watch, each standing for its subtree.
   std::size_t unwatched_count() const EXCLUDES(phase_lock_);
+  // True when the last find that ran its index find answered live with
+  // every folder of the drive watched: each name it reported was on the
+  // disk when the find started (no check of the disk is needed for it). It
+  // may be called from any thread; after the find's end it tells of that
+  // find until the next one starts.
+  bool last_find_exact() const EXCLUDES(phase_lock_);
   // Treats the watcher's events as lost, as when the system's event queue
   // overflows: the index is no longer live.
   void NoteEventsLost() EXCLUDES(phase_lock_);
@@ -317,6 +323,7 @@ class DriveIndex {
   std::set<std::string> pending_folders_ GUARDED_BY(phase_lock_);
   std::set<std::string> pending_trees_ GUARDED_BY(phase_lock_);
   std::vector<std::string> unwatched_ GUARDED_BY(phase_lock_);
+  bool last_find_exact_ GUARDED_BY(phase_lock_) = false;
   // The refresh thread is inside a refresh pass (Close waits for a paused
   // pass to give up before it returns).
   bool refresh_running_ GUARDED_BY(phase_lock_) = false;

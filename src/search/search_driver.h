@@ -169,6 +169,9 @@ class SearchDriver : public IndexClient {
   // cause", or empty. Such an index gave a partial answer and is rebuilt at
   // its next open.
   std::string index_write_failure() const { return index_.write_failure(); }
+  // True when the last find's names were all on the disk as it started (a
+  // live index with every folder watched): see DriveIndex::last_find_exact.
+  bool last_find_exact() const { return index_.last_find_exact(); }
 
   // Upper-case letter of the drive whose index is open, or ' '.
   char open_drive_letter() const EXCLUDES(mutex_);
