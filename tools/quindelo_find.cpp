@@ -715,6 +715,7 @@ int Run(const Options& o) {
   // The find ends with its own scope listed; the rest of the drive waits
   // for a process that stays.
   driver_options.index_options.scope_only_refresh = true;
+  driver_options.index_options.keep_name_index = false;
   quindelo::SearchDriver driver(&window, driver_options);
   driver_for_stop = &driver;
   // The result set belongs to the deliveries, which run under the finder's

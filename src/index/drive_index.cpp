@@ -330,7 +330,13 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     last_refresh_ = 0;
     root_folder_id_ = 0;
   }
-  name_index_->Opened(store_, options_.index_only);
+  if (options_.keep_name_index) {
+    name_index_->Opened(store_, options_.index_only);
+  } else if (!options_.index_only) {
+    // What this process writes, it does not follow in a name index: none
+    // may describe the file afterwards.
+    NameIndexKeeper::RemoveBeside(index_path);
+  }
 
   description_ = description;
   drive_root_text_ = description.root_text();
@@ -373,7 +379,7 @@ void DriveIndex::Close() {
   StopWatcher();
   if (was_open) {
     if (!options_.index_only) SaveDriveRecord();
-    name_index_->Closing(store_);
+    if (options_.keep_name_index) name_index_->Closing(store_);
     store_.Close();
     // A refresh paused in its walk sees the store closed and gives up; wait
     // for it, so that no walk of this store outlives its close.
@@ -621,7 +627,8 @@ void DriveIndex::ContentThread(int number) {
 void DriveIndex::CompactStore() {
   if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
-  name_index_->Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
+  if (options_.keep_name_index)
+    name_index_->Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
 }
 
 int DriveIndex::DeliverQueued() {

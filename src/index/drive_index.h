@@ -109,6 +109,13 @@ class DriveIndex {
     // Watch at most this many folders (0: as many as the system allows); the
     // others are walked by their stamps at every find.
     std::size_t watch_limit = 0;
+    // Keep a name index of the drive in memory (read from beside the index
+    // file at open, followed through every change, written back at close),
+    // so that a find of a name with three letters or more in a row reads
+    // only the folders that can hold it. Reading it costs more than one
+    // scan of the index: a process that ends with its find goes without
+    // (and removes the file, unless it only reads the index).
+    bool keep_name_index = true;
     // For a process that ends with its find: open requests no refresh, and a
     // find of look-in folders walks only those folders (and the folders
     // above them), leaving the rest of the drive to a later refresh.
