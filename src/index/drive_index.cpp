@@ -352,6 +352,7 @@ bool DriveIndex::Open(const std::string& index_path, const std::string& look_in_
     store_open_ = true;
   }
   if (options_.watch_changes) StartWatcher();
+  chain_has_find_ = false;
   if (!options_.index_only && !options_.scope_only_refresh) RequestPhase(FindPhase::kRefresh);
   return true;
 }
@@ -479,6 +480,7 @@ void DriveIndex::FindThread() {
         phase_lock_.Wait(&phase_cv_);
       if (requested_phase_ == FindPhase::kStopped) return;
     }
+    chain_has_find_ = true;
     IndexFind();
     SetPhase(options_.index_only ? FindPhase::kContent : FindPhase::kRefresh,
              FindPhase::kIndexFind);
@@ -627,8 +629,11 @@ void DriveIndex::ContentThread(int number) {
 void DriveIndex::CompactStore() {
   if (CurrentPhase() != FindPhase::kCompaction || !store_.IsOpen()) return;
   store_.Compact([this] { return requested_phase_ != FindPhase::kCompaction ? 1 : 0; });
+  // A whole build waits for a chain that nobody waits for: the refresh
+  // after an open, not the end of a find.
   if (options_.keep_name_index)
-    name_index_->Refresh(store_, [this] { return requested_phase_ != FindPhase::kCompaction; });
+    name_index_->Refresh(
+        store_, [this] { return requested_phase_ != FindPhase::kCompaction; }, !chain_has_find_);
 }
 
 int DriveIndex::DeliverQueued() {

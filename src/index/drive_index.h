@@ -373,6 +373,9 @@ class DriveIndex {
   // and with everything below) and the drive paths of those whose names the
   // refresh has reported since (the find chain only, one phase at a time).
   bool live_find_ = false;
+  // The chain under way began with an index find (a find somebody waits
+  // for), not with the refresh after an open.
+  bool chain_has_find_ = false;
   std::set<std::string, std::less<>> left_folders_;
   std::set<std::string, std::less<>> left_trees_;
   std::set<std::string> kept_reported_;

@@ -752,13 +752,14 @@ void NameIndexKeeper::Closing(IndexStore& store) {
   on_disk_ = index_.Save(path).ok();
 }
 
-void NameIndexKeeper::Refresh(IndexStore& store, const std::function<bool()>& stop) {
+void NameIndexKeeper::Refresh(IndexStore& store, const std::function<bool()>& stop,
+                              bool may_build) {
   if (!store.IsOpen() || store.is_damaged()) return;
   if (store.changes() == index_.identity().store_changes && index_.Describes(store)) return;
   on_disk_ = false;
   // The records changed since are taken in one by one; only an index that
   // cannot follow them (too many, or none made yet) is built anew.
-  if (index_.CatchUp(store)) return;
+  if (index_.CatchUp(store) || !may_build) return;
   index_.Build(store, stop);
   if (!index_.empty()) store.ForgetChanges();
 }

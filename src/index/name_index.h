@@ -286,7 +286,9 @@ class NameIndexKeeper {
   // again when it no longer describes the store, so that the next finds
   // are narrowed (until the store changes). Stops as soon as stop returns
   // true (the index is then empty, and finds scan).
-  void Refresh(IndexStore& store, const std::function<bool()>& stop);
+  // With may_build false, only the changes are taken in: an index that
+  // cannot follow them stays unused until a later Refresh may build.
+  void Refresh(IndexStore& store, const std::function<bool()>& stop, bool may_build = true);
 
   // The name index for FoldersToSearch (it checks that it describes the
   // store).
