@@ -923,16 +923,21 @@ void DriveIndex::TargetedPass() {
   // What a stop left undone is listed by a later find.
   {
     platform::MutexLock lock(&phase_lock_);
-    for (std::size_t i = pass_next_; i < pass_targets_.size(); ++i) {
-      if (pass_targets_[i].kind == DriveScanner::Target::kTree)
-        pending_trees_.insert(pass_targets_[i].rel);
-      else if (pass_targets_[i].kind == DriveScanner::Target::kFolder)
-        pending_folders_.insert(pass_targets_[i].rel);
-    }
+    GiveBackTargetsLocked();
   }
   pass_targets_.clear();
   pass_next_ = 0;
   if (requested_phase_ != FindPhase::kStopped && IsOpen()) SaveDriveRecord();
+}
+
+void DriveIndex::GiveBackTargetsLocked() {
+  for (std::size_t i = pass_next_; i < pass_targets_.size(); ++i) {
+    if (pass_targets_[i].kind == DriveScanner::Target::kTree)
+      pending_trees_.insert(pass_targets_[i].rel);
+    else if (pass_targets_[i].kind == DriveScanner::Target::kFolder)
+      pending_folders_.insert(pass_targets_[i].rel);
+  }
+  pass_targets_.resize(pass_next_);
 }
 
 void DriveIndex::FullPass() {
@@ -1011,13 +1016,7 @@ bool DriveIndex::MayContinue(const std::function<void()>& before_pause) {
   if (targeted_pass_) {
     // The folders not yet listed go back to the pending changes before the
     // next find's index find reads them (the one under way included).
-    for (std::size_t i = pass_next_; i < pass_targets_.size(); ++i) {
-      if (pass_targets_[i].kind == DriveScanner::Target::kTree)
-        pending_trees_.insert(pass_targets_[i].rel);
-      else if (pass_targets_[i].kind == DriveScanner::Target::kFolder)
-        pending_folders_.insert(pass_targets_[i].rel);
-    }
-    pass_targets_.resize(pass_next_);
+    GiveBackTargetsLocked();
   }
   const FindPhase requested = requested_phase_;
   if (requested != FindPhase::kStopped) SetPhaseLocked(requested, FindPhase::kRefresh);

@@ -290,6 +290,9 @@ class DriveIndex {
   // The refresh of a live find, and the walk of the drive by stamps.
   void TargetedPass();
   void FullPass();
+  // Puts the targets of the pass not yet walked (from pass_next_ on) back
+  // into the pending changes and drops them from the pass.
+  void GiveBackTargetsLocked() REQUIRES(phase_lock_);
   void CompactStore();
 
   const Options options_;
