@@ -285,7 +285,14 @@ bool ConnectAccessibilityBus(int call_timeout_ms) {
 
 AccessibilityObject AccessibilityDesktop() {
   if (!bus_connected) return {};
-  AtspiAccessible* desktop = atspi_get_desktop(0);
+  // libatspi's cache of accessibles is not guarded: two threads taking the
+  // desktop at once free each other's cache entries.
+  static std::mutex desktop_lock;
+  AtspiAccessible* desktop = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(desktop_lock);
+    desktop = atspi_get_desktop(0);
+  }
   if (desktop == nullptr) return {};
   return AccessibilityObject(desktop, nullptr);
 }
